@@ -1,0 +1,81 @@
+// TPingLoopThread pings one target at a fixed period and hands every result to its owner.
+//
+//   auto loop = std::make_unique<TPingLoopThread>(true);       // created suspended
+//   loop->SetTarget("localhost");
+//   loop->SetFrequency(1000); loop->SetTimeOut(5000); loop->SetPayload(std::string(16, 'A'));
+//   loop->SetSyncInvoker(invoker);                              // runs callbacks on the UI thread
+//   loop->SetOnAfterPing([](TPingEvent& e) { ... });
+//   loop->Resume();
+//   ...
+//   loop.reset();                    // stop request; the thread ends and frees its state itself
+//
+// The object is the owner's handle. The loop itself runs on a detached thread that shares only
+// its own state with the handle, so the owner never waits for a blocking echo request: dropping
+// the handle (or Terminate()) sets the stop flag, and no callback runs after that.
+#pragma once
+
+#include "ping_funcs.h"
+#include "zsClock.h"
+#include "zsPingStatus.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+struct TPingEvent {
+    TDateTime Time = 0;      // when the result was complete
+    bool Success = false;    // Status == 0
+    std::int32_t RoundTrip = -1; // ms when Success, otherwise -1
+    TPingStatus Status = 0;
+    std::string Target;
+    std::string IPAddress;   // resolved dotted address; empty after a failed resolution
+};
+
+class TPingLoopThread {
+public:
+    using TBeforePing = std::function<void(const std::string& Target)>;
+    using TAfterPing = std::function<void(TPingEvent& Event)>;
+    // Runs Fn on the user-interface thread and returns once it has run; an exception thrown by
+    // Fn is carried back to the caller. The default runs Fn directly on the calling thread.
+    using TSyncInvoker = std::function<void(const std::function<void()>& Fn)>;
+    // The echo request; SendEcho unless a test supplies another.
+    using TEchoFunction = std::function<void(const std::string& Target, const std::string& Payload,
+                                             TReplyBuffer& Reply, std::int32_t TimeOut,
+                                             std::string& Address)>;
+
+    explicit TPingLoopThread(bool CreateSuspended, std::shared_ptr<TClock> Clock = nullptr,
+                             TEchoFunction Echo = nullptr);
+    ~TPingLoopThread(); // same as Terminate()
+    TPingLoopThread(const TPingLoopThread&) = delete;
+    TPingLoopThread& operator=(const TPingLoopThread&) = delete;
+
+    // Set before Resume().
+    void SetTarget(const std::string& Target);
+    void SetOnBeforePing(TBeforePing Callback);
+    void SetOnAfterPing(TAfterPing Callback);
+    void SetSyncInvoker(TSyncInvoker Invoker);
+    bool Synchronized = true; // run both callbacks through the invoker
+
+    // May be written while the loop runs; each takes effect at its next read (Frequency also
+    // during a wait already in progress).
+    void SetFrequency(std::int32_t Ms);
+    void SetTimeOut(std::int32_t Ms);
+    void SetPayload(const std::string& Payload);
+    std::int32_t Frequency() const;
+    std::int32_t TimeOut() const;
+    std::string Payload() const;
+    std::string Target() const;
+
+    void Resume();    // starts the loop (once)
+    void Terminate(); // stop request: returns at once, no callback runs afterwards
+    bool Terminated() const;
+
+    // Loop threads that have not ended yet, process-wide (for orderly shutdown and tests).
+    static int RunningCount();
+
+    struct TState;
+
+private:
+    std::shared_ptr<TState> FState;
+};

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and then runs the program or the tests.
+#   scripts/vantorel.sh run    build and start Vantorel
+#   scripts/vantorel.sh test   build and run every test (plain, ASan+UBSan, TSan on the engine,
+#                              a short fuzz run when clang is present)
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$here"
+jobs=$(nproc 2>/dev/null || echo 2)
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+    xvfb xauth iproute2 fonts-dejavu-core
+)
+
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    ((${#missing[@]})) || return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+}
+
+configure() { # <dir> [cmake options...]
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+}
+
+configure_and_build() { # <dir> [cmake options...]
+    configure "$@"
+    cmake --build "$1" -j "$jobs"
+}
+
+run_program() {
+    configure_and_build build
+    exec ./build/bin/vantorel
+}
+
+run_tests() {
+    # Thread sanitizer over the engine (the layer with threads of its own).
+    configure_and_build build-tsan -DVANTOREL_SANITIZE=thread -DVANTOREL_ENGINE_ONLY=ON \
+        -DVANTOREL_BUILD_BENCH=OFF
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+        ctest --test-dir build-tsan -j "$jobs" --output-on-failure
+
+    # Address and undefined-behaviour sanitizers over everything.
+    configure_and_build build-asan -DVANTOREL_SANITIZE=address,undefined -DVANTOREL_BUILD_BENCH=OFF
+    ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1" \
+        LSAN_OPTIONS="suppressions=$here/tests/lsan.supp" \
+        ctest --test-dir build-asan -j "$jobs" --output-on-failure
+
+    # Fuzz targets, a short run each, when clang is there.
+    if command -v clang++ >/dev/null && ls fuzz/*.cpp >/dev/null 2>&1; then
+        configure build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVANTOREL_BUILD_FUZZ=ON \
+            -DVANTOREL_BUILD_TESTS=OFF -DVANTOREL_BUILD_BENCH=OFF
+        cmake --build build-fuzz -j "$jobs" --target vantorel_fuzzers
+        for f in build-fuzz/fuzz/*; do
+            [ -x "$f" ] && [ -f "$f" ] || continue
+            echo "Fuzzing $(basename "$f") for ${VANTOREL_FUZZ_SECONDS:-20} s"
+            "$f" -max_total_time="${VANTOREL_FUZZ_SECONDS:-20}" -print_final_stats=0 \
+                2>"build-fuzz/$(basename "$f").log" || {
+                tail -n 40 "build-fuzz/$(basename "$f").log"
+                exit 1
+            }
+        done
+    fi
+
+    # The plain build last, so that its summary closes the output.
+    configure_and_build build
+    ctest --test-dir build -j "$jobs" --output-on-failure
+}
+
+install_missing
+case "${1:-}" in
+run) run_program ;;
+test) run_tests ;;
+*)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac
