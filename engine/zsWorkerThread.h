@@ -62,6 +62,5 @@ private:
     std::int32_t FWriteIndex = -1;
     std::array<TThreadJob, QueueSize> Jobs;
     bool FTerminated = false;
-    bool FWakePending = false;
     std::thread FThread;
 };

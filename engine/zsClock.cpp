@@ -1,0 +1,61 @@
+#include "zsClock.h"
+
+#include <ctime>
+
+namespace {
+
+constexpr double UnixEpochDays = 25569.0; // 1970-01-01 counted from 1899-12-30
+constexpr double MsPerDay = 86400000.0;
+
+std::int64_t FloorDiv(std::int64_t A, std::int64_t B) {
+    std::int64_t Q = A / B;
+    if ((A % B != 0) && ((A < 0) != (B < 0))) {
+        --Q;
+    }
+    return Q;
+}
+
+class TSystemClock final : public TClock {
+public:
+    TDateTime Now() const override {
+        const auto Ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+        return DateTimeFromUnixMs(Ms);
+    }
+
+    std::int64_t MonoMs() const override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+
+    void WaitUntil(std::unique_lock<std::mutex>& Lock, std::condition_variable& Cond,
+                   std::int64_t DeadlineMs, const std::function<bool()>& Wake) override {
+        // MonoMs() truncates the same steady clock, so this deadline is never early.
+        const std::chrono::steady_clock::time_point Deadline{
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::milliseconds(DeadlineMs))};
+        Cond.wait_until(Lock, Deadline, Wake);
+    }
+};
+
+} // namespace
+
+TDateTime DateTimeFromUnixMs(std::int64_t UnixMs, bool Local) {
+    std::int64_t OffsetMs = 0;
+    if (Local) {
+        const std::time_t Seconds = static_cast<std::time_t>(FloorDiv(UnixMs, 1000));
+        std::tm Parts{};
+        if (localtime_r(&Seconds, &Parts) != nullptr) {
+            OffsetMs = static_cast<std::int64_t>(Parts.tm_gmtoff) * 1000;
+        }
+    }
+    return static_cast<double>(UnixMs + OffsetMs) / MsPerDay + UnixEpochDays;
+}
+
+std::shared_ptr<TClock> SystemClock() {
+    // Never destroyed: detached loop threads may still read the clock while the process exits.
+    static const auto* const Clock = new std::shared_ptr<TClock>(std::make_shared<TSystemClock>());
+    return *Clock;
+}
