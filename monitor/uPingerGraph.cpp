@@ -1,0 +1,299 @@
+// The drawing half of TPingerSession: statistics over the span, the automatic range, and the
+// three rasters of the graph.
+#include "uPingerSession.h"
+
+#include <QLocale>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+constexpr TRasterColor GraphClear = 0xFF000000;
+constexpr TRasterColor FillOnLine = 0xFF000000;
+constexpr TRasterColor FillOffLine = 0xFF080000;
+constexpr TRasterColor BorderOnLine = 0xFF006000;
+constexpr TRasterColor BorderOffLine = 0xFFC00000;
+constexpr TRasterColor FrameColor = 0xFF406080;
+constexpr TRasterColor MinLineColor = 0x000080FF; // alpha 0: written, not blended
+constexpr TRasterColor MaxLineColor = 0xFFB00000;
+constexpr TRasterColor AvgLineColor = 0xFFA0A000;
+constexpr TRasterColor SuccessPen = 0xFF20FF10;
+constexpr TRasterColor FailurePen = 0xFFFF4010;
+constexpr TRasterColor OverRangePen = 0xFFA0FF00;
+
+struct TTimeAxis {
+    int Divisions;
+    int Unit;
+    int Divisor;
+};
+
+TTimeAxis TimeAxisFor(std::int32_t Span) {
+    switch (Span) {
+    case 60:
+        return {6, 1, 1};
+    case 300:
+    case 600:
+        return {5, 2, 60};
+    case 1800:
+    case 3600:
+        return {6, 2, 60};
+    case 7200:
+        return {4, 2, 60};
+    case 14400:
+        return {4, 3, 3600};
+    case 28800:
+        return {8, 3, 3600};
+    default:
+        return {6, 1, 1};
+    }
+}
+
+int ClampToInt(long long Value) {
+    return static_cast<int>(std::clamp<long long>(Value, INT_MIN, INT_MAX));
+}
+
+// Plot raster row of a value: 0 on the bottom row, Range one row above the raster.
+long long ValueRow(int PlotHeight, std::int32_t Range, double Value) {
+    return (long long)PlotHeight - 1 - RoundHalfEven(double(PlotHeight) / Range * Value);
+}
+
+} // namespace
+
+QFont GraphFont() {
+    QFont Font(QStringLiteral("Segoe UI"));
+    Font.setPointSize(8);
+    Font.setStyleHint(QFont::SansSerif);
+    Font.setWeight(QFont::Normal);
+    Font.setItalic(false);
+    return Font;
+}
+
+QString TPingerSession::UnitSuffix(int Unit) {
+    switch (Unit) {
+    case 0:
+        return QStringLiteral("ms");
+    case 1:
+        return QStringLiteral("s");
+    case 2:
+        return QStringLiteral("m");
+    case 3:
+        return QStringLiteral("h");
+    default:
+        return QString();
+    }
+}
+
+void TPingerSession::SetGraphAreaSize(int Width, int Height) {
+    GraphWidth = Width;
+    GraphHeight = Height;
+}
+
+void TPingerSession::ComputeStats() {
+    const TDateTime SpanStart = Now() - Span / 86400.0;
+    Max = 0;
+    Min = MinNone;
+    Avg = 0;
+    Uptime = 0;
+    long long Sum = 0;
+    long long Good = 0;
+    long long Seen = 0;
+    bool Beyond = false;
+    // Counts through the first success older than the span, then over failures up to and
+    // including the next success: a target that has been failing for longer than the span still
+    // shows the last round trips it had.
+    for (const TPingEventObj& S : FSamples) {
+        ++Seen;
+        if (!S.Success) {
+            continue;
+        }
+        Max = std::max(Max, S.RoundTrip);
+        Min = std::min(Min, S.RoundTrip);
+        ++Good;
+        Sum += S.RoundTrip;
+        if (Beyond) {
+            break;
+        }
+        if (S.Time < SpanStart) {
+            Beyond = true;
+        }
+    }
+    if (Good > 0) {
+        Avg = double(Sum) / double(Good);
+    }
+    if (Seen > 0) {
+        Uptime = double(Good) / double(Seen) * 100;
+    }
+}
+
+void TPingerSession::ChooseAutoRange() {
+    static constexpr std::int32_t Steps[] = {5, 10, 25, 50, 100, 250, 500, 1000, 2500, 5000};
+    Range = 5000;
+    for (const std::int32_t Step : Steps) {
+        if (Step >= Max) {
+            Range = Step;
+            break;
+        }
+    }
+}
+
+void TPingerSession::RefreshDisplay(bool Full, const TPingEventObj* Sample) {
+    ComputeStats();
+    const bool Redraw = Full || AutoRange;
+    if (Redraw) {
+        if (AutoRange) {
+            ChooseAutoRange();
+        }
+        BackgroundBitmap.SetSize(GraphWidth, GraphHeight);
+        ComposedBitmap.SetSize(GraphWidth, GraphHeight);
+        BackgroundBitmap.Clear(GraphClear);
+        const int W = BackgroundBitmap.Width();
+        const int H = BackgroundBitmap.Height();
+        PlotRect = {50, 18, W - 15, H - 30};
+        DrawGraph();
+    }
+    PlotBitmap.SetSize(BackgroundBitmap.Width() - 65, BackgroundBitmap.Height() - 48);
+    PlotBitmap.CopyFrom(BackgroundBitmap, PlotRect.Left, PlotRect.Top);
+    DrawSamples(PlotBitmap);
+    ComposedBitmap.Draw(0, 0, BackgroundBitmap);
+    ComposedBitmap.Draw(50, 18, PlotBitmap);
+
+    UpTimeText =
+        QStringLiteral("Uptime: ") + QLocale().toString(Uptime, 'f', 1) + QStringLiteral("%");
+    if (Sample) {
+        TColor Color;
+        if (Sample->Success) {
+            StatusText = QStringLiteral("Round trip : ") + QString::number(Sample->RoundTrip) +
+                         QStringLiteral(" ms");
+            Color = clResultSuccess;
+        } else {
+            StatusText = QString::fromStdString(StatusName(Sample->Status));
+            Color = clResultFailure;
+        }
+        StatusColor = Color;
+        StatusFont = GraphFont();
+        HeaderColor = Color;
+    }
+    if (Redraw || Sample) {
+        HeaderChanged();
+    }
+    StatusLineChanged();
+    GraphChanged();
+}
+
+void TPingerSession::DrawGraph() {
+    TRaster& Bg = BackgroundBitmap;
+    const int W = Bg.Width();
+    const int H = Bg.Height();
+    const int L = PlotRect.Left, T = PlotRect.Top, R = PlotRect.Right, B = PlotRect.Bottom;
+
+    TRasterColor Fill, Border;
+    if (FOnLine) {
+        Fill = FillOnLine;
+        Border = BorderOnLine;
+        HeaderColor = clHeaderOnLine;
+    } else {
+        Fill = FillOffLine;
+        Border = BorderOffLine;
+        HeaderColor = clHeaderOffLine;
+    }
+    Bg.FillRect(0, 0, W, H, Fill);
+    Bg.FrameRect(0, 0, W, H, Border);
+
+    Bg.SetFont(GraphFont());
+    Bg.SetTextColor(clAddressText);
+    const QString Address = QString::fromLocal8Bit(AddressText);
+    Bg.TextOut(W / 2 - Bg.TextWidth(Address) / 2, 16 - Bg.TextHeight(Address), Address);
+
+    Bg.FrameRect(49, 17, W - 14, H - 29, FrameColor);
+
+    Bg.SetTextColor(clAxisLabel);
+    const double ValueStep = double(B - T) / 5;
+    for (int I = 0; I <= 5; ++I) {
+        const int Y = RoundHalfEven(I * ValueStep) + T;
+        const long long Value = (long long)Range - I * (long long)(Range / 5);
+        const QString Label = QString::number(Value) + QStringLiteral("ms");
+        Bg.TextOut(L - Bg.TextWidth(Label) - 6, Y - Bg.TextHeight(Label) / 2, Label);
+        if (I >= 1 && I <= 4) {
+            Bg.GridLine(L, Y, R, Y, FrameColor);
+        }
+    }
+
+    const TTimeAxis Axis = TimeAxisFor(Span);
+    const double TimeStep = double(R - L) / Axis.Divisions;
+    const QString Suffix = UnitSuffix(Axis.Unit);
+    for (int J = 0; J <= Axis.Divisions; ++J) {
+        const int X = RoundHalfEven(J * TimeStep) + L;
+        const long long Value =
+            Span / Axis.Divisor - ((Span / Axis.Divisions) * (long long)J) / Axis.Divisor;
+        const QString Label = QString::number(Value) + Suffix;
+        Bg.TextOut(X - Bg.TextWidth(Label) / 2, B + 6, Label);
+        if (J > 0 && J < Axis.Divisions) {
+            Bg.GridLine(X, T, X, B, FrameColor);
+        }
+    }
+}
+
+void TPingerSession::DrawStatLines(TRaster& Plot) {
+    const int Wp = Plot.Width();
+    const int Hp = Plot.Height();
+    // A row off the raster (including one computed from a zero range) clips to nothing.
+    auto Line = [&](double Value, TRasterColor Color) {
+        const long long Y = ValueRow(Hp, Range, Value);
+        if (Y >= 0 && Y < Hp) {
+            Plot.StatLine(0, int(Y), Wp, Color);
+        }
+    };
+    Line(Min, MinLineColor);
+    Line(Max, MaxLineColor);
+    Line(Avg, AvgLineColor);
+}
+
+void TPingerSession::DrawSamples(TRaster& Plot) {
+    DrawStatLines(Plot);
+    if (Span == 0 || Range == 0 || FSamples.empty()) {
+        return;
+    }
+    const int Wp = Plot.Width();
+    const int Hp = Plot.Height();
+    const std::size_t N = FSamples.size();
+    const TDateTime Newest = FSamples[0].Time;
+    const double ColumnsPerSecond = double(Wp) / Span;
+    bool Pending = false;
+    for (std::size_t K = 0; K < N; ++K) {
+        const TPingEventObj& S = FSamples[K];
+        double Value;
+        if (S.Success) {
+            Value = S.RoundTrip;
+            if (Pending) {
+                Pending = false; // the segment into the first success after failures stays red
+            } else {
+                Plot.SetPen(SuccessPen);
+            }
+        } else {
+            Plot.SetPen(FailurePen);
+            Pending = true;
+            // Failures between the newest and the oldest sample get no point of their own.
+            if (K > 0 && K < N - 1) {
+                continue;
+            }
+            Value = RoundHalfEven(Avg);
+        }
+        long long Y = ValueRow(Hp, Range, Value);
+        const double Age = std::fabs(S.Time - Newest) * 86400.0;
+        const long long X = (long long)Wp - 1 - RoundHalfEven(Age * ColumnsPerSecond);
+        if (Y < 0) {
+            Y = 0;
+            Plot.SetPen(OverRangePen);
+        }
+        if (K == 0) {
+            Plot.MoveTo(ClampToInt(X), ClampToInt(Y));
+        } else {
+            Plot.LineTo(ClampToInt(X), ClampToInt(Y));
+        }
+        if (X < 0) {
+            break;
+        }
+    }
+}

@@ -1,0 +1,240 @@
+#include "zsRaster.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace {
+
+// 96 dots per inch, the resolution the graph's 8-point text is laid out for; pinned so that the
+// text extents do not depend on the screen the program happens to start on.
+constexpr int RasterDotsPerMeter = 3780;
+
+TRasterColor Blend(TRasterColor Dst, TRasterColor Src) {
+    const std::uint32_t A = Src >> 24;
+    if (A == 0xFF) {
+        return Src;
+    }
+    if (A == 0) {
+        return Dst;
+    }
+    const std::uint32_t DA = Dst >> 24;
+    // Non-premultiplied source-over.
+    const std::uint32_t OutA = A + DA * (255 - A) / 255;
+    if (OutA == 0) {
+        return 0;
+    }
+    auto Channel = [&](int Shift) {
+        const std::uint32_t S = (Src >> Shift) & 0xFF;
+        const std::uint32_t D = (Dst >> Shift) & 0xFF;
+        return ((S * A + D * DA * (255 - A) / 255) / OutA) & 0xFF;
+    };
+    return (OutA << 24) | (Channel(16) << 16) | (Channel(8) << 8) | Channel(0);
+}
+
+} // namespace
+
+QColor QColorFromTColor(TColor Color) {
+    return QColor(int(Color & 0xFF), int((Color >> 8) & 0xFF), int((Color >> 16) & 0xFF));
+}
+
+int RoundHalfEven(double Value) {
+    if (std::isnan(Value)) {
+        return INT_MIN;
+    }
+    // nearbyint follows the default rounding mode, round-to-nearest-even.
+    const double R = std::nearbyint(Value);
+    if (R <= double(INT_MIN)) {
+        return INT_MIN;
+    }
+    if (R >= double(INT_MAX)) {
+        return INT_MAX;
+    }
+    return static_cast<int>(R);
+}
+
+TRaster::TRaster() : FImage(0, 0, QImage::Format_ARGB32) {}
+
+TRasterColor TRaster::Pixel(int X, int Y) const {
+    if (X < 0 || Y < 0 || X >= Width() || Y >= Height()) {
+        return 0;
+    }
+    return reinterpret_cast<const TRasterColor*>(FImage.constScanLine(Y))[X];
+}
+
+void TRaster::SetSize(int W, int H) {
+    W = std::max(W, 0);
+    H = std::max(H, 0);
+    if (W == Width() && H == Height()) {
+        return;
+    }
+    FImage = QImage(W, H, QImage::Format_ARGB32);
+    FImage.setDotsPerMeterX(RasterDotsPerMeter);
+    FImage.setDotsPerMeterY(RasterDotsPerMeter);
+    if (!FImage.isNull()) {
+        FImage.fill(0u);
+    }
+}
+
+void TRaster::Clear(TRasterColor Color) {
+    if (!FImage.isNull()) {
+        FImage.fill(Color);
+    }
+}
+
+void TRaster::HorizontalRun(int X1, int X2, int Y, TRasterColor Color) {
+    if (Y < 0 || Y >= Height()) {
+        return;
+    }
+    X1 = std::max(X1, 0);
+    X2 = std::min(X2, Width() - 1);
+    if (X1 > X2) {
+        return;
+    }
+    TRasterColor* P = Row(Y);
+    std::fill(P + X1, P + X2 + 1, Color);
+}
+
+void TRaster::VerticalRun(int X, int Y1, int Y2, TRasterColor Color) {
+    if (X < 0 || X >= Width()) {
+        return;
+    }
+    Y1 = std::max(Y1, 0);
+    Y2 = std::min(Y2, Height() - 1);
+    for (int Y = Y1; Y <= Y2; ++Y) {
+        Row(Y)[X] = Color;
+    }
+}
+
+void TRaster::FillRect(int Left, int Top, int Right, int Bottom, TRasterColor Color) {
+    const int T = std::max(Top, 0);
+    const int B = std::min(Bottom, Height());
+    if (Right <= Left) {
+        return;
+    }
+    for (int Y = T; Y < B; ++Y) {
+        HorizontalRun(Left, Right - 1, Y, Color);
+    }
+}
+
+void TRaster::FrameRect(int Left, int Top, int Right, int Bottom, TRasterColor Color) {
+    if (Right <= Left || Bottom <= Top) {
+        return;
+    }
+    HorizontalRun(Left, Right - 1, Top, Color);
+    HorizontalRun(Left, Right - 1, Bottom - 1, Color);
+    VerticalRun(Left, Top + 1, Bottom - 2, Color);
+    VerticalRun(Right - 1, Top + 1, Bottom - 2, Color);
+}
+
+void TRaster::GridLine(int X1, int Y1, int X2, int Y2, TRasterColor Color) {
+    if (Y1 == Y2) {
+        HorizontalRun(std::min(X1, X2), std::max(X1, X2), Y1, Color);
+    } else if (X1 == X2) {
+        VerticalRun(X1, std::min(Y1, Y2), std::max(Y1, Y2), Color);
+    }
+}
+
+void TRaster::StatLine(int X1, int Y, int X2, TRasterColor Color) {
+    HorizontalRun(X1, X2, Y, Color);
+}
+
+void TRaster::MoveTo(int X, int Y) {
+    FPenX = X;
+    FPenY = Y;
+}
+
+void TRaster::LineTo(int X, int Y) {
+    // The pixel of step i is computed in closed form (round-half-up of i * minor / major), so
+    // only the steps whose major coordinate lies inside the raster are visited: a segment from
+    // far outside costs no more than one across the raster.
+    const long long X0 = FPenX, Y0 = FPenY;
+    const long long DX = std::llabs(X - X0), DY = std::llabs(Y - Y0);
+    const int SX = X >= X0 ? 1 : -1, SY = Y >= Y0 ? 1 : -1;
+    FPenX = X;
+    FPenY = Y;
+    const bool XMajor = DX >= DY;
+    const long long Major = XMajor ? DX : DY;
+    const long long Minor = XMajor ? DY : DX;
+    if (Major == 0) {
+        return;
+    }
+    const long long M0 = XMajor ? X0 : Y0;
+    const int MS = XMajor ? SX : SY;
+    const long long Limit = XMajor ? Width() : Height();
+    // Steps i in [0, Major) with 0 <= M0 + MS * i < Limit.
+    long long First = 0, Last = Major - 1;
+    if (MS > 0) {
+        First = std::max(First, -M0);
+        Last = std::min(Last, Limit - 1 - M0);
+    } else {
+        First = std::max(First, M0 - Limit + 1);
+        Last = std::min(Last, M0);
+    }
+    for (long long I = First; I <= Last; ++I) {
+        const __int128 Num = __int128(2) * I * Minor + Major;
+        const long long Off = static_cast<long long>(Num / (__int128(2) * Major));
+        const long long PX = XMajor ? X0 + SX * I : X0 + SX * Off;
+        const long long PY = XMajor ? Y0 + SY * Off : Y0 + SY * I;
+        if (PX < 0 || PY < 0 || PX >= Width() || PY >= Height()) {
+            continue;
+        }
+        TRasterColor& P = Row(int(PY))[PX];
+        P = Blend(P, FPen);
+    }
+}
+
+void TRaster::TextOut(int X, int Y, const QString& Text) {
+    if (FImage.isNull() || Text.isEmpty()) {
+        return;
+    }
+    QPainter Painter(&FImage);
+    Painter.setFont(FFont);
+    Painter.setPen(QColorFromTColor(FTextColor));
+    const QFontMetrics Metrics(FFont, &FImage);
+    Painter.drawText(X, Y + Metrics.ascent(), Text);
+}
+
+int TRaster::TextWidth(const QString& Text) const {
+    return QFontMetrics(FFont, &FImage).horizontalAdvance(Text);
+}
+
+int TRaster::TextHeight(const QString& Text) const {
+    Q_UNUSED(Text);
+    return QFontMetrics(FFont, &FImage).height();
+}
+
+void TRaster::CopyFrom(const TRaster& Source, int Left, int Top) {
+    for (int Y = 0; Y < Height(); ++Y) {
+        const int SY = Top + Y;
+        if (SY < 0 || SY >= Source.Height()) {
+            continue;
+        }
+        const int X1 = std::max(0, -Left);
+        const int X2 = std::min(Width(), Source.Width() - Left);
+        if (X1 >= X2) {
+            continue;
+        }
+        const auto* Src = reinterpret_cast<const TRasterColor*>(Source.FImage.constScanLine(SY));
+        std::memcpy(Row(Y) + X1, Src + Left + X1, std::size_t(X2 - X1) * sizeof(TRasterColor));
+    }
+}
+
+void TRaster::Draw(int X, int Y, const TRaster& Source) {
+    for (int SY = 0; SY < Source.Height(); ++SY) {
+        const int DY = Y + SY;
+        if (DY < 0 || DY >= Height()) {
+            continue;
+        }
+        const int X1 = std::max(0, -X);
+        const int X2 = std::min(Source.Width(), Width() - X);
+        if (X1 >= X2) {
+            continue;
+        }
+        const auto* Src = reinterpret_cast<const TRasterColor*>(Source.FImage.constScanLine(SY));
+        std::memcpy(Row(DY) + X + X1, Src + X1, std::size_t(X2 - X1) * sizeof(TRasterColor));
+    }
+}

@@ -1,0 +1,78 @@
+// TRaster is a 32-bit 0xAARRGGBB picture (QImage::Format_ARGB32) with the handful of drawing
+// operations the monitor graph needs, done by hand so that every pixel lands exactly where the
+// graph's geometry puts it. Text is the one thing left to QPainter.
+//
+//   TRaster r;
+//   r.SetSize(250, 144);
+//   r.FillRect(0, 0, 250, 144, 0xFF000000);   // half-open rectangle
+//   r.SetPen(0xFF20FF10); r.MoveTo(10, 10); r.LineTo(40, 20);  // end point not drawn
+#pragma once
+
+#include <QFont>
+#include <QImage>
+#include <QString>
+
+#include <cmath>
+#include <cstdint>
+
+using TRasterColor = std::uint32_t; // 0xAARRGGBB
+using TColor = std::uint32_t;       // 0x00BBGGRR, the colour form of labels and text
+
+// Text colour value to QColor (the alpha byte of a TColor is not an alpha).
+QColor QColorFromTColor(TColor Color);
+
+// Nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4). Values outside the int
+// range, infinities and NaN come back clamped (NaN as INT_MIN) so that callers can treat them as
+// "far outside" instead of invoking undefined conversions.
+int RoundHalfEven(double Value);
+
+class TRaster {
+public:
+    TRaster();
+
+    int Width() const { return FImage.width(); }
+    int Height() const { return FImage.height(); }
+    const QImage& Image() const { return FImage; }
+    TRasterColor Pixel(int X, int Y) const;
+
+    // Negative sizes count as 0; asking for the size it already has keeps the pixels.
+    void SetSize(int W, int H);
+
+    void Clear(TRasterColor Color);
+    void FillRect(int Left, int Top, int Right, int Bottom, TRasterColor Color);
+    void FrameRect(int Left, int Top, int Right, int Bottom, TRasterColor Color);
+    // Horizontal or vertical, both end points covered.
+    void GridLine(int X1, int Y1, int X2, int Y2, TRasterColor Color);
+    // X1..X2 inclusive on row Y.
+    void StatLine(int X1, int Y, int X2, TRasterColor Color);
+
+    void SetPen(TRasterColor Color) { FPen = Color; }
+    TRasterColor Pen() const { return FPen; }
+    void MoveTo(int X, int Y);
+    // Bresenham from the pen position, the end point excluded; the pen then moves to (X, Y).
+    void LineTo(int X, int Y);
+
+    void SetFont(const QFont& Font) { FFont = Font; }
+    void SetTextColor(TColor Color) { FTextColor = Color; }
+    void TextOut(int X, int Y, const QString& Text);
+    int TextWidth(const QString& Text) const;
+    int TextHeight(const QString& Text) const;
+
+    // The pixels of Source's rectangle (Left, Top)+(Width x Height of this raster) into the whole
+    // of this raster; parts outside Source are left as they were.
+    void CopyFrom(const TRaster& Source, int Left, int Top);
+    // Source whole, top-left at (X, Y), opaque, clipped.
+    void Draw(int X, int Y, const TRaster& Source);
+
+private:
+    void HorizontalRun(int X1, int X2, int Y, TRasterColor Color); // inclusive, clipped
+    void VerticalRun(int X, int Y1, int Y2, TRasterColor Color);   // inclusive, clipped
+    TRasterColor* Row(int Y) { return reinterpret_cast<TRasterColor*>(FImage.scanLine(Y)); }
+
+    QImage FImage;
+    TRasterColor FPen = 0xFF000000;
+    int FPenX = 0;
+    int FPenY = 0;
+    QFont FFont;
+    TColor FTextColor = 0;
+};
