@@ -1,0 +1,79 @@
+// The process-wide ICMP echo service, with the calls and the reply record of the classic
+// icmp.dll interface:
+//
+//   TIcmpHandle h = IcmpCreateFile();                 // INVALID_HANDLE_VALUE: no ICMP socket
+//   std::uint8_t reply[284];
+//   IcmpSendEcho(h, inet_addr("127.0.0.1"), data, size, nullptr, reply, sizeof reply, 1000);
+//   auto* r = reinterpret_cast<ICMP_ECHO_REPLY*>(reply);  // r->Status, r->RoundTripTime
+//   IcmpCloseHandle(h);
+//
+// Handles are cheap tokens: one set of sockets and one receiver thread serve every caller, and
+// replies are matched to the waiting caller by (identifier, sequence).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+using TIcmpHandle = std::intptr_t;
+constexpr TIcmpHandle INVALID_HANDLE_VALUE = -1;
+
+// Options of a request or a reply, 8 bytes as in the 32-bit layout. OptionsData would be a
+// pointer there; requests carry no options here and replies report none.
+struct IP_OPTION_INFORMATION {
+    std::uint8_t Ttl;
+    std::uint8_t Tos;
+    std::uint8_t Flags;
+    std::uint8_t OptionsSize;
+    std::uint32_t OptionsData;
+};
+
+// One reply record, 28 bytes. Address is in network byte order. Data would be a pointer to the
+// echoed data in the 32-bit layout; here it holds the data's byte offset from the start of the
+// reply buffer (the data follows the record).
+struct ICMP_ECHO_REPLY {
+    std::uint32_t Address;
+    std::uint32_t Status;
+    std::uint32_t RoundTripTime;
+    std::uint16_t DataSize;
+    std::uint16_t Reserved;
+    std::uint32_t Data;
+    IP_OPTION_INFORMATION Options;
+};
+static_assert(sizeof(ICMP_ECHO_REPLY) == 28);
+
+// Opens a handle; INVALID_HANDLE_VALUE when neither kind of ICMP socket can be opened.
+TIcmpHandle IcmpCreateFile();
+
+// Sends one echo request and blocks until the answer or Timeout milliseconds. Returns the
+// number of reply records written (1 for an echo reply, 0 otherwise). Status and RoundTripTime
+// of the first record are written on every path where ReplySize leaves room for them: the
+// IP_STATUS of the outcome (11010 when nothing came back in time, 11001 when the echoed data
+// does not fit behind the record, 11050 for a bad handle or a failure of the service).
+std::uint32_t IcmpSendEcho(TIcmpHandle IcmpHandle, std::uint32_t DestinationAddress,
+                           const void* RequestData, std::uint32_t RequestSize,
+                           const IP_OPTION_INFORMATION* RequestOptions, void* ReplyBuffer,
+                           std::uint32_t ReplySize, std::uint32_t Timeout);
+
+// False for a handle that is not open.
+bool IcmpCloseHandle(TIcmpHandle IcmpHandle);
+
+// Which socket kind the service uses. Auto prefers unprivileged datagram sockets and falls back
+// to a raw socket.
+enum class TIcmpMode { Auto, Datagram, Raw };
+
+// Switches the service to Mode (closing its current sockets) and opens a socket of that kind
+// right away; false when that is not permitted. Meant for tests and start-up, while no request
+// is outstanding; requests still waiting end with 11050.
+bool IcmpServiceSetMode(TIcmpMode Mode);
+
+// The socket kind in use: "datagram", "raw", or "" before the first socket was opened.
+std::string IcmpServiceActiveMode();
+
+// Whether this process can send echo requests, checked once at start-up. Problem is a text for
+// the user saying why not and how to allow it; empty when Works.
+struct TIcmpProbeResult {
+    bool Works = false;
+    std::string Mode; // "datagram" or "raw" when Works
+    std::string Problem;
+};
+TIcmpProbeResult ProbeIcmp();
