@@ -85,6 +85,26 @@ QString TPingerSession::UnitSuffix(int Unit) {
     }
 }
 
+QStringList TPingerSession::ValueAxisLabels(std::int32_t Range) {
+    QStringList Labels;
+    for (int I = 0; I <= 5; ++I) {
+        const long long Value = (long long)Range - I * (long long)(Range / 5);
+        Labels << QString::number(Value) + QStringLiteral("ms");
+    }
+    return Labels;
+}
+
+QStringList TPingerSession::TimeAxisLabels(std::int32_t Span) {
+    const TTimeAxis Axis = TimeAxisFor(Span);
+    QStringList Labels;
+    for (int J = 0; J <= Axis.Divisions; ++J) {
+        const long long Value =
+            Span / Axis.Divisor - ((Span / Axis.Divisions) * (long long)J) / Axis.Divisor;
+        Labels << QString::number(Value) + UnitSuffix(Axis.Unit);
+    }
+    return Labels;
+}
+
 void TPingerSession::SetGraphAreaSize(int Width, int Height) {
     GraphWidth = Width;
     GraphHeight = Height;
@@ -210,10 +230,10 @@ void TPingerSession::DrawGraph() {
 
     Bg.SetTextColor(clAxisLabel);
     const double ValueStep = double(B - T) / 5;
+    const QStringList ValueLabels = ValueAxisLabels(Range);
     for (int I = 0; I <= 5; ++I) {
         const int Y = RoundHalfEven(I * ValueStep) + T;
-        const long long Value = (long long)Range - I * (long long)(Range / 5);
-        const QString Label = QString::number(Value) + QStringLiteral("ms");
+        const QString& Label = ValueLabels[I];
         Bg.TextOut(L - Bg.TextWidth(Label) - 6, Y - Bg.TextHeight(Label) / 2, Label);
         if (I >= 1 && I <= 4) {
             Bg.GridLine(L, Y, R, Y, FrameColor);
@@ -222,12 +242,10 @@ void TPingerSession::DrawGraph() {
 
     const TTimeAxis Axis = TimeAxisFor(Span);
     const double TimeStep = double(R - L) / Axis.Divisions;
-    const QString Suffix = UnitSuffix(Axis.Unit);
+    const QStringList TimeLabels = TimeAxisLabels(Span);
     for (int J = 0; J <= Axis.Divisions; ++J) {
         const int X = RoundHalfEven(J * TimeStep) + L;
-        const long long Value =
-            Span / Axis.Divisor - ((Span / Axis.Divisions) * (long long)J) / Axis.Divisor;
-        const QString Label = QString::number(Value) + Suffix;
+        const QString& Label = TimeLabels[J];
         Bg.TextOut(X - Bg.TextWidth(Label) / 2, B + 6, Label);
         if (J > 0 && J < Axis.Divisions) {
             Bg.GridLine(X, T, X, B, FrameColor);

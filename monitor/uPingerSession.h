@@ -20,6 +20,7 @@
 
 #include <QFont>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -102,6 +103,9 @@ public:
     void DrawStatLines(TRaster& Plot);
     void DrawSamples(TRaster& Plot);
     static QString UnitSuffix(int Unit);
+    // Axis labels, top to bottom and left to right.
+    static QStringList ValueAxisLabels(std::int32_t Range);
+    static QStringList TimeAxisLabels(std::int32_t Span);
     // Size of the graph area in the window; takes effect at the next full refresh.
     void SetGraphAreaSize(int Width, int Height);
 

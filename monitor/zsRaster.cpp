@@ -71,6 +71,8 @@ void TRaster::SetSize(int W, int H) {
     if (W == Width() && H == Height()) {
         return;
     }
+    FWidth = W;
+    FHeight = H;
     FImage = QImage(W, H, QImage::Format_ARGB32);
     FImage.setDotsPerMeterX(RasterDotsPerMeter);
     FImage.setDotsPerMeterY(RasterDotsPerMeter);

@@ -30,8 +30,8 @@ class TRaster {
 public:
     TRaster();
 
-    int Width() const { return FImage.width(); }
-    int Height() const { return FImage.height(); }
+    int Width() const { return FWidth; }
+    int Height() const { return FHeight; }
     const QImage& Image() const { return FImage; }
     TRasterColor Pixel(int X, int Y) const;
 
@@ -69,7 +69,9 @@ private:
     void VerticalRun(int X, int Y1, int Y2, TRasterColor Color);   // inclusive, clipped
     TRasterColor* Row(int Y) { return reinterpret_cast<TRasterColor*>(FImage.scanLine(Y)); }
 
-    QImage FImage;
+    QImage FImage; // null while either side is 0
+    int FWidth = 0;
+    int FHeight = 0;
     TRasterColor FPen = 0xFF000000;
     int FPenX = 0;
     int FPenY = 0;

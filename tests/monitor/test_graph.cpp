@@ -1,0 +1,356 @@
+// The graph renderer, checked pixel by pixel against the geometry computed here from the
+// drawing rules: a 165 x 148 graph area gives a 100 x 100 plot raster, and with span 100 s and
+// range 100 ms one pixel is one second across and one millisecond up.
+#include "monitor_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <initializer_list>
+#include <vector>
+
+namespace {
+
+constexpr TRasterColor FillOnLine = 0xFF000000;
+constexpr TRasterColor FillOffLine = 0xFF080000;
+constexpr TRasterColor BorderOnLine = 0xFF006000;
+constexpr TRasterColor BorderOffLine = 0xFFC00000;
+constexpr TRasterColor Frame = 0xFF406080;
+constexpr TRasterColor MinLine = 0x000080FF;
+constexpr TRasterColor MaxLine = 0xFFB00000;
+constexpr TRasterColor AvgLine = 0xFFA0A000;
+constexpr TRasterColor Green = 0xFF20FF10;
+constexpr TRasterColor Red = 0xFFFF4010;
+constexpr TRasterColor OverRange = 0xFFA0FF00;
+
+int Round(double V) {
+    return static_cast<int>(std::nearbyint(V));
+}
+
+// A picture of the plot raster as the rules say it should be.
+struct TPicture {
+    int W, H;
+    std::vector<TRasterColor> Px;
+    TPicture(int W_, int H_, TRasterColor Fill) : W(W_), H(H_), Px(size_t(W_ * H_), Fill) {}
+    void Put(int X, int Y, TRasterColor C) {
+        if (X >= 0 && Y >= 0 && X < W && Y < H)
+            Px[size_t(Y * W + X)] = C;
+    }
+    void Row(int Y, TRasterColor C) {
+        for (int X = 0; X < W; ++X)
+            Put(X, Y, C);
+    }
+    void Column(int X, TRasterColor C) {
+        for (int Y = 0; Y < H; ++Y)
+            Put(X, Y, C);
+    }
+    // A 45-degree or axis-aligned segment, end point left out.
+    void Segment(int X0, int Y0, int X1, int Y1, TRasterColor C) {
+        const int N = std::max(std::abs(X1 - X0), std::abs(Y1 - Y0));
+        const int SX = (X1 > X0) - (X1 < X0), SY = (Y1 > Y0) - (Y1 < Y0);
+        for (int I = 0; I < N; ++I)
+            Put(X0 + SX * I, Y0 + SY * I, C);
+    }
+    // The background's share of the plot: fill, four value grid rows, D - 1 time grid columns.
+    static TPicture Background(int W, int H, TRasterColor Fill, int Divisions) {
+        TPicture P(W, H, Fill);
+        for (int I = 1; I <= 4; ++I)
+            P.Row(Round(I * (H / 5.0)), Frame);
+        for (int J = 1; J < Divisions; ++J)
+            P.Column(Round(J * (double(W) / Divisions)), Frame);
+        return P;
+    }
+};
+
+// Compares the columns [X0, X1) of every row.
+void ExpectPlot(const TRaster& Got, const TPicture& Want, int X0 = 0, int X1 = -1) {
+    ASSERT_EQ(Got.Width(), Want.W);
+    ASSERT_EQ(Got.Height(), Want.H);
+    if (X1 < 0)
+        X1 = Want.W;
+    int Wrong = 0;
+    for (int Y = 0; Y < Want.H; ++Y) {
+        for (int X = X0; X < X1; ++X) {
+            const TRasterColor G = Got.Pixel(X, Y), E = Want.Px[size_t(Y * Want.W + X)];
+            if (G != E && ++Wrong <= 8) {
+                ADD_FAILURE() << "pixel (" << X << ", " << Y << "): got " << std::hex << G
+                              << ", want " << E;
+            }
+        }
+    }
+    EXPECT_EQ(Wrong, 0);
+}
+
+class GraphTest : public ::testing::Test {
+protected:
+    std::shared_ptr<FakeClock> Clock = std::make_shared<FakeClock>();
+    TPingerSession S{Clock};
+
+    void SetUp() override {
+        S.SetTimeOutMS(1000000);
+        S.SetGraphAreaSize(165, 148);
+        S.SetSpan(100);
+        S.SetRange(100);
+    }
+    // Newest first, as the samples list holds them.
+    void Feed(std::initializer_list<TAgedResult> NewestFirst) {
+        std::vector<TAgedResult> All(NewestFirst);
+        for (auto It = All.rbegin(); It != All.rend(); ++It)
+            S.PingDone(MakeResult(*Clock, It->AgeSeconds, It->RoundTrip));
+    }
+    TPicture Background() {
+        return TPicture::Background(100, 100, S.OnLine() ? FillOnLine : FillOffLine, 6);
+    }
+};
+
+} // namespace
+
+TEST_F(GraphTest, NoSamplesDrawOnlyTheHighAndAverageLinesOnTheBottomRow) {
+    ASSERT_EQ(S.PlotBitmap.Width(), 100);
+    EXPECT_EQ(S.Max, 0);
+    EXPECT_EQ(S.Min, 16777215);
+    TPicture Want = Background();
+    Want.Row(99, AvgLine); // the high line lies under it
+    ExpectPlot(S.PlotBitmap, Want);
+    EXPECT_EQ(S.UpTimeText, QStringLiteral("Uptime: 0.0%"));
+    EXPECT_TRUE(S.StatusText.isEmpty());
+}
+
+TEST_F(GraphTest, OneSampleDrawsNoSegmentAndAPartialRefreshKeepsTheBackground) {
+    Feed({{0, 30}});
+    // Fixed range: the result's refresh is not full, so the off-line background stays.
+    TPicture Want = TPicture::Background(100, 100, FillOffLine, 6);
+    Want.Row(69, AvgLine);
+    ExpectPlot(S.PlotBitmap, Want);
+    EXPECT_EQ(S.ComposedBitmap.Pixel(0, 0), BorderOffLine);
+    EXPECT_EQ(S.StatusText, QStringLiteral("Round trip : 30 ms"));
+    EXPECT_EQ(S.StatusColor, 0x0000C000u);
+    EXPECT_EQ(S.HeaderColor, 0x0000C000u);
+
+    S.RefreshDisplay(true, nullptr);
+    Want = TPicture::Background(100, 100, FillOnLine, 6);
+    Want.Row(69, AvgLine);
+    ExpectPlot(S.PlotBitmap, Want);
+    EXPECT_EQ(S.ComposedBitmap.Pixel(0, 0), BorderOnLine);
+    EXPECT_EQ(S.HeaderColor, 0x00FFFFFFu);
+    EXPECT_EQ(S.UpTimeText, QStringLiteral("Uptime: 100.0%"));
+}
+
+TEST_F(GraphTest, ARoundTripEqualToTheRangeIsDrawnOnTheTopRowInTheOverRangeColour) {
+    Feed({{0, 100}, {10, 100}});
+    S.RefreshDisplay(true, nullptr);
+    TPicture Want = Background(); // all three statistic lines lie one row above the raster
+    Want.Segment(99, 0, 89, 0, OverRange);
+    ExpectPlot(S.PlotBitmap, Want);
+}
+
+TEST_F(GraphTest, FailuresBetweenTwoSuccessesAreBridgedByOneRedSegment) {
+    Feed({{0, 20}, {1, -1}, {2, -1}, {3, 20}});
+    S.RefreshDisplay(true, nullptr);
+    TPicture Want = Background();
+    Want.Row(79, AvgLine);
+    Want.Segment(99, 79, 96, 79, Red);
+    ExpectPlot(S.PlotBitmap, Want);
+    EXPECT_EQ(S.UpTimeText, QStringLiteral("Uptime: 50.0%"));
+}
+
+TEST_F(GraphTest, FailedNewestAndOldestSamplesSitAtTheRoundedAverage) {
+    Feed({{0, -1}, {10, 30}, {30, 50}, {40, -1}});
+    EXPECT_EQ(S.StatusText, QStringLiteral("REQ_TIMED_OUT"));
+    EXPECT_EQ(S.StatusColor, 0x000020D0u);
+    S.RefreshDisplay(true, nullptr);
+    ASSERT_DOUBLE_EQ(S.Avg, 40);
+    TPicture Want = Background();
+    Want.Row(69, MinLine);
+    Want.Row(49, MaxLine);
+    Want.Row(59, AvgLine);
+    Want.Segment(99, 59, 89, 69, Red);   // from the failed newest into the first success
+    Want.Segment(89, 69, 69, 49, Green); // success into success
+    Want.Segment(69, 49, 59, 59, Red);   // into the failed oldest
+    ExpectPlot(S.PlotBitmap, Want);
+    EXPECT_EQ(S.PlotBitmap.Pixel(0, 69), MinLine); // written with its alpha byte of 0
+    EXPECT_EQ(S.ComposedBitmap.Pixel(0, 0), BorderOffLine);
+    EXPECT_EQ(S.ComposedBitmap.Pixel(55, 50), FillOffLine);
+}
+
+TEST_F(GraphTest, TheLowHighAndAverageLinesSpanTheWholePlotWidth) {
+    Feed({{0, 10}, {5, 60}, {10, 20}});
+    S.RefreshDisplay(true, nullptr);
+    TPicture Want = Background();
+    Want.Row(89, MinLine);
+    Want.Row(39, MaxLine);
+    Want.Row(69, AvgLine);
+    ExpectPlot(S.PlotBitmap, Want, 0, 89); // the polyline lies right of column 88
+}
+
+TEST_F(GraphTest, ASampleOneSpanOlderLandsLeftOfThePlotAndEndsTheWalk) {
+    Feed({{0, 50}, {100, 50}, {150, 10}});
+    S.RefreshDisplay(true, nullptr);
+    // The statistics walk counts the first success older than the span start and the next one,
+    // so the average takes in the 10 ms sample: (50 + 50 + 10) / 3.
+    ASSERT_NEAR(S.Avg, 110.0 / 3, 1e-9);
+    TPicture Want = Background();
+    Want.Row(89, MinLine);
+    Want.Row(49, MaxLine);
+    Want.Row(99 - Round(110.0 / 3), AvgLine);
+    Want.Segment(99, 49, -1, 49, Green);
+    ExpectPlot(S.PlotBitmap, Want);
+}
+
+TEST_F(GraphTest, TheDesignGeometryPlacesFrameAndGridLinesByTheRules) {
+    S.SetGraphAreaSize(250, 144);
+    S.SetSpan(60);
+    S.RefreshDisplay(true, nullptr);
+    EXPECT_EQ(S.PlotRect.Left, 50);
+    EXPECT_EQ(S.PlotRect.Top, 18);
+    EXPECT_EQ(S.PlotRect.Right, 235);
+    EXPECT_EQ(S.PlotRect.Bottom, 114);
+    EXPECT_EQ(S.PlotBitmap.Width(), 185);
+    EXPECT_EQ(S.PlotBitmap.Height(), 96);
+    const TRaster& C = S.ComposedBitmap;
+    ASSERT_EQ(C.Width(), 250);
+    ASSERT_EQ(C.Height(), 144);
+    for (int X = 0; X < 250; ++X) {
+        SCOPED_TRACE(X);
+        ASSERT_EQ(C.Pixel(X, 0), BorderOffLine);
+        ASSERT_EQ(C.Pixel(X, 143), BorderOffLine);
+    }
+    for (int Y = 0; Y < 144; ++Y) {
+        SCOPED_TRACE(Y);
+        ASSERT_EQ(C.Pixel(0, Y), BorderOffLine);
+        ASSERT_EQ(C.Pixel(249, Y), BorderOffLine);
+    }
+    // The frame, one pixel outside the plot area.
+    for (int X = 49; X <= 235; ++X) {
+        SCOPED_TRACE(X);
+        ASSERT_EQ(C.Pixel(X, 17), Frame);
+        ASSERT_EQ(C.Pixel(X, 114), Frame);
+    }
+    for (int Y = 17; Y <= 114; ++Y) {
+        SCOPED_TRACE(Y);
+        ASSERT_EQ(C.Pixel(49, Y), Frame);
+        ASSERT_EQ(C.Pixel(235, Y), Frame);
+    }
+    // Value grid rows at 18 + Round(i * 96 / 5); time grid columns at 50 + Round(j * 185 / 6),
+    // where 92.5 rounds to 92.
+    for (const int Y : {37, 56, 76, 95})
+        for (int X = 50; X < 235; ++X)
+            ASSERT_EQ(C.Pixel(X, Y), Frame) << X << ", " << Y;
+    for (const int X : {81, 112, 142, 173, 204})
+        for (int Y = 18; Y < 113; ++Y)
+            ASSERT_EQ(C.Pixel(X, Y), Frame) << X << ", " << Y;
+    EXPECT_EQ(C.Pixel(143, 50), FillOffLine);
+    EXPECT_EQ(C.Pixel(100, 113), AvgLine); // no samples: the average on the bottom plot row
+}
+
+TEST_F(GraphTest, GraphAreasTooSmallForAPlotDrawNoPlot) {
+    const struct {
+        int W, H, PlotW, PlotH;
+    } Cases[] = {{0, 0, 0, 0}, {60, 40, 0, 0}, {65, 48, 0, 0}, {66, 49, 1, 1}, {65, 200, 0, 152}};
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(testing::Message() << C.W << " x " << C.H);
+        S.SetGraphAreaSize(C.W, C.H);
+        S.RefreshDisplay(true, nullptr);
+        Feed({{0, 20}, {1, 30}});
+        EXPECT_EQ(S.ComposedBitmap.Width(), C.W);
+        EXPECT_EQ(S.ComposedBitmap.Height(), C.H);
+        EXPECT_EQ(S.PlotBitmap.Width(), C.PlotW);
+        EXPECT_EQ(S.PlotBitmap.Height(), C.PlotH);
+    }
+}
+
+TEST_F(GraphTest, ZeroRangeOrSpanDrawsTheStatisticLinesButNoPolyline) {
+    Feed({{0, 20}, {10, 20}});
+    for (const auto& [Span, Range] : {std::pair{0, 100}, std::pair{100, 0}}) {
+        SCOPED_TRACE(testing::Message() << Span << " / " << Range);
+        S.Span = Span;
+        S.Range = Range;
+        S.AutoRange = false;
+        S.RefreshDisplay(true, nullptr);
+        // With span 0 the lines sit on row 79; with range 0 every row is off the raster.
+        TPicture Want = TPicture::Background(100, 100, FillOnLine, 6);
+        if (Range != 0)
+            Want.Row(79, AvgLine);
+        ExpectPlot(S.PlotBitmap, Want);
+    }
+}
+
+TEST(GraphLabelsTest, AxisLabelsForEverySpanAndARange) {
+    const struct {
+        int Span;
+        const char* Labels;
+    } Cases[] = {
+        {60, "60s 50s 40s 30s 20s 10s 0s"},
+        {300, "5m 4m 3m 2m 1m 0m"},
+        {600, "10m 8m 6m 4m 2m 0m"},
+        {1800, "30m 25m 20m 15m 10m 5m 0m"},
+        {3600, "60m 50m 40m 30m 20m 10m 0m"},
+        {7200, "120m 90m 60m 30m 0m"},
+        {14400, "4h 3h 2h 1h 0h"},
+        {28800, "8h 7h 6h 5h 4h 3h 2h 1h 0h"},
+        {100, "100s 84s 68s 52s 36s 20s 4s"},
+    };
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Span);
+        EXPECT_EQ(TPingerSession::TimeAxisLabels(C.Span).join(QLatin1Char(' ')),
+                  QString::fromLatin1(C.Labels));
+    }
+    EXPECT_EQ(TPingerSession::ValueAxisLabels(250).join(QLatin1Char(' ')),
+              QStringLiteral("250ms 200ms 150ms 100ms 50ms 0ms"));
+    EXPECT_EQ(TPingerSession::UnitSuffix(0), QStringLiteral("ms"));
+    EXPECT_EQ(TPingerSession::UnitSuffix(3), QStringLiteral("h"));
+}
+
+TEST(GraphAutoRangeTest, TheFirstStepAtOrAboveTheHighestRoundTrip) {
+    TPingerSession S(std::make_shared<FakeClock>());
+    const struct {
+        int Max, Range;
+    } Cases[] = {{0, 5},     {5, 5},     {10, 10},     {11, 25},
+                 {250, 250}, {251, 500}, {5000, 5000}, {5001, 5000}};
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Max);
+        S.Max = C.Max;
+        S.ChooseAutoRange();
+        EXPECT_EQ(S.Range, C.Range);
+    }
+}
+
+class StatsTest : public ::testing::Test {
+protected:
+    std::shared_ptr<FakeClock> Clock = std::make_shared<FakeClock>();
+    TPingerSession S{Clock};
+    void SetUp() override {
+        S.SetTimeOutMS(1000000);
+        S.DrawEnabled = false;
+    }
+};
+
+TEST_F(StatsTest, ATargetFailingForLongerThanTheSpanKeepsItsLastTwoOldRoundTrips) {
+    S.SetSpan(60);
+    const int Failures = 7200; // two hours, one a second
+    S.PingDone(MakeResult(*Clock, Failures + 3, 40));
+    S.PingDone(MakeResult(*Clock, Failures + 2, 20));
+    S.PingDone(MakeResult(*Clock, Failures + 1, 10));
+    for (int Age = Failures; Age > 0; --Age)
+        S.PingDone(MakeResult(*Clock, Age - 1, -1));
+    EXPECT_DOUBLE_EQ(S.Uptime, 2.0 / (Failures + 2) * 100);
+    EXPECT_EQ(S.Min, 10);
+    EXPECT_EQ(S.Max, 20);
+    EXPECT_DOUBLE_EQ(S.Avg, 15);
+}
+
+TEST_F(StatsTest, UptimeWithinTheSpanAndNoSuccessAtAll) {
+    S.SetSpan(60);
+    S.PingDone(MakeResult(*Clock, 3, -1));
+    EXPECT_EQ(S.Min, 16777215);
+    EXPECT_EQ(S.Max, 0);
+    EXPECT_EQ(S.Avg, 0);
+    EXPECT_EQ(S.Uptime, 0);
+    S.PingDone(MakeResult(*Clock, 2, 7));
+    S.PingDone(MakeResult(*Clock, 1, 12));
+    S.PingDone(MakeResult(*Clock, 0, -1));
+    EXPECT_DOUBLE_EQ(S.Uptime, 50);
+    EXPECT_EQ(S.Min, 7);
+    EXPECT_EQ(S.Max, 12);
+    EXPECT_DOUBLE_EQ(S.Avg, 9.5);
+}
