@@ -1,0 +1,314 @@
+#include "uConfigStore.h"
+
+#include "ZRegistry.h"
+#include "zsSystemFolders.h"
+#include "zsTextRules.h"
+
+#include <QCollator>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
+#include <unordered_map>
+
+namespace {
+
+const QString DefaultGroupName = QStringLiteral("Default Group");
+const char* const LegacyKey = "Software\\Zephra Software\\QRT";
+const char* const LegacyGroupsKey = "Software\\Zephra Software\\QRT\\Groups";
+
+std::string Utf8(const QString& Text) {
+    return Text.toStdString();
+}
+QString FromUtf8(const std::string& Text) {
+    return QString::fromStdString(Text);
+}
+
+bool IsBlank(const QString& Text) {
+    return Text.trimmed().isEmpty();
+}
+
+// Replaces what cannot be part of a section name, so that a legacy group is carried over under
+// a name the file can hold instead of being lost.
+QString StorableGroupName(const QString& Name) {
+    QString Storable = WithoutControls(Name);
+    for (QChar& C : Storable) {
+        if (C == u'[' || C == u']' || C == u'=') {
+            C = u'_';
+        }
+    }
+    // What is left to object to is a fixed section's name, which a suffix sets apart.
+    if (!UnstorableGroupNameReason(Storable).isEmpty()) {
+        Storable += u'_';
+    }
+    return Storable;
+}
+
+} // namespace
+
+TConfigStore::TConfigStore(TRegistryStore& Registry) : FRegistry(Registry) {}
+
+std::unique_ptr<TzsIniFile> TConfigStore::MakeIniFile(const QString& FileName) {
+    return std::make_unique<TzsIniFile>(
+        QFile::encodeName(FileName).toStdString(), [](std::string_view Name) {
+            return QString::fromUtf8(Name.data(), static_cast<qsizetype>(Name.size()))
+                .toCaseFolded()
+                .toStdString();
+        });
+}
+
+TzsIniFile& TConfigStore::Config() const {
+    if (!FConfig) {
+        throw EConfigError("The configuration file is not open.");
+    }
+    return *FConfig;
+}
+
+void TConfigStore::PrepareConfigFolder() {
+    FConfigFolder = GetAppDataFolder() + QStringLiteral("/Zephra Software/Vantorel/");
+    FConfigFileName = FConfigFolder + QStringLiteral("config.ini");
+    if (!QFileInfo(FConfigFolder).isDir() && !QDir().mkpath(FConfigFolder)) {
+        throw EConfigError(QStringLiteral("Could not create application folder \"%1\"")
+                               .arg(FConfigFolder)
+                               .toStdString());
+    }
+}
+
+void TConfigStore::OpenConfig() {
+    FConfig = MakeIniFile(FConfigFileName);
+}
+
+bool TConfigStore::ConfigFileExists() const {
+    // A folder or other non-file in its place is no configuration file.
+    const QFileInfo Info(FConfigFileName);
+    return Info.exists() && !Info.isDir();
+}
+
+void TConfigStore::ReadNumberedList(const TzsIniFile& File, const QString& Section,
+                                    QStringList& List) {
+    List.clear();
+    std::unordered_map<std::string, std::string> Entries;
+    for (auto& [Key, Value] : File.ReadSectionValues(Utf8(Section))) {
+        Entries.emplace(std::move(Key), std::move(Value));
+    }
+    for (std::size_t Number = 0;; ++Number) {
+        const auto Found = Entries.find(std::to_string(Number));
+        if (Found == Entries.end()) {
+            break;
+        }
+        List.append(FromUtf8(Found->second));
+    }
+}
+
+void TConfigStore::WriteNumberedList(const QString& Section, const QStringList& List) {
+    std::vector<TzsIniFile::TKeyValue> Entries;
+    Entries.reserve(static_cast<std::size_t>(List.size()));
+    for (qsizetype I = 0; I < List.size(); ++I) {
+        Entries.emplace_back(std::to_string(I), Utf8(List[I]));
+    }
+    Config().ReplaceSection(Utf8(Section), Entries);
+}
+
+QStringList TConfigStore::SortedGroupNames(const QStringList& Names) {
+    QCollator Collator;
+    Collator.setCaseSensitivity(Qt::CaseInsensitive);
+    QStringList Sorted;
+    for (const QString& Name : Names) {
+        if (IsBlank(Name)) {
+            continue;
+        }
+        const bool Present = std::any_of(Sorted.begin(), Sorted.end(), [&](const QString& Other) {
+            return Other.compare(Name, Qt::CaseInsensitive) == 0;
+        });
+        if (Present) {
+            continue;
+        }
+        // Names the collator ranks equal keep a fixed order, so the file does not churn.
+        const auto Before = [&](const QString& A, const QString& B) {
+            const int ByLocale = Collator.compare(A, B);
+            if (ByLocale != 0) {
+                return ByLocale < 0;
+            }
+            return A.compare(B, Qt::CaseInsensitive) < 0 ||
+                   (A.compare(B, Qt::CaseInsensitive) == 0 && A < B);
+        };
+        Sorted.insert(std::upper_bound(Sorted.begin(), Sorted.end(), Name, Before), Name);
+    }
+    return Sorted;
+}
+
+QStringList TConfigStore::ReadGroupNames() const {
+    QStringList Names;
+    ReadNumberedList(Config(), QStringLiteral("GROUPS"), Names);
+    return SortedGroupNames(Names);
+}
+
+void TConfigStore::WriteGroupNames(const QStringList& Names) {
+    WriteNumberedList(QStringLiteral("GROUPS"), SortedGroupNames(Names));
+}
+
+void TConfigStore::AddGroupName(const QString& Name) {
+    if (const QString Reason = UnstorableGroupNameReason(Name); !Reason.isEmpty()) {
+        throw EConfigError(Reason.toStdString());
+    }
+    QStringList Names = ReadGroupNames();
+    Names.append(Name);
+    WriteGroupNames(Names);
+}
+
+void TConfigStore::SaveGroup(const QString& Name, const QStringList& Targets) {
+    AddGroupName(Name);
+    WriteNumberedList(Name, Targets);
+}
+
+void TConfigStore::RemoveGroup(const QString& Name) {
+    QStringList Names = ReadGroupNames();
+    const auto Found = std::find_if(Names.begin(), Names.end(), [&](const QString& Other) {
+        return Other.compare(Name, Qt::CaseInsensitive) == 0;
+    });
+    if (Found != Names.end()) {
+        try {
+            Config().EraseSection(Utf8(Name));
+        } catch (const EIniFileError&) {
+            // An erase that fails leaves an orphaned section, which nothing reads.
+        }
+        Names.erase(Found);
+    }
+    WriteGroupNames(Names);
+}
+
+void TConfigStore::LoadGroupTargets(const QString& Name) {
+    if (IsBlank(Name)) {
+        return;
+    }
+    ReadNumberedList(Config(), Name, FGroupTargets);
+}
+
+void TConfigStore::LoadGroupList(QStringList& Groups) const {
+    Groups = ReadGroupNames();
+    if (Groups.isEmpty()) {
+        Groups.append(DefaultGroupName);
+    }
+}
+
+bool TConfigStore::ReadHintsEnable() const {
+    return Config().ReadBool("COMMON", "HintsEnable", true);
+}
+
+void TConfigStore::WriteHintsEnable(bool Value) {
+    Config().WriteBool("COMMON", "HintsEnable", Value);
+}
+
+bool TConfigStore::ReadListViewEnable() const {
+    return Config().ReadBool("COMMON", "ListViewEnable", false);
+}
+
+void TConfigStore::WriteListViewEnable(bool Value) {
+    Config().WriteBool("COMMON", "ListViewEnable", Value);
+}
+
+QString TConfigStore::ReadDefaultGroup() const {
+    return FromUtf8(Config().ReadString("COMMON", "DefaultGroup", Utf8(DefaultGroupName)));
+}
+
+void TConfigStore::WriteDefaultGroup(const QString& Name) {
+    Config().WriteString("COMMON", "DefaultGroup", Utf8(Name));
+}
+
+QString TConfigStore::ReadFriendlyNames() const {
+    QStringList Lines;
+    ReadNumberedList(Config(), QStringLiteral("FRIENDLYNAMES"), Lines);
+    QString Text;
+    for (const QString& Line : Lines) {
+        Text += Line + QStringLiteral("\r\n");
+    }
+    return Text;
+}
+
+void TConfigStore::WriteFriendlyNames(const QString& Text) {
+    static const QRegularExpression LineBreak(QStringLiteral("\r\n|\r|\n"));
+    QStringList Lines = Text.split(LineBreak);
+    // A text that ends with a line break has no empty line after it.
+    if (!Lines.isEmpty() && Lines.last().isEmpty()) {
+        Lines.removeLast();
+    }
+    WriteNumberedList(QStringLiteral("FRIENDLYNAMES"), Lines);
+}
+
+bool TConfigStore::IsValidConfigFile(const QString& Path) {
+    try {
+        return MakeIniFile(Path)->SectionExists("COMMON");
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void TConfigStore::ImportLegacyConfiguration() {
+    QString FriendlyNames;
+    try {
+        TZRegistry Reg(FRegistry);
+        if (Reg.OpenKey(LegacyKey, true) && Reg.ValueExists("FriendlyNames")) {
+            FriendlyNames = FromUtf8(Reg.ReadString("FriendlyNames"));
+        }
+    } catch (const ERegistryException&) {
+        FriendlyNames.clear();
+    }
+    WriteFriendlyNames(FriendlyNames);
+
+    bool Hints = true;
+    try {
+        TZRegistry Reg(FRegistry);
+        if (Reg.OpenKey(LegacyKey, true) && Reg.ValueExists("HintsEnable")) {
+            Hints = Reg.ReadBool("HintsEnable");
+        }
+    } catch (const ERegistryException&) {
+        Hints = true;
+    }
+    WriteHintsEnable(Hints);
+
+    QString DefaultGroup;
+    {
+        TZRegistry Reg(FRegistry);
+        if (Reg.OpenKey(LegacyKey, true)) {
+            DefaultGroup = FromUtf8(Reg.ReadString("DefaultGroup"));
+        }
+    }
+    DefaultGroup = DefaultGroup.isEmpty() ? DefaultGroupName : StorableGroupName(DefaultGroup);
+    WriteDefaultGroup(DefaultGroup);
+
+    QStringList Names;
+    {
+        TZRegistry Reg(FRegistry);
+        if (Reg.OpenKey(LegacyGroupsKey, true)) {
+            for (const std::string& Name : Reg.GetValueNames()) {
+                Names.append(FromUtf8(Name));
+            }
+        }
+    }
+    QCollator Collator;
+    Collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(Names.begin(), Names.end(), [&](const QString& A, const QString& B) {
+        return Collator.compare(A, B) < 0;
+    });
+    if (Names.isEmpty()) {
+        Names.append(DefaultGroupName);
+    }
+
+    for (const QString& Name : Names) {
+        TZRegistry Reg(FRegistry);
+        if (Reg.KeyExists(LegacyGroupsKey) && Reg.OpenKeyReadOnly(LegacyGroupsKey)) {
+            FGroupTargets.clear();
+            if (Reg.ValueExists(Utf8(Name))) {
+                std::vector<std::string> Targets;
+                Reg.ReadMultiString(Utf8(Name), Targets);
+                for (const std::string& Target : Targets) {
+                    // A line break would split the entry in the file.
+                    FGroupTargets.append(
+                        FromUtf8(Target).replace(u'\r', u' ').replace(u'\n', u' '));
+                }
+            }
+        }
+        SaveGroup(StorableGroupName(Name), FGroupTargets);
+    }
+}

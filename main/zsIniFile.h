@@ -1,0 +1,100 @@
+// The INI file behind config.ini, with the rules of the classic private-profile functions:
+// sections and keys match without regard to case, blanks around keys and values are dropped
+// on reading, a pair of enclosing quotes is dropped, and lines the reader does not understand
+// are kept as they are. Every write rewrites the whole file through a temporary file that is
+// renamed over the old one, so the file on disk is always complete and current.
+//
+//   TzsIniFile Ini("/home/me/.config/app/config.ini");
+//   Ini.WriteString("COMMON", "DefaultGroup", "Servers");
+//   std::string Group = Ini.ReadString("COMMON", "DefaultGroup", "Default Group");
+//
+// The file is read afresh for every operation, so a file copied over it is seen at once.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// Raised for a file that exists but cannot be read in full, and for a write that fails.
+class EIniFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TzsIniFile {
+public:
+    using TKeyValue = std::pair<std::string, std::string>;
+    // Folds a section or key name for case-insensitive matching.
+    using TFold = std::function<std::string(std::string_view)>;
+
+    // A file larger than this is refused rather than read: a config file never grows this big,
+    // and reading it only to write a half of it back would lose the rest.
+    static constexpr std::uintmax_t MaxFileSize = 16u * 1024u * 1024u;
+
+    explicit TzsIniFile(std::string FileName, TFold Fold = {});
+    virtual ~TzsIniFile() = default;
+
+    const std::string& FileName() const { return FFileName; }
+
+    // The value of Key in Section, or Default when either is missing. A missing file reads as
+    // empty; a file that exists but cannot be read raises EIniFileError.
+    std::string ReadString(std::string_view Section, std::string_view Key,
+                           std::string_view Default = {}) const;
+    // A missing or non-numeric value gives Default.
+    long ReadInteger(std::string_view Section, std::string_view Key, long Default) const;
+    bool ReadBool(std::string_view Section, std::string_view Key, bool Default) const;
+
+    // The keys of a section, in file order, first occurrence of each.
+    std::vector<std::string> ReadSection(std::string_view Section) const;
+    // Keys and values of a section in one read (first occurrence of each key).
+    std::vector<TKeyValue> ReadSectionValues(std::string_view Section) const;
+    bool SectionExists(std::string_view Section) const;
+
+    void WriteString(std::string_view Section, std::string_view Key, std::string_view Value);
+    void WriteInteger(std::string_view Section, std::string_view Key, long Value);
+    void WriteBool(std::string_view Section, std::string_view Key, bool Value);
+    // Removes every section of that name with its lines.
+    void EraseSection(std::string_view Section);
+    // Erases the section and writes Entries into it in one rewrite of the file; with no entries
+    // the section is simply gone.
+    void ReplaceSection(std::string_view Section, const std::vector<TKeyValue>& Entries);
+
+    // Names and values that cannot be stored without breaking the file's structure.
+    static bool IsStorableSectionName(std::string_view Name);
+    static bool IsStorableKey(std::string_view Key);
+    static bool IsStorableValue(std::string_view Value);
+
+    // The file's lines as the reader sees them; exposed for the fuzz target and tests.
+    struct TLine {
+        enum class TKind { Other, Section, Entry };
+        TKind Kind = TKind::Other;
+        std::string Text;   // the raw line without its line end
+        std::string Ending; // the line end as found ("\r\n", "\n"; empty for a last line)
+        std::string Name;   // section name or key
+        std::string Value;
+    };
+    static std::vector<TLine> Parse(std::string_view Content);
+
+protected:
+    // The last step of a write: puts the finished temporary file in place of the target.
+    // Returns false with errno set on failure. Tests override it to fail at this point.
+    virtual bool ReplaceFile(const std::string& TempName, const std::string& Target);
+
+private:
+    std::string Fold(std::string_view Name) const;
+    // The whole file, or nullopt when it does not exist; raises when it cannot be read.
+    std::optional<std::string> Load(const std::string& Path) const;
+    std::vector<TLine> LoadLines() const;
+    // Applies Change to the file's lines and writes the result back.
+    void Modify(const std::function<void(std::vector<TLine>&)>& Change);
+    void Store(const std::string& Target, const std::string& Content);
+    [[noreturn]] void WriteFailed(std::string_view Reason = {}) const;
+
+    std::string FFileName;
+    TFold FFold;
+};
