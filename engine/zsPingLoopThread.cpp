@@ -70,6 +70,10 @@ void TPingLoopThread::TState::Iterate(std::int64_t& StartMs) {
             }
         });
 
+        if (Stop.load()) {
+            return; // nobody would see the result: spare the blocking request
+        }
+
         StartMs = Clock->MonoMs();
         PingEvent.Target = Target;
 

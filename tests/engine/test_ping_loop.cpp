@@ -1,0 +1,627 @@
+#include "FakeClock.h"
+#include "icmp_dll.h"
+#include "zsPingErrors.h"
+#include "zsPingLoopThread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <future>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::int64_t M0 = 1000000; // FakeClock's first MonoMs()
+
+void SetReply(TReplyBuffer& Reply, std::uint32_t Status, std::uint32_t RoundTrip) {
+    ICMP_ECHO_REPLY Record{};
+    std::memcpy(&Record, Reply.data(), sizeof Record);
+    Record.Status = Status;
+    Record.RoundTripTime = RoundTrip;
+    std::memcpy(Reply.data(), &Record, sizeof Record);
+}
+
+// What one echo request saw when it was made.
+struct TEchoCall {
+    std::string Target, Payload, AddressIn;
+    std::int32_t TimeOut = 0;
+    std::int64_t MonoMs = 0;
+    TReplyBuffer ReplyIn{};
+};
+
+// A scripted echo service. Behave(CallIndex, Reply, Address) plays the request's outcome; by
+// default every request succeeds from 127.0.0.1 in 7 ms.
+class TFakeEcho {
+public:
+    using TBehaviour = std::function<void(int Call, TReplyBuffer& Reply, std::string& Address)>;
+
+    explicit TFakeEcho(std::shared_ptr<FakeClock> Clock) : FClock(std::move(Clock)) {}
+
+    TBehaviour Behave = [](int, TReplyBuffer& Reply, std::string& Address) {
+        Address = "127.0.0.1";
+        SetReply(Reply, IP_SUCCESS, 7);
+    };
+
+    static TPingLoopThread::TEchoFunction Function(std::shared_ptr<TFakeEcho> Echo) {
+        return [Echo](const std::string& Target, const std::string& Payload, TReplyBuffer& Reply,
+                      std::int32_t TimeOut, std::string& Address) {
+            int Index;
+            {
+                std::lock_guard<std::mutex> Guard(Echo->FLock);
+                Index = static_cast<int>(Echo->FCalls.size());
+                Echo->FCalls.push_back(
+                    {Target, Payload, Address, TimeOut, Echo->FClock->MonoMs(), Reply});
+            }
+            Echo->Behave(Index, Reply, Address);
+        };
+    }
+
+    std::vector<TEchoCall> Calls() {
+        std::lock_guard<std::mutex> Guard(FLock);
+        return FCalls;
+    }
+
+private:
+    std::shared_ptr<FakeClock> FClock;
+    std::mutex FLock;
+    std::vector<TEchoCall> FCalls;
+};
+
+// Everything the callbacks saw, in order.
+class TRecorder {
+public:
+    void Before(const std::string& Target) {
+        std::lock_guard<std::mutex> Guard(FLock);
+        FLog.push_back("before " + Target);
+        FThreads.push_back(std::this_thread::get_id());
+    }
+    void After(const TPingEvent& Event) {
+        std::lock_guard<std::mutex> Guard(FLock);
+        FLog.push_back("after " + std::to_string(Event.Status));
+        FEvents.push_back(Event);
+        FThreads.push_back(std::this_thread::get_id());
+        FCond.notify_all();
+    }
+    bool WaitForEvents(std::size_t Count) {
+        std::unique_lock<std::mutex> Guard(FLock);
+        return FCond.wait_for(Guard, 10s, [&] { return FEvents.size() >= Count; });
+    }
+    std::vector<TPingEvent> Events() {
+        std::lock_guard<std::mutex> Guard(FLock);
+        return FEvents;
+    }
+    std::vector<std::string> Log() {
+        std::lock_guard<std::mutex> Guard(FLock);
+        return FLog;
+    }
+    std::vector<std::thread::id> Threads() {
+        std::lock_guard<std::mutex> Guard(FLock);
+        return FThreads;
+    }
+
+private:
+    std::mutex FLock;
+    std::condition_variable FCond;
+    std::vector<std::string> FLog;
+    std::vector<TPingEvent> FEvents;
+    std::vector<std::thread::id> FThreads;
+};
+
+// Stands in for the user-interface thread: runs handed-over functions one at a time on a
+// thread of its own, carries their exceptions back, and can be held so that work queues up.
+class TUiThread {
+public:
+    TUiThread() : FThread([this] { Run(); }) {}
+    ~TUiThread() {
+        {
+            std::lock_guard<std::mutex> Guard(FLock);
+            FQuit = true;
+            FHeld = false;
+        }
+        FCond.notify_all();
+        FThread.join();
+    }
+
+    TPingLoopThread::TSyncInvoker Invoker() {
+        return [this](const std::function<void()>& Fn) {
+            TTask Task;
+            Task.Fn = &Fn;
+            std::unique_lock<std::mutex> Guard(FLock);
+            FQueue.push_back(&Task);
+            FCond.notify_all();
+            FCond.wait(Guard, [&] { return Task.Done; });
+            if (Task.Error) {
+                std::rethrow_exception(Task.Error);
+            }
+        };
+    }
+
+    void Hold() {
+        std::lock_guard<std::mutex> Guard(FLock);
+        FHeld = true;
+    }
+    void Release() {
+        std::lock_guard<std::mutex> Guard(FLock);
+        FHeld = false;
+        FCond.notify_all();
+    }
+    // Waits until the thread is held with work waiting for it.
+    bool WaitHeldWithWork() {
+        std::unique_lock<std::mutex> Guard(FLock);
+        return FCond.wait_for(Guard, 10s, [&] { return FHeld && !FQueue.empty(); });
+    }
+    std::thread::id Id() const { return FThread.get_id(); }
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> Guard(FLock);
+        for (;;) {
+            FCond.wait(Guard, [&] { return (!FHeld && !FQueue.empty()) || FQuit; });
+            if (FQueue.empty()) {
+                return;
+            }
+            TTask* Task = FQueue.front();
+            FQueue.pop_front();
+            Guard.unlock();
+            try {
+                (*Task->Fn)();
+            } catch (...) {
+                Task->Error = std::current_exception();
+            }
+            Guard.lock();
+            Task->Done = true;
+            FCond.notify_all();
+        }
+    }
+
+    struct TTask {
+        const std::function<void()>* Fn = nullptr;
+        std::exception_ptr Error;
+        bool Done = false;
+    };
+
+    std::mutex FLock;
+    std::condition_variable FCond;
+    std::deque<TTask*> FQueue;
+    bool FHeld = false;
+    bool FQuit = false;
+    std::thread FThread;
+};
+
+bool WaitUntil(const std::function<bool()>& Condition) {
+    const auto GiveUp = std::chrono::steady_clock::now() + 10s;
+    while (!Condition()) {
+        if (std::chrono::steady_clock::now() > GiveUp) {
+            return false;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+double MsBetween(TDateTime A, TDateTime B) {
+    return (B - A) * FakeClock::MsPerDay;
+}
+
+class PingLoop : public ::testing::Test {
+protected:
+    void TearDown() override {
+        Loop.reset();
+        // Callbacks and the echo hold test objects: every loop must be gone before the next test.
+        EXPECT_TRUE(WaitUntil([] { return TPingLoopThread::RunningCount() == 0; }))
+            << TPingLoopThread::RunningCount() << " loop threads still running";
+    }
+
+    // A suspended loop wired to the fake clock, the fake echo and the recorder.
+    TPingLoopThread& MakeLoop(std::int32_t Frequency,
+                              TPingLoopThread::TSyncInvoker Invoker = nullptr) {
+        Loop = std::make_unique<TPingLoopThread>(true, Clock, TFakeEcho::Function(Echo));
+        Loop->SetTarget("localhost");
+        Loop->SetFrequency(Frequency);
+        Loop->SetTimeOut(5000);
+        Loop->SetPayload(std::string(16, 'A'));
+        Loop->SetOnBeforePing([R = Recorder](const std::string& T) { R->Before(T); });
+        Loop->SetOnAfterPing([R = Recorder](TPingEvent& E) { R->After(E); });
+        if (Invoker) {
+            Loop->SetSyncInvoker(std::move(Invoker));
+        }
+        return *Loop;
+    }
+
+    std::shared_ptr<FakeClock> Clock = std::make_shared<FakeClock>();
+    std::shared_ptr<TFakeEcho> Echo = std::make_shared<TFakeEcho>(Clock);
+    std::shared_ptr<TRecorder> Recorder = std::make_shared<TRecorder>();
+    std::unique_ptr<TPingLoopThread> Loop;
+};
+
+} // namespace
+
+// The first request goes out at once, the next ones a period after the previous start, and
+// failed resolutions keep the same pace.
+TEST_F(PingLoop, FirstRequestAtOnceThenOnePerPeriod) {
+    struct Case {
+        const char* Name;
+        bool Resolves;
+    };
+    for (const Case C : {Case{"reply", true}, Case{"name does not resolve", false}}) {
+        SCOPED_TRACE(C.Name);
+        TearDown();
+        Clock = std::make_shared<FakeClock>();
+        Clock->SetAutoAdvance(true);
+        Echo = std::make_shared<TFakeEcho>(Clock);
+        Recorder = std::make_shared<TRecorder>();
+        if (!C.Resolves) {
+            Echo->Behave = [](int, TReplyBuffer&, std::string& Address) {
+                Address.clear();
+                throw EPingError("IP Address could not be resolved");
+            };
+        }
+        MakeLoop(1000).Resume();
+        ASSERT_TRUE(Recorder->WaitForEvents(3));
+        Loop->Terminate();
+
+        const std::vector<TEchoCall> Calls = Echo->Calls();
+        const std::vector<TPingEvent> Events = Recorder->Events();
+        for (int I = 0; I < 3; ++I) {
+            SCOPED_TRACE(I);
+            EXPECT_EQ(Calls[I].MonoMs, M0 + 1000 * I);
+            EXPECT_EQ(Calls[I].Target, "localhost");
+            EXPECT_EQ(Calls[I].Payload, std::string(16, 'A'));
+            EXPECT_EQ(Calls[I].TimeOut, 5000);
+            EXPECT_NEAR(MsBetween(FakeClock().Now(), Events[I].Time), 1000 * I, 0.01);
+            EXPECT_EQ(Events[I].Target, "localhost");
+            EXPECT_EQ(Events[I].Success, C.Resolves);
+            EXPECT_EQ(Events[I].Status, C.Resolves ? 0 : 18);
+            EXPECT_EQ(Events[I].RoundTrip, C.Resolves ? 7 : -1);
+            EXPECT_EQ(Events[I].IPAddress, C.Resolves ? "127.0.0.1" : "");
+        }
+        const std::vector<std::string> Log = Recorder->Log();
+        const std::vector<std::string> Expected = {
+            "before localhost", C.Resolves ? "after 0" : "after 18", "before localhost"};
+        EXPECT_EQ(std::vector<std::string>(Log.begin(), Log.begin() + 3), Expected);
+    }
+}
+
+TEST_F(PingLoop, FrequencyZeroNeverWaits) {
+    MakeLoop(0).Resume();
+    ASSERT_TRUE(Recorder->WaitForEvents(50));
+    Loop->Terminate();
+    EXPECT_EQ(Clock->WaitCalls(), 0);
+    EXPECT_EQ(Clock->MonoMs(), M0);
+}
+
+TEST_F(PingLoop, MapsEachOutcomeToOneEvent) {
+    struct Case {
+        const char* Name;
+        TFakeEcho::TBehaviour Behave;
+        bool Success;
+        int Status;
+        int RoundTrip;
+        const char* IPAddress;
+    };
+    auto Reply = [](std::uint32_t Status) {
+        return [Status](int, TReplyBuffer& Reply, std::string& Address) {
+            Address = "127.0.0.9";
+            SetReply(Reply, Status, 12);
+        };
+    };
+    const Case Cases[] = {
+        {"success", Reply(IP_SUCCESS), true, 0, 12, "127.0.0.9"},
+        {"timed out", Reply(IP_REQ_TIMED_OUT), false, 9, -1, "127.0.0.9"},
+        {"status outside the table", Reply(IP_DEST_PROT_UNREACHABLE), false, 19, -1, "127.0.0.9"},
+        {"status far outside the table", Reply(0xFFFFFFFFu), false, 19, -1, "127.0.0.9"},
+        {"resolution fails",
+         [](int, TReplyBuffer&, std::string& Address) {
+             Address.clear();
+             throw EPingError("IP Address could not be resolved");
+         },
+         false, 18, -1, ""},
+        {"any other error while making the request",
+         [](int, TReplyBuffer&, std::string& Address) {
+             Address = "127.0.0.9";
+             throw std::bad_alloc();
+         },
+         false, 18, -1, "127.0.0.9"},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TearDown();
+        Recorder = std::make_shared<TRecorder>();
+        Echo->Behave = C.Behave;
+        MakeLoop(60000).Resume();
+        ASSERT_TRUE(Recorder->WaitForEvents(1));
+        Loop->Terminate();
+        const TPingEvent E = Recorder->Events().at(0);
+        EXPECT_EQ(E.Success, C.Success);
+        EXPECT_EQ(E.Status, C.Status);
+        EXPECT_EQ(E.RoundTrip, C.RoundTrip);
+        EXPECT_EQ(E.IPAddress, C.IPAddress);
+        EXPECT_EQ(E.Target, "localhost");
+        EXPECT_NEAR(MsBetween(Clock->Now(), E.Time), 0, 0.01);
+    }
+}
+
+// The address text and the reply buffer belong to the loop and carry over between requests:
+// a request that fails without touching the address reports the previous one.
+TEST_F(PingLoop, AddressTextAndReplyBufferCarryOver) {
+    Echo->Behave = [](int Call, TReplyBuffer& Reply, std::string& Address) {
+        if (Call == 1) {
+            throw EPingError(
+                "Function call inet_addr failed.  The IP address is probably invalid.");
+        }
+        Address = "127.0.0.5";
+        SetReply(Reply, IP_SUCCESS, 3 + Call);
+    };
+    MakeLoop(0).Resume();
+    ASSERT_TRUE(Recorder->WaitForEvents(3));
+    Loop->Terminate();
+
+    const std::vector<TPingEvent> Events = Recorder->Events();
+    EXPECT_EQ(Events[1].Status, 18);
+    EXPECT_EQ(Events[1].IPAddress, "127.0.0.5");
+    EXPECT_EQ(Events[2].Status, 0);
+    EXPECT_EQ(Events[2].RoundTrip, 5);
+
+    const std::vector<TEchoCall> Calls = Echo->Calls();
+    EXPECT_EQ(Calls[0].AddressIn, "");
+    EXPECT_EQ(Calls[1].AddressIn, "127.0.0.5");
+    EXPECT_EQ(Calls[2].AddressIn, "127.0.0.5");
+    TReplyBuffer AfterFirst{};
+    SetReply(AfterFirst, IP_SUCCESS, 3);
+    EXPECT_EQ(Calls[2].ReplyIn, AfterFirst);
+}
+
+// A shorter period set during a long wait applies to that wait, measured from the last start.
+TEST_F(PingLoop, FrequencyChangeAppliesToTheWaitInProgress) {
+    MakeLoop(60000).Resume();
+    ASSERT_TRUE(Recorder->WaitForEvents(1));
+    ASSERT_TRUE(Clock->WaitForWaiter(M0 + 60000));
+
+    Clock->Advance(400);
+    Loop->SetFrequency(1000);
+    ASSERT_TRUE(Clock->WaitForWaiter(M0 + 1000));
+    Clock->Advance(599);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(Echo->Calls().size(), 1u) << "the request went out before the period had passed";
+    Clock->Advance(1);
+    ASSERT_TRUE(Recorder->WaitForEvents(2));
+    EXPECT_EQ(Echo->Calls().at(1).MonoMs, M0 + 1000);
+
+    // A period already over when it is set ends the wait at once.
+    ASSERT_TRUE(Clock->WaitForWaiter(M0 + 2000));
+    Clock->Advance(300);
+    Loop->SetFrequency(200);
+    ASSERT_TRUE(Recorder->WaitForEvents(3));
+    EXPECT_EQ(Echo->Calls().at(2).MonoMs, M0 + 1300);
+    Loop->Terminate();
+}
+
+TEST_F(PingLoop, PayloadAndTimeOutChangesApplyToTheNextRequest) {
+    MakeLoop(1000).Resume();
+    ASSERT_TRUE(Recorder->WaitForEvents(1));
+    ASSERT_TRUE(Clock->WaitForWaiter(M0 + 1000));
+    Loop->SetPayload("xyz");
+    Loop->SetTimeOut(250);
+    EXPECT_EQ(Loop->Payload(), "xyz");
+    EXPECT_EQ(Loop->TimeOut(), 250);
+    Clock->Advance(1000);
+    ASSERT_TRUE(Recorder->WaitForEvents(2));
+    Loop->Terminate();
+
+    const std::vector<TEchoCall> Calls = Echo->Calls();
+    EXPECT_EQ(Calls[0].Payload, std::string(16, 'A'));
+    EXPECT_EQ(Calls[0].TimeOut, 5000);
+    EXPECT_EQ(Calls[1].Payload, "xyz");
+    EXPECT_EQ(Calls[1].TimeOut, 250);
+}
+
+// The owner rewrites the settings while requests run back to back; every request must see a
+// whole payload that was set at some point.
+TEST_F(PingLoop, SettingsWrittenWhileRunningAreNeverTorn) {
+    const std::vector<std::string> Payloads = {"", std::string(32768, 'x'), std::string(16, 'A')};
+    std::atomic<int> Torn{0};
+    Echo->Behave = [&](int, TReplyBuffer& Reply, std::string& Address) {
+        Address = "127.0.0.1";
+        SetReply(Reply, IP_SUCCESS, 1);
+    };
+    MakeLoop(0).Resume();
+    const auto GiveUp = std::chrono::steady_clock::now() + 10s;
+    for (int I = 0; Echo->Calls().size() < 500 && std::chrono::steady_clock::now() < GiveUp; ++I) {
+        Loop->SetPayload(Payloads[I % Payloads.size()]);
+        Loop->SetTimeOut(I);
+        Loop->SetFrequency(0);
+    }
+    Loop->Terminate();
+    ASSERT_TRUE(WaitUntil([] { return TPingLoopThread::RunningCount() == 0; }));
+    for (const TEchoCall& Call : Echo->Calls()) {
+        bool Known = false;
+        for (const std::string& P : Payloads) {
+            Known = Known || Call.Payload == P;
+        }
+        Torn += Known ? 0 : 1;
+    }
+    EXPECT_EQ(Torn, 0);
+    EXPECT_GE(Echo->Calls().size(), 500u);
+}
+
+// A failing callback is reported as status 19 through the after-ping callback, with or without
+// the hand-over to the user-interface thread, and the loop keeps its pace.
+TEST_F(PingLoop, CallbackErrorsBecomeStatus19AndTheLoopGoesOn) {
+    struct Case {
+        const char* Name;
+        bool BeforeThrows;
+        bool ThroughUi;
+        std::vector<int> Statuses;
+        std::vector<std::int64_t> EchoStarts;
+    };
+    const Case Cases[] = {
+        {"after-ping fails", false, false, {0, 19, 0}, {M0, M0 + 1000}},
+        {"after-ping fails on the UI thread", false, true, {0, 19, 0}, {M0, M0 + 1000}},
+        // No request was made for the failed iteration; the period counts from its beginning.
+        {"before-ping fails", true, false, {19, 0, 0}, {M0 + 1000, M0 + 2000}},
+        {"before-ping fails on the UI thread", true, true, {19, 0, 0}, {M0 + 1000, M0 + 2000}},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TearDown();
+        Clock = std::make_shared<FakeClock>();
+        Clock->SetAutoAdvance(true);
+        Echo = std::make_shared<TFakeEcho>(Clock);
+        auto Ui = std::make_shared<TUiThread>();
+        auto Events = std::make_shared<TRecorder>();
+        MakeLoop(1000, C.ThroughUi ? Ui->Invoker() : nullptr);
+        auto Failed = std::make_shared<std::atomic<bool>>(false);
+        if (C.BeforeThrows) {
+            Loop->SetOnBeforePing([Failed](const std::string&) {
+                if (!Failed->exchange(true)) {
+                    throw EPingError("before");
+                }
+            });
+        }
+        Loop->SetOnAfterPing([Failed, Events, C](TPingEvent& E) {
+            Events->After(E);
+            if (!C.BeforeThrows && !Failed->exchange(true)) {
+                throw std::runtime_error("after");
+            }
+        });
+        Loop->Resume();
+        ASSERT_TRUE(Events->WaitForEvents(3));
+        Loop->Terminate();
+        ASSERT_TRUE(WaitUntil([] { return TPingLoopThread::RunningCount() == 0; }));
+
+        const std::vector<TPingEvent> Got = Events->Events();
+        for (std::size_t I = 0; I < C.Statuses.size(); ++I) {
+            SCOPED_TRACE(I);
+            EXPECT_EQ(Got[I].Status, C.Statuses[I]);
+            EXPECT_EQ(Got[I].Success, C.Statuses[I] == 0);
+            EXPECT_EQ(Got[I].RoundTrip, C.Statuses[I] == 0 ? 7 : -1);
+            EXPECT_EQ(Got[I].Target, "localhost");
+        }
+        const std::size_t Failure = C.BeforeThrows ? 0 : 1;
+        EXPECT_EQ(Got[Failure].IPAddress, C.BeforeThrows ? "" : "127.0.0.1");
+        const std::vector<TEchoCall> Calls = Echo->Calls();
+        ASSERT_GE(Calls.size(), 2u);
+        EXPECT_EQ(Calls[0].MonoMs, C.EchoStarts[0]);
+        EXPECT_EQ(Calls[1].MonoMs, C.EchoStarts[1]);
+        if (C.ThroughUi) {
+            for (std::thread::id Id : Events->Threads()) {
+                EXPECT_EQ(Id, Ui->Id());
+            }
+        }
+    }
+}
+
+// The stop request is checked again where the callback runs: a callback already handed to the
+// user-interface thread when the stop comes does not run.
+TEST_F(PingLoop, NothingRunsAfterTheStopEvenIfAlreadyHandedOver) {
+    struct Case {
+        const char* Name;
+        bool HoldBeforeFirstCallback; // else held inside the first request
+        std::size_t Echoes;
+        std::vector<std::string> Log;
+    };
+    const Case Cases[] = {
+        {"before-ping queued", true, 0, {}},
+        {"after-ping queued", false, 1, {"before localhost"}},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TearDown();
+        Recorder = std::make_shared<TRecorder>();
+        Echo = std::make_shared<TFakeEcho>(Clock);
+        auto Ui = std::make_shared<TUiThread>();
+        if (C.HoldBeforeFirstCallback) {
+            Ui->Hold();
+        } else {
+            Echo->Behave = [Ui](int, TReplyBuffer& Reply, std::string&) {
+                Ui->Hold();
+                SetReply(Reply, IP_SUCCESS, 1);
+            };
+        }
+        MakeLoop(0, Ui->Invoker()).Resume();
+        ASSERT_TRUE(Ui->WaitHeldWithWork());
+        Loop.reset();
+        Ui->Release();
+        ASSERT_TRUE(WaitUntil([] { return TPingLoopThread::RunningCount() == 0; }));
+        EXPECT_EQ(Recorder->Log(), C.Log);
+        EXPECT_EQ(Echo->Calls().size(), C.Echoes);
+    }
+}
+
+// Dropping the handle during a blocking request returns at once; the request's result is not
+// delivered and the loop frees its state when the request ends.
+TEST_F(PingLoop, StopDuringABlockingRequestDeliversNothing) {
+    std::mutex Lock;
+    std::condition_variable Cond;
+    bool Entered = false, Open = false;
+    Echo->Behave = [&](int, TReplyBuffer& Reply, std::string&) {
+        std::unique_lock<std::mutex> Guard(Lock);
+        Entered = true;
+        Cond.notify_all();
+        Cond.wait(Guard, [&] { return Open; });
+        SetReply(Reply, IP_SUCCESS, 1);
+    };
+    auto Token = std::make_shared<int>(0);
+    std::weak_ptr<int> Watch = Token;
+    MakeLoop(1000);
+    Loop->SetOnAfterPing([R = Recorder, Token](TPingEvent& E) { R->After(E); });
+    Token.reset();
+    Loop->Resume();
+    {
+        std::unique_lock<std::mutex> Guard(Lock);
+        ASSERT_TRUE(Cond.wait_for(Guard, 10s, [&] { return Entered; }));
+    }
+    auto Dropped = std::async(std::launch::async, [&] { Loop.reset(); });
+    const bool Returned = Dropped.wait_for(10s) == std::future_status::ready;
+    EXPECT_EQ(TPingLoopThread::RunningCount(), 1) << "the loop ended inside its request";
+    {
+        std::lock_guard<std::mutex> Guard(Lock);
+        Open = true;
+        Cond.notify_all();
+    }
+    ASSERT_TRUE(Returned) << "dropping the handle waited for the request";
+    ASSERT_TRUE(WaitUntil([] { return TPingLoopThread::RunningCount() == 0; }));
+    EXPECT_TRUE(Recorder->Events().empty());
+    EXPECT_TRUE(Watch.expired()) << "the ended loop still holds its callbacks";
+}
+
+// On the real clock the wait is a sleep that a stop or a new period must cut short.
+TEST_F(PingLoop, RealWaitWakesForANewPeriodAndForTheStop) {
+    Loop = std::make_unique<TPingLoopThread>(true, nullptr, TFakeEcho::Function(Echo));
+    Loop->SetFrequency(600000);
+    Loop->SetOnAfterPing([R = Recorder](TPingEvent& E) { R->After(E); });
+    Loop->Resume();
+    ASSERT_TRUE(Recorder->WaitForEvents(1));
+    Loop->SetFrequency(1);
+    ASSERT_TRUE(Recorder->WaitForEvents(2));
+    Loop->SetFrequency(600000);
+    std::this_thread::sleep_for(20ms); // most likely inside the long wait by now
+    Loop.reset();
+    EXPECT_TRUE(WaitUntil([] { return TPingLoopThread::RunningCount() == 0; }));
+}
+
+TEST(PingLoopHandle, NeverResumedStartsNothing) {
+    bool Called = false;
+    {
+        TPingLoopThread Loop(true, std::make_shared<FakeClock>(),
+                             [&](const std::string&, const std::string&, TReplyBuffer&,
+                                 std::int32_t, std::string&) { Called = true; });
+        EXPECT_TRUE(Loop.Synchronized);
+        EXPECT_FALSE(Loop.Terminated());
+        Loop.Terminate();
+        Loop.Resume(); // after a stop: no thread
+        EXPECT_TRUE(Loop.Terminated());
+        EXPECT_EQ(TPingLoopThread::RunningCount(), 0);
+    }
+    EXPECT_FALSE(Called);
+}
