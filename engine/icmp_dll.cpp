@@ -40,6 +40,8 @@ constexpr std::int64_t SequenceGraceMs = 1000;
 constexpr std::size_t MaxChannels = 64;
 // How long a send may wait for room in a full socket buffer before it counts as no resources.
 constexpr int SendTimeoutMs = 1000;
+// Room for the largest IPv4 packet.
+constexpr std::size_t ReceiveBufferSize = 65536;
 constexpr std::uint64_t WakeTag = ~std::uint64_t(0);
 
 std::int64_t NowMs(TSteady::time_point T) {
@@ -49,6 +51,10 @@ std::int64_t NowMs(TSteady::time_point T) {
 struct TSocket {
     int Fd = -1;
     bool Raw = false;
+    // Whoever reads the socket holds this: the receiver thread, or a caller that finds it free
+    // right after sending (on loopback the reply is usually queued by then, and reading it on
+    // the spot saves two thread switches).
+    std::mutex ReadLock;
     explicit TSocket(int F, bool R) : Fd(F), Raw(R) {}
     ~TSocket() { ::close(Fd); }
     TSocket(const TSocket&) = delete;
@@ -297,7 +303,7 @@ bool TIcmpService::StartReceiver() {
 }
 
 void TIcmpService::Receive() {
-    std::vector<std::uint8_t> Buffer(65536 + 512);
+    std::vector<std::uint8_t> Buffer(ReceiveBufferSize);
     std::array<epoll_event, 32> Events;
     for (;;) {
         const int Count = ::epoll_wait(FEpoll, Events.data(), int(Events.size()), -1);
@@ -317,6 +323,7 @@ void TIcmpService::Receive() {
                     continue;
                 Socket = It->second;
             }
+            std::lock_guard Reading(Socket->ReadLock);
             if (!Socket->Raw)
                 ReadErrors(*Socket, Buffer);
             ReadPackets(*Socket, Buffer);
@@ -477,6 +484,13 @@ TEchoResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
                            reinterpret_cast<const sockaddr*>(&To), sizeof To);
     } while (Written < 0 && errno == EINTR);
     const int SendErrno = errno;
+    if (Written >= 0) {
+        std::unique_lock Reading(Channel->Socket->ReadLock, std::try_to_lock);
+        if (Reading.owns_lock()) {
+            thread_local std::vector<std::uint8_t> Buffer(ReceiveBufferSize);
+            ReadPackets(*Channel->Socket, Buffer);
+        }
+    }
 
     std::unique_lock Guard(FLock);
     if (Written < 0) {
