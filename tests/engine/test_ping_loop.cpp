@@ -8,7 +8,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <exception>
 #include <future>
@@ -624,4 +626,84 @@ TEST(PingLoopHandle, NeverResumedStartsNothing) {
         EXPECT_EQ(TPingLoopThread::RunningCount(), 0);
     }
     EXPECT_FALSE(Called);
+}
+
+namespace {
+
+// Sets TZ for one scope and puts the old value back.
+class TScopedTimeZone {
+public:
+    explicit TScopedTimeZone(const char* Zone) {
+        if (const char* Old = std::getenv("TZ")) {
+            FOld = Old;
+            FHadOld = true;
+        }
+        setenv("TZ", Zone, 1);
+        tzset();
+    }
+    ~TScopedTimeZone() {
+        if (FHadOld) {
+            setenv("TZ", FOld.c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+
+private:
+    std::string FOld;
+    bool FHadOld = false;
+};
+
+} // namespace
+
+TEST(Clock, DateTimeCountsDaysSince18991230WithTheOffsetOfThatInstant) {
+    constexpr std::int64_t Day = 86400000;
+    constexpr std::int64_t Summer = 1783000000000; // 2026-07-02, daylight saving time in Europe
+    constexpr std::int64_t Winter = 1767225600000; // 2026-01-01 00:00 UTC
+    struct Case {
+        const char* Zone;
+        std::int64_t UnixMs;
+        bool Local;
+        double Days;
+    };
+    const Case Cases[] = {
+        {"UTC0", 0, true, 25569.0},
+        {"UTC0", Day + Day / 2, true, 25570.5},
+        {"UTC0", -1, true, 25569.0 - 1.0 / Day},
+        {"XXX-02:00", 0, true, 25569.0 + 2.0 / 24},
+        {"XXX-02:00", 0, false, 25569.0},
+        {"XXX+05:30", Winter, true, 25569.0 + (Winter - 5.5 * 3600000) / Day},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", Winter, true, 25569.0 + (Winter + 3600000.0) / Day},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", Summer, true, 25569.0 + (Summer + 7200000.0) / Day},
+        // Before the epoch the offset still comes from the instant itself.
+        {"XXX-02:00", -Day * 365 - 1, true, 25569.0 - 365 - 1.0 / Day + 2.0 / 24},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(std::string(C.Zone) + " " + std::to_string(C.UnixMs));
+        TScopedTimeZone Zone(C.Zone);
+        EXPECT_NEAR(DateTimeFromUnixMs(C.UnixMs, C.Local), C.Days, 1e-9);
+    }
+}
+
+TEST(Clock, SystemClockNeverEndsAWaitEarly) {
+    const std::shared_ptr<TClock> Clock = SystemClock();
+    EXPECT_EQ(Clock, SystemClock());
+    const auto UnixMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    EXPECT_NEAR(Clock->Now(), DateTimeFromUnixMs(UnixMs), 5000.0 / FakeClock::MsPerDay);
+
+    std::mutex Lock;
+    std::condition_variable Cond;
+    std::unique_lock<std::mutex> Guard(Lock);
+    for (int Ms : {0, 1, 3, 7}) {
+        SCOPED_TRACE(Ms);
+        const std::int64_t Deadline = Clock->MonoMs() + Ms;
+        Clock->WaitUntil(Guard, Cond, Deadline, [] { return false; });
+        EXPECT_GE(Clock->MonoMs(), Deadline);
+    }
+    const std::int64_t Far = Clock->MonoMs() + 600000;
+    Clock->WaitUntil(Guard, Cond, Far, [] { return true; }); // returns at once
+    EXPECT_LT(Clock->MonoMs(), Far);
 }
