@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -18,7 +19,8 @@ const char* const NotResolvedText = "IP Address could not be resolved";
 // Names no resolver can answer from local data. Handing them on could put a query for garbage
 // on the network, so they fail here.
 bool CannotBeAHostName(const std::string& Target) {
-    constexpr std::size_t LongestName = 255;
+    // 253 characters of labels and dots, plus the dot of a fully qualified name.
+    constexpr std::size_t LongestName = 254;
     return Target.empty() || Target.size() > LongestName || std::ranges::any_of(Target, [](char C) {
                const auto U = static_cast<unsigned char>(C);
                return U < 0x20 || U == 0x7F;
@@ -61,12 +63,12 @@ bool ResolveHost(const std::string& Target, std::string& Address, std::string& E
             ErrorText = NotResolvedText;
             return false;
         }
+        const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> Owner(Found, ::freeaddrinfo);
         const auto* First = reinterpret_cast<const sockaddr_in*>(Found->ai_addr);
         const auto* Bytes = reinterpret_cast<const unsigned char*>(&First->sin_addr.s_addr);
         std::string Text;
         for (int I = 0; I < 4; ++I)
             Text += std::to_string(unsigned(Bytes[I])) + ".";
-        ::freeaddrinfo(Found);
         Text.pop_back();
         Address = std::move(Text);
         return true;
