@@ -40,6 +40,8 @@ constexpr std::int64_t SequenceGraceMs = 1000;
 constexpr std::size_t MaxChannels = 64;
 // How long a send may wait for room in a full socket buffer before it counts as no resources.
 constexpr int SendTimeoutMs = 1000;
+std::atomic<bool> ServiceExiting{false};
+
 // Room for the largest IPv4 packet.
 constexpr std::size_t ReceiveBufferSize = 65536;
 constexpr std::uint64_t WakeTag = ~std::uint64_t(0);
@@ -51,10 +53,12 @@ std::int64_t NowMs(TSteady::time_point T) {
 struct TSocket {
     int Fd = -1;
     bool Raw = false;
-    // Whoever reads the socket holds this: the receiver thread, or a caller that finds it free
-    // right after sending (on loopback the reply is usually queued by then, and reading it on
-    // the spot saves two thread switches).
+    // Whoever reads the socket holds this: the receiver thread, or a caller right after sending
+    // (on loopback the reply is usually queued by then, and reading it on the spot saves two
+    // thread switches). Nobody waits for it: a thread that finds it taken raises MoreToRead
+    // instead, and the holder reads again before it leaves.
     std::mutex ReadLock;
+    std::atomic<bool> MoreToRead{false};
     explicit TSocket(int F, bool R) : Fd(F), Raw(R) {}
     ~TSocket() { ::close(Fd); }
     TSocket(const TSocket&) = delete;
@@ -147,6 +151,7 @@ private:
     void CloseAll();
     bool StartReceiver();
     void Receive();
+    void Drain(TSocket& Socket, std::vector<std::uint8_t>& Buffer);
     void ReadPackets(TSocket& Socket, std::vector<std::uint8_t>& Buffer);
     void ReadErrors(TSocket& Socket, std::vector<std::uint8_t>& Buffer);
     void Deliver(const TIcmpMessage& Message, TSteady::time_point Received);
@@ -157,6 +162,7 @@ private:
     std::vector<std::shared_ptr<TChannel>> FChannels;
     std::shared_ptr<TSocket> FRawSocket;
     std::unordered_map<int, std::shared_ptr<TSocket>> FWatched; // by descriptor, for epoll
+    std::atomic<std::uint64_t> FWatchedVersion{0};
     TEchoMatcher FMatcher;
     std::unordered_set<TIcmpHandle> FHandles;
     TIcmpHandle FNextHandle = 1;
@@ -208,11 +214,14 @@ std::shared_ptr<TSocket> TIcmpService::OpenSocket(bool Raw) {
     if (!StartReceiver())
         return nullptr;
     epoll_event Event{};
-    Event.events = EPOLLIN | EPOLLERR;
+    // Edge-triggered: a packet already being read by a caller must not keep waking the
+    // receiver; Drain's hand-over makes sure nothing is left behind.
+    Event.events = EPOLLIN | EPOLLERR | EPOLLET;
     Event.data.u64 = std::uint64_t(Fd);
     if (::epoll_ctl(FEpoll, EPOLL_CTL_ADD, Fd, &Event) != 0)
         return nullptr;
     FWatched[Fd] = Socket;
+    ++FWatchedVersion;
     return Socket;
 }
 
@@ -268,6 +277,12 @@ void TIcmpService::CloseAll() {
         ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, Fd, nullptr);
     // The receiver may still hold a socket for a moment; it closes when the last holder lets go.
     FWatched.clear();
+    ++FWatchedVersion;
+    if (FWakeFd >= 0) {
+        // The receiver's copy of the watch list holds the old sockets open until it looks again.
+        const std::uint64_t One = 1;
+        [[maybe_unused]] auto Ignored = ::write(FWakeFd, &One, sizeof One);
+    }
     FChannels.clear();
     FRawSocket.reset();
     FActiveMode.clear();
@@ -296,6 +311,7 @@ bool TIcmpService::StartReceiver() {
     FReceiverStarted = true;
     static const int WakeFd = FWakeFd;
     std::atexit([] {
+        ServiceExiting.store(true);
         const std::uint64_t One = 1;
         [[maybe_unused]] auto Ignored = ::write(WakeFd, &One, sizeof One);
     });
@@ -304,6 +320,8 @@ bool TIcmpService::StartReceiver() {
 
 void TIcmpService::Receive() {
     std::vector<std::uint8_t> Buffer(ReceiveBufferSize);
+    std::unordered_map<int, std::shared_ptr<TSocket>> Watched;
+    std::uint64_t Version = ~std::uint64_t(0);
     std::array<epoll_event, 32> Events;
     for (;;) {
         const int Count = ::epoll_wait(FEpoll, Events.data(), int(Events.size()), -1);
@@ -313,21 +331,45 @@ void TIcmpService::Receive() {
             return;
         }
         for (int I = 0; I < Count; ++I) {
-            if (Events[I].data.u64 == WakeTag)
-                return; // the process is exiting
-            std::shared_ptr<TSocket> Socket;
-            {
-                std::lock_guard Guard(FLock);
-                const auto It = FWatched.find(int(Events[I].data.u64));
-                if (It == FWatched.end())
-                    continue;
-                Socket = It->second;
+            if (Events[I].data.u64 == WakeTag) {
+                std::uint64_t Count = 0;
+                [[maybe_unused]] auto Ignored = ::read(FWakeFd, &Count, sizeof Count);
+                if (ServiceExiting.load())
+                    return;
+                continue; // the watch list changed
             }
-            std::lock_guard Reading(Socket->ReadLock);
-            if (!Socket->Raw)
-                ReadErrors(*Socket, Buffer);
-            ReadPackets(*Socket, Buffer);
+            // A private copy of the watch list spares the shared lock on every packet.
+            if (Version != FWatchedVersion.load()) {
+                std::lock_guard Guard(FLock);
+                Watched = FWatched;
+                Version = FWatchedVersion.load();
+            }
+            const auto It = Watched.find(int(Events[I].data.u64));
+            if (It != Watched.end())
+                Drain(*It->second, Buffer);
         }
+        // Let go of sockets the service has closed.
+        if (Version != FWatchedVersion.load()) {
+            std::lock_guard Guard(FLock);
+            Watched = FWatched;
+            Version = FWatchedVersion.load();
+        }
+    }
+}
+
+void TIcmpService::Drain(TSocket& Socket, std::vector<std::uint8_t>& Buffer) {
+    Socket.MoreToRead.store(true);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    while (Socket.MoreToRead.load()) {
+        std::unique_lock Reading(Socket.ReadLock, std::try_to_lock);
+        if (!Reading.owns_lock())
+            return; // the holder sees MoreToRead once it has unlocked
+        Socket.MoreToRead.store(false);
+        if (!Socket.Raw)
+            ReadErrors(Socket, Buffer);
+        ReadPackets(Socket, Buffer);
+        Reading.unlock();
+        std::atomic_thread_fence(std::memory_order_seq_cst);
     }
 }
 
@@ -485,11 +527,8 @@ TEchoResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
     } while (Written < 0 && errno == EINTR);
     const int SendErrno = errno;
     if (Written >= 0) {
-        std::unique_lock Reading(Channel->Socket->ReadLock, std::try_to_lock);
-        if (Reading.owns_lock()) {
-            thread_local std::vector<std::uint8_t> Buffer(ReceiveBufferSize);
-            ReadPackets(*Channel->Socket, Buffer);
-        }
+        thread_local std::vector<std::uint8_t> Buffer(ReceiveBufferSize);
+        Drain(*Channel->Socket, Buffer);
     }
 
     std::unique_lock Guard(FLock);
