@@ -14,3 +14,7 @@ QString GetSpecialFolderPath(int FolderId) {
 QString GetUserAppDataFolder() {
     return GetSpecialFolderPath(CSIDL_APPDATA);
 }
+
+QString ZephraSoftwareWebAddress() {
+    return QStringLiteral("https://zephra-software.example/");
+}

@@ -10,3 +10,6 @@ QString GetSpecialFolderPath(int FolderId);
 
 // GetSpecialFolderPath(CSIDL_APPDATA).
 QString GetUserAppDataFolder();
+
+// The maker's web page, opened by the web-page buttons.
+QString ZephraSoftwareWebAddress();
