@@ -52,9 +52,14 @@ TConfigStore::TConfigStore(TRegistryStore& Registry) : FRegistry(Registry) {}
 std::unique_ptr<TzsIniFile> TConfigStore::MakeIniFile(const QString& FileName) {
     return std::make_unique<TzsIniFile>(
         QFile::encodeName(FileName).toStdString(), [](std::string_view Name) {
-            return QString::fromUtf8(Name.data(), static_cast<qsizetype>(Name.size()))
-                .toCaseFolded()
-                .toStdString();
+            const QByteArrayView Bytes(Name.data(), static_cast<qsizetype>(Name.size()));
+            const QString Text = QString::fromUtf8(Bytes);
+            // Bytes that are not UTF-8 would all fold to the same replacement character and
+            // make different names match; they are compared as they are.
+            if (Text.toUtf8() != Bytes) {
+                return std::string(Name);
+            }
+            return Text.toCaseFolded().toStdString();
         });
 }
 

@@ -312,7 +312,9 @@ void TzsIniFile::Modify(const std::function<void(std::vector<TLine>&)>& Change) 
     std::string Content;
     for (const TLine& Line : Lines) {
         Content += Line.Text;
-        Content += Line.Ending.empty() ? std::string_view("\r\n") : std::string_view(Line.Ending);
+        // A last line without a line feed gets one, or whatever follows would join it.
+        const bool EndsLine = !Line.Ending.empty() && Line.Ending.back() == '\n';
+        Content += EndsLine ? std::string_view(Line.Ending) : std::string_view("\r\n");
     }
     if ((Old && *Old == Content) || (!Old && Content.empty())) {
         return;

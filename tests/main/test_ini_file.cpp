@@ -121,6 +121,25 @@ TEST_F(IniFileTest, WritesChangeOnlyWhatTheyTouch) {
     EXPECT_EQ(FilesInFolder(), 1u) << "no temporary file is left behind";
 }
 
+TEST_F(IniFileTest, LastLineWithoutLineFeedIsNotJoinedToWhatFollows) {
+    struct TCase {
+        const char* Content;
+        const char* Expected;
+    } Cases[] = {
+        {"[A]\r\nx=1", "[A]\r\nx=1\r\n[B]\r\nk=v\r\n"},
+        {"[A]\r\nx=1\r", "[A]\r\nx=1\r\n[B]\r\nk=v\r\n"},
+        {"[A]\nx=1\n[un", "[A]\nx=1\n[un\r\n[B]\r\nk=v\r\n"},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Content);
+        Put(Case.Content);
+        TzsIniFile Ini(Path());
+        Ini.WriteString("B", "k", "v");
+        EXPECT_EQ(Text(), Case.Expected);
+        EXPECT_EQ(Ini.ReadString("A", "x"), "1");
+    }
+}
+
 TEST_F(IniFileTest, EraseRemovesEverySectionOfTheName) {
     Put("[G]\r\n0=old\r\n[X]\r\nk=v\r\n[g]\r\n0=older\r\n");
     TzsIniFile Ini(Path());

@@ -1,0 +1,67 @@
+// Feeds arbitrary bytes to the INI reader as the content of config.ini, then reads, writes and
+// reads again: nothing may crash, a write must keep every line it does not touch, and what was
+// written must read back.
+#include "uConfigStore.h"
+#include "zsIniFile.h"
+
+#include <QStringList>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string FuzzFile() {
+    static const std::string Path = [] {
+        char Template[] = "/tmp/vantorel-fuzz-ini-XXXXXX";
+        const char* Dir = ::mkdtemp(Template);
+        if (!Dir) {
+            std::abort();
+        }
+        return std::string(Dir) + "/config.ini";
+    }();
+    return Path;
+}
+
+void Check(bool Condition) {
+    if (!Condition) {
+        std::abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
+    const std::string Content(reinterpret_cast<const char*>(Data), Size);
+    // Parsing alone must keep every byte of the file.
+    std::string Joined;
+    for (const auto& Line : TzsIniFile::Parse(Content)) {
+        Joined += Line.Text + Line.Ending;
+    }
+    Check(Joined == Content || Joined == Content + "\r\n");
+
+    const std::string Path = FuzzFile();
+    if (std::FILE* File = std::fopen(Path.c_str(), "wb")) {
+        std::fwrite(Content.data(), 1, Content.size(), File);
+        std::fclose(File);
+    }
+    auto Ini = TConfigStore::MakeIniFile(QString::fromStdString(Path));
+    QStringList Groups;
+    TConfigStore::ReadNumberedList(*Ini, QStringLiteral("GROUPS"), Groups);
+    for (const auto& Line : TzsIniFile::Parse(Content)) {
+        if (Line.Kind == TzsIniFile::TLine::TKind::Section) {
+            (void)Ini->ReadSectionValues(Line.Name);
+        }
+    }
+
+    Ini->WriteString("COMMON", "DefaultGroup", "fuzz value");
+    Check(Ini->ReadString("COMMON", "DefaultGroup") == "fuzz value");
+    Ini->ReplaceSection("GROUPS", {{"0", " a "}, {"1", "\"b\""}});
+    Check(Ini->ReadString("groups", "0") == " a ");
+    Check(Ini->ReadString("groups", "1") == "\"b\"");
+    Check(!Ini->SectionExists("GROUPS") || Ini->ReadSection("GROUPS").size() == 2);
+    ::unlink(Path.c_str());
+    return 0;
+}

@@ -1,0 +1,305 @@
+#include "uFrmFriendlyNames.h"
+
+#include "uZephraTools.h"
+#include "zsImageButton.h"
+#include "zsImageList.h"
+#include "zsMessageBox.h"
+#include "zsTextRules.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr int HeaderHeight = 28;
+constexpr int TopBandHeight = 62;
+constexpr int BottomBandHeight = 38;
+constexpr int DialogWidth = 453;
+constexpr int DialogHeight = 357;
+
+TzsImageButton* MakeButton(QWidget* Parent, const TSharedImageLists* Lists, int Index,
+                           const QRect& Geometry) {
+    auto* Button = new TzsImageButton(Parent);
+    Button->setGeometry(Geometry);
+    if (Lists) {
+        Button->SetMouseLeaveImageList(&Lists->ImgStandard24);
+        Button->SetMouseEnterImageList(&Lists->imgHot24);
+        Button->SetDisabledImageList(&Lists->ImgDisabled24);
+    }
+    Button->SetImageIndex(Index);
+    return Button;
+}
+
+QLabel* MakeLabel(QWidget* Parent, const QString& Text, const char* Colour, const QRect& Geometry) {
+    auto* Label = new QLabel(Text, Parent);
+    Label->setGeometry(Geometry);
+    Label->setStyleSheet(
+        QStringLiteral("color: %1; background: transparent;").arg(QString::fromLatin1(Colour)));
+    return Label;
+}
+
+QString HostOf(const QTreeWidgetItem* Row) {
+    return Row->text(0);
+}
+QString NameOf(const QTreeWidgetItem* Row) {
+    return Row->text(1);
+}
+
+// What the boxes hold, made fit for one line of the stored table.
+QString Entered(const QLineEdit* Box) {
+    return WithoutControls(TrimBlanks(Box->text()));
+}
+
+} // namespace
+
+TFrmFriendlyNames::TFrmFriendlyNames(const TSharedImageLists* Lists, QWidget* Parent)
+    : QDialog(Parent), FFrame(this) {
+    setObjectName(QStringLiteral("FrmFriendlyNames"));
+    setWindowTitle(QStringLiteral("Friendly Names"));
+    setModal(true);
+    setFixedSize(DialogWidth, DialogHeight);
+    setStyleSheet(QStringLiteral("TFrmFriendlyNames { background: rgb(56,56,56); }"
+                                 "QLineEdit { background: rgb(75,75,75); color: white; border: 1px "
+                                 "solid rgb(100,100,100); }"));
+    if (Lists) {
+        setWindowIcon(QIcon(Lists->ImgWindows16Dis.Pixmap(TSharedImageLists::WindowIcon)));
+    }
+
+    PanelHeader = new QWidget(this);
+    PanelHeader->setObjectName(QStringLiteral("PanelHeader"));
+    PanelHeader->setGeometry(0, 0, DialogWidth, HeaderHeight);
+    PanelHeader->setStyleSheet(QStringLiteral("#PanelHeader { background: rgb(40,40,40); }"));
+    PanelHeader->setAttribute(Qt::WA_StyledBackground);
+
+    zsImageButton1 = new TzsImageButton(PanelHeader);
+    zsImageButton1->setGeometry(2, 2, 24, 24);
+    if (Lists) {
+        zsImageButton1->SetDisabledImageList(&Lists->ImgWindows16Dis);
+    }
+    zsImageButton1->SetImageIndex(TSharedImageLists::WindowIcon);
+    zsImageButton1->SetDisabled(true);
+
+    lbHeader = new QLabel(QStringLiteral("Friendly Names"), PanelHeader);
+    lbHeader->setGeometry(32, 0, 300, HeaderHeight);
+    lbHeader->setStyleSheet(QStringLiteral(
+        "color: white; font-weight: bold; font-size: 12px; background: transparent;"));
+
+    btnClose = new TzsImageButton(PanelHeader);
+    btnClose->setGeometry(DialogWidth - 26, 2, 24, 24);
+    if (Lists) {
+        btnClose->SetMouseLeaveImageList(&Lists->ImgWindows16);
+        btnClose->SetMouseEnterImageList(&Lists->ImageWindows16Hot);
+        btnClose->SetDisabledImageList(&Lists->ImgWindows16Dis);
+    }
+    btnClose->SetImageIndex(TSharedImageLists::WinClose);
+    FFrame.AddDragPart(PanelHeader);
+    FFrame.AddInertPart(lbHeader);
+
+    const int Top = HeaderHeight;
+    lbHostNameIP = MakeLabel(this, QStringLiteral("IP Addess or DNS Name"), "rgb(82,252,248)",
+                             QRect(8, Top + 8, 170, 16));
+    cbHostNameIP = new QLineEdit(this);
+    cbHostNameIP->setGeometry(8, Top + 28, 170, 22);
+    lbTarget = MakeLabel(this, QStringLiteral("Friendly Name"), "rgb(129,254,75)",
+                         QRect(186, Top + 8, 150, 16));
+    cbFriendlyName = new QLineEdit(this);
+    cbFriendlyName->setGeometry(186, Top + 28, 150, 22);
+    btnAdd = MakeButton(this, Lists, TSharedImageLists::NewMonitor, QRect(342, Top + 27, 24, 24));
+    btnDelete = MakeButton(this, Lists, TSharedImageLists::CloseAll, QRect(370, Top + 27, 24, 24));
+    btnZephraSoftware = MakeButton(this, Lists, TSharedImageLists::WebPage,
+                                   QRect(DialogWidth - 32, Top + 27, 24, 24));
+    btnZephraSoftware->setToolTip(
+        QStringLiteral("Visit Zephra Software (%1)").arg(ZephraSoftwareWebAddress()));
+    btnAdd->SetDisabled(true);
+    btnDelete->SetDisabled(true);
+
+    const int ListTop = Top + TopBandHeight + 8;
+    lvNames = new QTreeWidget(this);
+    lvNames->setGeometry(8, ListTop, DialogWidth - 16,
+                         DialogHeight - BottomBandHeight - ListTop - 8);
+    lvNames->setColumnCount(2);
+    lvNames->setHeaderLabels(
+        {QStringLiteral("Host Name or IP Address"), QStringLiteral("Friendly Name")});
+    lvNames->setColumnWidth(0, 200);
+    lvNames->setColumnWidth(1, 200);
+    lvNames->setRootIsDecorated(false);
+    lvNames->setItemsExpandable(false);
+    lvNames->setSortingEnabled(false);
+    lvNames->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvNames->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvNames->setStyleSheet(
+        QStringLiteral("QTreeWidget { background: rgb(75,75,75); color: white; }"));
+
+    const int BottomTop = DialogHeight - BottomBandHeight;
+    btnCancel = MakeButton(this, Lists, TSharedImageLists::Cancel,
+                           QRect(DialogWidth - 32, BottomTop + 7, 24, 24));
+    btnOK = MakeButton(this, Lists, TSharedImageLists::OK,
+                       QRect(DialogWidth - 64, BottomTop + 7, 24, 24));
+
+    connect(cbHostNameIP, &QLineEdit::textChanged, this, &TFrmFriendlyNames::UpdateAddButton);
+    connect(cbFriendlyName, &QLineEdit::textChanged, this, &TFrmFriendlyNames::UpdateAddButton);
+    connect(btnAdd, &TzsImageButton::clicked, this, &TFrmFriendlyNames::btnAddClick);
+    connect(btnDelete, &TzsImageButton::clicked, this, &TFrmFriendlyNames::btnDeleteClick);
+    connect(btnOK, &TzsImageButton::clicked, this, &TFrmFriendlyNames::btnOKClick);
+    connect(btnCancel, &TzsImageButton::clicked, this, &TFrmFriendlyNames::btnCancelClick);
+    connect(btnClose, &TzsImageButton::clicked, this, &TFrmFriendlyNames::btnCancelClick);
+    connect(btnZephraSoftware, &TzsImageButton::clicked, this, [this] {
+        if (OnZephraSoftwareClick) {
+            OnZephraSoftwareClick();
+        }
+    });
+    cbHostNameIP->installEventFilter(this);
+    cbFriendlyName->installEventFilter(this);
+    lvNames->installEventFilter(this);
+    lvNames->viewport()->installEventFilter(this);
+
+    SetHintsEnabled(true);
+}
+
+void TFrmFriendlyNames::SetHintsEnabled(bool Enabled) {
+    const auto Hint = [Enabled](const char* Text) {
+        return Enabled ? QString::fromUtf8(Text) : QString();
+    };
+    cbHostNameIP->setToolTip(Hint("Enter an IP address or DNS name here"));
+    cbFriendlyName->setToolTip(Hint("Enter a Friendly here"));
+    btnDelete->setToolTip(Hint("Delete selected friendly name"));
+    btnOK->setToolTip(Hint("Save and Close"));
+    btnCancel->setToolTip(Hint("Exit without saving"));
+}
+
+void TFrmFriendlyNames::SetNamesText(const QString& Text) {
+    lvNames->clear();
+    static const QRegularExpression LineBreak(QStringLiteral("\r\n|\r|\n"));
+    QStringList Lines = Text.split(LineBreak);
+    if (!Lines.isEmpty() && Lines.last().isEmpty()) {
+        Lines.removeLast();
+    }
+    QList<QTreeWidgetItem*> Rows;
+    Rows.reserve(Lines.size());
+    for (const QString& Line : Lines) {
+        const qsizetype Tilde = Line.indexOf(u'~');
+        const QString Host = Tilde < 0 ? QString() : Line.left(Tilde);
+        const QString Name = Tilde < 0 ? Line : Line.mid(Tilde + 1);
+        Rows.append(new QTreeWidgetItem(QStringList{Host, Name}));
+    }
+    lvNames->addTopLevelItems(Rows);
+}
+
+QString TFrmFriendlyNames::GetNamesText() const {
+    QString Text;
+    for (int I = 0; I < lvNames->topLevelItemCount(); ++I) {
+        const QTreeWidgetItem* Row = lvNames->topLevelItem(I);
+        Text += HostOf(Row) + u'~' + NameOf(Row) + QStringLiteral("\r\n");
+    }
+    return Text;
+}
+
+QTreeWidgetItem* TFrmFriendlyNames::FindRow(const QString& Host) const {
+    for (int I = 0; I < lvNames->topLevelItemCount(); ++I) {
+        QTreeWidgetItem* Row = lvNames->topLevelItem(I);
+        if (HostOf(Row).compare(Host, Qt::CaseInsensitive) == 0) {
+            return Row;
+        }
+    }
+    return nullptr;
+}
+
+QString TFrmFriendlyNames::FindFriendlyName(const QString& Host) const {
+    const QTreeWidgetItem* Row = FindRow(Host);
+    return Row ? NameOf(Row) : QString();
+}
+
+void TFrmFriendlyNames::UpdateAddButton() {
+    btnAdd->SetDisabled(TrimBlanks(cbFriendlyName->text()).isEmpty() ||
+                        TrimBlanks(cbHostNameIP->text()).isEmpty());
+}
+
+void TFrmFriendlyNames::btnAddClick() {
+    const QString Host = Entered(cbHostNameIP);
+    const QString Name = Entered(cbFriendlyName);
+    // The boxes can be filled by code while Add is disabled; a blank row is never added.
+    if (Host.isEmpty() || Name.isEmpty()) {
+        return;
+    }
+    if (QTreeWidgetItem* Row = FindRow(Host)) {
+        const auto Answer = TzsMessageBox::Confirmation(
+            this, QStringLiteral("Update ") + HostOf(Row) + QStringLiteral("?"));
+        if (Answer == QMessageBox::Yes) {
+            Row->setText(0, Host);
+            Row->setText(1, Name);
+        }
+        return;
+    }
+    lvNames->addTopLevelItem(new QTreeWidgetItem(QStringList{Host, Name}));
+}
+
+void TFrmFriendlyNames::SelectionChanged() {
+    const QList<QTreeWidgetItem*> Selected = lvNames->selectedItems();
+    if (Selected.isEmpty()) {
+        btnDelete->SetDisabled(true);
+        return;
+    }
+    cbHostNameIP->setText(HostOf(Selected.first()));
+    cbFriendlyName->setText(NameOf(Selected.first()));
+    UpdateAddButton();
+    btnDelete->SetDisabled(false);
+}
+
+void TFrmFriendlyNames::btnDeleteClick() {
+    const QList<QTreeWidgetItem*> Selected = lvNames->selectedItems();
+    if (Selected.isEmpty()) {
+        return;
+    }
+    QTreeWidgetItem* Row = Selected.first();
+    const auto Answer = TzsMessageBox::Confirmation(this, QStringLiteral("Delete ") + HostOf(Row) +
+                                                              QStringLiteral("?"));
+    if (Answer == QMessageBox::Yes) {
+        delete Row;
+        // The view would otherwise select a neighbour, and the next Delete would remove it
+        // without the user having chosen it.
+        lvNames->clearSelection();
+        lvNames->setCurrentItem(nullptr);
+    }
+}
+
+void TFrmFriendlyNames::btnOKClick() {
+    done(QDialog::Accepted);
+}
+
+void TFrmFriendlyNames::btnCancelClick() {
+    done(QDialog::Rejected);
+}
+
+void TFrmFriendlyNames::showEvent(QShowEvent* Event) {
+    QDialog::showEvent(Event);
+    FFrame.CenterOnMainWindow();
+    cbHostNameIP->clear();
+    cbFriendlyName->clear();
+    UpdateAddButton();
+    lvNames->clearSelection();
+    lvNames->setCurrentItem(nullptr);
+    cbHostNameIP->setFocus();
+}
+
+bool TFrmFriendlyNames::eventFilter(QObject* Watched, QEvent* Event) {
+    if ((Watched == cbHostNameIP || Watched == cbFriendlyName) &&
+        Event->type() == QEvent::KeyPress) {
+        const int Key = static_cast<QKeyEvent*>(Event)->key();
+        if (Key == Qt::Key_Return || Key == Qt::Key_Enter) {
+            if (!btnAdd->Disabled()) {
+                btnAddClick();
+            }
+            return true;
+        }
+    }
+    if ((Watched == lvNames && Event->type() == QEvent::KeyRelease) ||
+        (Watched == lvNames->viewport() && Event->type() == QEvent::MouseButtonRelease)) {
+        // The press before this release has already changed the selection.
+        SelectionChanged();
+    }
+    return QDialog::eventFilter(Watched, Event);
+}

@@ -1,0 +1,141 @@
+#include "uFrmNewGroup.h"
+
+#include "zsImageButton.h"
+#include "zsImageList.h"
+#include "zsMessageBox.h"
+#include "zsTextRules.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <algorithm>
+
+namespace {
+
+constexpr int DialogWidth = 276;
+constexpr int DialogHeight = 163;
+constexpr int HeaderHeight = 28;
+constexpr int MiddleHeight = 100;
+constexpr int BottomHeight = 35;
+
+TzsImageButton* MakeButton(QWidget* Parent, const TSharedImageLists* Lists, int Index,
+                           const QRect& Geometry) {
+    auto* Button = new TzsImageButton(Parent);
+    Button->setGeometry(Geometry);
+    if (Lists) {
+        Button->SetMouseLeaveImageList(&Lists->ImgStandard24);
+        Button->SetMouseEnterImageList(&Lists->imgHot24);
+        Button->SetDisabledImageList(&Lists->ImgDisabled24);
+    }
+    Button->SetImageIndex(Index);
+    return Button;
+}
+
+} // namespace
+
+TfrmNewGroup::TfrmNewGroup(const TSharedImageLists* Lists, QWidget* Parent)
+    : QDialog(Parent), FFrame(this) {
+    setObjectName(QStringLiteral("frmNewGroup"));
+    setWindowTitle(QStringLiteral("Add Group"));
+    setModal(true);
+    setFixedSize(DialogWidth, DialogHeight);
+    setStyleSheet(QStringLiteral("TfrmNewGroup { background: rgb(56,56,56); }"
+                                 "QLineEdit { background: rgb(75,75,75); color: white; border: 1px "
+                                 "solid rgb(100,100,100); }"));
+    if (Lists) {
+        setWindowIcon(QIcon(Lists->ImgWindows16Dis.Pixmap(TSharedImageLists::WindowIcon)));
+    }
+
+    PanelHeader = new QWidget(this);
+    PanelHeader->setObjectName(QStringLiteral("PanelHeader"));
+    PanelHeader->setGeometry(0, 0, DialogWidth, HeaderHeight);
+    PanelHeader->setStyleSheet(QStringLiteral("#PanelHeader { background: rgb(40,40,40); }"));
+    PanelHeader->setAttribute(Qt::WA_StyledBackground);
+    zsImageButton2 = new TzsImageButton(PanelHeader);
+    zsImageButton2->setGeometry(2, 2, 24, 24);
+    if (Lists) {
+        zsImageButton2->SetDisabledImageList(&Lists->ImgWindows16Dis);
+    }
+    zsImageButton2->SetImageIndex(TSharedImageLists::WindowIcon);
+    zsImageButton2->SetDisabled(true);
+    lbHeader = new QLabel(QStringLiteral("Add Group"), PanelHeader);
+    lbHeader->setGeometry(32, 0, 200, HeaderHeight);
+    lbHeader->setStyleSheet(QStringLiteral(
+        "color: white; font-weight: bold; font-size: 12px; background: transparent;"));
+    FFrame.AddDragPart(PanelHeader);
+    FFrame.AddInertPart(lbHeader);
+
+    auto* Middle = new QWidget(this);
+    Middle->setObjectName(QStringLiteral("PanelMiddle"));
+    Middle->setGeometry(0, HeaderHeight, DialogWidth, MiddleHeight);
+    Middle->setStyleSheet(QStringLiteral("#PanelMiddle { background: rgb(45,45,45); }"));
+    Middle->setAttribute(Qt::WA_StyledBackground);
+    lbHint = new QLabel(QStringLiteral("Group Name"), Middle);
+    lbHint->setGeometry(16, 28, DialogWidth - 32, 16);
+    lbHint->setStyleSheet(QStringLiteral("color: rgb(129,254,75); background: transparent;"));
+    cbNewGroup = new QLineEdit(Middle);
+    cbNewGroup->setGeometry(16, 48, 242, 22);
+    cbNewGroup->installEventFilter(this);
+
+    const int BottomTop = HeaderHeight + MiddleHeight;
+    btnCancel = MakeButton(this, Lists, TSharedImageLists::Cancel,
+                           QRect(DialogWidth - 32, BottomTop + 5, 24, 24));
+    btnAddGroup = MakeButton(this, Lists, TSharedImageLists::OK,
+                             QRect(DialogWidth - 64, BottomTop + 5, 24, 24));
+    Q_ASSERT(BottomTop + BottomHeight == DialogHeight);
+
+    connect(btnAddGroup, &TzsImageButton::clicked, this, &TfrmNewGroup::btnAddGroupClick);
+    connect(btnCancel, &TzsImageButton::clicked, this, &TfrmNewGroup::btnCloseAllClick);
+}
+
+void TfrmNewGroup::btnAddGroupClick() {
+    const QString Name = cbNewGroup->text();
+    const QStringList Existing = FGroupNames ? FGroupNames() : QStringList();
+    const bool Taken = std::any_of(Existing.begin(), Existing.end(), [&](const QString& Group) {
+        return Group.compare(Name, Qt::CaseInsensitive) == 0;
+    });
+    if (Taken) {
+        TzsMessageBox::Warning(this, QStringLiteral("The group name already exists."));
+        return;
+    }
+    if (TrimBlanks(Name).isEmpty()) {
+        TzsMessageBox::Warning(this, QStringLiteral("Please enter a group name."));
+        return;
+    }
+    if (const QString Reason = UnstorableGroupNameReason(Name); !Reason.isEmpty()) {
+        TzsMessageBox::Warning(this, Reason);
+        return;
+    }
+    done(QDialog::Accepted);
+}
+
+void TfrmNewGroup::btnCloseAllClick() {
+    done(QDialog::Rejected);
+}
+
+void TfrmNewGroup::showEvent(QShowEvent* Event) {
+    QDialog::showEvent(Event);
+    cbNewGroup->clear();
+    FFrame.CenterOnMainWindow();
+    cbNewGroup->setFocus();
+}
+
+void TfrmNewGroup::keyPressEvent(QKeyEvent* Event) {
+    // No key closes this dialog: only its two buttons end it.
+    if (Event->key() == Qt::Key_Escape) {
+        Event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(Event);
+}
+
+bool TfrmNewGroup::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched == cbNewGroup && Event->type() == QEvent::KeyPress) {
+        const int Key = static_cast<QKeyEvent*>(Event)->key();
+        if (Key == Qt::Key_Return || Key == Qt::Key_Enter) {
+            btnAddGroupClick();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(Watched, Event);
+}
