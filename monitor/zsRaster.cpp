@@ -106,8 +106,13 @@ void TRaster::VerticalRun(int X, int Y1, int Y2, TRasterColor Color) {
     }
     Y1 = std::max(Y1, 0);
     Y2 = std::min(Y2, Height() - 1);
-    for (int Y = Y1; Y <= Y2; ++Y) {
-        Row(Y)[X] = Color;
+    if (Y1 > Y2) {
+        return;
+    }
+    TRasterColor* P = Row(Y1) + X;
+    const qsizetype Stride = FImage.bytesPerLine() / qsizetype(sizeof(TRasterColor));
+    for (int Y = Y1; Y <= Y2; ++Y, P += Stride) {
+        *P = Color;
     }
 }
 
@@ -176,16 +181,32 @@ void TRaster::LineTo(int X, int Y) {
         First = std::max(First, M0 - Limit + 1);
         Last = std::min(Last, M0);
     }
+    if (First > Last) {
+        return;
+    }
+    // Offset of the minor coordinate at step First, then stepped like any Bresenham line:
+    // Num = 2 * I * Minor + Major, Off = Num div (2 * Major), Rem = Num mod (2 * Major).
+    const long long Den = 2 * Major;
+    const __int128 Num0 = __int128(2) * First * Minor + Major;
+    long long Off = static_cast<long long>(Num0 / Den);
+    long long Rem = static_cast<long long>(Num0 % Den);
+    const long long Inc = 2 * Minor;
+    const int W = Width(), H = Height();
+    // One detach for the whole line, then plain pointer arithmetic.
+    TRasterColor* Bits = reinterpret_cast<TRasterColor*>(FImage.bits());
+    const long long Stride = FImage.bytesPerLine() / static_cast<long long>(sizeof(TRasterColor));
     for (long long I = First; I <= Last; ++I) {
-        const __int128 Num = __int128(2) * I * Minor + Major;
-        const long long Off = static_cast<long long>(Num / (__int128(2) * Major));
         const long long PX = XMajor ? X0 + SX * I : X0 + SX * Off;
         const long long PY = XMajor ? Y0 + SY * Off : Y0 + SY * I;
-        if (PX < 0 || PY < 0 || PX >= Width() || PY >= Height()) {
-            continue;
+        if (PX >= 0 && PY >= 0 && PX < W && PY < H) {
+            TRasterColor& P = Bits[PY * Stride + PX];
+            P = Blend(P, FPen);
         }
-        TRasterColor& P = Row(int(PY))[PX];
-        P = Blend(P, FPen);
+        Rem += Inc;
+        if (Rem >= Den) { // Minor <= Major: at most one carry per step
+            Rem -= Den;
+            ++Off;
+        }
     }
 }
 

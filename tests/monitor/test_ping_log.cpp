@@ -52,6 +52,7 @@ class PingLogTest : public ::testing::Test {
 protected:
     fs::path Dir;
     std::shared_ptr<FakeClock> Clock = std::make_shared<FakeClock>();
+    THeldLoops Held;
 
     void SetUp() override {
         Dir = fs::path(VANTOREL_TEST_OUTPUT_DIR) /
@@ -62,12 +63,10 @@ protected:
     }
     void TearDown() override { fs::remove_all(Dir); }
 
-    // A started monitor with a do-nothing loop, so that only the results fed here count.
+    // A started monitor whose loop is held, so that only the results fed here count.
     std::unique_ptr<TPingerSession> Monitor(const std::string& Target) {
         auto S = std::make_unique<TPingerSession>(Clock);
-        S->EchoFunction = [](const std::string&, const std::string&, TReplyBuffer&, std::int32_t,
-                             std::string&) { throw EPingError("offline"); };
-        S->SyncInvoker = [](const std::function<void()>&) {};
+        Held.Hold(*S);
         S->SetTimeOutMS(5000);
         S->SetLogFolder(Dir.string());
         S->BeginMonitor(Target, "");

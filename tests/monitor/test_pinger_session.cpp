@@ -28,13 +28,6 @@ protected:
     void GraphChanged() override { ++Graph; }
 };
 
-// A loop that never reaches the monitor: for tests that feed results by hand.
-void Detach(TPingerSession& S) {
-    S.EchoFunction = [](const std::string&, const std::string&, TReplyBuffer&, std::int32_t,
-                        std::string&) { throw EPingError("offline"); };
-    S.SyncInvoker = [](const std::function<void()>&) {};
-}
-
 template <class Pred>
 bool ProcessEventsUntil(Pred Done, int TimeoutMs = 10000) {
     QElapsedTimer Timer;
@@ -50,9 +43,10 @@ bool ProcessEventsUntil(Pred Done, int TimeoutMs = 10000) {
 class SessionTest : public ::testing::Test {
 protected:
     std::shared_ptr<FakeClock> Clock = std::make_shared<FakeClock>();
+    THeldLoops Held;
     TCountingSession S{Clock};
     void SetUp() override {
-        Detach(S);
+        Held.Hold(S);
         S.SetTimeOutMS(5000);
     }
 };
@@ -133,7 +127,7 @@ TEST_F(SessionTest, FriendlyNamesAndTheCaption) {
         EXPECT_EQ(S.HeaderText, QString::fromLatin1(C.Shown));
     }
     TCountingSession Named(Clock);
-    Detach(Named);
+    Held.Hold(Named);
     Named.BeginMonitor("host", "Gateway");
     EXPECT_EQ(Named.HeaderText, QStringLiteral("Gateway"));
 }
