@@ -45,8 +45,17 @@ int RoundHalfEven(double Value) {
     if (std::isnan(Value)) {
         return INT_MIN;
     }
-    // nearbyint follows the default rounding mode, round-to-nearest-even.
-    const double R = std::nearbyint(Value);
+    double R;
+    if (std::fabs(Value) < 2251799813685248.0) { // 2^51
+        // Value + 1.5 * 2^52 lies in [2^52, 2^53), where doubles have no fraction bits, so the
+        // sum is rounded by the default mode, to nearest with ties to even: what nearbyint
+        // does, without the library call.
+        constexpr double Shift = 6755399441055744.0;
+        const double Sum = Value + Shift;
+        R = Sum - Shift;
+    } else {
+        R = Value; // already whole
+    }
     if (R <= double(INT_MIN)) {
         return INT_MIN;
     }
@@ -184,23 +193,51 @@ void TRaster::LineTo(int X, int Y) {
     if (First > Last) {
         return;
     }
-    // Offset of the minor coordinate at step First, then stepped like any Bresenham line:
-    // Num = 2 * I * Minor + Major, Off = Num div (2 * Major), Rem = Num mod (2 * Major).
-    const long long Den = 2 * Major;
-    const __int128 Num0 = __int128(2) * First * Minor + Major;
-    long long Off = static_cast<long long>(Num0 / Den);
-    long long Rem = static_cast<long long>(Num0 % Den);
-    const long long Inc = 2 * Minor;
     const int W = Width(), H = Height();
     // One detach for the whole line, then plain pointer arithmetic.
     TRasterColor* Bits = reinterpret_cast<TRasterColor*>(FImage.bits());
     const long long Stride = FImage.bytesPerLine() / static_cast<long long>(sizeof(TRasterColor));
+    const bool Opaque = (FPen >> 24) == 0xFF;
+
+    if (Minor == 0 && Opaque) {
+        // Horizontal or vertical: the common case of a dense graph, a plain run of stores.
+        const long long Fixed = XMajor ? Y0 : X0;
+        if (Fixed < 0 || Fixed >= (XMajor ? H : W)) {
+            return;
+        }
+        const long long From = M0 + MS * First, To = M0 + MS * Last;
+        const long long Lo = std::min(From, To), Hi = std::max(From, To);
+        if (XMajor) {
+            std::fill(Bits + Fixed * Stride + Lo, Bits + Fixed * Stride + Hi + 1, FPen);
+        } else {
+            TRasterColor* P = Bits + Lo * Stride + Fixed;
+            for (long long Y = Lo; Y <= Hi; ++Y, P += Stride) {
+                *P = FPen;
+            }
+        }
+        return;
+    }
+
+    // Offset of the minor coordinate at step First, then stepped like any Bresenham line:
+    // Num = 2 * I * Minor + Major, Off = Num div (2 * Major), Rem = Num mod (2 * Major).
+    const long long Den = 2 * Major;
+    long long Off, Rem;
+    if (First < (1LL << 30) && Minor < (1LL << 30)) {
+        const long long Num0 = 2 * First * Minor + Major;
+        Off = Num0 / Den;
+        Rem = Num0 % Den;
+    } else {
+        const __int128 Num0 = __int128(2) * First * Minor + Major;
+        Off = static_cast<long long>(Num0 / Den);
+        Rem = static_cast<long long>(Num0 % Den);
+    }
+    const long long Inc = 2 * Minor;
     for (long long I = First; I <= Last; ++I) {
         const long long PX = XMajor ? X0 + SX * I : X0 + SX * Off;
         const long long PY = XMajor ? Y0 + SY * Off : Y0 + SY * I;
         if (PX >= 0 && PY >= 0 && PX < W && PY < H) {
             TRasterColor& P = Bits[PY * Stride + PX];
-            P = Blend(P, FPen);
+            P = Opaque ? FPen : Blend(P, FPen);
         }
         Rem += Inc;
         if (Rem >= Den) { // Minor <= Major: at most one carry per step

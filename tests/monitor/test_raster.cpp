@@ -41,9 +41,14 @@ TEST(RasterTest, RoundHalfEvenAndOutOfRangeValues) {
     const struct {
         double In;
         int Out;
-    } Cases[] = {{2.5, 2},          {3.5, 4},   {-2.5, -2},    {0.5, 0},
-                 {1.5, 2},          {2.4, 2},   {-0.6, -1},    {1e300, INT_MAX},
-                 {-1e300, INT_MIN}, {16.0, 16}, {NAN, INT_MIN}};
+    } Cases[] = {{2.5, 2},          {3.5, 4},
+                 {-2.5, -2},        {0.5, 0},
+                 {1.5, 2},          {2.4, 2},
+                 {-0.6, -1},        {1e300, INT_MAX},
+                 {-1e300, INT_MIN}, {16.0, 16},
+                 {NAN, INT_MIN},    {-0.5, 0},
+                 {-1.5, -2},        {1e15 + 0.5, INT_MAX},
+                 {123456.5, 123456}};
     for (const auto& C : Cases) {
         SCOPED_TRACE(C.In);
         EXPECT_EQ(RoundHalfEven(C.In), C.Out);
