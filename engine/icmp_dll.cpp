@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -40,11 +41,11 @@ constexpr std::int64_t SequenceGraceMs = 1000;
 constexpr std::size_t MaxChannels = 64;
 // How long a send may wait for room in a full socket buffer before it counts as no resources.
 constexpr int SendTimeoutMs = 1000;
-std::atomic<bool> ServiceExiting{false};
-
 // Room for the largest IPv4 packet.
 constexpr std::size_t ReceiveBufferSize = 65536;
+// The receiver's eventfd is woken when the watch list changes and, with this set, at exit.
 constexpr std::uint64_t WakeTag = ~std::uint64_t(0);
+std::atomic<bool> ServiceExiting{false};
 
 std::int64_t NowMs(TSteady::time_point T) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(T.time_since_epoch()).count();
@@ -298,8 +299,10 @@ void TIcmpService::CloseAll() {
 bool TIcmpService::StartReceiver() {
     if (FReceiverStarted)
         return true;
-    FEpoll = ::epoll_create1(EPOLL_CLOEXEC);
-    FWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (FEpoll < 0)
+        FEpoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (FWakeFd < 0)
+        FWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (FEpoll < 0 || FWakeFd < 0)
         return false;
     epoll_event Event{};
@@ -307,7 +310,11 @@ bool TIcmpService::StartReceiver() {
     Event.data.u64 = WakeTag;
     ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, FWakeFd, &Event);
     // Nobody joins this thread: at exit it is woken and leaves, and the process does not wait.
-    std::thread([this] { Receive(); }).detach();
+    try {
+        std::thread([this] { Receive(); }).detach();
+    } catch (const std::system_error&) {
+        return false; // out of threads: no handle, as when no socket opens
+    }
     FReceiverStarted = true;
     static const int WakeFd = FWakeFd;
     std::atexit([] {
