@@ -1,0 +1,296 @@
+#include "uFrmPinger.h"
+
+#include "zsImageButton.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGraphicsOpacityEffect>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+
+namespace {
+
+QFont HeaderFont() {
+    QFont Font(QStringLiteral("Tahoma"));
+    Font.setStyleHint(QFont::SansSerif);
+    Font.setPointSize(8);
+    Font.setBold(true);
+    return Font;
+}
+
+void SetTextColor(QLabel* Label, const QColor& Color) {
+    QPalette P = Label->palette();
+    P.setColor(QPalette::WindowText, Color);
+    Label->setPalette(P);
+}
+
+constexpr TColor clUpTime = 0x0000C0B0;
+
+} // namespace
+
+TImage32::TImage32(QWidget* Parent) : QWidget(Parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TImage32::SetSource(const TRaster* Raster) {
+    FSource = Raster;
+    update();
+}
+
+QImage TImage32::Image() const {
+    return FSource ? FSource->Image() : QImage();
+}
+
+void TImage32::paintEvent(QPaintEvent*) {
+    QPainter Painter(this);
+    const QImage Picture = Image();
+    // The raster is sized to this area on every full redraw; anything it does not cover (for a
+    // moment during a resize) stays black like the graph's own fill.
+    if (Picture.width() < width() || Picture.height() < height()) {
+        Painter.fillRect(rect(), Qt::black);
+    }
+    if (Picture.isNull()) {
+        return;
+    }
+    // The display ignores the alpha byte (the low statistic line is written with alpha 0): view
+    // the same pixels as opaque RGB without copying them.
+    const QImage Opaque(Picture.constBits(), Picture.width(), Picture.height(),
+                        Picture.bytesPerLine(), QImage::Format_RGB32);
+    Painter.drawImage(QPoint(0, 0), Opaque);
+}
+
+void TImage32::mousePressEvent(QMouseEvent* Event) {
+    if (OnMouseDown) {
+        OnMouseDown(Event->button(), Event->modifiers(), Event->position().toPoint());
+    }
+    QWidget::mousePressEvent(Event);
+}
+
+TGradientPanel::TGradientPanel(QColor From, QColor To, QColor Border, QWidget* Parent)
+    : QWidget(Parent), FFrom(From), FTo(To), FBorder(Border) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TGradientPanel::paintEvent(QPaintEvent*) {
+    QPainter Painter(this);
+    const int H = qMax(1, height());
+    // 256 colour steps spread over the height, top to bottom.
+    for (int y = 0; y < height(); ++y) {
+        const int Step = y * 256 / H;
+        auto Mix = [Step](int A, int B) { return A + (B - A) * Step / 255; };
+        Painter.fillRect(0, y, width(), 1,
+                         QColor(Mix(FFrom.red(), FTo.red()), Mix(FFrom.green(), FTo.green()),
+                                Mix(FFrom.blue(), FTo.blue())));
+    }
+    Painter.setPen(FBorder);
+    Painter.drawRect(0, 0, width() - 1, height() - 1);
+}
+
+TfrmPinger::TfrmPinger(std::shared_ptr<TClock> Clock, QWidget* Parent)
+    : QWidget(Parent), TPingerSession(std::move(Clock)) {
+    FormCreate();
+}
+
+TfrmPinger::~TfrmPinger() = default;
+
+void TfrmPinger::FormCreate() {
+    setFocusPolicy(Qt::StrongFocus);
+    QPalette P = palette();
+    P.setColor(QPalette::Window, Qt::black);
+    setPalette(P);
+    setAutoFillBackground(true);
+
+    PanelTop = new TGradientPanel(QColor(40, 40, 40), QColor(12, 12, 12), QColor(58, 58, 58), this);
+
+    zsbImgPing = new TzsImageButton(PanelTop);
+    zsbImgPing->resize(16, 16);
+    zsbImgPing->SetClickMovement(0);
+    zsbImgPing->SetMouseLeaveImageList(&FImages.ImgStandard16);
+    zsbImgPing->SetMouseEnterImageList(&FImages.ImgHot16);
+    zsbImgPing->SetDisabledImageList(&FImages.ImgDis16);
+    zsbImgPing->SetImageIndex(TPingerImageLists::PingIndicator);
+
+    lbHeader = new QLabel(QStringLiteral("Monitor"), PanelTop);
+    lbHeader->setAlignment(Qt::AlignCenter);
+    lbHeader->setFont(HeaderFont());
+    SetTextColor(lbHeader, Qt::white);
+
+    zsibClose = new TzsImageButton(PanelTop);
+    zsibClose->resize(16, 16);
+    zsibClose->SetClickMovement(1);
+    zsibClose->SetMouseLeaveImageList(&FImages.ImgStandard16);
+    zsibClose->SetMouseEnterImageList(&FImages.ImgHot16);
+    zsibClose->SetDisabledImageList(&FImages.ImgDis16);
+    zsibClose->SetImageIndex(TPingerImageLists::Close);
+    connect(zsibClose, &TzsImageButton::clicked, this, &TfrmPinger::zsibCloseClick);
+
+    Image32 = new TImage32(this);
+    Image32->SetSource(&ComposedBitmap);
+
+    pnlBottom = new QWidget(this);
+    QPalette Bottom = pnlBottom->palette();
+    Bottom.setColor(QPalette::Window, QColor(13, 13, 13));
+    pnlBottom->setPalette(Bottom);
+    pnlBottom->setAutoFillBackground(true);
+
+    lbUpTime = new QLabel(pnlBottom);
+    lbUpTime->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    lbUpTime->setFont(GraphFont());
+    SetTextColor(lbUpTime, QColorFromTColor(clUpTime));
+
+    lbStatus = new QLabel(pnlBottom);
+    lbStatus->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lbStatus->setFont(GraphFont());
+
+    zsbImgPing->SetDisabled(true);
+    lbStatus->clear();
+    lbUpTime->clear();
+
+    resize(250, 180);
+    LayoutControls();
+    SetGraphAreaSize(Image32->width(), Image32->height());
+    RefreshDisplay(true, nullptr);
+    HeaderChanged();
+    PingIndicatorChanged();
+}
+
+void TfrmPinger::LayoutControls() {
+    const int W = width();
+    const int H = height();
+    PanelTop->setGeometry(0, 0, W, HeaderHeight);
+    zsbImgPing->move(2, 1);
+    zsibClose->move(W - 1 - zsibClose->width(), 1);
+    const int CaptionLeft = 2 + zsbImgPing->width() + 1;
+    const int CaptionRight = zsibClose->x() - 1;
+    lbHeader->setGeometry(CaptionLeft, 1, qMax(0, CaptionRight - CaptionLeft), HeaderHeight - 2);
+    // A window too low for all three keeps the header and the status line; the graph area
+    // shrinks to nothing first.
+    const int BottomTop = qMax(HeaderHeight, H - StatusHeight);
+    pnlBottom->setGeometry(0, BottomTop, W, StatusHeight);
+    Image32->setGeometry(0, HeaderHeight, W, qMax(0, BottomTop - HeaderHeight));
+    LayoutStatusLine();
+}
+
+void TfrmPinger::LayoutStatusLine() {
+    const int W = pnlBottom->width();
+    const int UpTimeWidth = lbUpTime->text().isEmpty() ? 0 : lbUpTime->sizeHint().width();
+    lbUpTime->setGeometry(3, 1, UpTimeWidth, StatusHeight - 2);
+    const int StatusLeft = 3 + UpTimeWidth + 4;
+    lbStatus->setGeometry(StatusLeft, 1, qMax(0, W - 3 - StatusLeft), StatusHeight - 2);
+}
+
+void TfrmPinger::HeaderChanged() {
+    if (!lbHeader) {
+        return;
+    }
+    lbHeader->setText(HeaderText);
+    SetTextColor(lbHeader, QColorFromTColor(HeaderColor));
+}
+
+void TfrmPinger::StatusLineChanged() {
+    if (!lbStatus) {
+        return;
+    }
+    lbUpTime->setText(UpTimeText);
+    lbStatus->setText(StatusText);
+    lbStatus->setFont(StatusFont);
+    SetTextColor(lbStatus, QColorFromTColor(StatusColor));
+    LayoutStatusLine();
+}
+
+void TfrmPinger::GraphChanged() {
+    if (Image32) {
+        Image32->update();
+    }
+}
+
+void TfrmPinger::PingIndicatorChanged() {
+    if (zsbImgPing) {
+        zsbImgPing->SetDisabled(!PingIndicatorEnabled);
+    }
+}
+
+void TfrmPinger::showEvent(QShowEvent* Event) {
+    QWidget::showEvent(Event);
+    RefreshDisplay(true, nullptr);
+}
+
+void TfrmPinger::resizeEvent(QResizeEvent* Event) {
+    QWidget::resizeEvent(Event);
+    LayoutControls();
+    SetGraphAreaSize(Image32->width(), Image32->height());
+    RefreshDisplay(true, nullptr);
+    repaint();
+}
+
+void TfrmPinger::SetOpacity(bool Translucent) {
+    FAlphaBlend = Translucent;
+    FAlphaBlendValue = Translucent ? TranslucentOpacity : 255;
+    const qreal Opacity = FAlphaBlendValue / 255.0;
+    if (isWindow()) {
+        setGraphicsEffect(nullptr);
+        setWindowOpacity(Opacity);
+    } else if (Translucent) {
+        // Embedded in the main window there is no window opacity to ask for; draw the
+        // monitor see-through instead.
+        auto* Effect = new QGraphicsOpacityEffect(this);
+        Effect->setOpacity(Opacity);
+        setGraphicsEffect(Effect);
+    } else {
+        setGraphicsEffect(nullptr);
+    }
+}
+
+void TfrmPinger::changeEvent(QEvent* Event) {
+    QWidget::changeEvent(Event);
+    if (Event->type() == QEvent::ActivationChange) {
+        SetOpacity(false); // FormActivate and FormDeactivate
+    }
+}
+
+void TfrmPinger::keyPressEvent(QKeyEvent* Event) {
+    if (Event->key() == Qt::Key_Control) {
+        if (!FAlphaBlend) {
+            SetOpacity(true);
+        }
+        return;
+    }
+    if (Event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(Event);
+}
+
+void TfrmPinger::keyReleaseEvent(QKeyEvent* Event) {
+    if (Event->key() == Qt::Key_Control && !Event->isAutoRepeat()) {
+        SetOpacity(false);
+        return;
+    }
+    QWidget::keyReleaseEvent(Event);
+}
+
+void TfrmPinger::zsibCloseClick() {
+    zsibClose->SetDisabled(true);
+    close();
+    if (OnCloseClicked) {
+        OnCloseClicked(*this);
+    }
+}
+
+void TfrmPinger::closeEvent(QCloseEvent* Event) {
+    Event->accept();
+    if (FClosing) {
+        return;
+    }
+    FClosing = true;
+    // Results already handed to this window are taken in before the monitor stops.
+    QCoreApplication::processEvents();
+    StopMonitor();
+    if (OnMonitorClosed) {
+        OnMonitorClosed(*this);
+    }
+    // Freed once the close handling, and whoever called close(), have returned.
+    deleteLater();
+}

@@ -1,0 +1,114 @@
+// TfrmPinger is the monitor window: an 18-pixel header with the ping indicator, the caption and
+// a close button, the graph area showing the session's composed raster, and a status line with
+// the uptime and the last result. It is the window face of TPingerSession, which owns the ping
+// loop, the samples and the drawing.
+//
+//   auto* mon = new TfrmPinger();                       // no owner: it frees itself on close
+//   mon->OnMonitorClosed = [&](TPingerSession& s) { forget(static_cast<TfrmPinger&>(s)); };
+//   mon->OnCloseClicked = ...;  mon->OnMonitorUpdated = ...;
+//   mon->Image32->OnMouseDown = [&](Qt::MouseButton b, Qt::KeyboardModifiers, QPoint) { ... };
+//   mon->BeginMonitor("localhost", "");
+//   mon->show(); mon->setParent(panel); mon->setGeometry(...); mon->show();
+#pragma once
+
+#include "uPingerSession.h"
+#include "zsImageList.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QLabel;
+class TzsImageButton;
+
+// The graph area: shows a raster at its top-left corner, unscaled. It paints straight from the
+// raster it is given, so a refresh costs no copy of the picture.
+class TImage32 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TImage32(QWidget* Parent = nullptr);
+
+    void SetSource(const TRaster* Raster);
+    QImage Image() const;
+
+    // What the owner wants done on a press (the main window swaps monitors with it).
+    std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, QPoint)> OnMouseDown;
+
+protected:
+    void paintEvent(QPaintEvent* Event) override;
+    void mousePressEvent(QMouseEvent* Event) override;
+
+private:
+    const TRaster* FSource = nullptr;
+};
+
+// A panel filled with a vertical gradient and framed by a one-pixel border.
+class TGradientPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    TGradientPanel(QColor From, QColor To, QColor Border, QWidget* Parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* Event) override;
+
+private:
+    QColor FFrom;
+    QColor FTo;
+    QColor FBorder;
+};
+
+class TfrmPinger : public QWidget, public TPingerSession {
+    Q_OBJECT
+
+public:
+    static constexpr int HeaderHeight = 18;
+    static constexpr int StatusHeight = 18;
+    static constexpr int TranslucentOpacity = 50; // of 255, while Ctrl is held
+
+    explicit TfrmPinger(std::shared_ptr<TClock> Clock = nullptr, QWidget* Parent = nullptr);
+    ~TfrmPinger() override;
+
+    // 1 marks the monitor shown in the main window's main panel, 0 a tile.
+    int Tag = 0;
+
+    // The opacity the window asks for: translucency on or off, and its value (0..255).
+    bool AlphaBlend() const { return FAlphaBlend; }
+    int AlphaBlendValue() const { return FAlphaBlendValue; }
+
+    void zsibCloseClick();
+
+    TGradientPanel* PanelTop = nullptr;
+    TzsImageButton* zsbImgPing = nullptr;
+    QLabel* lbHeader = nullptr;
+    TzsImageButton* zsibClose = nullptr;
+    TImage32* Image32 = nullptr;
+    QWidget* pnlBottom = nullptr;
+    QLabel* lbUpTime = nullptr;
+    QLabel* lbStatus = nullptr;
+
+protected:
+    void HeaderChanged() override;
+    void StatusLineChanged() override;
+    void GraphChanged() override;
+    void PingIndicatorChanged() override;
+
+    void showEvent(QShowEvent* Event) override;
+    void resizeEvent(QResizeEvent* Event) override;
+    void changeEvent(QEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
+    void keyReleaseEvent(QKeyEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+
+private:
+    void FormCreate();
+    void LayoutControls();
+    void LayoutStatusLine();
+    void SetOpacity(bool Translucent);
+
+    TPingerImageLists FImages; // ImgStandard16, ImgHot16, ImgDis16
+    bool FAlphaBlend = false;
+    int FAlphaBlendValue = 255;
+    bool FClosing = false;
+};
