@@ -279,8 +279,9 @@ void TPingerSession::DrawSamples(TRaster& Plot) {
     const TDateTime Newest = FSamples[0].Time;
     const double ColumnsPerSecond = double(Wp) / Span;
     bool Pending = false;
-    for (std::size_t K = 0; K < N; ++K) {
-        const TPingEventObj& S = FSamples[K];
+    std::size_t K = 0;
+    for (auto It = FSamples.begin(); It != FSamples.end(); ++It, ++K) {
+        const TPingEventObj& S = *It;
         double Value;
         if (S.Success) {
             Value = S.RoundTrip;

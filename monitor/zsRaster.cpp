@@ -41,30 +41,6 @@ QColor QColorFromTColor(TColor Color) {
     return QColor(int(Color & 0xFF), int((Color >> 8) & 0xFF), int((Color >> 16) & 0xFF));
 }
 
-int RoundHalfEven(double Value) {
-    if (std::isnan(Value)) {
-        return INT_MIN;
-    }
-    double R;
-    if (std::fabs(Value) < 2251799813685248.0) { // 2^51
-        // Value + 1.5 * 2^52 lies in [2^52, 2^53), where doubles have no fraction bits, so the
-        // sum is rounded by the default mode, to nearest with ties to even: what nearbyint
-        // does, without the library call.
-        constexpr double Shift = 6755399441055744.0;
-        const double Sum = Value + Shift;
-        R = Sum - Shift;
-    } else {
-        R = Value; // already whole
-    }
-    if (R <= double(INT_MIN)) {
-        return INT_MIN;
-    }
-    if (R >= double(INT_MAX)) {
-        return INT_MAX;
-    }
-    return static_cast<int>(R);
-}
-
 TRaster::TRaster() : FImage(0, 0, QImage::Format_ARGB32) {}
 
 TRasterColor TRaster::Pixel(int X, int Y) const {
@@ -196,7 +172,7 @@ void TRaster::LineTo(int X, int Y) {
     const int W = Width(), H = Height();
     // One detach for the whole line, then plain pointer arithmetic.
     TRasterColor* Bits = reinterpret_cast<TRasterColor*>(FImage.bits());
-    const long long Stride = FImage.bytesPerLine() / static_cast<long long>(sizeof(TRasterColor));
+    const long long Stride = W; // 32-bit pixels: rows are never padded
     const bool Opaque = (FPen >> 24) == 0xFF;
 
     if (Minor == 0 && Opaque) {
