@@ -14,7 +14,7 @@
 //       &TBorderlessFrame::btnMaximizeClick);
 //   };
 //   TBorderlessFrame::SetMainWindow(mainWindow);  // once, by the main window
-//   dialog.Frame().CenterOnMainWindow();          // before each showing
+//   FFrame.CenterOnMainWindow();                  // in a dialog, before each showing
 //
 // The drag arithmetic and the centring are free functions so that they can be checked without
 // a window manager. On Wayland, where a client cannot place its own window, a header or grip
