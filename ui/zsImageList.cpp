@@ -84,6 +84,7 @@ QImage TzsImageList::DeriveLook(const QImage& Source, TImageLook Look) {
         return Source;
     }
     QImage Image = Source.convertToFormat(QImage::Format_ARGB32);
+    bool Blank = true;
     for (int y = 0; y < Image.height(); ++y) {
         auto* Line = reinterpret_cast<QRgb*>(Image.scanLine(y));
         for (int x = 0; x < Image.width(); ++x) {
@@ -92,6 +93,7 @@ QImage TzsImageList::DeriveLook(const QImage& Source, TImageLook Look) {
             if (A == 0) {
                 continue;
             }
+            Blank = false;
             const double R = qRed(P), G = qGreen(P), B = qBlue(P);
             if (Look == TImageLook::Hot) {
                 // Lifted toward white, so the pointer-over look stands out
@@ -107,7 +109,23 @@ QImage TzsImageList::DeriveLook(const QImage& Source, TImageLook Look) {
             }
         }
     }
-    return Image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    Image = Image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (Look != TImageLook::Hot || Blank) {
+        return Image;
+    }
+    // Light pictures are near white already; a faint plate behind them makes the pointer-over
+    // look visible for every picture on the dark panels.
+    QImage Result(Image.size(), QImage::Format_ARGB32_Premultiplied);
+    Result.fill(Qt::transparent);
+    QPainter Painter(&Result);
+    Painter.setRenderHint(QPainter::Antialiasing);
+    Painter.setPen(Qt::NoPen);
+    Painter.setBrush(QColor(255, 255, 255, 34));
+    const qreal Radius = Image.width() / 5.0;
+    Painter.drawRoundedRect(QRectF(Image.rect()), Radius, Radius);
+    Painter.drawImage(0, 0, Image);
+    Painter.end();
+    return Result;
 }
 
 TzsImageList TzsImageList::Derived(TImageLook Look) const {
