@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QPointer>
 
 namespace {
 
@@ -61,10 +62,15 @@ void TImage32::paintEvent(QPaintEvent*) {
 }
 
 void TImage32::mousePressEvent(QMouseEvent* Event) {
+    // The owner's handler may move this monitor to another panel; the press then goes on to the
+    // monitor window, which takes the keyboard focus.
+    QPointer<TImage32> Self(this);
     if (OnMouseDown) {
         OnMouseDown(Event->button(), Event->modifiers(), Event->position().toPoint());
     }
-    QWidget::mousePressEvent(Event);
+    if (Self) {
+        QWidget::mousePressEvent(Event);
+    }
 }
 
 TGradientPanel::TGradientPanel(QColor From, QColor To, QColor Border, QWidget* Parent)

@@ -5,6 +5,7 @@
 #include "uFrmPinger.h"
 #include "zsImageButton.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QPointer>
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -262,6 +265,22 @@ TEST_F(FrmPingerTest, ResizingRedrawsAndSmallWindowsKeepHeaderAndStatusLine) {
         EXPECT_EQ(Window->zsibClose->x(), C.Size.width() - 17);
         EXPECT_EQ(Window->lbUpTime->text(), QStringLiteral("Uptime: 100.0%"));
     }
+}
+
+TEST_F(FrmPingerTest, GraphPressReachesTheOwnersHandlerAndFocusesTheMonitor) {
+    Window->show();
+    QApplication::setActiveWindow(Window.data());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Window.data()));
+    std::vector<std::pair<Qt::MouseButton, QPoint>> Presses;
+    Window->Image32->OnMouseDown = [&](Qt::MouseButton B, Qt::KeyboardModifiers, QPoint At) {
+        Presses.emplace_back(B, At);
+    };
+    QTest::mouseClick(Window->Image32, Qt::LeftButton, Qt::NoModifier, QPoint(30, 40));
+    QTest::mouseClick(Window->Image32, Qt::RightButton, Qt::NoModifier, QPoint(5, 6));
+    ASSERT_EQ(Presses.size(), 2u);
+    EXPECT_EQ(Presses[0], std::make_pair(Qt::LeftButton, QPoint(30, 40)));
+    EXPECT_EQ(Presses[1], std::make_pair(Qt::RightButton, QPoint(5, 6)));
+    EXPECT_TRUE(Window->hasFocus()) << "so that Esc and Ctrl reach it";
 }
 
 TEST(FrmPingerPicture, WritesAMonitorWindowWithCannedResults) {
