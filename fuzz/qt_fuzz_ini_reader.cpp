@@ -20,7 +20,9 @@ std::string FuzzFile() {
         if (!Dir) {
             std::abort();
         }
-        return std::string(Dir) + "/config.ini";
+        static std::string Folder = Dir;
+        std::atexit([] { ::rmdir(Folder.c_str()); });
+        return Folder + "/config.ini";
     }();
     return Path;
 }
