@@ -50,7 +50,7 @@ public:
             Error = std::current_exception();
         }
         std::lock_guard<std::mutex> Guard(FCall->Lock);
-        FCall->Error = Error;
+        FCall->Error = std::move(Error);
     }
 
 private:
@@ -59,13 +59,24 @@ private:
 
 class TInvokerContext : public QObject {
 public:
+    explicit TInvokerContext(std::mutex& PostLock) : FPostLock(PostLock) {}
+
     bool event(QEvent* Event) override {
+        {
+            // Every call event was made and posted under this lock. Taking it here orders the
+            // loop thread's writes before this thread's reads in a way that tools see, which
+            // the event queue's own (uninstrumented) locking does not show.
+            std::lock_guard<std::mutex> Guard(FPostLock);
+        }
         if (Event->type() == CallEventType) {
             static_cast<TCallEvent*>(Event)->Run();
             return true;
         }
         return QObject::event(Event);
     }
+
+private:
+    std::mutex& FPostLock;
 };
 
 } // namespace
@@ -92,16 +103,22 @@ struct TUiInvoker::TShared {
             }
             QCoreApplication::postEvent(Context, new TCallEvent(Call));
         }
-        std::unique_lock<std::mutex> Guard(Call->Lock);
-        Call->Cond.wait(Guard, [&] { return Call->Done; });
-        if (Call->Error) {
-            std::rethrow_exception(Call->Error);
+        std::exception_ptr Error;
+        {
+            std::unique_lock<std::mutex> Guard(Call->Lock);
+            Call->Cond.wait(Guard, [&] { return Call->Done; });
+            // Taken out, so that this thread holds the last reference to the exception.
+            Error = std::move(Call->Error);
+        }
+        if (Error) {
+            std::rethrow_exception(Error);
         }
     }
 };
 
 TUiInvoker::TUiInvoker()
-    : FShared(std::make_shared<TShared>()), FContext(std::make_unique<TInvokerContext>()) {
+    : FShared(std::make_shared<TShared>()),
+      FContext(std::make_unique<TInvokerContext>(FShared->Lock)) {
     FShared->Context = FContext.get();
     FShared->UiThread = FContext->thread();
 }

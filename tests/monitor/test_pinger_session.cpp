@@ -252,6 +252,11 @@ TEST_F(SessionTest, TheUpdateEventRunsUnderTheMonitorLockAndAFailingHandlerIsSwa
 
 // The real loop thread with an echo service that answers from memory.
 TEST(SessionLoopTest, ResultsArriveThroughTheLoopAndClosingWhileItWaitsIsSafe) {
+    // Loops of earlier tests end on their own after their monitors went; let them.
+    QElapsedTimer Settle;
+    Settle.start();
+    while (TPingLoopThread::RunningCount() > 0 && Settle.elapsed() < 10000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const int Running = TPingLoopThread::RunningCount();
     auto Clock = std::make_shared<FakeClock>();
     Clock->SetAutoAdvance(true);
