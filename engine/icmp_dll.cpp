@@ -58,7 +58,7 @@ struct TSocket {
     // (on loopback the reply is usually queued by then, and reading it on the spot saves two
     // thread switches). Nobody waits for it: a thread that finds it taken raises MoreToRead
     // instead, and the holder reads again before it leaves.
-    std::mutex ReadLock;
+    std::atomic<bool> Reading{false};
     std::atomic<bool> MoreToRead{false};
     explicit TSocket(int F, bool R) : Fd(F), Raw(R) {}
     ~TSocket() { ::close(Fd); }
@@ -365,18 +365,20 @@ void TIcmpService::Receive() {
 }
 
 void TIcmpService::Drain(TSocket& Socket, std::vector<std::uint8_t>& Buffer) {
+    // All seq_cst: a reader that lets go of the socket and then finds MoreToRead clear cannot
+    // miss a raise by a thread that found the socket taken.
     Socket.MoreToRead.store(true);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
     while (Socket.MoreToRead.load()) {
-        std::unique_lock Reading(Socket.ReadLock, std::try_to_lock);
-        if (!Reading.owns_lock())
-            return; // the holder sees MoreToRead once it has unlocked
+        if (Socket.Reading.exchange(true))
+            return; // the holder sees MoreToRead once it has let go
+        struct TRelease {
+            std::atomic<bool>& Flag;
+            ~TRelease() { Flag.store(false); }
+        } Release{Socket.Reading};
         Socket.MoreToRead.store(false);
         if (!Socket.Raw)
             ReadErrors(Socket, Buffer);
         ReadPackets(Socket, Buffer);
-        Reading.unlock();
-        std::atomic_thread_fence(std::memory_order_seq_cst);
     }
 }
 
