@@ -1,6 +1,6 @@
 #include "zsPingLog.h"
 
-#include "zsRaster.h"
+#include "zsRound.h"
 
 #include <cerrno>
 #include <cstring>
