@@ -354,3 +354,28 @@ TEST_F(StatsTest, UptimeWithinTheSpanAndNoSuccessAtAll) {
     EXPECT_EQ(S.Max, 12);
     EXPECT_DOUBLE_EQ(S.Avg, 9.5);
 }
+
+TEST_F(GraphTest, TheAddressTextAppearsOnlyWithAFullRedrawWhenTheRangeIsFixed) {
+    // Anything but fill in the strip above the plot frame (clear of the value labels to its
+    // left) is the address text.
+    auto AddressDrawn = [&] {
+        const TRasterColor Fill = S.BackgroundBitmap.Pixel(1, 1);
+        for (int Y = 1; Y < 16; ++Y)
+            for (int X = 50; X < S.ComposedBitmap.Width() - 15; ++X)
+                if (S.ComposedBitmap.Pixel(X, Y) != Fill)
+                    return true;
+        return false;
+    };
+    Feed({{0, 20}});
+    EXPECT_EQ(S.AddressText, "127.0.0.1");
+    EXPECT_FALSE(AddressDrawn());
+    S.RefreshDisplay(true, nullptr);
+    EXPECT_TRUE(AddressDrawn());
+
+    // Automatic range: every result redraws in full.
+    S.SetRange(-1);
+    S.StopMonitor();
+    EXPECT_FALSE(AddressDrawn());
+    Feed({{0, 20}});
+    EXPECT_TRUE(AddressDrawn());
+}
