@@ -162,3 +162,33 @@ TEST(RasterTest, CopyAndDrawClipToBothRasters) {
     Dst.Draw(3, -1, Src); // source rows 1..2 land on rows 0..1, columns 4 only
     EXPECT_EQ(Inked(Dst), (TPixels{{4, 0}, {4, 1}}));
 }
+
+TEST(RasterTest, ClippedLinesMatchAStepByStepWalkOfTheWholeLine) {
+    // The line code starts at the first step inside the raster and steps incrementally; a walk
+    // over every step of the unclipped line must give the same pixels.
+    std::uint32_t Seed = 12345;
+    auto Next = [&](int Lo, int Hi) {
+        Seed = Seed * 1664525u + 1013904223u;
+        return Lo + int((Seed >> 8) % std::uint32_t(Hi - Lo + 1));
+    };
+    for (int N = 0; N < 2000; ++N) {
+        const int X0 = Next(-60, 80), Y0 = Next(-60, 80), X1 = Next(-60, 80), Y1 = Next(-60, 80);
+        SCOPED_TRACE(testing::Message() << X0 << "," << Y0 << " -> " << X1 << "," << Y1);
+        TRaster R = Blank(20, 15);
+        R.SetPen(Ink);
+        R.MoveTo(X0, Y0);
+        R.LineTo(X1, Y1);
+        TPixels Want;
+        const int DX = std::abs(X1 - X0), DY = std::abs(Y1 - Y0);
+        const int SX = X1 >= X0 ? 1 : -1, SY = Y1 >= Y0 ? 1 : -1;
+        const int Major = std::max(DX, DY), Minor = std::min(DX, DY);
+        for (int I = 0; I < Major; ++I) {
+            const int Off = (2 * I * Minor + Major) / (2 * Major);
+            const int X = DX >= DY ? X0 + SX * I : X0 + SX * Off;
+            const int Y = DX >= DY ? Y0 + SY * Off : Y0 + SY * I;
+            if (X >= 0 && Y >= 0 && X < 20 && Y < 15)
+                Want.insert({X, Y});
+        }
+        ASSERT_EQ(Inked(R), Want);
+    }
+}
