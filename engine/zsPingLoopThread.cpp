@@ -229,11 +229,11 @@ void TPingLoopThread::Resume() {
 }
 
 void TPingLoopThread::Terminate() {
-    {
-        // Taken so that a loop between its stop check and its wait cannot miss the wake-up.
-        std::lock_guard<std::mutex> Guard(FState->Lock);
-        FState->Stop.store(true);
-    }
+    // The flag goes up before the lock is taken, so a waiter that polls it (a test clock)
+    // leaves its wait even while this thread is still queued for the lock. Taking the lock
+    // afterwards keeps a loop between its stop check and its wait from missing the wake-up.
+    FState->Stop.store(true);
+    { std::lock_guard<std::mutex> Guard(FState->Lock); }
     FState->Wake.notify_all();
 }
 
