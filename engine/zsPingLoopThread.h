@@ -24,12 +24,12 @@
 #include <string>
 
 struct TPingEvent {
-    TDateTime Time = 0;      // when the result was complete
-    bool Success = false;    // Status == 0
+    TDateTime Time = 0;          // when the result was complete
+    bool Success = false;        // Status == 0
     std::int32_t RoundTrip = -1; // ms when Success, otherwise -1
     TPingStatus Status = 0;
     std::string Target;
-    std::string IPAddress;   // resolved dotted address; empty after a failed resolution
+    std::string IPAddress; // resolved dotted address; empty after a failed resolution
 };
 
 class TPingLoopThread {
@@ -40,9 +40,9 @@ public:
     // Fn is carried back to the caller. The default runs Fn directly on the calling thread.
     using TSyncInvoker = std::function<void(const std::function<void()>& Fn)>;
     // The echo request; SendEcho unless a test supplies another.
-    using TEchoFunction = std::function<void(const std::string& Target, const std::string& Payload,
-                                             TReplyBuffer& Reply, std::int32_t TimeOut,
-                                             std::string& Address)>;
+    using TEchoFunction =
+        std::function<void(const std::string& Target, const std::string& Payload,
+                           TReplyBuffer& Reply, std::int32_t TimeOut, std::string& Address)>;
 
     explicit TPingLoopThread(bool CreateSuspended, std::shared_ptr<TClock> Clock = nullptr,
                              TEchoFunction Echo = nullptr);
