@@ -13,7 +13,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev
+    clang clang-format libclang-rt-14-dev
     xvfb xauth iproute2 fonts-dejavu-core
 )
 
@@ -49,6 +49,11 @@ run_program() {
 }
 
 run_tests() {
+    # Every C++ file follows the repository's .clang-format.
+    if git rev-parse --git-dir >/dev/null 2>&1; then
+        git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+    fi
+
     # Thread sanitizer over the engine (the layer with threads of its own).
     configure_and_build build-tsan -DVANTOREL_SANITIZE=thread -DVANTOREL_ENGINE_ONLY=ON \
         -DVANTOREL_BUILD_BENCH=OFF
