@@ -1,6 +1,7 @@
 #include "uFrmFriendlyNames.h"
 
 #include "uZephraTools.h"
+#include "zsDialogShell.h"
 #include "zsImageButton.h"
 #include "zsImageList.h"
 #include "zsMessageBox.h"
@@ -15,24 +16,10 @@
 
 namespace {
 
-constexpr int HeaderHeight = 28;
 constexpr int TopBandHeight = 62;
 constexpr int BottomBandHeight = 38;
 constexpr int DialogWidth = 453;
 constexpr int DialogHeight = 357;
-
-TzsImageButton* MakeButton(QWidget* Parent, const TSharedImageLists* Lists, int Index,
-                           const QRect& Geometry) {
-    auto* Button = new TzsImageButton(Parent);
-    Button->setGeometry(Geometry);
-    if (Lists) {
-        Button->SetMouseLeaveImageList(&Lists->ImgStandard24);
-        Button->SetMouseEnterImageList(&Lists->imgHot24);
-        Button->SetDisabledImageList(&Lists->ImgDisabled24);
-    }
-    Button->SetImageIndex(Index);
-    return Button;
-}
 
 QLabel* MakeLabel(QWidget* Parent, const QString& Text, const char* Colour, const QRect& Geometry) {
     auto* Label = new QLabel(Text, Parent);
@@ -58,35 +45,13 @@ QString Entered(const QLineEdit* Box) {
 
 TFrmFriendlyNames::TFrmFriendlyNames(const TSharedImageLists* Lists, QWidget* Parent)
     : QDialog(Parent), FFrame(this) {
-    setObjectName(QStringLiteral("FrmFriendlyNames"));
-    setWindowTitle(QStringLiteral("Friendly Names"));
-    setModal(true);
-    setFixedSize(DialogWidth, DialogHeight);
-    setStyleSheet(QStringLiteral("TFrmFriendlyNames { background: rgb(56,56,56); }"
-                                 "QLineEdit { background: rgb(75,75,75); color: white; border: 1px "
-                                 "solid rgb(100,100,100); }"));
-    if (Lists) {
-        setWindowIcon(QIcon(Lists->ImgWindows16Dis.Pixmap(TSharedImageLists::WindowIcon)));
-    }
-
-    PanelHeader = new QWidget(this);
-    PanelHeader->setObjectName(QStringLiteral("PanelHeader"));
-    PanelHeader->setGeometry(0, 0, DialogWidth, HeaderHeight);
-    PanelHeader->setStyleSheet(QStringLiteral("#PanelHeader { background: rgb(40,40,40); }"));
-    PanelHeader->setAttribute(Qt::WA_StyledBackground);
-
-    zsImageButton1 = new TzsImageButton(PanelHeader);
-    zsImageButton1->setGeometry(2, 2, 24, 24);
-    if (Lists) {
-        zsImageButton1->SetDisabledImageList(&Lists->ImgWindows16Dis);
-    }
-    zsImageButton1->SetImageIndex(TSharedImageLists::WindowIcon);
-    zsImageButton1->SetDisabled(true);
-
-    lbHeader = new QLabel(QStringLiteral("Friendly Names"), PanelHeader);
-    lbHeader->setGeometry(32, 0, 300, HeaderHeight);
-    lbHeader->setStyleSheet(QStringLiteral(
-        "color: white; font-weight: bold; font-size: 12px; background: transparent;"));
+    const TzsDialogHeader Header =
+        BuildDialogShell(*this, FFrame, Lists,
+                         {QStringLiteral("FrmFriendlyNames"), QStringLiteral("Friendly Names"),
+                          QSize(DialogWidth, DialogHeight), 300});
+    PanelHeader = Header.Panel;
+    zsImageButton1 = Header.WindowIcon;
+    lbHeader = Header.Caption;
 
     btnClose = new TzsImageButton(PanelHeader);
     btnClose->setGeometry(DialogWidth - 26, 2, 24, 24);
@@ -96,10 +61,8 @@ TFrmFriendlyNames::TFrmFriendlyNames(const TSharedImageLists* Lists, QWidget* Pa
         btnClose->SetDisabledImageList(&Lists->ImgWindows16Dis);
     }
     btnClose->SetImageIndex(TSharedImageLists::WinClose);
-    FFrame.AddDragPart(PanelHeader);
-    FFrame.AddInertPart(lbHeader);
 
-    const int Top = HeaderHeight;
+    const int Top = DialogHeaderHeight;
     lbHostNameIP = MakeLabel(this, QStringLiteral("IP Addess or DNS Name"), "rgb(82,252,248)",
                              QRect(8, Top + 8, 170, 16));
     cbHostNameIP = new QLineEdit(this);
@@ -108,10 +71,12 @@ TFrmFriendlyNames::TFrmFriendlyNames(const TSharedImageLists* Lists, QWidget* Pa
                          QRect(186, Top + 8, 150, 16));
     cbFriendlyName = new QLineEdit(this);
     cbFriendlyName->setGeometry(186, Top + 28, 150, 22);
-    btnAdd = MakeButton(this, Lists, TSharedImageLists::NewMonitor, QRect(342, Top + 27, 24, 24));
-    btnDelete = MakeButton(this, Lists, TSharedImageLists::CloseAll, QRect(370, Top + 27, 24, 24));
-    btnZephraSoftware = MakeButton(this, Lists, TSharedImageLists::WebPage,
-                                   QRect(DialogWidth - 32, Top + 27, 24, 24));
+    btnAdd =
+        MakeDialogButton(this, Lists, TSharedImageLists::NewMonitor, QRect(342, Top + 27, 24, 24));
+    btnDelete =
+        MakeDialogButton(this, Lists, TSharedImageLists::CloseAll, QRect(370, Top + 27, 24, 24));
+    btnZephraSoftware = MakeDialogButton(this, Lists, TSharedImageLists::WebPage,
+                                         QRect(DialogWidth - 32, Top + 27, 24, 24));
     btnZephraSoftware->setToolTip(
         QStringLiteral("Visit Zephra Software (%1)").arg(ZephraSoftwareWebAddress()));
     btnAdd->SetDisabled(true);
@@ -135,10 +100,10 @@ TFrmFriendlyNames::TFrmFriendlyNames(const TSharedImageLists* Lists, QWidget* Pa
         QStringLiteral("QTreeWidget { background: rgb(75,75,75); color: white; }"));
 
     const int BottomTop = DialogHeight - BottomBandHeight;
-    btnCancel = MakeButton(this, Lists, TSharedImageLists::Cancel,
-                           QRect(DialogWidth - 32, BottomTop + 7, 24, 24));
-    btnOK = MakeButton(this, Lists, TSharedImageLists::OK,
-                       QRect(DialogWidth - 64, BottomTop + 7, 24, 24));
+    btnCancel = MakeDialogButton(this, Lists, TSharedImageLists::Cancel,
+                                 QRect(DialogWidth - 32, BottomTop + 7, 24, 24));
+    btnOK = MakeDialogButton(this, Lists, TSharedImageLists::OK,
+                             QRect(DialogWidth - 64, BottomTop + 7, 24, 24));
 
     connect(cbHostNameIP, &QLineEdit::textChanged, this, &TFrmFriendlyNames::UpdateAddButton);
     connect(cbFriendlyName, &QLineEdit::textChanged, this, &TFrmFriendlyNames::UpdateAddButton);

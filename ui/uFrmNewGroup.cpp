@@ -1,5 +1,6 @@
 #include "uFrmNewGroup.h"
 
+#include "zsDialogShell.h"
 #include "zsImageButton.h"
 #include "zsImageList.h"
 #include "zsMessageBox.h"
@@ -14,56 +15,21 @@ namespace {
 
 constexpr int DialogWidth = 276;
 constexpr int DialogHeight = 163;
-constexpr int HeaderHeight = 28;
+constexpr int HeaderHeight = DialogHeaderHeight;
 constexpr int MiddleHeight = 100;
 constexpr int BottomHeight = 35;
-
-TzsImageButton* MakeButton(QWidget* Parent, const TSharedImageLists* Lists, int Index,
-                           const QRect& Geometry) {
-    auto* Button = new TzsImageButton(Parent);
-    Button->setGeometry(Geometry);
-    if (Lists) {
-        Button->SetMouseLeaveImageList(&Lists->ImgStandard24);
-        Button->SetMouseEnterImageList(&Lists->imgHot24);
-        Button->SetDisabledImageList(&Lists->ImgDisabled24);
-    }
-    Button->SetImageIndex(Index);
-    return Button;
-}
 
 } // namespace
 
 TfrmNewGroup::TfrmNewGroup(const TSharedImageLists* Lists, QWidget* Parent)
     : QDialog(Parent), FFrame(this) {
-    setObjectName(QStringLiteral("frmNewGroup"));
-    setWindowTitle(QStringLiteral("Add Group"));
-    setModal(true);
-    setFixedSize(DialogWidth, DialogHeight);
-    setStyleSheet(QStringLiteral("TfrmNewGroup { background: rgb(56,56,56); }"
-                                 "QLineEdit { background: rgb(75,75,75); color: white; border: 1px "
-                                 "solid rgb(100,100,100); }"));
-    if (Lists) {
-        setWindowIcon(QIcon(Lists->ImgWindows16Dis.Pixmap(TSharedImageLists::WindowIcon)));
-    }
-
-    PanelHeader = new QWidget(this);
-    PanelHeader->setObjectName(QStringLiteral("PanelHeader"));
-    PanelHeader->setGeometry(0, 0, DialogWidth, HeaderHeight);
-    PanelHeader->setStyleSheet(QStringLiteral("#PanelHeader { background: rgb(40,40,40); }"));
-    PanelHeader->setAttribute(Qt::WA_StyledBackground);
-    zsImageButton2 = new TzsImageButton(PanelHeader);
-    zsImageButton2->setGeometry(2, 2, 24, 24);
-    if (Lists) {
-        zsImageButton2->SetDisabledImageList(&Lists->ImgWindows16Dis);
-    }
-    zsImageButton2->SetImageIndex(TSharedImageLists::WindowIcon);
-    zsImageButton2->SetDisabled(true);
-    lbHeader = new QLabel(QStringLiteral("Add Group"), PanelHeader);
-    lbHeader->setGeometry(32, 0, 200, HeaderHeight);
-    lbHeader->setStyleSheet(QStringLiteral(
-        "color: white; font-weight: bold; font-size: 12px; background: transparent;"));
-    FFrame.AddDragPart(PanelHeader);
-    FFrame.AddInertPart(lbHeader);
+    const TzsDialogHeader Header =
+        BuildDialogShell(*this, FFrame, Lists,
+                         {QStringLiteral("frmNewGroup"), QStringLiteral("Add Group"),
+                          QSize(DialogWidth, DialogHeight), 200});
+    PanelHeader = Header.Panel;
+    zsImageButton2 = Header.WindowIcon;
+    lbHeader = Header.Caption;
 
     auto* Middle = new QWidget(this);
     Middle->setObjectName(QStringLiteral("PanelMiddle"));
@@ -78,10 +44,10 @@ TfrmNewGroup::TfrmNewGroup(const TSharedImageLists* Lists, QWidget* Parent)
     cbNewGroup->installEventFilter(this);
 
     const int BottomTop = HeaderHeight + MiddleHeight;
-    btnCancel = MakeButton(this, Lists, TSharedImageLists::Cancel,
-                           QRect(DialogWidth - 32, BottomTop + 5, 24, 24));
-    btnAddGroup = MakeButton(this, Lists, TSharedImageLists::OK,
-                             QRect(DialogWidth - 64, BottomTop + 5, 24, 24));
+    btnCancel = MakeDialogButton(this, Lists, TSharedImageLists::Cancel,
+                                 QRect(DialogWidth - 32, BottomTop + 5, 24, 24));
+    btnAddGroup = MakeDialogButton(this, Lists, TSharedImageLists::OK,
+                                   QRect(DialogWidth - 64, BottomTop + 5, 24, 24));
     Q_ASSERT(BottomTop + BottomHeight == DialogHeight);
 
     connect(btnAddGroup, &TzsImageButton::clicked, this, &TfrmNewGroup::btnAddGroupClick);
