@@ -194,22 +194,30 @@ std::vector<TzsIniFile::TLine> TzsIniFile::LoadLines() const {
     return Content ? Parse(*Content) : std::vector<TLine>{};
 }
 
-std::string TzsIniFile::ReadString(std::string_view Section, std::string_view Key,
-                                   std::string_view Default) const {
+std::vector<TzsIniFile::TLine> TzsIniFile::FirstSectionEntries(std::string_view Section) const {
     const std::string WantSection = Fold(Section);
-    const std::string WantKey = Fold(Trim(Key));
+    std::vector<TLine> Entries;
     bool InWanted = false;
-    bool SeenWanted = false;
-    for (const TLine& Line : LoadLines()) {
+    for (TLine& Line : LoadLines()) {
         if (Line.Kind == TLine::TKind::Section) {
             // Only the first section of a name counts, as with the classic functions.
-            if (SeenWanted && InWanted) {
+            if (InWanted) {
                 break;
             }
             InWanted = Fold(Line.Name) == WantSection;
-            SeenWanted = SeenWanted || InWanted;
-        } else if (InWanted && Line.Kind == TLine::TKind::Entry && Fold(Line.Name) == WantKey) {
-            return Line.Value;
+        } else if (InWanted && Line.Kind == TLine::TKind::Entry) {
+            Entries.push_back(std::move(Line));
+        }
+    }
+    return Entries;
+}
+
+std::string TzsIniFile::ReadString(std::string_view Section, std::string_view Key,
+                                   std::string_view Default) const {
+    const std::string WantKey = Fold(Trim(Key));
+    for (TLine& Line : FirstSectionEntries(Section)) {
+        if (Fold(Line.Name) == WantKey) {
+            return std::move(Line.Value);
         }
     }
     return std::string(Default);
@@ -234,24 +242,13 @@ bool TzsIniFile::ReadBool(std::string_view Section, std::string_view Key, bool D
 }
 
 std::vector<TzsIniFile::TKeyValue> TzsIniFile::ReadSectionValues(std::string_view Section) const {
-    const std::string WantSection = Fold(Section);
     std::vector<TKeyValue> Result;
     std::vector<std::string> Seen;
-    bool InWanted = false;
-    bool SeenWanted = false;
-    for (const TLine& Line : LoadLines()) {
-        if (Line.Kind == TLine::TKind::Section) {
-            if (SeenWanted && InWanted) {
-                break;
-            }
-            InWanted = Fold(Line.Name) == WantSection;
-            SeenWanted = SeenWanted || InWanted;
-        } else if (InWanted && Line.Kind == TLine::TKind::Entry) {
-            std::string Folded = Fold(Line.Name);
-            if (std::find(Seen.begin(), Seen.end(), Folded) == Seen.end()) {
-                Seen.push_back(std::move(Folded));
-                Result.emplace_back(Line.Name, Line.Value);
-            }
+    for (TLine& Line : FirstSectionEntries(Section)) {
+        std::string Folded = Fold(Line.Name);
+        if (std::find(Seen.begin(), Seen.end(), Folded) == Seen.end()) {
+            Seen.push_back(std::move(Folded));
+            Result.emplace_back(std::move(Line.Name), std::move(Line.Value));
         }
     }
     return Result;

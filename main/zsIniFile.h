@@ -90,6 +90,9 @@ private:
     // The whole file, or nullopt when it does not exist; raises when it cannot be read.
     std::optional<std::string> Load(const std::string& Path) const;
     std::vector<TLine> LoadLines() const;
+    // The entry lines of the first section named Section, in file order; later sections of the
+    // same name are not read.
+    std::vector<TLine> FirstSectionEntries(std::string_view Section) const;
     // Applies Change to the file's lines and writes the result back.
     void Modify(const std::function<void(std::vector<TLine>&)>& Change);
     void Store(const std::string& Target, const std::string& Content);
