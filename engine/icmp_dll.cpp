@@ -90,6 +90,28 @@ struct TEchoResult {
     std::size_t DataSize = 0;
 };
 
+// The buffers of one recvmsg call: the sender's address, room for ControlSize bytes of
+// ancillary data, and Buffer for the packet. Made afresh for every call, since recvmsg
+// shortens the lengths in Header; not copyable, as Header points into the object itself.
+template <std::size_t ControlSize>
+struct TReceiveBuffers {
+    sockaddr_in From{};
+    alignas(cmsghdr) std::array<char, ControlSize> Control;
+    iovec Io;
+    msghdr Header{};
+
+    explicit TReceiveBuffers(std::vector<std::uint8_t>& Buffer) : Io{Buffer.data(), Buffer.size()} {
+        Header.msg_name = &From;
+        Header.msg_namelen = sizeof From;
+        Header.msg_iov = &Io;
+        Header.msg_iovlen = 1;
+        Header.msg_control = Control.data();
+        Header.msg_controllen = Control.size();
+    }
+    TReceiveBuffers(const TReceiveBuffers&) = delete;
+    TReceiveBuffers& operator=(const TReceiveBuffers&) = delete;
+};
+
 class TIcmpService {
 public:
     // Deliberately never destroyed: ping loop threads are detached and may still be inside
@@ -384,16 +406,8 @@ void TIcmpService::Drain(TSocket& Socket, std::vector<std::uint8_t>& Buffer) {
 
 void TIcmpService::ReadPackets(TSocket& Socket, std::vector<std::uint8_t>& Buffer) {
     for (;;) {
-        sockaddr_in From{};
-        alignas(cmsghdr) std::array<char, 256> Control;
-        iovec Io{Buffer.data(), Buffer.size()};
-        msghdr Header{};
-        Header.msg_name = &From;
-        Header.msg_namelen = sizeof From;
-        Header.msg_iov = &Io;
-        Header.msg_iovlen = 1;
-        Header.msg_control = Control.data();
-        Header.msg_controllen = Control.size();
+        TReceiveBuffers<256> Receive(Buffer);
+        msghdr& Header = Receive.Header;
         const ssize_t Length = ::recvmsg(Socket.Fd, &Header, MSG_DONTWAIT);
         const TSteady::time_point Received = TSteady::now();
         if (Length < 0) {
@@ -412,7 +426,7 @@ void TIcmpService::ReadPackets(TSocket& Socket, std::vector<std::uint8_t>& Buffe
         const std::span<const std::uint8_t> Packet(Buffer.data(), std::size_t(Length));
         // The kernel verifies ICMP checksums before a datagram socket sees the packet, but a raw
         // socket gets it first.
-        if (!ParseIcmpPacket(Packet, Socket.Raw, Socket.Raw, From.sin_addr.s_addr, Message))
+        if (!ParseIcmpPacket(Packet, Socket.Raw, Socket.Raw, Receive.From.sin_addr.s_addr, Message))
             continue;
         if (!Socket.Raw) {
             for (cmsghdr* C = CMSG_FIRSTHDR(&Header); C; C = CMSG_NXTHDR(&Header, C)) {
@@ -433,16 +447,8 @@ void TIcmpService::ReadPackets(TSocket& Socket, std::vector<std::uint8_t>& Buffe
 
 void TIcmpService::ReadErrors(TSocket& Socket, std::vector<std::uint8_t>& Buffer) {
     for (;;) {
-        sockaddr_in Original{};
-        alignas(cmsghdr) std::array<char, 512> Control;
-        iovec Io{Buffer.data(), Buffer.size()};
-        msghdr Header{};
-        Header.msg_name = &Original;
-        Header.msg_namelen = sizeof Original;
-        Header.msg_iov = &Io;
-        Header.msg_iovlen = 1;
-        Header.msg_control = Control.data();
-        Header.msg_controllen = Control.size();
+        TReceiveBuffers<512> Receive(Buffer);
+        msghdr& Header = Receive.Header;
         const ssize_t Length = ::recvmsg(Socket.Fd, &Header, MSG_ERRQUEUE | MSG_DONTWAIT);
         const TSteady::time_point Received = TSteady::now();
         if (Length < 0) {
@@ -474,7 +480,7 @@ void TIcmpService::ReadErrors(TSocket& Socket, std::vector<std::uint8_t>& Buffer
             TIcmpMessage Message;
             if (ParseQueuedIcmpError(
                     std::span<const std::uint8_t>(Buffer.data(), std::size_t(Length)),
-                    Original.sin_addr.s_addr, Type, Code, Offender, Message))
+                    Receive.From.sin_addr.s_addr, Type, Code, Offender, Message))
                 Deliver(Message, Received);
         }
     }
