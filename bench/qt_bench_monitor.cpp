@@ -79,15 +79,15 @@ TPingEvent Result(const TClock& Clock, int RoundTrip) {
 
 // Eight hours of one-second results, varied so that the polyline has real segments.
 void Fill(TPingerSession& S, FakeClock& Clock) {
-    S.DrawEnabled = false;
-    const std::int32_t Span = S.Span;
-    S.Span = 60; // keeps the statistics walk short while filling
+    S.SetDrawEnabled(false);
+    const std::int32_t Span = S.Span();
+    S.SetSpan(60); // keeps the statistics walk short while filling
     for (int I = 0; I < EightHours; ++I) {
         Clock.Advance(1000);
         S.PingDone(Result(Clock, 20 + (I * 7919) % 60));
     }
-    S.Span = Span;
-    S.DrawEnabled = true;
+    S.SetSpan(Span);
+    S.SetDrawEnabled(true);
 }
 
 void BM_PingDone(benchmark::State& State) {
@@ -104,7 +104,7 @@ void BM_PingDone(benchmark::State& State) {
         Clock->Advance(1000);
         S.PingDone(Result(*Clock, 20 + (I++ * 7919) % 60));
     }
-    benchmark::DoNotOptimize(S.ComposedBitmap.Pixel(0, 0));
+    benchmark::DoNotOptimize(S.ComposedBitmap().Pixel(0, 0));
     State.counters["samples"] = double(S.Samples().size());
 }
 BENCHMARK(BM_PingDone)
@@ -129,14 +129,13 @@ void BM_MonitorMemory(benchmark::State& State) {
         auto S = std::make_unique<TPingerSession>(Clock);
         S->SetTimeOutMS(5000);
         S->SetGraphAreaSize(240, 152);
-        S->RefreshDisplay(true, nullptr);
         const long long Empty = GLiveBytes.load();
         Fill(*S, *Clock);
-        S->RefreshDisplay(true, nullptr);
+        S->RefreshDisplay();
         const long long Full = GLiveBytes.load();
-        const long long Rasters = S->BackgroundBitmap.Image().sizeInBytes() +
-                                  S->PlotBitmap.Image().sizeInBytes() +
-                                  S->ComposedBitmap.Image().sizeInBytes();
+        const long long Rasters = S->BackgroundBitmap().Image().sizeInBytes() +
+                                  S->PlotBitmap().Image().sizeInBytes() +
+                                  S->ComposedBitmap().Image().sizeInBytes();
 
         const long long BaseStart = GLiveBytes.load();
         {

@@ -132,7 +132,7 @@ void TfrmPinger::FormCreate() {
     connect(zsibClose, &TzsImageButton::clicked, this, &TfrmPinger::zsibCloseClick);
 
     Image32 = new TImage32(this);
-    Image32->SetSource(&ComposedBitmap);
+    Image32->SetSource(&ComposedBitmap());
 
     pnlBottom = new QWidget(this);
     QPalette Bottom = pnlBottom->palette();
@@ -156,7 +156,6 @@ void TfrmPinger::FormCreate() {
     resize(250, 180);
     LayoutControls();
     SetGraphAreaSize(Image32->width(), Image32->height());
-    RefreshDisplay(true, nullptr);
     HeaderChanged();
     PingIndicatorChanged();
 }
@@ -190,18 +189,18 @@ void TfrmPinger::HeaderChanged() {
     if (!lbHeader) {
         return;
     }
-    lbHeader->setText(HeaderText);
-    SetTextColor(lbHeader, QColorFromTColor(HeaderColor));
+    lbHeader->setText(HeaderText());
+    SetTextColor(lbHeader, QColorFromTColor(HeaderColor()));
 }
 
 void TfrmPinger::StatusLineChanged() {
     if (!lbStatus) {
         return;
     }
-    lbUpTime->setText(UpTimeText);
-    lbStatus->setText(StatusText);
-    lbStatus->setFont(StatusFont);
-    SetTextColor(lbStatus, QColorFromTColor(StatusColor));
+    lbUpTime->setText(UpTimeText());
+    lbStatus->setText(StatusText());
+    lbStatus->setFont(StatusFont());
+    SetTextColor(lbStatus, QColorFromTColor(StatusColor()));
     LayoutStatusLine();
 }
 
@@ -213,20 +212,19 @@ void TfrmPinger::GraphChanged() {
 
 void TfrmPinger::PingIndicatorChanged() {
     if (zsbImgPing) {
-        zsbImgPing->SetDisabled(!PingIndicatorEnabled);
+        zsbImgPing->SetDisabled(!PingIndicatorEnabled());
     }
 }
 
 void TfrmPinger::showEvent(QShowEvent* Event) {
     QWidget::showEvent(Event);
-    RefreshDisplay(true, nullptr);
+    RefreshDisplay();
 }
 
 void TfrmPinger::resizeEvent(QResizeEvent* Event) {
     QWidget::resizeEvent(Event);
     LayoutControls();
     SetGraphAreaSize(Image32->width(), Image32->height());
-    RefreshDisplay(true, nullptr);
     repaint();
 }
 

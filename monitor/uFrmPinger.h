@@ -7,6 +7,7 @@
 //   mon->OnMonitorClosed = [&](TPingerSession& s) { forget(static_cast<TfrmPinger&>(s)); };
 //   mon->OnCloseClicked = ...;  mon->OnMonitorUpdated = ...;
 //   mon->Image32->OnMouseDown = [&](Qt::MouseButton b, Qt::KeyboardModifiers, QPoint) { ... };
+//   mon->SetLogWorker(&worker); mon->SetLogFolder(folder);
 //   mon->BeginMonitor("localhost", "");
 //   mon->show(); mon->setParent(panel); mon->setGeometry(...); mon->show();
 #pragma once

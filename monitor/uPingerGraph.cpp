@@ -106,16 +106,17 @@ QStringList TPingerSession::TimeAxisLabels(std::int32_t Span) {
 }
 
 void TPingerSession::SetGraphAreaSize(int Width, int Height) {
-    GraphWidth = Width;
-    GraphHeight = Height;
+    FGraphWidth = Width;
+    FGraphHeight = Height;
+    RefreshDisplay(true, nullptr);
 }
 
 void TPingerSession::ComputeStats() {
-    const TDateTime SpanStart = Now() - Span / 86400.0;
-    Max = 0;
-    Min = MinNone;
-    Avg = 0;
-    Uptime = 0;
+    const TDateTime SpanStart = Now() - FSpan / 86400.0;
+    FMax = 0;
+    FMin = MinNone;
+    FAvg = 0;
+    FUptime = 0;
     long long Sum = 0;
     long long Good = 0;
     long long Seen = 0;
@@ -128,8 +129,8 @@ void TPingerSession::ComputeStats() {
         if (!S.Success) {
             continue;
         }
-        Max = std::max(Max, S.RoundTrip);
-        Min = std::min(Min, S.RoundTrip);
+        FMax = std::max(FMax, S.RoundTrip);
+        FMin = std::min(FMin, S.RoundTrip);
         ++Good;
         Sum += S.RoundTrip;
         if (Beyond) {
@@ -140,60 +141,58 @@ void TPingerSession::ComputeStats() {
         }
     }
     if (Good > 0) {
-        Avg = double(Sum) / double(Good);
+        FAvg = double(Sum) / double(Good);
     }
     if (Seen > 0) {
-        Uptime = double(Good) / double(Seen) * 100;
+        FUptime = double(Good) / double(Seen) * 100;
     }
 }
 
-void TPingerSession::ChooseAutoRange() {
+std::int32_t TPingerSession::ChooseAutoRange(std::int32_t Max) {
     static constexpr std::int32_t Steps[] = {5, 10, 25, 50, 100, 250, 500, 1000, 2500, 5000};
-    Range = 5000;
     for (const std::int32_t Step : Steps) {
         if (Step >= Max) {
-            Range = Step;
-            break;
+            return Step;
         }
     }
+    return 5000;
 }
 
 void TPingerSession::RefreshDisplay(bool Full, const TPingEventObj* Sample) {
     ComputeStats();
-    const bool Redraw = Full || AutoRange;
+    const bool Auto = FRange == AutoRange;
+    const bool Redraw = Full || Auto;
     if (Redraw) {
-        if (AutoRange) {
-            ChooseAutoRange();
-        }
-        BackgroundBitmap.SetSize(GraphWidth, GraphHeight);
-        ComposedBitmap.SetSize(GraphWidth, GraphHeight);
-        BackgroundBitmap.Clear(GraphClear);
-        const int W = BackgroundBitmap.Width();
-        const int H = BackgroundBitmap.Height();
-        PlotRect = {50, 18, W - 15, H - 30};
+        FDisplayRange = Auto ? ChooseAutoRange(FMax) : FRange;
+        FBackgroundBitmap.SetSize(FGraphWidth, FGraphHeight);
+        FComposedBitmap.SetSize(FGraphWidth, FGraphHeight);
+        FBackgroundBitmap.Clear(GraphClear);
+        const int W = FBackgroundBitmap.Width();
+        const int H = FBackgroundBitmap.Height();
+        FPlotRect = {50, 18, W - 15, H - 30};
         DrawGraph();
     }
-    PlotBitmap.SetSize(BackgroundBitmap.Width() - 65, BackgroundBitmap.Height() - 48);
-    PlotBitmap.CopyFrom(BackgroundBitmap, PlotRect.Left, PlotRect.Top);
-    DrawSamples(PlotBitmap);
-    ComposedBitmap.Draw(0, 0, BackgroundBitmap);
-    ComposedBitmap.Draw(50, 18, PlotBitmap);
+    FPlotBitmap.SetSize(FBackgroundBitmap.Width() - 65, FBackgroundBitmap.Height() - 48);
+    FPlotBitmap.CopyFrom(FBackgroundBitmap, FPlotRect.Left, FPlotRect.Top);
+    DrawSamples(FPlotBitmap);
+    FComposedBitmap.Draw(0, 0, FBackgroundBitmap);
+    FComposedBitmap.Draw(50, 18, FPlotBitmap);
 
-    UpTimeText =
-        QStringLiteral("Uptime: ") + QLocale().toString(Uptime, 'f', 1) + QStringLiteral("%");
+    FUpTimeText =
+        QStringLiteral("Uptime: ") + QLocale().toString(FUptime, 'f', 1) + QStringLiteral("%");
     if (Sample) {
         TColor Color;
         if (Sample->Success) {
-            StatusText = QStringLiteral("Round trip : ") + QString::number(Sample->RoundTrip) +
-                         QStringLiteral(" ms");
+            FStatusText = QStringLiteral("Round trip : ") + QString::number(Sample->RoundTrip) +
+                          QStringLiteral(" ms");
             Color = clResultSuccess;
         } else {
-            StatusText = QString::fromStdString(StatusName(Sample->Status));
+            FStatusText = QString::fromStdString(StatusName(Sample->Status));
             Color = clResultFailure;
         }
-        StatusColor = Color;
-        StatusFont = GraphFont();
-        HeaderColor = Color;
+        FStatusColor = Color;
+        FStatusFont = GraphFont();
+        FHeaderColor = Color;
     }
     if (Redraw || Sample) {
         HeaderChanged();
@@ -203,34 +202,34 @@ void TPingerSession::RefreshDisplay(bool Full, const TPingEventObj* Sample) {
 }
 
 void TPingerSession::DrawGraph() {
-    TRaster& Bg = BackgroundBitmap;
+    TRaster& Bg = FBackgroundBitmap;
     const int W = Bg.Width();
     const int H = Bg.Height();
-    const int L = PlotRect.Left, T = PlotRect.Top, R = PlotRect.Right, B = PlotRect.Bottom;
+    const int L = FPlotRect.Left, T = FPlotRect.Top, R = FPlotRect.Right, B = FPlotRect.Bottom;
 
     TRasterColor Fill, Border;
     if (FOnLine) {
         Fill = FillOnLine;
         Border = BorderOnLine;
-        HeaderColor = clHeaderOnLine;
+        FHeaderColor = clHeaderOnLine;
     } else {
         Fill = FillOffLine;
         Border = BorderOffLine;
-        HeaderColor = clHeaderOffLine;
+        FHeaderColor = clHeaderOffLine;
     }
     Bg.FillRect(0, 0, W, H, Fill);
     Bg.FrameRect(0, 0, W, H, Border);
 
     Bg.SetFont(GraphFont());
     Bg.SetTextColor(clAddressText);
-    const QString Address = QString::fromLocal8Bit(AddressText);
+    const QString Address = QString::fromLocal8Bit(FAddressText);
     Bg.TextOut(W / 2 - Bg.TextWidth(Address) / 2, 16 - Bg.TextHeight(Address), Address);
 
     Bg.FrameRect(49, 17, W - 14, H - 29, FrameColor);
 
     Bg.SetTextColor(clAxisLabel);
     const double ValueStep = double(B - T) / 5;
-    const QStringList ValueLabels = ValueAxisLabels(Range);
+    const QStringList ValueLabels = ValueAxisLabels(FDisplayRange);
     for (int I = 0; I <= 5; ++I) {
         const int Y = RoundHalfEven(I * ValueStep) + T;
         const QString& Label = ValueLabels[I];
@@ -240,9 +239,9 @@ void TPingerSession::DrawGraph() {
         }
     }
 
-    const TTimeAxis Axis = TimeAxisFor(Span);
+    const TTimeAxis Axis = TimeAxisFor(FSpan);
     const double TimeStep = double(R - L) / Axis.Divisions;
-    const QStringList TimeLabels = TimeAxisLabels(Span);
+    const QStringList TimeLabels = TimeAxisLabels(FSpan);
     for (int J = 0; J <= Axis.Divisions; ++J) {
         const int X = RoundHalfEven(J * TimeStep) + L;
         const QString& Label = TimeLabels[J];
@@ -258,26 +257,26 @@ void TPingerSession::DrawStatLines(TRaster& Plot) {
     const int Hp = Plot.Height();
     // A row off the raster (including one computed from a zero range) clips to nothing.
     auto Line = [&](double Value, TRasterColor Color) {
-        const long long Y = ValueRow(Hp, Range, Value);
+        const long long Y = ValueRow(Hp, FDisplayRange, Value);
         if (Y >= 0 && Y < Hp) {
             Plot.StatLine(0, int(Y), Wp, Color);
         }
     };
-    Line(Min, MinLineColor);
-    Line(Max, MaxLineColor);
-    Line(Avg, AvgLineColor);
+    Line(FMin, MinLineColor);
+    Line(FMax, MaxLineColor);
+    Line(FAvg, AvgLineColor);
 }
 
 void TPingerSession::DrawSamples(TRaster& Plot) {
     DrawStatLines(Plot);
-    if (Span == 0 || Range == 0 || FSamples.empty()) {
+    if (FSpan == 0 || FDisplayRange == 0 || FSamples.empty()) {
         return;
     }
     const int Wp = Plot.Width();
     const int Hp = Plot.Height();
     const std::size_t N = FSamples.size();
     const TDateTime Newest = FSamples[0].Time;
-    const double ColumnsPerSecond = double(Wp) / Span;
+    const double ColumnsPerSecond = double(Wp) / FSpan;
     bool Pending = false;
     std::size_t K = 0;
     for (auto It = FSamples.begin(); It != FSamples.end(); ++It, ++K) {
@@ -297,9 +296,9 @@ void TPingerSession::DrawSamples(TRaster& Plot) {
             if (K > 0 && K < N - 1) {
                 continue;
             }
-            Value = RoundHalfEven(Avg);
+            Value = RoundHalfEven(FAvg);
         }
-        long long Y = ValueRow(Hp, Range, Value);
+        long long Y = ValueRow(Hp, FDisplayRange, Value);
         const double Age = std::fabs(S.Time - Newest) * 86400.0;
         const long long X = (long long)Wp - 1 - RoundHalfEven(Age * ColumnsPerSecond);
         if (Y < 0) {

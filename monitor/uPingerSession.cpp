@@ -3,7 +3,11 @@
 #include "uUiInvoker.h"
 #include "zsWorkerThread.h"
 
-#include <cctype>
+namespace {
+constexpr std::int32_t LoopStartTimeOut = 3000; // ms, while the monitor has no timeout set
+constexpr std::size_t PruneEvery = 600;         // samples
+constexpr std::int64_t KeepMinutes = 481;       // older samples go at a pruning
+} // namespace
 
 TPingerSession::TPingerSession(std::shared_ptr<TClock> Clock)
     : FClock(Clock ? std::move(Clock) : SystemClock()),
@@ -13,7 +17,7 @@ TPingerSession::TPingerSession(std::shared_ptr<TClock> Clock)
     FLastEvent.RoundTrip = -1;
     FLastEvent.Status = PING_STATUS_INITIALIZING;
     FLastEvent.IPAddress = "0.0.0.0";
-    StatusFont = GraphFont();
+    FStatusFont = GraphFont();
     ResetStats();
     RefreshDisplay(true, nullptr);
 }
@@ -32,36 +36,41 @@ void TPingerSession::SetTarget(const std::string& Target) {
 }
 
 void TPingerSession::ShowHeader(const QString& Text) {
-    HeaderText = Text;
+    FHeaderText = Text;
     HeaderChanged();
 }
 
+void TPingerSession::SetPingIndicator(bool Enabled) {
+    FPingIndicatorEnabled = Enabled;
+    PingIndicatorChanged();
+}
+
 void TPingerSession::BeginMonitor(const std::string& Target, const std::string& FriendlyName) {
-    DisplayName = FriendlyName.empty() ? Target : FriendlyName;
+    FDisplayName = FriendlyName.empty() ? Target : FriendlyName;
     StartPingLoop(Target);
 }
 
 void TPingerSession::StartPingLoop(const std::string& Target) {
-    AddressText.clear();
+    FAddressText.clear();
     SetTarget(Target);
-    ShowHeader(QString::fromLocal8Bit(DisplayName));
-    Max = 0;
-    Min = 0;
-    Avg = 0;
-    Uptime = 0;
+    ShowHeader(QString::fromLocal8Bit(FDisplayName));
+    FMax = 0;
+    FMin = 0;
+    FAvg = 0;
+    FUptime = 0;
     ResetStats();
     RefreshDisplay(true, nullptr);
     if (FLoopThread) {
         return;
     }
-    auto Loop = std::make_unique<TPingLoopThread>(true, FClock, EchoFunction);
+    auto Loop = std::make_unique<TPingLoopThread>(true, FClock, FEchoFunction);
     Loop->SetTarget(Target);
-    Loop->SetFrequency(1000);
-    Loop->SetTimeOut(3000);
-    Loop->SetPayload(MakePayload(PayloadSize));
+    Loop->SetFrequency(FFrequency);
+    Loop->SetTimeOut(TimeOutMS() > 0 ? TimeOutMS() : LoopStartTimeOut);
+    Loop->SetPayload(MakePayload(FPayloadSize));
     Loop->SetOnAfterPing([this](TPingEvent& Event) { PingDone(Event); });
     Loop->SetOnBeforePing([this](const std::string&) { BeforePing(); });
-    Loop->SetSyncInvoker(SyncInvoker ? SyncInvoker : FInvoker->Invoker());
+    Loop->SetSyncInvoker(FSyncInvoker ? FSyncInvoker : FInvoker->Invoker());
     Loop->Resume();
     FLoopThread = std::move(Loop);
 }
@@ -74,7 +83,7 @@ void TPingerSession::StopMonitor() {
     ClearSamples();
     SetTarget(std::string());
     ShowHeader(QStringLiteral("Ping Monitor"));
-    AddressText.clear();
+    FAddressText.clear();
     RefreshDisplay(true, nullptr);
 }
 
@@ -89,88 +98,102 @@ void TPingerSession::ClearSamples() {
 void TPingerSession::PruneSamples() {
     const TDateTime NowTime = Now();
     FSamples.RemoveIf([NowTime](const TPingEventObj& S) {
-        return MillisecondsBetween(S.Time, NowTime) / 60000 > 481;
+        return MillisecondsBetween(S.Time, NowTime) / 60000 > KeepMinutes;
     });
 }
 
 void TPingerSession::BeforePing() {
-    if (DrawEnabled) {
-        PingIndicatorEnabled = true;
-        PingIndicatorChanged();
+    if (FDrawEnabled) {
+        SetPingIndicator(true);
     }
 }
 
+// Errors other than a full log queue reach the caller (the loop reports them as a failed
+// result); the monitor lock is released on the way out.
 void TPingerSession::PingDone(const TPingEvent& Event) {
-    // A result whose handling fails is dropped without a word; the next one is handled afresh.
-    try {
-        const TPingEvent E = Event;
-        if (DrawEnabled) {
-            PingIndicatorEnabled = false;
-            PingIndicatorChanged();
-        }
-        bool Success = E.Success;
-        TPingStatus Status = E.Status;
-        {
-            std::lock_guard<std::recursive_mutex> Guard(FLog->StatsLock);
-            FLastEvent = E;
-            // Too slow counts as failed in the graph only: the last result and the log keep the
-            // reply as it came.
-            if (Success && FTimeOutMS < E.RoundTrip) {
-                Success = false;
-                Status = PING_STATUS_REQ_TIMED_OUT;
-            }
-        }
-        FOnLine = Success;
-        AddressText = E.IPAddress;
-        TPingEventObj& S = FSamples.PushFront(E);
-        S.Success = Success;
-        S.Status = Status;
-        if (DrawEnabled) {
-            RefreshDisplay(false, &S);
-        } else {
-            ComputeStats();
-        }
-        if (FSamples.size() % 600 == 0) {
-            PruneSamples();
-        }
-        bool Due;
-        {
-            std::lock_guard<std::recursive_mutex> Guard(FLog->StatsLock);
-            TPingLogAvg& Stats = FLog->Stats;
-            ++Stats.SampleCount;
-            Stats.TimeSum += E.Time;
-            if (E.Success) {
-                Stats.TripSum += E.RoundTrip;
-                Stats.UptimeSum += 100;
-            } else {
-                Stats.TripSum -= 1;
-            }
-            Due = MillisecondsBetween(Stats.StartTime, Now()) / 1000 >= LogInterval;
-            if (OnMonitorUpdated) {
-                OnMonitorUpdated(*this);
-            }
-        }
-        if (Due) {
-            QueueLogWrite();
-        }
-    } catch (...) {
+    const TPingEvent E = Event;
+    if (FDrawEnabled) {
+        SetPingIndicator(false); // the request is no longer outstanding
     }
+    const bool Success = StoreResult(E);
+    const TPingEventObj& Sample = RecordSample(E, Success);
+    RefreshAfterResult(Sample);
+    PruneIfDue();
+    if (CountInLogInterval(E)) {
+        QueueLogWrite();
+    }
+}
+
+// LastEvent keeps the result as delivered. Returns whether its sample counts as a success: a
+// reply slower than the timeout fails in the graph only.
+bool TPingerSession::StoreResult(const TPingEvent& E) {
+    std::lock_guard<std::recursive_mutex> Guard(FLog->StatsLock);
+    FLastEvent = E;
+    return E.Success && E.RoundTrip <= FTimeOutMS;
+}
+
+// The new sample goes to the front; the on-line state and the address follow it. A sample
+// failed by the timeout keeps its measured round trip.
+const TPingEventObj& TPingerSession::RecordSample(const TPingEvent& E, bool Success) {
+    FOnLine = Success;
+    FAddressText = E.IPAddress;
+    TPingEventObj& S = FSamples.PushFront(E);
+    if (E.Success && !Success) {
+        S.Success = false;
+        S.Status = PING_STATUS_REQ_TIMED_OUT;
+    }
+    return S;
+}
+
+// Not drawing, only the statistics (the list view reads them) are brought up to date.
+void TPingerSession::RefreshAfterResult(const TPingEventObj& Sample) {
+    if (FDrawEnabled) {
+        RefreshDisplay(false, &Sample);
+    } else {
+        ComputeStats();
+    }
+}
+
+void TPingerSession::PruneIfDue() {
+    if (FSamples.size() % PruneEvery == 0) {
+        PruneSamples();
+    }
+}
+
+// Adds the result as delivered to the log interval and tells the main window, which reads a
+// consistent last result because the lock is held meanwhile.
+bool TPingerSession::CountInLogInterval(const TPingEvent& E) {
+    std::lock_guard<std::recursive_mutex> Guard(FLog->StatsLock);
+    TPingLogAvg& Stats = FLog->Stats;
+    ++Stats.SampleCount;
+    Stats.TimeSum += E.Time;
+    if (E.Success) {
+        Stats.TripSum += E.RoundTrip;
+        Stats.UptimeSum += 100;
+    } else {
+        Stats.TripSum -= 1;
+    }
+    const bool Due = MillisecondsBetween(Stats.StartTime, Now()) / 1000 >= FLogInterval;
+    if (OnMonitorUpdated) {
+        OnMonitorUpdated(*this);
+    }
+    return Due;
 }
 
 void TPingerSession::SetFrequency(std::int32_t Ms) {
+    FFrequency = Ms;
     if (FLoopThread) {
         FLoopThread->SetFrequency(Ms);
     }
 }
 
 void TPingerSession::SetSpan(std::int32_t Seconds) {
-    Span = Seconds;
+    FSpan = Seconds;
     RefreshDisplay(true, nullptr);
 }
 
 void TPingerSession::SetRange(std::int32_t Ms) {
-    Range = Ms;
-    AutoRange = Ms == -1;
+    FRange = Ms;
     RefreshDisplay(true, nullptr);
 }
 
@@ -190,7 +213,7 @@ void TPingerSession::SetTimeOutMS(std::int32_t Ms) {
 }
 
 void TPingerSession::SetPayloadSize(std::int32_t Bytes) {
-    PayloadSize = Bytes;
+    FPayloadSize = Bytes;
     if (FLoopThread) {
         FLoopThread->SetPayload(MakePayload(Bytes));
     }
@@ -209,7 +232,6 @@ std::string TPingerSession::MakePayload(std::int32_t Count) {
 }
 
 void TPingerSession::SetFriendlyName(const std::string& Name) {
-    // Blanks and control characters alone make no name.
     bool Blank = true;
     for (const char C : Name) {
         if (static_cast<unsigned char>(C) > ' ') {
@@ -217,8 +239,16 @@ void TPingerSession::SetFriendlyName(const std::string& Name) {
             break;
         }
     }
-    DisplayName = Blank ? FTarget : Name;
-    ShowHeader(QString::fromLocal8Bit(DisplayName));
+    FDisplayName = Blank ? FTarget : Name;
+    ShowHeader(QString::fromLocal8Bit(FDisplayName));
+}
+
+void TPingerSession::SetDrawEnabled(bool Enabled) {
+    const bool CatchUp = Enabled && !FDrawEnabled;
+    FDrawEnabled = Enabled;
+    if (CatchUp) {
+        RefreshDisplay(true, nullptr);
+    }
 }
 
 TPingEvent TPingerSession::LastEvent() const {
@@ -242,8 +272,13 @@ void TPingerSession::SetLogFolder(const std::string& Folder) {
 }
 
 void TPingerSession::QueueLogWrite() {
-    if (LogEnabled && LogWorker) {
-        LogWorker->AddJob(TThreadJob::Bind<TPingLogState, &TPingLogState::Run>(FLog));
+    if (!FLogEnabled || !FLogWorker) {
+        return;
+    }
+    try {
+        FLogWorker->AddJob(TThreadJob::Bind<TPingLogState, &TPingLogState::Run>(FLog));
+    } catch (const EPingError&) {
+        // A full queue: the interval stays due, so the next result queues the record again.
     }
 }
 

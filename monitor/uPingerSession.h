@@ -1,16 +1,18 @@
 // TPingerSession is the non-visual core of a monitor window: it runs the target's ping loop,
-// keeps the samples, statistics and settings, decides when a log record is due, and renders the
-// graph and the texts of the header and status line, which the window only shows.
+// keeps the samples, statistics and settings, decides when a log record is due, and has the
+// graph and the texts of the header and status line drawn, which the window only shows.
 //
 //   TPingerSession s;                        // on the UI thread
 //   s.OnMonitorUpdated = [](TPingerSession& m) { refreshRow(m); };
-//   s.LogWorker = &worker; s.SetLogFolder(folder);
+//   s.SetLogWorker(&worker); s.SetLogFolder(folder);
 //   s.BeginMonitor("localhost", "");
 //   s.SetSpan(300); s.SetRange(-1); s.SetTimeOutMS(5000); s.SetPayloadSize(16);
-//   ... s.ComposedBitmap.Image() is the graph; s.StatusText, s.UpTimeText the status line
+//   ... s.ComposedBitmap().Image() is the graph; s.StatusText(), s.UpTimeText() the status line
 //
-// The window inherits it and overrides the *Changed() hooks to repaint what changed. Time comes
-// from the injected clock, so tests drive hours of samples in milliseconds.
+// Its state is read through accessors and changed only through the setters, each of which does
+// the whole job: it stores the value, hands it to the running loop and redraws what depends on
+// it. The window inherits the session and overrides the *Changed() hooks to repaint what
+// changed. Time comes from the injected clock, so tests drive hours of samples in milliseconds.
 #pragma once
 
 #include "uPingSamples.h"
@@ -53,6 +55,7 @@ public:
     using TMonitorEvent = std::function<void(TPingerSession& Sender)>;
 
     static constexpr std::int32_t MinNone = 16777215; // Min when no success was counted
+    static constexpr std::int32_t AutoRange = -1;     // the Range setting that picks it
 
     explicit TPingerSession(std::shared_ptr<TClock> Clock = nullptr);
     virtual ~TPingerSession();
@@ -60,93 +63,104 @@ public:
     TPingerSession& operator=(const TPingerSession&) = delete;
 
     // --- life cycle of the ping loop ---------------------------------------------------------
+    // DisplayName becomes FriendlyName (the target when empty), then StartPingLoop(Target).
     void BeginMonitor(const std::string& Target, const std::string& FriendlyName);
+    // Resets the statistics and the log interval and redraws; starts a loop unless one runs
+    // (a running loop keeps the target it was started with).
     void StartPingLoop(const std::string& Target);
+    // Stops the loop (without waiting for it) and forgets the samples and the target.
     void StopMonitor();
-    void ResetStats();
-    void ClearSamples();
-    void PruneSamples();
-    // The loop's callbacks.
+    // The loop's callbacks, on the UI thread.
     void BeforePing();
     void PingDone(const TPingEvent& Event);
 
     // --- settings ----------------------------------------------------------------------------
+    // A new loop starts with the frequency and payload set here (1000 ms and 0 bytes until
+    // set) and with the timeout set here, or 3000 ms while none is.
     void SetFrequency(std::int32_t Ms);
+    std::int32_t Frequency() const { return FFrequency; }
     void SetSpan(std::int32_t Seconds);
-    void SetRange(std::int32_t Ms); // -1: automatic
+    std::int32_t Span() const { return FSpan; }
+    void SetRange(std::int32_t Ms); // AutoRange (-1): picked from the highest round trip
+    std::int32_t Range() const { return FRange; }
+    // The range the graph is drawn with: the automatic pick or the fixed setting.
+    std::int32_t DisplayRange() const { return FDisplayRange; }
+    void SetTimeOutMS(std::int32_t Ms); // replies slower than this count as failed in the graph
     std::int32_t TimeOutMS() const;
-    void SetTimeOutMS(std::int32_t Ms);
     void SetPayloadSize(std::int32_t Bytes);
+    std::int32_t PayloadSize() const { return FPayloadSize; }
     static std::string MakePayload(std::int32_t Count);
+    // Blanks and control characters alone make no name: the target is shown instead.
     void SetFriendlyName(const std::string& Name);
-
-    // --- state shared with the main window and the log worker ---------------------------------
-    bool OnLine() const { return FOnLine; }
-    const std::string& Target() const { return FTarget; }
-    TPingEvent LastEvent() const;
-    TPingLogAvg LogStats() const;
-    std::recursive_mutex& StatsLock() const { return FLog->StatsLock; }
-    std::string LogFolder() const;
-    void SetLogFolder(const std::string& Folder);
-    TPingLoopThread* LoopThread() const { return FLoopThread.get(); }
-    const TPingSamples& Samples() const { return FSamples; }
-
-    // --- log ---------------------------------------------------------------------------------
-    void QueueLogWrite();
-    void WriteLogRecord(); // what the queued job runs, on the worker thread
-
-    // --- graph -------------------------------------------------------------------------------
-    void RefreshDisplay(bool Full, const TPingEventObj* Sample);
-    void ComputeStats();
-    void ChooseAutoRange();
-    void DrawGraph();
-    void DrawStatLines(TRaster& Plot);
-    void DrawSamples(TRaster& Plot);
-    static QString UnitSuffix(int Unit);
-    // Axis labels, top to bottom and left to right.
-    static QStringList ValueAxisLabels(std::int32_t Range);
-    static QStringList TimeAxisLabels(std::int32_t Span);
-    // Size of the graph area in the window; takes effect at the next full refresh.
+    // Off: results update the statistics only. Switched back on, the graph catches up at once.
+    void SetDrawEnabled(bool Enabled);
+    bool DrawEnabled() const { return FDrawEnabled; }
+    // Size of the graph area in the window; redraws in full.
     void SetGraphAreaSize(int Width, int Height);
 
-    std::int32_t LogInterval = 300; // seconds
-    std::string AddressText;
-    bool DrawEnabled = true;
-    std::string DisplayName;
-    TMonitorEvent OnMonitorClosed;
-    TMonitorEvent OnMonitorUpdated;
-    TMonitorEvent OnCloseClicked;
-    std::int32_t Max = 0;
-    std::int32_t Min = MinNone;
-    double Avg = 0;
-    double Uptime = 0;
-    std::int32_t PayloadSize = 0;
-    bool AutoRange = true;
-    std::int32_t Range = -1;
-    std::int32_t Span = 60;
-    TzsWorkerThread* LogWorker = nullptr; // not owned
-    bool LogEnabled = false;
+    // --- log ---------------------------------------------------------------------------------
+    void SetLogEnabled(bool Enabled) { FLogEnabled = Enabled; }
+    bool LogEnabled() const { return FLogEnabled; }
+    void SetLogWorker(TzsWorkerThread* Worker) { FLogWorker = Worker; } // not owned
+    TzsWorkerThread* LogWorker() const { return FLogWorker; }
+    void SetLogFolder(const std::string& Folder);
+    std::string LogFolder() const;
+    void SetLogInterval(std::int32_t Seconds) { FLogInterval = Seconds; }
+    std::int32_t LogInterval() const { return FLogInterval; }
+    // Writes the current interval's record and starts a new interval; what a queued job runs,
+    // on the worker thread.
+    void WriteLogRecord();
 
-    // Rasters and the plot area within the background (half-open).
-    TRaster BackgroundBitmap;
-    TRaster PlotBitmap;
-    TRaster ComposedBitmap;
-    TPlotRect PlotRect;
-    int GraphWidth = 250;
-    int GraphHeight = 144;
+    // --- results -----------------------------------------------------------------------------
+    const std::string& Target() const { return FTarget; } // empty while stopped
+    const std::string& DisplayName() const { return FDisplayName; }
+    bool OnLine() const { return FOnLine; }
+    TPingEvent LastEvent() const; // as delivered; under StatsLock
+    const std::string& AddressText() const { return FAddressText; }
+    // Statistics over the span.
+    double Uptime() const { return FUptime; }
+    std::int32_t Min() const { return FMin; }
+    std::int32_t Max() const { return FMax; }
+    double Avg() const { return FAvg; }
+    const TPingSamples& Samples() const { return FSamples; }
+    TPingLogAvg LogStats() const; // a copy taken under StatsLock
+    // The monitor lock: guards the last result, the timeout and the log totals, and is held
+    // while OnMonitorUpdated runs.
+    std::recursive_mutex& StatsLock() const { return FLog->StatsLock; }
+    TPingLoopThread* LoopThread() const { return FLoopThread.get(); }
 
-    // What the window shows: header caption, status line and ping indicator.
-    QString HeaderText = QStringLiteral("Monitor");
-    TColor HeaderColor = clHeaderOnLine;
-    QString StatusText;
-    TColor StatusColor = clResultSuccess;
-    QFont StatusFont;
-    QString UpTimeText;
-    bool PingIndicatorEnabled = false;
+    // --- what the window shows -------------------------------------------------------------
+    const QString& HeaderText() const { return FHeaderText; }
+    TColor HeaderColor() const { return FHeaderColor; }
+    const QString& StatusText() const { return FStatusText; }
+    TColor StatusColor() const { return FStatusColor; }
+    const QFont& StatusFont() const { return FStatusFont; }
+    const QString& UpTimeText() const { return FUpTimeText; }
+    bool PingIndicatorEnabled() const { return FPingIndicatorEnabled; }
+    const TRaster& ComposedBitmap() const { return FComposedBitmap; } // the graph area's picture
+    const TRaster& BackgroundBitmap() const { return FBackgroundBitmap; }
+    const TRaster& PlotBitmap() const { return FPlotBitmap; }
+    const TPlotRect& PlotRect() const { return FPlotRect; }
+    // Redraws everything from the samples (the window shown or exposed again).
+    void RefreshDisplay() { RefreshDisplay(true, nullptr); }
 
-    // Test seams: the echo request and the hand-over to the UI thread of new loop threads.
-    TPingLoopThread::TEchoFunction EchoFunction;
-    TPingLoopThread::TSyncInvoker SyncInvoker;
+    // Axis labels, top to bottom and left to right.
+    static QString UnitSuffix(int Unit);
+    static QStringList ValueAxisLabels(std::int32_t Range);
+    static QStringList TimeAxisLabels(std::int32_t Span);
+    // The automatic range for a highest round trip.
+    static std::int32_t ChooseAutoRange(std::int32_t Max);
+
+    // --- events, fired with this monitor when a handler is installed ------------------------
+    TMonitorEvent OnMonitorClosed;  // by the window's close handling
+    TMonitorEvent OnMonitorUpdated; // after each result, under StatsLock
+    TMonitorEvent OnCloseClicked;   // after the close button closed the window
+
+    // --- test seams: used by loops started afterwards -----------------------------------------
+    void SetEchoFunction(TPingLoopThread::TEchoFunction Echo) { FEchoFunction = std::move(Echo); }
+    void SetSyncInvoker(TPingLoopThread::TSyncInvoker Invoker) {
+        FSyncInvoker = std::move(Invoker);
+    }
 
 protected:
     // Called after the matching outputs changed; the window repaints there.
@@ -158,17 +172,72 @@ protected:
     TDateTime Now() const { return FClock->Now(); }
 
 private:
+    // PingDone's steps.
+    bool StoreResult(const TPingEvent& Event);
+    const TPingEventObj& RecordSample(const TPingEvent& Event, bool Success);
+    void RefreshAfterResult(const TPingEventObj& Sample);
+    void PruneIfDue();
+    bool CountInLogInterval(const TPingEvent& Event); // true when a record is due
+
     void SetTarget(const std::string& Target);
     void ShowHeader(const QString& Text);
+    void SetPingIndicator(bool Enabled);
+    void ResetStats();
+    void ClearSamples();
+    void PruneSamples();
+    void QueueLogWrite();
+
+    // Drawing.
+    void RefreshDisplay(bool Full, const TPingEventObj* Sample);
+    void ComputeStats();
+    void DrawGraph();
+    void DrawStatLines(TRaster& Plot);
+    void DrawSamples(TRaster& Plot);
 
     std::shared_ptr<TClock> FClock;
     std::shared_ptr<TPingLogState> FLog; // shared with queued log jobs
     std::unique_ptr<TUiInvoker> FInvoker;
     std::unique_ptr<TPingLoopThread> FLoopThread;
+    TPingLoopThread::TEchoFunction FEchoFunction;
+    TPingLoopThread::TSyncInvoker FSyncInvoker;
     TPingSamples FSamples;
+
+    // Settings.
+    std::int32_t FFrequency = 1000;
+    std::int32_t FSpan = 60;
+    std::int32_t FRange = AutoRange;
+    std::int32_t FDisplayRange = AutoRange; // set on the first full redraw
+    std::int32_t FPayloadSize = 0;
+    bool FDrawEnabled = true;
+    bool FLogEnabled = false;
+    TzsWorkerThread* FLogWorker = nullptr;
+    std::int32_t FLogInterval = 300; // seconds
+
+    // Results.
     std::string FTarget;
+    std::string FDisplayName;
+    std::string FAddressText;
     bool FOnLine = false;
+    std::int32_t FMax = 0;
+    std::int32_t FMin = MinNone;
+    double FAvg = 0;
+    double FUptime = 0;
     // Under StatsLock.
     TPingEvent FLastEvent;
     std::int32_t FTimeOutMS = 0;
+
+    // Window outputs.
+    TRaster FBackgroundBitmap;
+    TRaster FPlotBitmap;
+    TRaster FComposedBitmap;
+    TPlotRect FPlotRect;
+    int FGraphWidth = 250;
+    int FGraphHeight = 144;
+    QString FHeaderText = QStringLiteral("Monitor");
+    TColor FHeaderColor = clHeaderOnLine;
+    QString FStatusText;
+    TColor FStatusColor = clResultSuccess;
+    QFont FStatusFont;
+    QString FUpTimeText;
+    bool FPingIndicatorEnabled = false;
 };

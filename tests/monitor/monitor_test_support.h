@@ -44,12 +44,12 @@ public:
         FState->Cond.notify_all();
     }
     void Hold(TPingerSession& S) const {
-        S.EchoFunction = [](const std::string&, const std::string&, TReplyBuffer&, std::int32_t,
-                            std::string&) { throw EPingError("offline"); };
-        S.SyncInvoker = [State = FState](const std::function<void()>&) {
+        S.SetEchoFunction([](const std::string&, const std::string&, TReplyBuffer&, std::int32_t,
+                             std::string&) { throw EPingError("offline"); });
+        S.SetSyncInvoker([State = FState](const std::function<void()>&) {
             std::unique_lock<std::mutex> Guard(State->Lock);
             State->Cond.wait(Guard, [&] { return State->Open; });
-        };
+        });
     }
 
 private:

@@ -23,9 +23,9 @@ namespace {
 // by hand get a fake one.
 TfrmPinger* NewWindow(const std::shared_ptr<TClock>& Clock) {
     auto* W = new TfrmPinger(Clock);
-    W->EchoFunction = [](const std::string&, const std::string&, TReplyBuffer&, std::int32_t,
-                         std::string&) { throw EPingError("offline"); };
-    W->SyncInvoker = [](const std::function<void()>&) {};
+    W->SetEchoFunction([](const std::string&, const std::string&, TReplyBuffer&, std::int32_t,
+                          std::string&) { throw EPingError("offline"); });
+    W->SetSyncInvoker([](const std::function<void()>&) {});
     return W;
 }
 
@@ -94,8 +94,8 @@ TEST_F(FrmPingerTest, CreatedWindowHasTheDesignLayoutAndLook) {
 
     // The graph area shows the composed raster, unscaled, at its own size.
     EXPECT_EQ(Window->Image32->Image().size(), QSize(250, 144));
-    EXPECT_EQ(Window->PlotRect.Right, 235);
-    EXPECT_EQ(Window->PlotRect.Bottom, 114);
+    EXPECT_EQ(Window->PlotRect().Right, 235);
+    EXPECT_EQ(Window->PlotRect().Bottom, 114);
 
     const QImage Header = Window->PanelTop->grab().toImage();
     EXPECT_EQ(QColor(Header.pixel(100, 0)), QColor(58, 58, 58)) << "border";
@@ -152,7 +152,7 @@ TEST_F(FrmPingerTest, IndicatorLightsWhileARequestIsOutAndResultsColourTheTexts)
     EXPECT_EQ(TextColor(Window->lbHeader), QColor(255, 192, 0));
 
     // A monitor that is not drawing leaves its indicator alone.
-    Window->DrawEnabled = false;
+    Window->SetDrawEnabled(false);
     Window->BeforePing();
     EXPECT_TRUE(Window->zsbImgPing->Disabled());
 }
@@ -256,9 +256,9 @@ TEST_F(FrmPingerTest, ResizingRedrawsAndSmallWindowsKeepHeaderAndStatusLine) {
         SCOPED_TRACE(testing::Message() << C.Size.width() << "x" << C.Size.height());
         Window->resize(C.Size);
         EXPECT_EQ(Window->Image32->height(), C.GraphHeight);
-        EXPECT_EQ(QSize(Window->ComposedBitmap.Width(), Window->ComposedBitmap.Height()),
+        EXPECT_EQ(QSize(Window->ComposedBitmap().Width(), Window->ComposedBitmap().Height()),
                   QSize(C.Size.width(), C.GraphHeight));
-        EXPECT_EQ(QSize(Window->PlotBitmap.Width(), Window->PlotBitmap.Height()), C.Plot);
+        EXPECT_EQ(QSize(Window->PlotBitmap().Width(), Window->PlotBitmap().Height()), C.Plot);
         EXPECT_EQ(Window->PanelTop->geometry(), QRect(0, 0, C.Size.width(), 18));
         EXPECT_EQ(Window->pnlBottom->geometry(),
                   QRect(0, qMax(18, C.Size.height() - 18), C.Size.width(), 18));
@@ -315,7 +315,7 @@ TEST(FrmPingerPicture, WritesAMonitorWindowWithCannedResults) {
     EXPECT_TRUE(W->lbStatus->text().startsWith(QStringLiteral("Round trip : ")));
     // The graph area is the composed raster pixel for pixel.
     const QImage Graph = Shot.copy(0, 18, 480, 264).convertToFormat(QImage::Format_RGB32);
-    EXPECT_EQ(Graph, W->ComposedBitmap.Image().convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(Graph, W->ComposedBitmap().Image().convertToFormat(QImage::Format_RGB32));
 
     QDir().mkpath(QStringLiteral(VANTOREL_TEST_OUTPUT_DIR));
     ASSERT_TRUE(Shot.save(QStringLiteral(VANTOREL_TEST_OUTPUT_DIR "/monitor-window.png")));

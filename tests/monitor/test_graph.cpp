@@ -106,14 +106,14 @@ protected:
 } // namespace
 
 TEST_F(GraphTest, NoSamplesDrawOnlyTheHighAndAverageLinesOnTheBottomRow) {
-    ASSERT_EQ(S.PlotBitmap.Width(), 100);
-    EXPECT_EQ(S.Max, 0);
-    EXPECT_EQ(S.Min, 16777215);
+    ASSERT_EQ(S.PlotBitmap().Width(), 100);
+    EXPECT_EQ(S.Max(), 0);
+    EXPECT_EQ(S.Min(), 16777215);
     TPicture Want = Background();
     Want.Row(99, AvgLine); // the high line lies under it
-    ExpectPlot(S.PlotBitmap, Want);
-    EXPECT_EQ(S.UpTimeText, QStringLiteral("Uptime: 0.0%"));
-    EXPECT_TRUE(S.StatusText.isEmpty());
+    ExpectPlot(S.PlotBitmap(), Want);
+    EXPECT_EQ(S.UpTimeText(), QStringLiteral("Uptime: 0.0%"));
+    EXPECT_TRUE(S.StatusText().isEmpty());
 }
 
 TEST_F(GraphTest, OneSampleDrawsNoSegmentAndAPartialRefreshKeepsTheBackground) {
@@ -121,45 +121,45 @@ TEST_F(GraphTest, OneSampleDrawsNoSegmentAndAPartialRefreshKeepsTheBackground) {
     // Fixed range: the result's refresh is not full, so the off-line background stays.
     TPicture Want = TPicture::Background(100, 100, FillOffLine, 6);
     Want.Row(69, AvgLine);
-    ExpectPlot(S.PlotBitmap, Want);
-    EXPECT_EQ(S.ComposedBitmap.Pixel(0, 0), BorderOffLine);
-    EXPECT_EQ(S.StatusText, QStringLiteral("Round trip : 30 ms"));
-    EXPECT_EQ(S.StatusColor, 0x0000C000u);
-    EXPECT_EQ(S.HeaderColor, 0x0000C000u);
+    ExpectPlot(S.PlotBitmap(), Want);
+    EXPECT_EQ(S.ComposedBitmap().Pixel(0, 0), BorderOffLine);
+    EXPECT_EQ(S.StatusText(), QStringLiteral("Round trip : 30 ms"));
+    EXPECT_EQ(S.StatusColor(), 0x0000C000u);
+    EXPECT_EQ(S.HeaderColor(), 0x0000C000u);
 
-    S.RefreshDisplay(true, nullptr);
+    S.RefreshDisplay();
     Want = TPicture::Background(100, 100, FillOnLine, 6);
     Want.Row(69, AvgLine);
-    ExpectPlot(S.PlotBitmap, Want);
-    EXPECT_EQ(S.ComposedBitmap.Pixel(0, 0), BorderOnLine);
-    EXPECT_EQ(S.HeaderColor, 0x00FFFFFFu);
-    EXPECT_EQ(S.UpTimeText, QStringLiteral("Uptime: 100.0%"));
+    ExpectPlot(S.PlotBitmap(), Want);
+    EXPECT_EQ(S.ComposedBitmap().Pixel(0, 0), BorderOnLine);
+    EXPECT_EQ(S.HeaderColor(), 0x00FFFFFFu);
+    EXPECT_EQ(S.UpTimeText(), QStringLiteral("Uptime: 100.0%"));
 }
 
 TEST_F(GraphTest, ARoundTripEqualToTheRangeIsDrawnOnTheTopRowInTheOverRangeColour) {
     Feed({{0, 100}, {10, 100}});
-    S.RefreshDisplay(true, nullptr);
+    S.RefreshDisplay();
     TPicture Want = Background(); // all three statistic lines lie one row above the raster
     Want.Segment(99, 0, 89, 0, OverRange);
-    ExpectPlot(S.PlotBitmap, Want);
+    ExpectPlot(S.PlotBitmap(), Want);
 }
 
 TEST_F(GraphTest, FailuresBetweenTwoSuccessesAreBridgedByOneRedSegment) {
     Feed({{0, 20}, {1, -1}, {2, -1}, {3, 20}});
-    S.RefreshDisplay(true, nullptr);
+    S.RefreshDisplay();
     TPicture Want = Background();
     Want.Row(79, AvgLine);
     Want.Segment(99, 79, 96, 79, Red);
-    ExpectPlot(S.PlotBitmap, Want);
-    EXPECT_EQ(S.UpTimeText, QStringLiteral("Uptime: 50.0%"));
+    ExpectPlot(S.PlotBitmap(), Want);
+    EXPECT_EQ(S.UpTimeText(), QStringLiteral("Uptime: 50.0%"));
 }
 
 TEST_F(GraphTest, FailedNewestAndOldestSamplesSitAtTheRoundedAverage) {
     Feed({{0, -1}, {10, 30}, {30, 50}, {40, -1}});
-    EXPECT_EQ(S.StatusText, QStringLiteral("REQ_TIMED_OUT"));
-    EXPECT_EQ(S.StatusColor, 0x000020D0u);
-    S.RefreshDisplay(true, nullptr);
-    ASSERT_DOUBLE_EQ(S.Avg, 40);
+    EXPECT_EQ(S.StatusText(), QStringLiteral("REQ_TIMED_OUT"));
+    EXPECT_EQ(S.StatusColor(), 0x000020D0u);
+    S.RefreshDisplay();
+    ASSERT_DOUBLE_EQ(S.Avg(), 40);
     TPicture Want = Background();
     Want.Row(69, MinLine);
     Want.Row(49, MaxLine);
@@ -167,47 +167,47 @@ TEST_F(GraphTest, FailedNewestAndOldestSamplesSitAtTheRoundedAverage) {
     Want.Segment(99, 59, 89, 69, Red);   // from the failed newest into the first success
     Want.Segment(89, 69, 69, 49, Green); // success into success
     Want.Segment(69, 49, 59, 59, Red);   // into the failed oldest
-    ExpectPlot(S.PlotBitmap, Want);
-    EXPECT_EQ(S.PlotBitmap.Pixel(0, 69), MinLine); // written with its alpha byte of 0
-    EXPECT_EQ(S.ComposedBitmap.Pixel(0, 0), BorderOffLine);
-    EXPECT_EQ(S.ComposedBitmap.Pixel(55, 50), FillOffLine);
+    ExpectPlot(S.PlotBitmap(), Want);
+    EXPECT_EQ(S.PlotBitmap().Pixel(0, 69), MinLine); // written with its alpha byte of 0
+    EXPECT_EQ(S.ComposedBitmap().Pixel(0, 0), BorderOffLine);
+    EXPECT_EQ(S.ComposedBitmap().Pixel(55, 50), FillOffLine);
 }
 
 TEST_F(GraphTest, TheLowHighAndAverageLinesSpanTheWholePlotWidth) {
     Feed({{0, 10}, {5, 60}, {10, 20}});
-    S.RefreshDisplay(true, nullptr);
+    S.RefreshDisplay();
     TPicture Want = Background();
     Want.Row(89, MinLine);
     Want.Row(39, MaxLine);
     Want.Row(69, AvgLine);
-    ExpectPlot(S.PlotBitmap, Want, 0, 89); // the polyline lies right of column 88
+    ExpectPlot(S.PlotBitmap(), Want, 0, 89); // the polyline lies right of column 88
 }
 
 TEST_F(GraphTest, ASampleOneSpanOlderLandsLeftOfThePlotAndEndsTheWalk) {
     Feed({{0, 50}, {100, 50}, {150, 10}});
-    S.RefreshDisplay(true, nullptr);
+    S.RefreshDisplay();
     // The statistics walk counts the first success older than the span start and the next one,
     // so the average takes in the 10 ms sample: (50 + 50 + 10) / 3.
-    ASSERT_NEAR(S.Avg, 110.0 / 3, 1e-9);
+    ASSERT_NEAR(S.Avg(), 110.0 / 3, 1e-9);
     TPicture Want = Background();
     Want.Row(89, MinLine);
     Want.Row(49, MaxLine);
     Want.Row(99 - Round(110.0 / 3), AvgLine);
     Want.Segment(99, 49, -1, 49, Green);
-    ExpectPlot(S.PlotBitmap, Want);
+    ExpectPlot(S.PlotBitmap(), Want);
 }
 
 TEST_F(GraphTest, TheDesignGeometryPlacesFrameAndGridLinesByTheRules) {
     S.SetGraphAreaSize(250, 144);
     S.SetSpan(60);
-    S.RefreshDisplay(true, nullptr);
-    EXPECT_EQ(S.PlotRect.Left, 50);
-    EXPECT_EQ(S.PlotRect.Top, 18);
-    EXPECT_EQ(S.PlotRect.Right, 235);
-    EXPECT_EQ(S.PlotRect.Bottom, 114);
-    EXPECT_EQ(S.PlotBitmap.Width(), 185);
-    EXPECT_EQ(S.PlotBitmap.Height(), 96);
-    const TRaster& C = S.ComposedBitmap;
+    S.RefreshDisplay();
+    EXPECT_EQ(S.PlotRect().Left, 50);
+    EXPECT_EQ(S.PlotRect().Top, 18);
+    EXPECT_EQ(S.PlotRect().Right, 235);
+    EXPECT_EQ(S.PlotRect().Bottom, 114);
+    EXPECT_EQ(S.PlotBitmap().Width(), 185);
+    EXPECT_EQ(S.PlotBitmap().Height(), 96);
+    const TRaster& C = S.ComposedBitmap();
     ASSERT_EQ(C.Width(), 250);
     ASSERT_EQ(C.Height(), 144);
     for (int X = 0; X < 250; ++X) {
@@ -250,12 +250,12 @@ TEST_F(GraphTest, GraphAreasTooSmallForAPlotDrawNoPlot) {
     for (const auto& C : Cases) {
         SCOPED_TRACE(testing::Message() << C.W << " x " << C.H);
         S.SetGraphAreaSize(C.W, C.H);
-        S.RefreshDisplay(true, nullptr);
+        S.RefreshDisplay();
         Feed({{0, 20}, {1, 30}});
-        EXPECT_EQ(S.ComposedBitmap.Width(), C.W);
-        EXPECT_EQ(S.ComposedBitmap.Height(), C.H);
-        EXPECT_EQ(S.PlotBitmap.Width(), C.PlotW);
-        EXPECT_EQ(S.PlotBitmap.Height(), C.PlotH);
+        EXPECT_EQ(S.ComposedBitmap().Width(), C.W);
+        EXPECT_EQ(S.ComposedBitmap().Height(), C.H);
+        EXPECT_EQ(S.PlotBitmap().Width(), C.PlotW);
+        EXPECT_EQ(S.PlotBitmap().Height(), C.PlotH);
     }
 }
 
@@ -263,15 +263,13 @@ TEST_F(GraphTest, ZeroRangeOrSpanDrawsTheStatisticLinesButNoPolyline) {
     Feed({{0, 20}, {10, 20}});
     for (const auto& [Span, Range] : {std::pair{0, 100}, std::pair{100, 0}}) {
         SCOPED_TRACE(testing::Message() << Span << " / " << Range);
-        S.Span = Span;
-        S.Range = Range;
-        S.AutoRange = false;
-        S.RefreshDisplay(true, nullptr);
+        S.SetSpan(Span);
+        S.SetRange(Range);
         // With span 0 the lines sit on row 79; with range 0 every row is off the raster.
         TPicture Want = TPicture::Background(100, 100, FillOnLine, 6);
         if (Range != 0)
             Want.Row(79, AvgLine);
-        ExpectPlot(S.PlotBitmap, Want);
+        ExpectPlot(S.PlotBitmap(), Want);
     }
 }
 
@@ -302,16 +300,13 @@ TEST(GraphLabelsTest, AxisLabelsForEverySpanAndARange) {
 }
 
 TEST(GraphAutoRangeTest, TheFirstStepAtOrAboveTheHighestRoundTrip) {
-    TPingerSession S(std::make_shared<FakeClock>());
     const struct {
         int Max, Range;
     } Cases[] = {{0, 5},     {5, 5},     {10, 10},     {11, 25},
                  {250, 250}, {251, 500}, {5000, 5000}, {5001, 5000}};
     for (const auto& C : Cases) {
         SCOPED_TRACE(C.Max);
-        S.Max = C.Max;
-        S.ChooseAutoRange();
-        EXPECT_EQ(S.Range, C.Range);
+        EXPECT_EQ(TPingerSession::ChooseAutoRange(C.Max), C.Range);
     }
 }
 
@@ -321,7 +316,7 @@ protected:
     TPingerSession S{Clock};
     void SetUp() override {
         S.SetTimeOutMS(1000000);
-        S.DrawEnabled = false;
+        S.SetDrawEnabled(false);
     }
 };
 
@@ -333,43 +328,43 @@ TEST_F(StatsTest, ATargetFailingForLongerThanTheSpanKeepsItsLastTwoOldRoundTrips
     S.PingDone(MakeResult(*Clock, Failures + 1, 10));
     for (int Age = Failures; Age > 0; --Age)
         S.PingDone(MakeResult(*Clock, Age - 1, -1));
-    EXPECT_DOUBLE_EQ(S.Uptime, 2.0 / (Failures + 2) * 100);
-    EXPECT_EQ(S.Min, 10);
-    EXPECT_EQ(S.Max, 20);
-    EXPECT_DOUBLE_EQ(S.Avg, 15);
+    EXPECT_DOUBLE_EQ(S.Uptime(), 2.0 / (Failures + 2) * 100);
+    EXPECT_EQ(S.Min(), 10);
+    EXPECT_EQ(S.Max(), 20);
+    EXPECT_DOUBLE_EQ(S.Avg(), 15);
 }
 
 TEST_F(StatsTest, UptimeWithinTheSpanAndNoSuccessAtAll) {
     S.SetSpan(60);
     S.PingDone(MakeResult(*Clock, 3, -1));
-    EXPECT_EQ(S.Min, 16777215);
-    EXPECT_EQ(S.Max, 0);
-    EXPECT_EQ(S.Avg, 0);
-    EXPECT_EQ(S.Uptime, 0);
+    EXPECT_EQ(S.Min(), 16777215);
+    EXPECT_EQ(S.Max(), 0);
+    EXPECT_EQ(S.Avg(), 0);
+    EXPECT_EQ(S.Uptime(), 0);
     S.PingDone(MakeResult(*Clock, 2, 7));
     S.PingDone(MakeResult(*Clock, 1, 12));
     S.PingDone(MakeResult(*Clock, 0, -1));
-    EXPECT_DOUBLE_EQ(S.Uptime, 50);
-    EXPECT_EQ(S.Min, 7);
-    EXPECT_EQ(S.Max, 12);
-    EXPECT_DOUBLE_EQ(S.Avg, 9.5);
+    EXPECT_DOUBLE_EQ(S.Uptime(), 50);
+    EXPECT_EQ(S.Min(), 7);
+    EXPECT_EQ(S.Max(), 12);
+    EXPECT_DOUBLE_EQ(S.Avg(), 9.5);
 }
 
 TEST_F(GraphTest, TheAddressTextAppearsOnlyWithAFullRedrawWhenTheRangeIsFixed) {
     // Anything but fill in the strip above the plot frame (clear of the value labels to its
     // left) is the address text.
     auto AddressDrawn = [&] {
-        const TRasterColor Fill = S.BackgroundBitmap.Pixel(1, 1);
+        const TRasterColor Fill = S.BackgroundBitmap().Pixel(1, 1);
         for (int Y = 1; Y < 16; ++Y)
-            for (int X = 50; X < S.ComposedBitmap.Width() - 15; ++X)
-                if (S.ComposedBitmap.Pixel(X, Y) != Fill)
+            for (int X = 50; X < S.ComposedBitmap().Width() - 15; ++X)
+                if (S.ComposedBitmap().Pixel(X, Y) != Fill)
                     return true;
         return false;
     };
     Feed({{0, 20}});
-    EXPECT_EQ(S.AddressText, "127.0.0.1");
+    EXPECT_EQ(S.AddressText(), "127.0.0.1");
     EXPECT_FALSE(AddressDrawn());
-    S.RefreshDisplay(true, nullptr);
+    S.RefreshDisplay();
     EXPECT_TRUE(AddressDrawn());
 
     // Automatic range: every result redraws in full.

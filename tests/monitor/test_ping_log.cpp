@@ -254,8 +254,8 @@ TEST_F(PingLogTest, AQueuedJobOutlivesItsClosedMonitorAndStillWritesTheRecord) {
     Gate->Entered.get_future().wait();
     {
         auto S = Monitor("localhost");
-        S->LogWorker = &Worker;
-        S->LogEnabled = true;
+        S->SetLogWorker(&Worker);
+        S->SetLogEnabled(true);
         S->PingDone(MakeResult(*Clock, 0, 10));
         Clock->Advance(300 * 1000); // the interval is due from here on
         S->PingDone(MakeResult(*Clock, 0, 20));
@@ -275,8 +275,8 @@ TEST_F(PingLogTest, AQueuedJobOutlivesItsClosedMonitorAndStillWritesTheRecord) {
 TEST_F(PingLogTest, ARecordIsDueOnceTheIntervalHasRunItsWholeSeconds) {
     TzsWorkerThread Worker;
     auto S = Monitor("localhost");
-    S->LogWorker = &Worker;
-    S->LogEnabled = true;
+    S->SetLogWorker(&Worker);
+    S->SetLogEnabled(true);
     auto Gate = std::make_shared<TGate>();
     for (int Second = 0; Second < 299; ++Second) {
         S->PingDone(MakeResult(*Clock, 0, 5));
@@ -300,7 +300,7 @@ TEST_F(PingLogTest, ARecordIsDueOnceTheIntervalHasRunItsWholeSeconds) {
     EXPECT_EQ(S->LogStats().SampleCount, 0);
 
     // With logging off nothing is queued and the interval keeps growing.
-    S->LogEnabled = false;
+    S->SetLogEnabled(false);
     Clock->Advance(600 * 1000);
     S->PingDone(MakeResult(*Clock, 0, 5));
     EXPECT_EQ(S->LogStats().SampleCount, 1);
