@@ -117,6 +117,15 @@ TFrmFriendlyNames::TFrmFriendlyNames(const TSharedImageLists* Lists, QWidget* Pa
             OnZephraSoftwareClick();
         }
     });
+    // Tab reaches the picture buttons too, in the order they are read.
+    for (TzsImageButton* Button : {btnAdd, btnDelete, btnZephraSoftware, btnOK, btnCancel}) {
+        Button->SetTabStop(true);
+    }
+    QWidget* const Order[] = {cbHostNameIP,      cbFriendlyName, btnAdd, btnDelete,
+                              btnZephraSoftware, lvNames,        btnOK,  btnCancel};
+    for (std::size_t I = 1; I < std::size(Order); ++I) {
+        setTabOrder(Order[I - 1], Order[I]);
+    }
     cbHostNameIP->installEventFilter(this);
     cbFriendlyName->installEventFilter(this);
     lvNames->installEventFilter(this);
@@ -248,6 +257,17 @@ void TFrmFriendlyNames::showEvent(QShowEvent* Event) {
     lvNames->clearSelection();
     lvNames->setCurrentItem(nullptr);
     cbHostNameIP->setFocus();
+}
+
+void TFrmFriendlyNames::keyPressEvent(QKeyEvent* Event) {
+    // Enter in a box adds (see eventFilter) and a focused button clicks itself; anywhere else
+    // Enter answers the default button, OK. Esc cancels, as the base class does.
+    if (Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter) {
+        Event->accept();
+        btnOKClick();
+        return;
+    }
+    QDialog::keyPressEvent(Event);
 }
 
 bool TFrmFriendlyNames::eventFilter(QObject* Watched, QEvent* Event) {

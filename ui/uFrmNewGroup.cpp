@@ -50,6 +50,12 @@ TfrmNewGroup::TfrmNewGroup(const TSharedImageLists* Lists, QWidget* Parent)
                                    QRect(DialogWidth - 64, BottomTop + 5, 24, 24));
     Q_ASSERT(BottomTop + BottomHeight == DialogHeight);
 
+    // Tab reaches the two buttons, so they can be pressed from the keyboard too.
+    btnAddGroup->SetTabStop(true);
+    btnCancel->SetTabStop(true);
+    setTabOrder(cbNewGroup, btnAddGroup);
+    setTabOrder(btnAddGroup, btnCancel);
+
     connect(btnAddGroup, &TzsImageButton::clicked, this, &TfrmNewGroup::btnAddGroupClick);
     connect(btnCancel, &TzsImageButton::clicked, this, &TfrmNewGroup::btnCloseAllClick);
 }

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -40,6 +41,13 @@ void TzsImageButton::SetDisabled(bool Value) {
     setEnabled(!Value);
     FState = Value ? ibsDisabled : ibsMouseLeave;
     UpdateImage(CurrentImageList(), FImageIndex);
+}
+
+void TzsImageButton::SetTabStop(bool Value) {
+    setFocusPolicy(Value ? Qt::TabFocus : Qt::NoFocus);
+    if (!Value && hasFocus()) {
+        clearFocus();
+    }
 }
 
 void TzsImageButton::SetCenter(bool Value) {
@@ -81,16 +89,23 @@ QImage TzsImageButton::PictureImage() const {
 void TzsImageButton::paintEvent(QPaintEvent*) {
     const QPixmap& Picture =
         devicePixelRatioF() > 1.0 && !FPicture2x.isNull() ? FPicture2x : FPicture1x;
-    if (Picture.isNull()) {
+    if (Picture.isNull() && !hasFocus()) {
         return;
     }
     QPainter Painter(this);
-    const QSizeF Size = Picture.deviceIndependentSize();
-    QPointF At(0, 0);
-    if (FCenter) {
-        At = QPointF((width() - Size.width()) / 2.0, (height() - Size.height()) / 2.0);
+    if (!Picture.isNull()) {
+        const QSizeF Size = Picture.deviceIndependentSize();
+        QPointF At(0, 0);
+        if (FCenter) {
+            At = QPointF((width() - Size.width()) / 2.0, (height() - Size.height()) / 2.0);
+        }
+        Painter.drawPixmap(At.toPoint(), Picture);
     }
-    Painter.drawPixmap(At.toPoint(), Picture);
+    if (hasFocus()) {
+        Painter.setPen(QPen(palette().color(QPalette::Highlight), 1));
+        Painter.setBrush(Qt::NoBrush);
+        Painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
 }
 
 void TzsImageButton::enterEvent(QEnterEvent* Event) {
@@ -140,11 +155,7 @@ void TzsImageButton::ButtonMouseDown() {
 }
 
 void TzsImageButton::ButtonMouseUp() {
-    if (!FPressOffsets.empty()) {
-        const int Offset = FPressOffsets.back();
-        FPressOffsets.pop_back();
-        move(x() - Offset, y() - Offset);
-    }
+    UndoLastPressOffset();
     QWidget* Under = QApplication::widgetAt(QCursor::pos());
     const bool OverThis = Under == this && isEnabled() && isVisible();
     // A button that disabled itself in its click handler keeps its disabled look; only an
@@ -155,12 +166,19 @@ void TzsImageButton::ButtonMouseUp() {
     }
 }
 
-void TzsImageButton::UndoAllPressOffsets() {
-    FLeftPressed = false;
-    while (!FPressOffsets.empty()) {
+void TzsImageButton::UndoLastPressOffset() {
+    if (!FPressOffsets.empty()) {
         const int Offset = FPressOffsets.back();
         FPressOffsets.pop_back();
         move(x() - Offset, y() - Offset);
+    }
+}
+
+void TzsImageButton::UndoAllPressOffsets() {
+    FLeftPressed = false;
+    FSpacePressed = false;
+    while (!FPressOffsets.empty()) {
+        UndoLastPressOffset();
     }
 }
 
@@ -176,4 +194,58 @@ void TzsImageButton::changeEvent(QEvent* Event) {
 void TzsImageButton::hideEvent(QHideEvent* Event) {
     QWidget::hideEvent(Event);
     UndoAllPressOffsets();
+}
+
+void TzsImageButton::keyPressEvent(QKeyEvent* Event) {
+    switch (Event->key()) {
+    case Qt::Key_Space:
+        if (!Event->isAutoRepeat() && !FSpacePressed) {
+            FSpacePressed = true;
+            ButtonMouseDown();
+        }
+        Event->accept();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        Event->accept();
+        if (!Event->isAutoRepeat()) {
+            emit clicked();
+        }
+        return;
+    default:
+        QWidget::keyPressEvent(Event);
+    }
+}
+
+void TzsImageButton::keyReleaseEvent(QKeyEvent* Event) {
+    if (Event->key() != Qt::Key_Space) {
+        QWidget::keyReleaseEvent(Event);
+        return;
+    }
+    Event->accept();
+    if (Event->isAutoRepeat() || !FSpacePressed) {
+        return;
+    }
+    FSpacePressed = false;
+    // As with the mouse, the click handler runs while the button is still shifted.
+    QPointer<TzsImageButton> Self(this);
+    emit clicked();
+    if (Self) {
+        UndoLastPressOffset();
+    }
+}
+
+void TzsImageButton::focusInEvent(QFocusEvent* Event) {
+    QWidget::focusInEvent(Event);
+    update();
+}
+
+void TzsImageButton::focusOutEvent(QFocusEvent* Event) {
+    QWidget::focusOutEvent(Event);
+    // Space released elsewhere never reaches this button.
+    if (FSpacePressed) {
+        FSpacePressed = false;
+        UndoLastPressOffset();
+    }
+    update();
 }

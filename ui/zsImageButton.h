@@ -1,7 +1,8 @@
 // TzsImageButton: the picture button behind every clickable image (toolbar, dialog buttons,
 // window buttons). It shows one picture from up to three image lists (normal, pointer over,
 // disabled), shifts by ClickMovement pixels while pressed, and reports clicks through
-// clicked(). It takes no focus and has no caption.
+// clicked(). It has no caption and takes no focus unless made a tab stop (SetTabStop), so that
+// a click on it never pulls the focus out of a text box.
 //
 //   auto* btn = new TzsImageButton(header);
 //   btn->setGeometry(0, 0, 24, 24);
@@ -50,6 +51,12 @@ public:
     int ClickMovement() const { return FClickMovement; }
     void SetClickMovement(int Value) { FClickMovement = Value; }
 
+    // Lets Tab move the keyboard focus onto the button. A focused button shows a frame in the
+    // palette's highlight colour; Enter clicks it, and Space presses it (shifted like a mouse
+    // press) and clicks on release. Off by default.
+    bool TabStop() const { return focusPolicy() == Qt::TabFocus; }
+    void SetTabStop(bool Value);
+
     // Draw the picture centred in the button instead of at its top-left corner.
     bool Center() const { return FCenter; }
     void SetCenter(bool Value);
@@ -78,11 +85,16 @@ protected:
     void mouseReleaseEvent(QMouseEvent* Event) override;
     void changeEvent(QEvent* Event) override;
     void hideEvent(QHideEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
+    void keyReleaseEvent(QKeyEvent* Event) override;
+    void focusInEvent(QFocusEvent* Event) override;
+    void focusOutEvent(QFocusEvent* Event) override;
 
 private:
     void ButtonMouseDown();
     void ButtonMouseUp();
     void UndoAllPressOffsets();
+    void UndoLastPressOffset();
 
     TImageButtonState FState = ibsMouseLeave;
     int FImageIndex = 0;
@@ -93,6 +105,7 @@ private:
     int FClickMovement = 1;
     bool FCenter = false;
     bool FLeftPressed = false;
+    bool FSpacePressed = false;
     // The offsets applied by presses that have not been released yet, so a release undoes
     // exactly what its press did even if ClickMovement changed in between.
     std::vector<int> FPressOffsets;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QEnterEvent>
+#include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -240,6 +241,89 @@ TEST_F(ImageButtonTest, DisablingWhilePressedPutsTheButtonBack) {
     EXPECT_EQ(Button->pos(), QPoint(20, 30));
     QTest::mouseRelease(Button, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
     EXPECT_EQ(Button->pos(), QPoint(20, 30));
+}
+
+// A button made a tab stop: Tab reaches it, a frame shows the focus, Enter clicks, Space
+// presses and clicks on release; a mouse click still leaves the focus where it was.
+class ImageButtonKeyboardTest : public ImageButtonTest {
+protected:
+    void SetUp() override {
+        ImageButtonTest::SetUp();
+        Box = new QLineEdit(Host.get());
+        Box->setGeometry(20, 100, 100, 22);
+        Box->show();
+        Host->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Host.get()));
+        QObject::connect(Button, &TzsImageButton::clicked, Host.get(), [this] {
+            ++Clicks;
+            PosInHandler = Button->pos();
+        });
+        Button->SetTabStop(true);
+        QWidget::setTabOrder(Box, Button);
+        Box->setFocus();
+    }
+    // The button's corner pixel as drawn on screen: the focus frame runs along the edge.
+    QRgb Corner() const { return Button->grab().toImage().pixel(0, 0); }
+
+    QLineEdit* Box = nullptr;
+    int Clicks = 0;
+    QPoint PosInHandler;
+};
+
+TEST_F(ImageButtonKeyboardTest, TabReachesTheButtonAndAFrameShowsTheFocus) {
+    EXPECT_EQ(Button->focusPolicy(), Qt::TabFocus);
+    EXPECT_EQ(Corner(), Design);
+    QTest::keyClick(Box, Qt::Key_Tab);
+    ASSERT_TRUE(Button->hasFocus());
+    EXPECT_EQ(Corner(), Button->palette().color(QPalette::Highlight).rgba());
+    EXPECT_EQ(Button->grab().toImage().pixel(4, 4), Design) << "the picture itself stays";
+
+    // A mouse click does not take the focus from a text box.
+    Box->setFocus();
+    QTest::mouseClick(Button, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+    EXPECT_EQ(Clicks, 1);
+    EXPECT_TRUE(Box->hasFocus());
+    EXPECT_EQ(Corner(), Design);
+
+    // Switched off again, Tab passes it by.
+    Button->setFocus();
+    Button->SetTabStop(false);
+    EXPECT_FALSE(Button->hasFocus());
+    Box->setFocus();
+    QTest::keyClick(Box, Qt::Key_Tab);
+    EXPECT_FALSE(Button->hasFocus());
+}
+
+TEST_F(ImageButtonKeyboardTest, EnterClicksAndSpaceClicksOnReleaseWhileShifted) {
+    Button->setFocus();
+    QTest::keyClick(Button, Qt::Key_Return);
+    QTest::keyClick(Button, Qt::Key_Enter);
+    EXPECT_EQ(Clicks, 2);
+    EXPECT_EQ(Button->pos(), QPoint(20, 30));
+
+    QTest::keyPress(Button, Qt::Key_Space);
+    EXPECT_EQ(Button->pos(), QPoint(21, 31));
+    // Held down, the key repeats its press.
+    QKeyEvent Repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), true);
+    QApplication::sendEvent(Button, &Repeat);
+    EXPECT_EQ(Clicks, 2);
+    EXPECT_EQ(Button->pos(), QPoint(21, 31));
+    QTest::keyRelease(Button, Qt::Key_Space);
+    EXPECT_EQ(Clicks, 3);
+    EXPECT_EQ(PosInHandler, QPoint(21, 31));
+    EXPECT_EQ(Button->pos(), QPoint(20, 30));
+
+    // Focus lost while Space is held: back in place and no click.
+    QTest::keyPress(Button, Qt::Key_Space);
+    Box->setFocus();
+    EXPECT_EQ(Button->pos(), QPoint(20, 30));
+    QTest::keyRelease(Button, Qt::Key_Space);
+    EXPECT_EQ(Clicks, 3);
+
+    // A disabled button cannot hold the focus, so it cannot be clicked from the keyboard.
+    Button->setFocus();
+    Button->SetDisabled(true);
+    EXPECT_FALSE(Button->hasFocus());
 }
 
 } // namespace
