@@ -1,17 +1,23 @@
-// Vantorel program entry. The main window is not assembled yet: the program says so, reports
-// whether this process may send echo requests, and exits.
-#include "icmp_dll.h"
+// Vantorel program entry: the application object with its title, the main window and the
+// dialogs it uses, then the event loop until the main window closes.
+#include "uFrmFriendlyNames.h"
+#include "uFrmMain.h"
+#include "uFrmNewGroup.h"
+#include "zsImageList.h"
 
-#include <cstdio>
+#include <QApplication>
 
-int main() {
-    std::printf("Vantorel " VANTOREL_VERSION_TEXT ": the libraries are built, but the desktop "
-                "program is not assembled yet (the main window is still to come).\n");
-    const TIcmpProbeResult Probe = ProbeIcmp();
-    if (Probe.Works) {
-        std::printf("ICMP echo requests work here (%s sockets).\n", Probe.Mode.c_str());
-    } else {
-        std::printf("%s\n", Probe.Problem.c_str());
-    }
-    return 0;
+int main(int argc, char** argv) {
+    QApplication App(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vantorel"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Vantorel"));
+    InitVantorelResources();
+
+    TfrmMain Main;
+    TFrmFriendlyNames FriendlyNames(&Main.ImageLists());
+    TfrmNewGroup NewGroup(&Main.ImageLists());
+    Main.SetDialogs(&FriendlyNames, &NewGroup);
+    Main.show();
+    const int Result = QApplication::exec();
+    return Result;
 }

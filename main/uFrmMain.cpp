@@ -1,0 +1,587 @@
+// The main window's layout and life cycle.
+#include "uFrmMain.h"
+
+#include "ZRegistry.h"
+#include "uFrmFriendlyNames.h"
+#include "uFrmNewGroup.h"
+#include "uFrmPinger.h"
+#include "uMonitorListModel.h"
+#include "uZephraTools.h"
+#include "zsFileVer.h"
+#include "zsHint.h"
+#include "zsImageButton.h"
+#include "zsMessageBox.h"
+#include "zsSystemFolders.h"
+#include "zsWorkerThread.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QTreeView>
+
+#include <cfenv>
+
+namespace {
+
+// The credit after the version in the window caption.
+const QString CaptionCredit = QStringLiteral("Network monitor for Linux");
+
+QPixmap SizeGripPicture() {
+    QPixmap Picture(16, 16);
+    Picture.fill(Qt::transparent);
+    QPainter P(&Picture);
+    for (int Row = 0; Row < 3; ++Row) {
+        for (int Col = 2 - Row; Col < 3; ++Col) {
+            P.fillRect(5 + Col * 4, 5 + Row * 4, 2, 2, QColor(150, 150, 150));
+        }
+    }
+    return Picture;
+}
+
+} // namespace
+
+TResizePanel::TResizePanel(QWidget* Parent) : QWidget(Parent) {}
+
+void TResizePanel::resizeEvent(QResizeEvent* Event) {
+    QWidget::resizeEvent(Event);
+    if (OnResize) {
+        OnResize();
+    }
+}
+
+TfrmMain::TfrmMain(TRegistryStore* Registry, QWidget* Parent)
+    : QWidget(Parent), FFrame(this), FRegistry(Registry) {
+    if (!FRegistry) {
+        FOwnRegistry = std::make_unique<TLinuxRegistryStore>();
+        FRegistry = FOwnRegistry.get();
+    }
+    setObjectName(QStringLiteral("frmMain"));
+    setAttribute(Qt::WA_StyledBackground);
+    setStyleSheet(QStringLiteral("#frmMain { background: rgb(24,24,24); }"));
+    setWindowIcon(QIcon(QPixmap::fromImage(VantorelIconImage(64))));
+    setMinimumSize(MinWidth, MinHeight);
+    resize(DesignWidth, DesignHeight);
+    TBorderlessFrame::SetMainWindow(this);
+
+    BuildHeader();
+    BuildToolbar();
+    BuildBody();
+    BuildBottom();
+    TzsHint::ApplyApplicationStyle();
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain() {
+    // Whatever still runs goes now, while the lists and the worker it refers to still exist.
+    for (int I = FMonitors.Count() - 1; I >= 0; --I) {
+        TfrmPinger* Monitor = FMonitors.Monitor(I);
+        Monitor->OnMonitorClosed = nullptr;
+        Monitor->OnCloseClicked = nullptr;
+        Monitor->OnMonitorUpdated = nullptr;
+        delete Monitor;
+    }
+    FMonitors = TMonitorList();
+    FWorker.reset();
+}
+
+void TfrmMain::SetDialogs(TFrmFriendlyNames* FriendlyNames, TfrmNewGroup* NewGroup) {
+    FFriendlyNames = FriendlyNames;
+    FNewGroup = NewGroup;
+    if (FNewGroup) {
+        FNewGroup->SetGroupNamesSource([this] { return GroupBoxItems(); });
+    }
+}
+
+TzsImageButton* TfrmMain::MakeToolButton(int ImageIndex, const QString& Hint) {
+    auto* Button = new TzsImageButton(PanelToolbar);
+    Button->setFixedSize(24, 32);
+    Button->SetMouseLeaveImageList(&FImages.ImgStandard24);
+    Button->SetMouseEnterImageList(&FImages.imgHot24);
+    Button->SetDisabledImageList(&FImages.ImgDisabled24);
+    Button->SetImageIndex(ImageIndex);
+    Button->SetCenter(true);
+    TzsHint::Set(Button, Hint);
+    return Button;
+}
+
+void TfrmMain::BuildHeader() {
+    PanelHeader = new QWidget(this);
+    PanelHeader->setObjectName(QStringLiteral("PanelHeader"));
+    PanelHeader->setAttribute(Qt::WA_StyledBackground);
+    PanelHeader->setStyleSheet(QStringLiteral(
+        "#PanelHeader { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, "
+        "stop:0 rgb(58,58,58), stop:1 rgb(32,32,32)); border-bottom: 1px solid rgb(20,20,20); }"));
+    PanelHeader->setFixedHeight(HeaderHeight);
+    auto* Row = new QHBoxLayout(PanelHeader);
+    Row->setContentsMargins(0, 0, 0, 0);
+    Row->setSpacing(0);
+
+    pnlIcon = new QWidget(PanelHeader);
+    pnlIcon->setFixedSize(32, 28);
+    zsImageButton1 = new TzsImageButton(pnlIcon);
+    zsImageButton1->setGeometry(8, 6, 16, 16);
+    zsImageButton1->SetDisabledImageList(&FImages.ImgWindows16Dis);
+    zsImageButton1->SetImageIndex(TSharedImageLists::WindowIcon);
+    zsImageButton1->SetDisabled(true);
+    Row->addWidget(pnlIcon);
+
+    lbHeader = new QLabel(PanelHeader);
+    lbHeader->setStyleSheet(QStringLiteral(
+        "color: white; font-weight: bold; font-size: 12px; background: transparent;"));
+    Row->addWidget(lbHeader, 1);
+
+    const auto WindowButton = [this, Row](int Index) {
+        auto* Panel = new QWidget(PanelHeader);
+        Panel->setFixedSize(28, 34);
+        auto* Button = new TzsImageButton(Panel);
+        Button->setGeometry(2, 2, 24, 30);
+        Button->SetMouseLeaveImageList(&FImages.ImgWindows16);
+        Button->SetMouseEnterImageList(&FImages.ImageWindows16Hot);
+        Button->SetDisabledImageList(&FImages.ImgWindows16Dis);
+        Button->SetImageIndex(Index);
+        Button->SetCenter(true);
+        Row->addWidget(Panel);
+        return Button;
+    };
+    btnMinimize = WindowButton(TSharedImageLists::WinMinimize);
+    btnMaximize = WindowButton(TSharedImageLists::WinMaximize);
+    // The restore button shares the maximise button's place.
+    btnRestore = new TzsImageButton(btnMaximize->parentWidget());
+    btnRestore->setGeometry(btnMaximize->geometry());
+    btnRestore->SetMouseLeaveImageList(&FImages.ImgWindows16);
+    btnRestore->SetMouseEnterImageList(&FImages.ImageWindows16Hot);
+    btnRestore->SetDisabledImageList(&FImages.ImgWindows16Dis);
+    btnRestore->SetImageIndex(TSharedImageLists::WinRestore);
+    btnRestore->SetCenter(true);
+    btnRestore->hide();
+    btnClose = WindowButton(TSharedImageLists::WinClose);
+
+    FFrame.AddDragPart(PanelHeader);
+    FFrame.AddDragPart(lbHeader);
+    FFrame.AddDragPart(pnlIcon);
+    FFrame.SetMaximizeButtons(btnMaximize, btnRestore);
+    FFrame.SetDoubleClick([] { return true; });
+    connect(btnClose, &TzsImageButton::clicked, this, &QWidget::close);
+    connect(btnMaximize, &TzsImageButton::clicked, &FFrame, &TBorderlessFrame::btnMaximizeClick);
+    connect(btnRestore, &TzsImageButton::clicked, &FFrame, &TBorderlessFrame::btnRestoreClick);
+    connect(btnMinimize, &TzsImageButton::clicked, &FFrame, &TBorderlessFrame::btnMinimizeClick);
+}
+
+void TfrmMain::BuildToolbar() {
+    PanelToolbar = new QWidget(this);
+    PanelToolbar->setObjectName(QStringLiteral("PanelToolbar"));
+    PanelToolbar->setAttribute(Qt::WA_StyledBackground);
+    PanelToolbar->setStyleSheet(QStringLiteral(
+        "#PanelToolbar { background: rgb(40,40,40); border-bottom: 1px solid rgb(20,20,20); }"
+        "QLabel { background: transparent; }"
+        "QLineEdit, QComboBox { color: black; }"));
+    PanelToolbar->setFixedHeight(ToolbarHeight);
+    auto* Row = new QHBoxLayout(PanelToolbar);
+    Row->setContentsMargins(4, 4, 4, 4);
+    Row->setSpacing(0);
+
+    using L = TSharedImageLists;
+    btnHints = MakeToolButton(L::HintsOn, QString());
+    btnSettings = MakeToolButton(L::Configuration, QStringLiteral("Configuration"));
+    btnAbout = MakeToolButton(L::About, QStringLiteral("About Vantorel"));
+    btnToggleView = MakeToolButton(L::ToggleView, QStringLiteral("Toggle View"));
+    btnSpan = MakeToolButton(L::ChartSpan, QStringLiteral("Chart Span"));
+    btnRange = MakeToolButton(L::ChartRange, QStringLiteral("Chart Range"));
+    btnFreq = MakeToolButton(L::PingFrequency, QStringLiteral("Ping Frequency"));
+    btnTimeOutMS = MakeToolButton(L::PingTimeout, QStringLiteral("Ping Timeout"));
+    btnPayloadSize = MakeToolButton(L::PayloadSize, QStringLiteral("Ping Payload Size"));
+    btnFriendlyNames = MakeToolButton(L::FriendlyNames, QStringLiteral("Friendly Name List"));
+    btnAlerting = MakeToolButton(L::AlertingOff, QString());
+    btnLogging = MakeToolButton(L::LoggingOff, QString());
+    btnCloseAll = MakeToolButton(L::CloseAll, QStringLiteral("Close all monitors"));
+    btnAlerting->hide();
+    btnLogging->hide();
+    btnCloseAll->hide();
+
+    lbTarget = new QLabel(QStringLiteral("Target"), PanelToolbar);
+    cbTarget = new QLineEdit(PanelToolbar);
+    cbTarget->setObjectName(QStringLiteral("cbTarget"));
+    cbTarget->setFixedWidth(121);
+    btnNewPinger = MakeToolButton(
+        L::NewMonitor, QStringLiteral("Type a host name or IP address in the \"Target\" box and "
+                                      "click to start a new ping monitor."));
+    lbGroups = new QLabel(QStringLiteral("Groups"), PanelToolbar);
+    cbGroups = new QComboBox(PanelToolbar);
+    cbGroups->setObjectName(QStringLiteral("cbGroups"));
+    cbGroups->setFixedWidth(129);
+    cbGroups->setEditable(false);
+    TzsHint::Set(cbGroups,
+                 QStringLiteral("Select a group to open and/or change the targets in the group."));
+    btnAddGroup = MakeToolButton(L::NewGroup, QStringLiteral("Create a new group."));
+    btnDeleteGroup = MakeToolButton(L::DeleteGroup, QStringLiteral("Delete the displayed group."));
+    lbZephraSoftware = new QLabel(QStringLiteral("Zephra Software"), PanelToolbar);
+    lbZephraSoftware->setStyleSheet(
+        QStringLiteral("color: rgb(220,0,0); font-weight: bold; background: transparent;"));
+    btnZephraSoftware =
+        MakeToolButton(L::WebPage, QStringLiteral("Visit Zephra Software (") +
+                                       ZephraSoftwareWebAddress() + QStringLiteral(")"));
+    TzsHint::Set(lbZephraSoftware, TzsHint::Text(btnZephraSoftware));
+
+    for (QWidget* W : {btnHints, btnSettings, btnAbout}) {
+        Row->addWidget(W);
+    }
+    Row->addSpacing(32);
+    Row->addWidget(btnToggleView);
+    Row->addSpacing(8);
+    for (QWidget* W : {btnSpan, btnRange, btnFreq, btnTimeOutMS, btnPayloadSize}) {
+        Row->addWidget(W);
+    }
+    Row->addSpacing(8);
+    for (QWidget* W : {btnFriendlyNames, btnAlerting, btnLogging, btnCloseAll}) {
+        Row->addWidget(W);
+    }
+    Row->addSpacing(16);
+    Row->addWidget(lbTarget);
+    Row->addSpacing(4);
+    Row->addWidget(cbTarget);
+    Row->addSpacing(4);
+    Row->addWidget(btnNewPinger);
+    Row->addSpacing(16);
+    Row->addWidget(lbGroups);
+    Row->addSpacing(4);
+    Row->addWidget(cbGroups);
+    Row->addSpacing(4);
+    Row->addWidget(btnAddGroup);
+    Row->addWidget(btnDeleteGroup);
+    Row->addStretch(1);
+    Row->addWidget(lbZephraSoftware);
+    Row->addSpacing(4);
+    Row->addWidget(btnZephraSoftware);
+
+    connect(btnNewPinger, &TzsImageButton::clicked, this, &TfrmMain::btnNewPingerClick);
+    connect(cbTarget, &QLineEdit::returnPressed, this, &TfrmMain::btnNewPingerClick);
+    connect(btnCloseAll, &TzsImageButton::clicked, this, &TfrmMain::btnCloseAllClick);
+    connect(btnToggleView, &TzsImageButton::clicked, this, &TfrmMain::btnToggleViewClick);
+    connect(btnAddGroup, &TzsImageButton::clicked, this, &TfrmMain::btnAddGroupClick);
+    connect(btnDeleteGroup, &TzsImageButton::clicked, this, &TfrmMain::btnDeleteGroupClick);
+    connect(btnHints, &TzsImageButton::clicked, this, [this] { SetHintsEnabled(!HintsEnabled()); });
+    connect(cbGroups, &QComboBox::activated, this, [this](int) { cbGroupsSelect(); });
+}
+
+void TfrmMain::BuildBody() {
+    PanelBody = new TResizePanel(this);
+    PanelBody->OnResize = [this] { LayoutBody(); };
+
+    PanelList = new QWidget(PanelBody);
+    PanelList->setObjectName(QStringLiteral("PanelList"));
+    PanelList->setAttribute(Qt::WA_StyledBackground);
+    PanelList->setStyleSheet(QStringLiteral("#PanelList { background: rgb(41,41,41); }"));
+    auto* ListBox = new QHBoxLayout(PanelList);
+    ListBox->setContentsMargins(3, 3, 3, 3);
+    FListModel = new TMonitorListModel(this);
+    lvPingers = new QTreeView(PanelList);
+    lvPingers->setObjectName(QStringLiteral("lvPingers"));
+    lvPingers->setModel(FListModel);
+    lvPingers->setRootIsDecorated(false);
+    lvPingers->setItemsExpandable(false);
+    lvPingers->setUniformRowHeights(true);
+    lvPingers->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvPingers->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvPingers->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvPingers->setFrameShape(QFrame::NoFrame);
+    lvPingers->setSortingEnabled(false);
+    lvPingers->setFont(GraphFont());
+    lvPingers->setStyleSheet(QStringLiteral(
+        "QTreeView { background: rgb(40,40,40); color: white; }"
+        "QTreeView::item:selected, QTreeView::item:selected:!active { background: rgb(0,90,160); "
+        "color: white; }"
+        "QHeaderView::section { background: rgb(56,56,56); color: white; border: 0px; "
+        "border-right: 1px solid rgb(30,30,30); padding: 2px 4px; }"));
+    QHeaderView* Header = lvPingers->header();
+    Header->setSectionsClickable(true);
+    Header->setSectionsMovable(false);
+    Header->setStretchLastSection(false);
+    for (int C = 0; C < MonitorListColumnCount; ++C) {
+        lvPingers->setColumnWidth(C, TMonitorListModel::ColumnWidth(C));
+    }
+    ListBox->addWidget(lvPingers);
+    connect(Header, &QHeaderView::sectionClicked, this, &TfrmMain::lvPingersColumnClick);
+    connect(lvPingers->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        const QModelIndexList Rows = lvPingers->selectionModel()->selectedRows();
+        lvPingersSelectItem(Rows.isEmpty() ? nullptr : FListModel->MonitorAt(Rows.first().row()));
+    });
+    PanelList->hide();
+
+    Splitter = new QWidget(PanelBody);
+    Splitter->setObjectName(QStringLiteral("Splitter"));
+    Splitter->setAttribute(Qt::WA_StyledBackground);
+    Splitter->setStyleSheet(QStringLiteral("#Splitter { background: rgb(68,68,68); }"));
+    Splitter->setCursor(Qt::SplitHCursor);
+    Splitter->installEventFilter(this);
+
+    PanelRight = new TResizePanel(PanelBody);
+    PanelRight->setObjectName(QStringLiteral("PanelRight"));
+    PanelRight->setAttribute(Qt::WA_StyledBackground);
+    PanelRight->setStyleSheet(QStringLiteral("#PanelRight { background: rgb(24,24,24); }"));
+    PanelRight->OnResize = [this] { ArrangeMonitors(); };
+
+    PanelLeft = new TResizePanel(PanelBody);
+    PanelLeft->setObjectName(QStringLiteral("PanelLeft"));
+    PanelLeft->setAttribute(Qt::WA_StyledBackground);
+    PanelLeft->setStyleSheet(QStringLiteral("#PanelLeft { background: rgb(24,24,24); }"));
+    PanelLeft->OnResize = [this] { FitMainPanelMonitor(); };
+}
+
+void TfrmMain::BuildBottom() {
+    PanelBottom = new QWidget(this);
+    PanelBottom->setObjectName(QStringLiteral("PanelBottom"));
+    PanelBottom->setAttribute(Qt::WA_StyledBackground);
+    PanelBottom->setStyleSheet(QStringLiteral("#PanelBottom { background: rgb(40,40,40); }"));
+    PanelBottom->setFixedHeight(BottomHeight);
+    auto* Row = new QHBoxLayout(PanelBottom);
+    Row->setContentsMargins(0, 0, 0, 0);
+    Row->setSpacing(0);
+    ProgressBar = new QProgressBar(PanelBottom);
+    ProgressBar->setTextVisible(true);
+    ProgressBar->setAlignment(Qt::AlignCenter);
+    ProgressBar->hide();
+    Row->addWidget(ProgressBar, 1);
+    imgSizeGrip = new QLabel(PanelBottom);
+    imgSizeGrip->setFixedSize(16, 16);
+    imgSizeGrip->setPixmap(SizeGripPicture());
+    imgSizeGrip->setCursor(Qt::SizeFDiagCursor);
+    Row->addWidget(imgSizeGrip, 0, Qt::AlignRight | Qt::AlignBottom);
+    FFrame.SetSizeGrip(imgSizeGrip);
+    FFrame.OnGripReleased = [this] { ArrangeMonitors(); };
+
+    auto* Column = new QVBoxLayout(this);
+    Column->setContentsMargins(0, 0, 0, 0);
+    Column->setSpacing(0);
+    Column->addWidget(PanelHeader);
+    Column->addWidget(PanelToolbar);
+    Column->addWidget(PanelBody, 1);
+    Column->addWidget(PanelBottom);
+}
+
+void TfrmMain::LayoutBody() {
+    const int Height = PanelBody->height();
+    const int Width = PanelBody->width();
+    int X = 0;
+    if (PanelList->isVisibleTo(PanelBody)) {
+        const int ListWidth = std::min(FListWidth, std::max(0, Width - SplitterWidth));
+        PanelList->setGeometry(X, 0, ListWidth, Height);
+        X += ListWidth;
+    }
+    if (Splitter->isVisibleTo(PanelBody)) {
+        Splitter->setGeometry(X, 0, SplitterWidth, Height);
+        X += SplitterWidth;
+    }
+    if (PanelRight->isVisibleTo(PanelBody)) {
+        PanelRight->setGeometry(X, 0, PanelRight->width(), Height);
+        X += PanelRight->width();
+    }
+    PanelLeft->setGeometry(X, 0, std::max(0, Width - X), Height);
+}
+
+void TfrmMain::SplitterMoved(int ListWidth) {
+    // The list keeps a little width: the splitter never snaps it shut.
+    FListWidth = std::clamp(ListWidth, 30, std::max(30, PanelBody->width() - SplitterWidth));
+    LayoutBody();
+}
+
+bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched == Splitter && PanelList->isVisibleTo(PanelBody)) {
+        if (Event->type() == QEvent::MouseMove) {
+            auto* Mouse = static_cast<QMouseEvent*>(Event);
+            if (Mouse->buttons() & Qt::LeftButton) {
+                SplitterMoved(PanelBody->mapFromGlobal(Mouse->globalPosition().toPoint()).x() -
+                              SplitterWidth / 2);
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(Watched, Event);
+}
+
+void TfrmMain::ShowProgress(const QString& Caption, int Maximum, int Position, QColor Bar) {
+    ProgressBar->setStyleSheet(
+        QStringLiteral("QProgressBar { background: rgb(30,30,30); color: white; border: 0px; "
+                       "text-align: center; }"
+                       "QProgressBar::chunk { background: %1; }")
+            .arg(Bar.name()));
+    ProgressBar->setFormat(Caption);
+    ProgressBar->setRange(0, std::max(0, Maximum));
+    ProgressBar->setValue(Position);
+    ProgressBar->show();
+}
+
+void TfrmMain::HandlePendingMessages() {
+    QCoreApplication::processEvents();
+}
+
+void TfrmMain::EnableControls(bool Enabled) {
+    for (TzsImageButton* Button :
+         {btnSettings, btnCloseAll, btnAddGroup, btnDeleteGroup, btnNewPinger, btnHints, btnClose,
+          btnMaximize, btnMinimize, btnRestore, btnToggleView, btnAbout, btnSpan, btnRange, btnFreq,
+          btnLogging, btnFriendlyNames, btnPayloadSize, btnTimeOutMS}) {
+        Button->SetDisabled(!Enabled);
+    }
+    cbTarget->setEnabled(Enabled);
+    cbGroups->setEnabled(Enabled);
+    const QColor Grey(160, 160, 164);
+    const auto Paint = [](QWidget* W, QPalette::ColorRole Role, QColor C) {
+        QPalette P = W->palette();
+        P.setColor(Role, C);
+        W->setPalette(P);
+    };
+    const QColor Box = Enabled ? QApplication::palette().color(QPalette::Base) : Grey;
+    Paint(cbTarget, QPalette::Base, Box);
+    Paint(cbGroups, QPalette::Button, Box);
+    Paint(cbGroups, QPalette::Base, Box);
+    Paint(lbGroups, QPalette::WindowText, Enabled ? QColor(82, 252, 248) : Grey);
+    Paint(lbTarget, QPalette::WindowText, Enabled ? QColor(129, 254, 75) : Grey);
+    HandlePendingMessages();
+}
+
+// --- life cycle ------------------------------------------------------------------------------
+
+void TfrmMain::FormCreate() {
+    try {
+        FConfig = std::make_unique<TConfigStore>(*FRegistry);
+        FConfig->PrepareConfigFolder();
+        FConfig->OpenConfig();
+        EnableControls(false);
+        // Floating-point faults give infinities and NaNs, never a trap.
+        fedisableexcept(FE_ALL_EXCEPT);
+        FFrame.FHeaderDrag.Clear();
+        FFrame.FGripDrag.Clear();
+        FActivated = false;
+        const QString Caption = QStringLiteral("Vantorel : ") +
+                                GetFileVersionText(QStringLiteral("/proc/self/exe")) +
+                                QStringLiteral(" - ") + CaptionCredit;
+        setWindowTitle(Caption);
+        lbHeader->setText(Caption);
+        FPayloadSize = 16;
+        FRange = -1;
+        FSpan = 60;
+        FFrequency = 1000;
+        FTimeOutMS = 5000;
+        FWorker = std::make_unique<TzsWorkerThread>();
+        FLogFolder = GetUserAppDataFolder() + QStringLiteral("/Zephra Software/Vantorel");
+        QDir().mkpath(FLogFolder);
+    } catch (const std::exception& E) {
+        TzsMessageBox::Error(this, QString::fromStdString(E.what()));
+    }
+}
+
+void TfrmMain::showEvent(QShowEvent* Event) {
+    QWidget::showEvent(Event);
+    LayoutBody();
+}
+
+void TfrmMain::changeEvent(QEvent* Event) {
+    QWidget::changeEvent(Event);
+    if (Event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        FormActivate();
+    }
+}
+
+void TfrmMain::FormActivate() {
+    if (FActivated) {
+        return;
+    }
+    FActivated = true;
+    if (!FConfig) {
+        return;
+    }
+    try {
+        if (!FConfig->ConfigFileExists()) {
+            FConfig->ImportLegacyConfiguration();
+        }
+    } catch (const std::exception& E) {
+        TzsMessageBox::Error(this, QString::fromStdString(E.what()));
+        return;
+    }
+    ApplyConfiguration();
+    EnableControls(true);
+}
+
+void TfrmMain::ApplyConfiguration() {
+    EnableControls(false);
+    LoadSettings();
+    const QString Default = FConfig ? FConfig->ReadDefaultGroup() : QString();
+    for (int I = 0; I < cbGroups->count(); ++I) {
+        if (cbGroups->itemText(I).compare(Default, Qt::CaseInsensitive) == 0) {
+            cbGroups->setCurrentIndex(I);
+            OpenGroup(cbGroups->currentText());
+            break;
+        }
+    }
+    EnableControls(true);
+}
+
+void TfrmMain::LoadSettings() {
+    try {
+        SetHintsEnabled(FConfig->ReadHintsEnable());
+        if (FConfig->ReadListViewEnable() != ListViewShown()) {
+            ToggleView();
+        }
+        LoadGroupList();
+        if (FFriendlyNames) {
+            FFriendlyNames->SetNamesText(FConfig->ReadFriendlyNames());
+        }
+    } catch (const std::exception& E) {
+        TzsMessageBox::Show(this, TzsMessageBox::TKind::Information,
+                            QString::fromStdString(E.what()));
+    }
+}
+
+void TfrmMain::SaveOnClose() {
+    FConfig->WriteHintsEnable(HintsEnabled());
+    FConfig->WriteDefaultGroup(FCurrentGroup);
+    SaveGroup(FCurrentGroup);
+}
+
+void TfrmMain::FormClose() {
+    EnableControls(false);
+    if (FConfig) {
+        try {
+            SaveOnClose();
+        } catch (const std::exception& E) {
+            TzsMessageBox::Error(this, QString::fromStdString(E.what()));
+        }
+    }
+    CloseAllMonitors();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* Event) {
+    FormClose();
+    QWidget::closeEvent(Event);
+}
+
+// --- switches --------------------------------------------------------------------------------
+
+bool TfrmMain::HintsEnabled() const {
+    return btnHints->ImageIndex() == TSharedImageLists::HintsOn;
+}
+
+void TfrmMain::SetHintsEnabled(bool On) {
+    for (int I = FMonitors.Count() - 1; I >= 0; --I) {
+        TzsHint::SetShow(FMonitors.Monitor(I)->Image32, On);
+    }
+    for (QWidget* W : std::initializer_list<QWidget*>{
+             btnSettings, btnNewPinger, btnCloseAll, btnAddGroup, btnDeleteGroup, btnZephraSoftware,
+             btnSpan, btnRange, btnFreq, btnLogging, btnFriendlyNames, btnPayloadSize, btnTimeOutMS,
+             cbTarget, cbGroups, lbZephraSoftware}) {
+        TzsHint::SetShow(W, On);
+    }
+    if (FFriendlyNames) {
+        FFriendlyNames->SetHintsEnabled(On);
+    }
+    btnHints->SetImageIndex(On ? TSharedImageLists::HintsOn : TSharedImageLists::HintsOff);
+    TzsHint::Set(btnHints, On ? QStringLiteral("Hints are enabled.\r\nClick to turn off.")
+                              : QStringLiteral("Hints are disabled.\r\nClick to turn on."));
+}

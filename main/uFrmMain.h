@@ -1,0 +1,239 @@
+// TfrmMain is the program's main window: a borderless window with a header, a toolbar, the
+// body holding the monitors (one large in the main panel, the others as tiles beside it, or a
+// sortable list next to the main panel) and a bottom strip with the progress bar and the size
+// grip. It owns the running monitors, the configuration store, the worker thread for log writes
+// and the image lists every window's buttons use.
+//
+//   TfrmMain Main;                          // creation sets up folders, config file and worker
+//   Main.show();                            // the first activation opens the default group
+//   Main.AddMonitor(QStringLiteral("localhost"));
+//
+// The class is one window split by concern over several files: layout and life cycle
+// (uFrmMain.cpp), the monitor collection and tiles (uFrmMainMonitors.cpp), the list view
+// (uFrmMainList.cpp), the groups (uFrmMainGroups.cpp) and the toolbar's settings
+// (uFrmMainSettings.cpp). Monitor windows are child widgets of the main or tile panel; every
+// way a monitor goes ends in MonitorClosed, which takes it out of the collection.
+#pragma once
+
+#include "uConfigStore.h"
+#include "uMonitorCollection.h"
+#include "zsBorderlessFrame.h"
+#include "zsImageList.h"
+
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QComboBox;
+class QProgressBar;
+class QTreeView;
+class TfrmPinger;
+class TFrmFriendlyNames;
+class TfrmNewGroup;
+class TMonitorListModel;
+class TRegistryStore;
+class TzsImageButton;
+class TzsWorkerThread;
+class TPingerSession;
+
+// A panel that reports its resizes to its owner.
+class TResizePanel : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TResizePanel(QWidget* Parent = nullptr);
+    std::function<void()> OnResize;
+
+protected:
+    void resizeEvent(QResizeEvent* Event) override;
+};
+
+class TfrmMain : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int DesignWidth = 1050;
+    static constexpr int DesignHeight = 700;
+    static constexpr int MinWidth = 833;
+    static constexpr int MinHeight = 560;
+    static constexpr int HeaderHeight = 36;
+    static constexpr int ToolbarHeight = 40;
+    static constexpr int BottomHeight = 18;
+    static constexpr int ListPanelWidth = 545;
+    static constexpr int SplitterWidth = 6;
+
+    // Registry: what the legacy carry-over reads (none on Linux unless a test supplies one).
+    explicit TfrmMain(TRegistryStore* Registry = nullptr, QWidget* Parent = nullptr);
+    ~TfrmMain() override;
+
+    // --- seams -------------------------------------------------------------------------------
+    // Makes each new monitor window (tests hand in monitors with a fake clock and echo).
+    using TMonitorFactory = std::function<TfrmPinger*()>;
+    void SetMonitorFactory(TMonitorFactory Factory) { FMonitorFactory = std::move(Factory); }
+    // Asks for a new group's name; the default shows the new group dialog.
+    using TGroupNamePrompt = std::function<std::optional<QString>()>;
+    void SetGroupNamePrompt(TGroupNamePrompt Prompt) { FGroupNamePrompt = std::move(Prompt); }
+    // The dialogs the program creates after this window (they use its image lists).
+    void SetDialogs(TFrmFriendlyNames* FriendlyNames, TfrmNewGroup* NewGroup);
+
+    const TSharedImageLists& ImageLists() const { return FImages; }
+    TConfigStore* Config() const { return FConfig.get(); }
+    TzsWorkerThread* Worker() const { return FWorker.get(); }
+    const QString& LogFolder() const { return FLogFolder; }
+    TBorderlessFrame& Frame() { return FFrame; }
+
+    // --- life cycle --------------------------------------------------------------------------
+    void FormCreate();
+    void FormActivate();
+    void ApplyConfiguration();
+    void LoadSettings();
+    void SaveOnClose();
+    void FormClose();
+
+    // --- monitor collection and layout --------------------------------------------------------
+    void AddMonitor(const QString& Target);
+    void ArrangeMonitors();
+    void MoveToMainPanel(TfrmPinger* Monitor);
+    void MonitorGraphMouseDown(TfrmPinger* Monitor, Qt::MouseButton Button);
+    void MonitorClosed(TfrmPinger* Monitor);
+    void MonitorCloseClicked(TfrmPinger* Monitor);
+    void MonitorUpdated(TfrmPinger* Monitor);
+    void CloseAllMonitors();
+    void EnableControls(bool Enabled);
+    void btnNewPingerClick();
+    void btnCloseAllClick();
+    int MonitorCount() const { return FMonitors.Count(); }
+    TfrmPinger* Monitor(int Index) const { return FMonitors.Monitor(Index); }
+    TfrmPinger* FindMonitor(const QString& Target) const;
+    QStringList MonitorTargets() const { return FMonitors.Targets(); }
+    TfrmPinger* MainPanelMonitor() const;
+
+    // --- list view ---------------------------------------------------------------------------
+    void UpdateMonitorRow(TfrmPinger* Monitor);
+    void lvPingersColumnClick(int Column);
+    void lvPingersSelectItem(TfrmPinger* Monitor); // null: no row selected
+    void btnToggleViewClick() { ToggleView(); }
+    void ToggleView();
+    void SetAllDrawEnabled(bool Enabled);
+    bool ListViewShown() const;
+    TMonitorListModel* ListModel() const { return FListModel; }
+
+    // --- groups ------------------------------------------------------------------------------
+    void OpenGroup(const QString& Name);
+    void cbGroupsSelect();
+    void CreateGroup(const QString& Name);
+    void DeleteGroup(const QString& Name);
+    void btnAddGroupClick();
+    void btnDeleteGroupClick();
+    void LoadGroupList();
+    // The text of the selected entry of the groups box; empty when none is selected.
+    QString ShownGroup() const;
+    QStringList GroupBoxItems() const;
+    const QString& CurrentGroup() const { return FCurrentGroup; }
+    // Writes the targets of the running monitors as the group's; a blank name writes nothing.
+    void SaveGroup(const QString& Name);
+
+    // --- settings and switches ----------------------------------------------------------------
+    void SetHintsEnabled(bool On);
+    bool HintsEnabled() const;
+    std::int32_t Span() const { return FSpan; }
+    std::int32_t Range() const { return FRange; }
+    std::int32_t Frequency() const { return FFrequency; }
+    std::int32_t TimeOutMS() const { return FTimeOutMS; }
+    std::int32_t PayloadSize() const { return FPayloadSize; }
+
+    // --- controls ----------------------------------------------------------------------------
+    // Header strip.
+    QWidget* PanelHeader = nullptr;
+    QWidget* pnlIcon = nullptr;
+    TzsImageButton* zsImageButton1 = nullptr;
+    QLabel* lbHeader = nullptr;
+    TzsImageButton* btnClose = nullptr;
+    TzsImageButton* btnMaximize = nullptr;
+    TzsImageButton* btnRestore = nullptr;
+    TzsImageButton* btnMinimize = nullptr;
+    // Toolbar.
+    QWidget* PanelToolbar = nullptr;
+    TzsImageButton* btnHints = nullptr;
+    TzsImageButton* btnSettings = nullptr;
+    TzsImageButton* btnAbout = nullptr;
+    TzsImageButton* btnToggleView = nullptr;
+    TzsImageButton* btnSpan = nullptr;
+    TzsImageButton* btnRange = nullptr;
+    TzsImageButton* btnFreq = nullptr;
+    TzsImageButton* btnTimeOutMS = nullptr;
+    TzsImageButton* btnPayloadSize = nullptr;
+    TzsImageButton* btnFriendlyNames = nullptr;
+    TzsImageButton* btnAlerting = nullptr;
+    TzsImageButton* btnLogging = nullptr;
+    TzsImageButton* btnCloseAll = nullptr;
+    QLabel* lbTarget = nullptr;
+    QLineEdit* cbTarget = nullptr;
+    TzsImageButton* btnNewPinger = nullptr;
+    QLabel* lbGroups = nullptr;
+    QComboBox* cbGroups = nullptr;
+    TzsImageButton* btnAddGroup = nullptr;
+    TzsImageButton* btnDeleteGroup = nullptr;
+    QLabel* lbZephraSoftware = nullptr;
+    TzsImageButton* btnZephraSoftware = nullptr;
+    // Body.
+    TResizePanel* PanelBody = nullptr;
+    QWidget* PanelList = nullptr;
+    QTreeView* lvPingers = nullptr;
+    QWidget* Splitter = nullptr;
+    TResizePanel* PanelRight = nullptr;
+    TResizePanel* PanelLeft = nullptr;
+    // Bottom strip.
+    QWidget* PanelBottom = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    QLabel* imgSizeGrip = nullptr;
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+    void changeEvent(QEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+    void BuildHeader();
+    void BuildToolbar();
+    void BuildBody();
+    void BuildBottom();
+    TzsImageButton* MakeToolButton(int ImageIndex, const QString& Hint);
+    void LayoutBody();
+    void FitMainPanelMonitor();
+    void ShowProgress(const QString& Caption, int Maximum, int Position, QColor Bar);
+    void HandlePendingMessages();
+    void SplitterMoved(int ListWidth);
+
+    TSharedImageLists FImages;
+    TBorderlessFrame FFrame;
+    TMonitorListModel* FListModel = nullptr;
+    TMonitorFactory FMonitorFactory;
+    TGroupNamePrompt FGroupNamePrompt;
+    QPointer<TFrmFriendlyNames> FFriendlyNames;
+    QPointer<TfrmNewGroup> FNewGroup;
+    std::unique_ptr<TRegistryStore> FOwnRegistry;
+    TRegistryStore* FRegistry;
+    int FListWidth = ListPanelWidth;
+    bool FArranging = false;
+
+    std::unique_ptr<TConfigStore> FConfig;
+    std::unique_ptr<TzsWorkerThread> FWorker;
+    std::int32_t FSpan = 60;
+    std::int32_t FRange = -1;
+    std::int32_t FFrequency = 1000;
+    std::int32_t FPayloadSize = 16;
+    std::int32_t FTimeOutMS = 5000;
+    QString FLogFolder;
+    QString FCurrentGroup;
+    bool FActivated = false;
+    TMonitorList FMonitors;
+};

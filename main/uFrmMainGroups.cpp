@@ -1,0 +1,127 @@
+// The main window's groups: opening, creating and deleting them, and keeping a group's stored
+// targets in step with the running monitors.
+#include "uFrmMain.h"
+
+#include "uFrmNewGroup.h"
+#include "zsMessageBox.h"
+#include "zsTextRules.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
+
+QString TfrmMain::ShownGroup() const {
+    return cbGroups->currentIndex() < 0 ? QString() : cbGroups->currentText();
+}
+
+QStringList TfrmMain::GroupBoxItems() const {
+    QStringList Items;
+    for (int I = 0; I < cbGroups->count(); ++I) {
+        Items.append(cbGroups->itemText(I));
+    }
+    return Items;
+}
+
+void TfrmMain::SaveGroup(const QString& Name) {
+    // No group open means nothing to write: an empty name would make a "[]" section.
+    if (!FConfig || Name.trimmed().isEmpty()) {
+        return;
+    }
+    FConfig->SaveGroup(Name, FMonitors.Targets());
+}
+
+void TfrmMain::LoadGroupList() {
+    QStringList Groups;
+    FConfig->LoadGroupList(Groups);
+    cbGroups->clear();
+    cbGroups->addItems(TConfigStore::SortedGroupNames(Groups));
+    cbGroups->setCurrentIndex(-1);
+}
+
+void TfrmMain::OpenGroup(const QString& Name) {
+    EnableControls(false);
+    try {
+        CloseAllMonitors();
+        FConfig->LoadGroupTargets(Name);
+        const QStringList Targets = FConfig->FGroupTargets;
+        ShowProgress(QStringLiteral("Loading Monitors..."), Targets.size(), 0, QColor(0, 112, 0));
+        for (int I = 0; I < Targets.size(); ++I) {
+            ProgressBar->setValue(I + 1);
+            HandlePendingMessages();
+            AddMonitor(Targets[I]);
+        }
+        FCurrentGroup = Name;
+        ProgressBar->hide();
+    } catch (...) {
+        EnableControls(true);
+        throw;
+    }
+    EnableControls(true);
+}
+
+void TfrmMain::cbGroupsSelect() {
+    const QString Shown = ShownGroup();
+    if (Shown != FCurrentGroup && !Shown.trimmed().isEmpty()) {
+        OpenGroup(Shown);
+    }
+}
+
+void TfrmMain::btnAddGroupClick() {
+    std::optional<QString> Name;
+    if (FGroupNamePrompt) {
+        Name = FGroupNamePrompt();
+    } else if (FNewGroup && FNewGroup->exec() == QDialog::Accepted) {
+        Name = FNewGroup->cbNewGroup->text();
+    }
+    if (!Name) {
+        return;
+    }
+    try {
+        CreateGroup(*Name);
+    } catch (const std::exception& E) {
+        TzsMessageBox::Error(this, QString::fromStdString(E.what()));
+    }
+}
+
+void TfrmMain::CreateGroup(const QString& Name) {
+    SaveGroup(FCurrentGroup);
+    FConfig->AddGroupName(Name);
+    // The box stays sorted without regard to case.
+    QStringList Items = GroupBoxItems();
+    Items.append(Name);
+    const int Place = std::max<int>(0, TConfigStore::SortedGroupNames(Items).indexOf(Name));
+    cbGroups->insertItem(Place, Name);
+    cbGroups->setCurrentIndex(Place);
+    cbGroupsSelect();
+}
+
+void TfrmMain::btnDeleteGroupClick() {
+    if (cbGroups->count() <= 1) {
+        TzsMessageBox::Warning(this, QStringLiteral("There must be atleast one group.  Please "
+                                                    "create a new group before delting this one."));
+        return;
+    }
+    const QString Shown = ShownGroup();
+    if (TzsMessageBox::Confirmation(this,
+                                    QStringLiteral("Are you sure you want to delete the \"") +
+                                        Shown + QStringLiteral("\" group?"),
+                                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel) !=
+        QMessageBox::Yes) {
+        return;
+    }
+    CloseAllMonitors();
+    DeleteGroup(Shown);
+    cbGroups->setCurrentIndex(cbGroups->count() > 0 ? 0 : -1);
+    cbGroupsSelect();
+}
+
+void TfrmMain::DeleteGroup(const QString& Name) {
+    for (int I = 0; I < cbGroups->count(); ++I) {
+        if (cbGroups->itemText(I).compare(Name, Qt::CaseInsensitive) == 0) {
+            cbGroups->removeItem(I);
+            FConfig->FGroupTargets.clear();
+            FConfig->RemoveGroup(Name);
+            return;
+        }
+    }
+}

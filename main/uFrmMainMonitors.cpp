@@ -1,0 +1,216 @@
+// The main window's monitor collection: adding, docking and tiling, closing.
+#include "uFrmMain.h"
+
+#include "uFrmFriendlyNames.h"
+#include "uFrmPinger.h"
+#include "uMonitorListModel.h"
+#include "zsHint.h"
+#include "zsImageButton.h"
+#include "zsMessageBox.h"
+#include "zsWorkerThread.h"
+
+#include <QLineEdit>
+#include <QProgressBar>
+
+namespace {
+
+const QString GraphHint = QStringLiteral("Left Click to move to main panel.");
+
+bool IsBlank(const QString& Text) {
+    for (const QChar C : Text) {
+        if (!C.isSpace()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HasControlCharacter(const QString& Text) {
+    for (const QChar C : Text) {
+        if (C.category() == QChar::Other_Control) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+TfrmPinger* TfrmMain::FindMonitor(const QString& Target) const {
+    const int Index = FMonitors.IndexOf(Target);
+    return Index < 0 ? nullptr : FMonitors.Monitor(Index);
+}
+
+TfrmPinger* TfrmMain::MainPanelMonitor() const {
+    for (int I = 0; I < FMonitors.Count(); ++I) {
+        if (FMonitors.Monitor(I)->Tag == 1) {
+            return FMonitors.Monitor(I);
+        }
+    }
+    return nullptr;
+}
+
+void TfrmMain::AddMonitor(const QString& Target) {
+    if (IsBlank(Target)) {
+        return;
+    }
+    // A line break or another control character would break the group's entry in config.ini.
+    if (HasControlCharacter(Target)) {
+        TzsMessageBox::Warning(
+            this, QStringLiteral("The target cannot contain line breaks or control characters."));
+        return;
+    }
+    if (FMonitors.IndexOf(Target) >= 0) {
+        TzsMessageBox::Warning(this,
+                               QStringLiteral("The specified target is already being monitored."));
+        return;
+    }
+    TfrmPinger* Mon = FMonitorFactory ? FMonitorFactory() : new TfrmPinger();
+    Mon->Image32->OnMouseDown = [this, Mon](Qt::MouseButton Button, Qt::KeyboardModifiers, QPoint) {
+        MonitorGraphMouseDown(Mon, Button);
+    };
+    TzsHint::Set(Mon->Image32, GraphHint);
+    TzsHint::SetShow(Mon->Image32, HintsEnabled());
+    Mon->OnMonitorClosed = [this](TPingerSession& S) {
+        MonitorClosed(static_cast<TfrmPinger*>(&S));
+    };
+    Mon->OnCloseClicked = [this](TPingerSession& S) {
+        MonitorCloseClicked(static_cast<TfrmPinger*>(&S));
+    };
+    Mon->OnMonitorUpdated = [this](TPingerSession& S) {
+        MonitorUpdated(static_cast<TfrmPinger*>(&S));
+    };
+    Mon->SetLogWorker(FWorker.get());
+    Mon->SetLogFolder(FLogFolder.toStdString());
+    const QString Friendly = FFriendlyNames ? FFriendlyNames->FindFriendlyName(Target) : QString();
+    Mon->BeginMonitor(Target.toStdString(), Friendly.toStdString());
+    Mon->SetFrequency(FFrequency);
+    Mon->SetSpan(FSpan);
+    Mon->SetRange(FRange);
+    Mon->SetTimeOutMS(FTimeOutMS);
+    Mon->SetPayloadSize(FPayloadSize);
+    UpdateMonitorRow(Mon);
+    FMonitors.Add(Target, Mon);
+    // A monitor starts as a tile; the first one takes the main panel.
+    Mon->setParent(PanelRight);
+    Mon->show();
+    ArrangeMonitors();
+}
+
+void TfrmMain::ArrangeMonitors() {
+    const int Count = FMonitors.Count();
+    if (Count == 0 || FArranging) {
+        return;
+    }
+    FArranging = true;
+    const auto Dock = [](TfrmPinger* Mon, QWidget* Panel) {
+        if (Mon->parentWidget() != Panel) {
+            Mon->setParent(Panel);
+            Mon->show();
+        }
+    };
+    if (Count == 1) {
+        PanelRight->resize(0, PanelRight->height());
+        LayoutBody();
+        TfrmPinger* Mon = FMonitors.Monitor(0);
+        Mon->Tag = 1;
+        Dock(Mon, PanelLeft);
+        Mon->setGeometry(PanelLeft->rect());
+        Mon->update();
+        FArranging = false;
+        return;
+    }
+    const TTileLayout L = TileLayout(Count, PanelRight->height());
+    if (PanelRight->width() != L.PanelWidth) {
+        PanelRight->resize(L.PanelWidth, PanelRight->height());
+        LayoutBody();
+    }
+    std::size_t Tile = 0;
+    for (int I = 0; I < Count; ++I) {
+        TfrmPinger* Mon = FMonitors.Monitor(I);
+        if (Mon->Tag == 1) {
+            TzsHint::Set(Mon->Image32, QString());
+            Dock(Mon, PanelLeft);
+            Mon->setGeometry(PanelLeft->rect());
+        } else {
+            TzsHint::Set(Mon->Image32, GraphHint);
+            Dock(Mon, PanelRight);
+            const QPoint Place = Tile < L.Places.size() ? L.Places[Tile] : QPoint();
+            ++Tile;
+            Mon->setGeometry(Place.x(), Place.y(), TTileLayout::TileWidth, L.TileHeight);
+        }
+        Mon->update();
+    }
+    FArranging = false;
+}
+
+void TfrmMain::FitMainPanelMonitor() {
+    if (TfrmPinger* Mon = MainPanelMonitor(); Mon && Mon->parentWidget() == PanelLeft) {
+        Mon->setGeometry(PanelLeft->rect());
+    }
+}
+
+void TfrmMain::MoveToMainPanel(TfrmPinger* Monitor) {
+    for (int I = 0; I < FMonitors.Count(); ++I) {
+        FMonitors.Monitor(I)->Tag = 0;
+    }
+    Monitor->Tag = 1;
+    ArrangeMonitors();
+}
+
+void TfrmMain::MonitorGraphMouseDown(TfrmPinger* Monitor, Qt::MouseButton Button) {
+    if (Button == Qt::LeftButton) {
+        MoveToMainPanel(Monitor);
+    }
+}
+
+void TfrmMain::MonitorClosed(TfrmPinger* Monitor) {
+    const bool WasMain = Monitor->Tag == 1;
+    FListModel->RemoveRow(Monitor);
+    FMonitors.Delete(FMonitors.IndexOfMonitor(Monitor));
+    if (WasMain && FMonitors.Count() > 0) {
+        FMonitors.Monitor(0)->Tag = 1;
+    }
+    ArrangeMonitors();
+}
+
+void TfrmMain::MonitorCloseClicked(TfrmPinger*) {
+    SaveGroup(ShownGroup());
+}
+
+void TfrmMain::MonitorUpdated(TfrmPinger* Monitor) {
+    UpdateMonitorRow(Monitor);
+}
+
+void TfrmMain::CloseAllMonitors() {
+    if (FWorker) {
+        FWorker->ClearJobs();
+    }
+    const int Count = FMonitors.Count();
+    ShowProgress(QStringLiteral("Closing Monitors..."), Count, Count, QColor(144, 0, 0));
+    for (int I = Count - 1; I >= 0; --I) {
+        HandlePendingMessages();
+        // Messages handled meanwhile may have closed monitors already.
+        if (I < FMonitors.Count()) {
+            FMonitors.Monitor(I)->close();
+        }
+        ProgressBar->setValue(I);
+    }
+    ProgressBar->hide();
+}
+
+void TfrmMain::btnNewPingerClick() {
+    AddMonitor(cbTarget->text());
+    SaveGroup(ShownGroup());
+}
+
+void TfrmMain::btnCloseAllClick() {
+    if (TzsMessageBox::Confirmation(this, QStringLiteral("Close all monitors?"),
+                                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel) !=
+        QMessageBox::Yes) {
+        return;
+    }
+    EnableControls(false);
+    CloseAllMonitors();
+    EnableControls(true);
+}

@@ -1,0 +1,250 @@
+#include "uMonitorListModel.h"
+
+#include "zsNetworkConversions.h"
+#include "zsPingStatus.h"
+#include "zsRound.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPainter>
+#include <QPixmap>
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::uint32_t NotAvailableKey = 65535;
+
+QString Ms(long long Value) {
+    return QString::number(Value) + QStringLiteral("(ms)");
+}
+
+// 16 x 16: a red square with a white arrow down (offline) or a green one with an arrow up.
+QIcon RowImage(bool Up) {
+    QPixmap Picture(16, 16);
+    Picture.fill(Qt::transparent);
+    QPainter P(&Picture);
+    P.setRenderHint(QPainter::Antialiasing);
+    P.setPen(Qt::NoPen);
+    P.setBrush(Up ? QColor(0, 160, 0) : QColor(200, 0, 0));
+    P.drawRoundedRect(QRectF(1, 1, 14, 14), 2, 2);
+    P.setBrush(Qt::white);
+    const QPolygonF Arrow =
+        Up ? QPolygonF({QPointF(8, 3), QPointF(13, 9), QPointF(10, 9), QPointF(10, 13),
+                        QPointF(6, 13), QPointF(6, 9), QPointF(3, 9)})
+           : QPolygonF({QPointF(8, 13), QPointF(13, 7), QPointF(10, 7), QPointF(10, 3),
+                        QPointF(6, 3), QPointF(6, 7), QPointF(3, 7)});
+    P.drawPolygon(Arrow);
+    P.end();
+    return QIcon(Picture);
+}
+
+} // namespace
+
+TMonitorRow MakeMonitorRow(const std::string& DisplayName, const TPingEvent& Last, double Uptime,
+                           std::int32_t Min, std::int32_t Max, double Avg) {
+    TMonitorRow Row;
+    Row.Success = Last.Success;
+    Row.Caption = QString::fromStdString(DisplayName);
+    Row.SubItems[0] = QString::fromStdString(Last.IPAddress);
+    Row.Keys[0] = NetToHostLong(AddrFromText(Last.IPAddress));
+    Row.SubItems[1] = QString::fromStdString(StatusName(Last.Status));
+    const long long UptimeRounded = RoundHalfEven(Uptime);
+    Row.SubItems[2] = QString::number(UptimeRounded) + QLatin1Char('%');
+    Row.Keys[2] = static_cast<std::uint32_t>(UptimeRounded);
+    Row.SubItems[3] = Last.RoundTrip >= 0 ? Ms(Last.RoundTrip) : QStringLiteral("N/A");
+    Row.Keys[3] = static_cast<std::uint32_t>(Last.RoundTrip);
+    if (Uptime > 0) {
+        const long long AvgRounded = RoundHalfEven(Avg);
+        Row.SubItems[4] = Ms(Min);
+        Row.Keys[4] = static_cast<std::uint32_t>(Min);
+        Row.SubItems[5] = Ms(Max);
+        Row.Keys[5] = static_cast<std::uint32_t>(Max);
+        Row.SubItems[6] = Ms(AvgRounded);
+        Row.Keys[6] = static_cast<std::uint32_t>(AvgRounded);
+    } else {
+        for (int I = 4; I <= 6; ++I) {
+            Row.SubItems[std::size_t(I)] = QStringLiteral("N/A");
+            Row.Keys[std::size_t(I)] = NotAvailableKey;
+        }
+    }
+    return Row;
+}
+
+int CompareListText(const QString& A, const QString& B) {
+    const auto Fold = [](char16_t C) -> char16_t {
+        return C >= u'a' && C <= u'z' ? char16_t(C - (u'a' - u'A')) : C;
+    };
+    const qsizetype N = std::min(A.size(), B.size());
+    for (qsizetype I = 0; I < N; ++I) {
+        const char16_t CA = Fold(A[I].unicode());
+        const char16_t CB = Fold(B[I].unicode());
+        if (CA != CB) {
+            return CA < CB ? -1 : 1;
+        }
+    }
+    return A.size() < B.size() ? -1 : (A.size() > B.size() ? 1 : 0);
+}
+
+int lvPingersCompare(const TMonitorRow& Row1, const TMonitorRow& Row2, int SortColumn,
+                     bool SortDescending) {
+    int Result;
+    if (SortColumn == 0) {
+        Result = CompareListText(Row1.Caption, Row2.Caption);
+    } else if (SortColumn == 2) {
+        Result = CompareListText(Row1.SubItems[1], Row2.SubItems[1]);
+    } else if (SortColumn > 0 && SortColumn < MonitorListColumnCount) {
+        const std::uint32_t K1 = Row1.Keys[std::size_t(SortColumn - 1)];
+        const std::uint32_t K2 = Row2.Keys[std::size_t(SortColumn - 1)];
+        Result = K1 < K2 ? -1 : (K1 > K2 ? 1 : 0);
+    } else {
+        Result = 0;
+    }
+    return SortDescending ? -Result : Result;
+}
+
+TMonitorListModel::TMonitorListModel(QObject* Parent) : QAbstractTableModel(Parent) {
+    FImages[0] = RowImage(false);
+    FImages[1] = RowImage(true);
+}
+
+int TMonitorListModel::rowCount(const QModelIndex& Parent) const {
+    return Parent.isValid() ? 0 : static_cast<int>(FRows.size());
+}
+
+int TMonitorListModel::columnCount(const QModelIndex& Parent) const {
+    return Parent.isValid() ? 0 : MonitorListColumnCount;
+}
+
+QString TMonitorListModel::ColumnCaption(int Column) {
+    static const char* const Captions[MonitorListColumnCount] = {
+        "Host Name", "IP Address", "Ping Status", "Uptime",
+        "Trip(ms)",  "Low(ms)",    "High(ms)",    "Avg(ms)"};
+    return Column >= 0 && Column < MonitorListColumnCount ? QString::fromLatin1(Captions[Column])
+                                                          : QString();
+}
+
+int TMonitorListModel::ColumnWidth(int Column) {
+    static const int Widths[MonitorListColumnCount] = {100, 70, 90, 50, 50, 55, 60, 55};
+    return Column >= 0 && Column < MonitorListColumnCount ? Widths[Column] : 0;
+}
+
+Qt::Alignment TMonitorListModel::ColumnAlignment(int Column) {
+    const bool Left = Column == 0 || Column == 2;
+    return (Left ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter;
+}
+
+QVariant TMonitorListModel::data(const QModelIndex& Index, int Role) const {
+    if (!Index.isValid() || Index.row() >= rowCount() || Index.column() >= MonitorListColumnCount) {
+        return {};
+    }
+    const TMonitorRow& Row = FRows[std::size_t(Index.row())].Row;
+    switch (Role) {
+    case Qt::DisplayRole:
+        return Index.column() == 0 ? Row.Caption : Row.SubItems[std::size_t(Index.column() - 1)];
+    case Qt::DecorationRole:
+        return Index.column() == 0 ? QVariant(FImages[Row.Success ? 1 : 0]) : QVariant();
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(ColumnAlignment(Index.column()));
+    default:
+        return {};
+    }
+}
+
+QVariant TMonitorListModel::headerData(int Section, Qt::Orientation Orientation, int Role) const {
+    if (Orientation != Qt::Horizontal) {
+        return {};
+    }
+    if (Role == Qt::DisplayRole) {
+        return ColumnCaption(Section);
+    }
+    if (Role == Qt::TextAlignmentRole) {
+        return QVariant::fromValue(ColumnAlignment(Section));
+    }
+    return {};
+}
+
+int TMonitorListModel::RowOf(const TfrmPinger* Monitor) const {
+    for (std::size_t I = 0; I < FRows.size(); ++I) {
+        if (FRows[I].Monitor == Monitor) {
+            return static_cast<int>(I);
+        }
+    }
+    return -1;
+}
+
+TfrmPinger* TMonitorListModel::MonitorAt(int Row) const {
+    return Row >= 0 && Row < rowCount() ? FRows[std::size_t(Row)].Monitor : nullptr;
+}
+
+int TMonitorListModel::UpdateRow(TfrmPinger* Monitor, const TMonitorRow& Row) {
+    int Index = RowOf(Monitor);
+    bool Resorting;
+    if (Index < 0) {
+        Index = rowCount();
+        beginInsertRows(QModelIndex(), Index, Index);
+        FRows.push_back(TEntry{Monitor, Row});
+        endInsertRows();
+        Resorting = true; // a new row receives its first caption
+    } else {
+        TMonitorRow& Old = FRows[std::size_t(Index)].Row;
+        Resorting = Old.Caption != Row.Caption;
+        Old = Row;
+        emit dataChanged(index(Index, 0), index(Index, MonitorListColumnCount - 1));
+    }
+    if (Resorting) {
+        Resort();
+        Index = RowOf(Monitor);
+    }
+    return Index;
+}
+
+void TMonitorListModel::RemoveRow(const TfrmPinger* Monitor) {
+    const int Index = RowOf(Monitor);
+    if (Index < 0) {
+        return;
+    }
+    beginRemoveRows(QModelIndex(), Index, Index);
+    FRows.erase(FRows.begin() + Index);
+    endRemoveRows();
+}
+
+void TMonitorListModel::ColumnClick(int Column) {
+    if (Column == FSortColumn) {
+        FSortDescending = !FSortDescending;
+    } else {
+        FSortColumn = Column;
+        FSortDescending = false;
+    }
+    Resort();
+}
+
+void TMonitorListModel::Resort() {
+    std::vector<std::size_t> Order(FRows.size());
+    for (std::size_t I = 0; I < Order.size(); ++I) {
+        Order[I] = I;
+    }
+    std::stable_sort(Order.begin(), Order.end(), [this](std::size_t A, std::size_t B) {
+        return lvPingersCompare(FRows[A].Row, FRows[B].Row, FSortColumn, FSortDescending) < 0;
+    });
+    if (std::is_sorted(Order.begin(), Order.end())) {
+        return;
+    }
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<TEntry> Sorted;
+    Sorted.reserve(FRows.size());
+    std::vector<int> NewRowOf(FRows.size());
+    for (std::size_t I = 0; I < Order.size(); ++I) {
+        NewRowOf[Order[I]] = static_cast<int>(I);
+        Sorted.push_back(std::move(FRows[Order[I]]));
+    }
+    FRows = std::move(Sorted);
+    const QModelIndexList Old = persistentIndexList();
+    QModelIndexList New;
+    New.reserve(Old.size());
+    for (const QModelIndex& I : Old) {
+        New.append(index(NewRowOf[std::size_t(I.row())], I.column()));
+    }
+    changePersistentIndexList(Old, New);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}

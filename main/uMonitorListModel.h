@@ -1,0 +1,85 @@
+// The list view's rows: one per monitor, with the cell texts and sort keys computed from the
+// monitor's last result and statistics, kept in display order by the list's own sort rules.
+//
+//   TMonitorListModel Model;
+//   Model.UpdateRow(Monitor, MakeMonitorRow(Monitor->LastEvent(), ...));  // add or refresh
+//   Model.SetSort(3, true);                                                // by "Uptime",
+//   descending view->setModel(&Model);
+//
+// A refresh rewrites one row and never moves it; the rows are sorted again only when the sort
+// column or direction changes and when a row's caption changes (a new row's first caption
+// included). Rows that compare equal keep their order.
+#pragma once
+
+#include "zsPingLoopThread.h"
+
+#include <QAbstractTableModel>
+#include <QIcon>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+class TfrmPinger;
+
+constexpr int MonitorListColumnCount = 8;
+
+// One row's contents: the caption (column 0) and the seven sub-items with their keys.
+struct TMonitorRow {
+    bool Success = false; // row image: up arrow when true
+    QString Caption;
+    std::array<QString, MonitorListColumnCount - 1> SubItems;
+    std::array<std::uint32_t, MonitorListColumnCount - 1> Keys{};
+};
+
+// The row of a monitor whose last result and statistics are these.
+TMonitorRow MakeMonitorRow(const std::string& DisplayName, const TPingEvent& Last, double Uptime,
+                           std::int32_t Min, std::int32_t Max, double Avg);
+
+// The list's comparison: captions or status texts compared with a-z folded to A-Z only, the
+// other columns by their keys as unsigned numbers; negated when descending.
+int lvPingersCompare(const TMonitorRow& Row1, const TMonitorRow& Row2, int SortColumn,
+                     bool SortDescending);
+int CompareListText(const QString& A, const QString& B);
+
+class TMonitorListModel : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    explicit TMonitorListModel(QObject* Parent = nullptr);
+
+    int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& Parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& Index, int Role) const override;
+    QVariant headerData(int Section, Qt::Orientation Orientation, int Role) const override;
+
+    static QString ColumnCaption(int Column);
+    static int ColumnWidth(int Column);
+    static Qt::Alignment ColumnAlignment(int Column);
+
+    // Adds the monitor's row or refreshes it in place (re-sorting only when its caption changed
+    // or, before the first header click, when it is new). Returns the row's index afterwards.
+    int UpdateRow(TfrmPinger* Monitor, const TMonitorRow& Row);
+    void RemoveRow(const TfrmPinger* Monitor);
+    int RowOf(const TfrmPinger* Monitor) const;
+    TfrmPinger* MonitorAt(int Row) const;
+    const TMonitorRow& RowAt(int Row) const { return FRows[std::size_t(Row)].Row; }
+
+    // A header click: the same column flips the direction, another sorts ascending by it.
+    void ColumnClick(int Column);
+    int SortColumn() const { return FSortColumn; }
+    bool SortDescending() const { return FSortDescending; }
+
+private:
+    struct TEntry {
+        TfrmPinger* Monitor;
+        TMonitorRow Row;
+    };
+    void Resort();
+
+    std::vector<TEntry> FRows;
+    int FSortColumn = 0;
+    bool FSortDescending = false;
+    QIcon FImages[2]; // 0 offline, 1 online
+};

@@ -1,0 +1,131 @@
+// Groups in the main window: opening, switching, creating and deleting, checked against
+// config.ini.
+#include "main_window_fixture.h"
+#include "zsImageButton.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
+
+namespace {
+
+class GroupsTest : public MainWindowTest {
+protected:
+    // Stores groups A (10.0.0.1, gw) and X (nas) with A as the default group, then opens.
+    TfrmMain& OpenWithGroups() {
+        const QString Folder = Homes.ConfigHome() + QStringLiteral("/Zephra Software/Vantorel");
+        EXPECT_TRUE(QDir().mkpath(Folder));
+        EXPECT_TRUE(WriteWholeFile(Folder + QStringLiteral("/config.ini"),
+                                   "[COMMON]\r\nHintsEnable=1\r\nDefaultGroup=a\r\n"
+                                   "[GROUPS]\r\n0=A\r\n1=X\r\n"
+                                   "[A]\r\n0=10.0.0.1\r\n1=gw\r\n"
+                                   "[X]\r\n0=nas\r\n"));
+        return Open();
+    }
+    QStringList Items() const { return Main->GroupBoxItems(); }
+};
+
+TEST_F(GroupsTest, FirstStartHoldsTheDefaultGroupWhichIsStoredWhenSaved) {
+    TfrmMain& M = Open();
+    EXPECT_EQ(Items(), QStringList{QStringLiteral("Default Group")});
+    EXPECT_EQ(M.ShownGroup(), QStringLiteral("Default Group"));
+    EXPECT_EQ(M.CurrentGroup(), QStringLiteral("Default Group"));
+    M.cbTarget->setText(QStringLiteral("localhost"));
+    M.btnNewPingerClick();
+    EXPECT_TRUE(ConfigText().contains("[GROUPS]\r\n0=Default Group\r\n"));
+    EXPECT_TRUE(ConfigText().contains("[Default Group]\r\n0=localhost\r\n"));
+}
+
+TEST_F(GroupsTest, DefaultGroupOpensWithProgressAndSwitchingBackRestartsItsTargets) {
+    TfrmMain& M = OpenWithGroups();
+    // The stored name matches without regard to case; the box's spelling is opened.
+    EXPECT_EQ(M.CurrentGroup(), QStringLiteral("A"));
+    EXPECT_EQ(M.MonitorTargets(), (QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("gw")}));
+    EXPECT_EQ(M.ProgressBar->maximum(), 2);
+    EXPECT_EQ(M.ProgressBar->value(), 2);
+    EXPECT_FALSE(M.ProgressBar->isVisible());
+
+    // Choosing the open group again does nothing.
+    TfrmPinger* Gw = M.FindMonitor(QStringLiteral("gw"));
+    M.cbGroupsSelect();
+    EXPECT_EQ(M.FindMonitor(QStringLiteral("gw")), Gw);
+
+    M.cbTarget->setText(QStringLiteral("printer"));
+    M.btnNewPingerClick();
+    M.cbGroups->setCurrentIndex(1);
+    M.cbGroupsSelect();
+    EXPECT_EQ(M.MonitorTargets(), QStringList{QStringLiteral("nas")});
+    M.cbGroups->setCurrentIndex(0);
+    M.cbGroupsSelect();
+    EXPECT_EQ(M.MonitorTargets(), (QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("gw"),
+                                               QStringLiteral("printer")}));
+    EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
+}
+
+TEST_F(GroupsTest, RepeatedStoredTargetsStartOnceWithAWarningEach) {
+    const QString Folder = Homes.ConfigHome() + QStringLiteral("/Zephra Software/Vantorel");
+    ASSERT_TRUE(QDir().mkpath(Folder));
+    ASSERT_TRUE(WriteWholeFile(Folder + QStringLiteral("/config.ini"),
+                               "[COMMON]\r\nDefaultGroup=A\r\n[GROUPS]\r\n0=A\r\n"
+                               "[A]\r\n0=gw\r\n1=GW\r\n2=gw\r\n3= \r\n"));
+    TfrmMain& M = Open();
+    EXPECT_EQ(M.MonitorTargets(), QStringList{QStringLiteral("gw")});
+    EXPECT_EQ(TzsMessageBox::TakeShown().size(), 2);
+}
+
+TEST_F(GroupsTest, CreatingAGroupStoresTheOpenOneAndOpensTheNewEmptyGroup) {
+    TfrmMain& M = OpenWithGroups();
+    M.SetGroupNamePrompt([] { return std::optional<QString>(QStringLiteral("N")); });
+    M.AddMonitor(QStringLiteral("extra")); // not yet stored with A
+    M.btnAddGroupClick();
+    EXPECT_EQ(Items(),
+              (QStringList{QStringLiteral("A"), QStringLiteral("N"), QStringLiteral("X")}));
+    EXPECT_EQ(M.ShownGroup(), QStringLiteral("N"));
+    EXPECT_EQ(M.CurrentGroup(), QStringLiteral("N"));
+    EXPECT_EQ(M.MonitorCount(), 0);
+    const QByteArray Text = ConfigText();
+    EXPECT_TRUE(Text.contains("[A]\r\n0=10.0.0.1\r\n1=extra\r\n2=gw\r\n"));
+    EXPECT_TRUE(Text.contains("[GROUPS]\r\n0=A\r\n1=N\r\n2=X\r\n"));
+    EXPECT_FALSE(Text.contains("[N]"));
+
+    // A cancelled dialog creates nothing.
+    M.SetGroupNamePrompt([] { return std::nullopt; });
+    M.btnAddGroupClick();
+    EXPECT_EQ(Items().size(), 3);
+}
+
+TEST_F(GroupsTest, DeletingAGroupNeedsAnotherAndAYes) {
+    TfrmMain& M = OpenWithGroups();
+    M.cbGroups->setCurrentIndex(1);
+    M.cbGroupsSelect();
+    ASSERT_EQ(M.CurrentGroup(), QStringLiteral("X"));
+
+    for (const auto Answer : {QMessageBox::No, QMessageBox::Cancel}) {
+        TzsMessageBox::SetNextAnswer(Answer);
+        M.btnDeleteGroupClick();
+        EXPECT_EQ(Items().size(), 2);
+        EXPECT_EQ(M.MonitorTargets(), QStringList{QStringLiteral("nas")});
+    }
+    const auto Asked = TzsMessageBox::TakeShown();
+    ASSERT_EQ(Asked.size(), 2);
+    EXPECT_EQ(Asked[0].Text, QStringLiteral("Are you sure you want to delete the \"X\" group?"));
+
+    TzsMessageBox::SetNextAnswer(QMessageBox::Yes);
+    M.btnDeleteGroupClick();
+    EXPECT_EQ(Items(), QStringList{QStringLiteral("A")});
+    EXPECT_EQ(M.CurrentGroup(), QStringLiteral("A"));
+    EXPECT_EQ(M.MonitorTargets(), (QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("gw")}));
+    const QByteArray Text = ConfigText();
+    EXPECT_FALSE(Text.contains("[X]"));
+    EXPECT_TRUE(Text.contains("[GROUPS]\r\n0=A\r\n["));
+
+    TzsMessageBox::TakeShown();
+    M.btnDeleteGroupClick();
+    const auto Refused = TzsMessageBox::TakeShown();
+    ASSERT_EQ(Refused.size(), 1);
+    EXPECT_EQ(Refused[0].Text, QStringLiteral("There must be atleast one group.  Please create a "
+                                              "new group before delting this one."));
+    EXPECT_EQ(Items(), QStringList{QStringLiteral("A")});
+}
+
+} // namespace

@@ -1,0 +1,207 @@
+// The main window's monitor collection: which targets start, where the monitors sit, and what
+// closing them does to the stored group.
+#include "main_window_fixture.h"
+#include "uMonitorCollection.h"
+#include "uMonitorListModel.h"
+#include "zsHint.h"
+#include "zsImageButton.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+
+namespace {
+
+QStringList Shown() {
+    QStringList Texts;
+    for (const auto& S : TzsMessageBox::TakeShown()) {
+        Texts.append(S.Text);
+    }
+    return Texts;
+}
+
+TEST(TileLayoutTest, TilesFillColumnsTopToBottom) {
+    const TTileLayout L = TileLayout(5, 606);
+    EXPECT_EQ(L.Rows, 3);
+    EXPECT_EQ(L.TileHeight, 202);
+    EXPECT_EQ(L.Columns, 2);
+    EXPECT_EQ(L.PanelWidth, 480);
+    EXPECT_EQ(L.Places, (std::vector<QPoint>{{0, 0}, {0, 202}, {0, 404}, {240, 0}}));
+
+    EXPECT_EQ(TileLayout(1, 606).PanelWidth, 0);
+    EXPECT_EQ(TileLayout(2, 466).Rows, 2);
+    // More tiles than fit: the panel grows a column per Rows tiles.
+    EXPECT_EQ(TileLayout(40, 466).PanelWidth, 20 * 240);
+    // A panel lower than one tile still lays out one row instead of dividing by zero.
+    EXPECT_EQ(TileLayout(3, 100).Rows, 1);
+}
+
+TEST(MonitorListTest, SortedWithoutRegardToCaseAndKeyedByExactText) {
+    TMonitorList List;
+    List.Add(QStringLiteral("gw"), nullptr);
+    List.Add(QStringLiteral("Alpha"), nullptr);
+    List.Add(QStringLiteral("beta"), nullptr);
+    EXPECT_EQ(List.Targets(),
+              (QStringList{QStringLiteral("Alpha"), QStringLiteral("beta"), QStringLiteral("gw")}));
+    EXPECT_EQ(List.IndexOf(QStringLiteral("GW")), 2);
+    EXPECT_EQ(List.IndexOf(QStringLiteral(" gw")), -1);
+}
+
+TEST_F(MainWindowTest, TargetsStartOnceInAnyLetterCaseAndUntrimmed) {
+    TfrmMain& M = Open();
+    M.AddMonitor(QStringLiteral("Router"));
+    M.AddMonitor(QStringLiteral("rOUTER"));
+    EXPECT_EQ(Shown(),
+              QStringList{QStringLiteral("The specified target is already being monitored.")});
+    M.AddMonitor(QStringLiteral("   "));
+    M.AddMonitor(QString());
+    EXPECT_TRUE(Shown().isEmpty());
+    M.AddMonitor(QStringLiteral(" Router"));
+    EXPECT_EQ(M.MonitorTargets(),
+              (QStringList{QStringLiteral(" Router"), QStringLiteral("Router")}));
+    EXPECT_EQ(M.FindMonitor(QStringLiteral(" Router"))->Target(), " Router");
+    // A line break would split the group's entry in config.ini.
+    M.AddMonitor(QStringLiteral("a\nb"));
+    M.AddMonitor(QStringLiteral("a\tb"));
+    EXPECT_EQ(Shown().size(), 2);
+    EXPECT_EQ(M.MonitorCount(), 2);
+}
+
+TEST_F(MainWindowTest, NewMonitorGetsTheCommonSettingsAndARow) {
+    TfrmMain& M = Open();
+    M.AddMonitor(QStringLiteral("localhost"));
+    TfrmPinger* Mon = M.FindMonitor(QStringLiteral("localhost"));
+    ASSERT_NE(Mon, nullptr);
+    EXPECT_EQ(Mon->Span(), 60);
+    EXPECT_EQ(Mon->Range(), -1);
+    EXPECT_EQ(Mon->Frequency(), 1000);
+    EXPECT_EQ(Mon->TimeOutMS(), 5000);
+    EXPECT_EQ(Mon->PayloadSize(), 16);
+    EXPECT_EQ(Mon->LogWorker(), M.Worker());
+    EXPECT_EQ(QString::fromStdString(Mon->LogFolder()), M.LogFolder());
+    ASSERT_EQ(M.ListModel()->rowCount(), 1);
+    EXPECT_EQ(M.ListModel()->RowAt(0).SubItems[1], QStringLiteral("INITIALIZING"));
+    // Alone in the main panel it keeps the hint it was made with.
+    EXPECT_EQ(TzsHint::Text(Mon->Image32), QStringLiteral("Left Click to move to main panel."));
+}
+
+TEST_F(MainWindowTest, OneMonitorFillsTheMainPanel) {
+    TfrmMain& M = Open();
+    M.AddMonitor(QStringLiteral("gw"));
+    TfrmPinger* Mon = M.Monitor(0);
+    EXPECT_EQ(Mon->Tag, 1);
+    EXPECT_EQ(Mon->parentWidget(), M.PanelLeft);
+    EXPECT_EQ(Mon->geometry(), M.PanelLeft->rect());
+    EXPECT_EQ(M.PanelRight->width(), 0);
+    EXPECT_EQ(M.PanelLeft->width(), M.PanelBody->width() - TfrmMain::SplitterWidth);
+}
+
+TEST_F(MainWindowTest, FiveMonitorsTileBesideTheMainPanel) {
+    TfrmMain& M = Open();
+    ASSERT_EQ(M.PanelRight->height(), 606); // the design size leaves a 606-pixel body
+    for (const char* T : {"e", "d", "c", "b", "a"}) {
+        M.AddMonitor(QString::fromLatin1(T));
+    }
+    // The first monitor added keeps the main panel; the others tile in target order.
+    TfrmPinger* Main = M.FindMonitor(QStringLiteral("e"));
+    EXPECT_EQ(Main->Tag, 1);
+    EXPECT_EQ(Main->parentWidget(), M.PanelLeft);
+    EXPECT_EQ(M.PanelRight->width(), 480);
+    const std::vector<std::pair<const char*, QRect>> Tiles = {{"a", {0, 0, 240, 202}},
+                                                              {"b", {0, 202, 240, 202}},
+                                                              {"c", {0, 404, 240, 202}},
+                                                              {"d", {240, 0, 240, 202}}};
+    for (const auto& [T, Rect] : Tiles) {
+        SCOPED_TRACE(T);
+        TfrmPinger* Mon = M.FindMonitor(QString::fromLatin1(T));
+        EXPECT_EQ(Mon->parentWidget(), M.PanelRight);
+        EXPECT_EQ(Mon->geometry(), Rect);
+        EXPECT_EQ(TzsHint::Text(Mon->Image32), QStringLiteral("Left Click to move to main panel."));
+    }
+    EXPECT_EQ(M.PanelLeft->x(), M.PanelRight->x() + 480);
+}
+
+TEST_F(MainWindowTest, ClickingATileSwapsItIntoTheMainPanel) {
+    TfrmMain& M = Open();
+    for (const char* T : {"a", "b", "c"}) {
+        M.AddMonitor(QString::fromLatin1(T));
+    }
+    TfrmPinger* C = M.FindMonitor(QStringLiteral("c"));
+    QTest::mouseClick(C->Image32, Qt::RightButton, {}, QPoint(20, 20));
+    EXPECT_EQ(C->Tag, 0);
+    QTest::mouseClick(C->Image32, Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_EQ(C->Tag, 1);
+    EXPECT_EQ(C->parentWidget(), M.PanelLeft);
+    TfrmPinger* A = M.FindMonitor(QStringLiteral("a"));
+    EXPECT_EQ(A->Tag, 0);
+    EXPECT_EQ(A->parentWidget(), M.PanelRight);
+    EXPECT_EQ(A->pos(), QPoint(0, 0));
+    EXPECT_EQ(M.FindMonitor(QStringLiteral("b"))->y(), A->height());
+}
+
+TEST_F(MainWindowTest, ClosingTheMainPanelMonitorHandsItToTheFirstInTargetOrder) {
+    TfrmMain& M = Open();
+    for (const char* T : {"m", "z", "b"}) {
+        M.AddMonitor(QString::fromLatin1(T));
+    }
+    // Closing a tile leaves the main panel alone.
+    M.FindMonitor(QStringLiteral("z"))->close();
+    EXPECT_EQ(M.MainPanelMonitor(), M.FindMonitor(QStringLiteral("m")));
+    M.AddMonitor(QStringLiteral("z"));
+    M.FindMonitor(QStringLiteral("m"))->close();
+    EXPECT_EQ(M.MonitorTargets(), (QStringList{QStringLiteral("b"), QStringLiteral("z")}));
+    EXPECT_EQ(M.MainPanelMonitor(), M.FindMonitor(QStringLiteral("b")));
+    EXPECT_EQ(M.ListModel()->rowCount(), 2);
+}
+
+TEST_F(MainWindowTest, CloseButtonDropsTheTargetFromTheGroupButCloseAllDoesNot) {
+    TfrmMain& M = Open();
+    M.cbGroups->setCurrentIndex(0); // "Default Group"
+    M.cbGroupsSelect();
+    for (const char* T : {"10.0.0.1", "gw", "nas"}) {
+        M.cbTarget->setText(QString::fromLatin1(T));
+        QTest::keyClick(M.cbTarget, Qt::Key_Return);
+    }
+    EXPECT_EQ(M.cbTarget->text(), QStringLiteral("nas")); // the box keeps its text
+    EXPECT_TRUE(ConfigText().contains("[Default Group]\r\n0=10.0.0.1\r\n1=gw\r\n2=nas\r\n"));
+
+    QTest::mouseClick(M.FindMonitor(QStringLiteral("gw"))->zsibClose, Qt::LeftButton);
+    EXPECT_TRUE(ConfigText().contains("[Default Group]\r\n0=10.0.0.1\r\n1=nas\r\n"));
+
+    TzsMessageBox::SetNextAnswer(QMessageBox::No);
+    M.btnCloseAllClick();
+    EXPECT_EQ(M.MonitorCount(), 2);
+    TzsMessageBox::SetNextAnswer(QMessageBox::Yes);
+    M.btnCloseAllClick();
+    EXPECT_EQ(M.MonitorCount(), 0);
+    EXPECT_EQ(M.ListModel()->rowCount(), 0);
+    EXPECT_FALSE(M.ProgressBar->isVisible());
+    EXPECT_TRUE(ConfigText().contains("[Default Group]\r\n0=10.0.0.1\r\n1=nas\r\n"));
+    EXPECT_FALSE(M.btnNewPinger->Disabled());
+}
+
+TEST_F(MainWindowTest, NoGroupShownWritesNoSection) {
+    TfrmMain& M = Open();
+    M.cbGroups->setCurrentIndex(-1);
+    M.cbTarget->setText(QStringLiteral("gw"));
+    M.btnNewPingerClick();
+    EXPECT_EQ(M.MonitorCount(), 1);
+    EXPECT_FALSE(ConfigText().contains("[]"));
+}
+
+TEST_F(MainWindowTest, ControlsGreyOutWhileBusy) {
+    TfrmMain& M = Open();
+    M.EnableControls(false);
+    EXPECT_TRUE(M.btnNewPinger->Disabled());
+    EXPECT_TRUE(M.btnClose->Disabled());
+    EXPECT_FALSE(M.cbTarget->isEnabled());
+    EXPECT_EQ(M.lbTarget->palette().color(QPalette::WindowText), QColor(160, 160, 164));
+    M.EnableControls(true);
+    EXPECT_FALSE(M.btnNewPinger->Disabled());
+    EXPECT_TRUE(M.cbGroups->isEnabled());
+    EXPECT_EQ(M.lbGroups->palette().color(QPalette::WindowText), QColor(82, 252, 248));
+    EXPECT_EQ(M.lbTarget->palette().color(QPalette::WindowText), QColor(129, 254, 75));
+}
+
+} // namespace

@@ -1,0 +1,143 @@
+// The list view: cell texts and keys of a row, the sort order, and the switch between the
+// list and the tiles.
+#include "main_window_fixture.h"
+#include "uMonitorListModel.h"
+
+#include <QTreeView>
+
+namespace {
+
+TPingEvent Result(int RoundTrip, const std::string& Address = "127.0.0.1",
+                  TPingStatus Status = PING_STATUS_SUCCESS) {
+    TPingEvent E;
+    E.Success = RoundTrip >= 0;
+    E.RoundTrip = RoundTrip;
+    E.Status = E.Success ? PING_STATUS_SUCCESS : Status;
+    E.IPAddress = Address;
+    return E;
+}
+
+TEST(MonitorRowTest, CellsOfANewAndOfARunningMonitor) {
+    TPingEvent Initial = Result(-1, "0.0.0.0", PING_STATUS_INITIALIZING);
+    const TMonitorRow New = MakeMonitorRow("gw", Initial, 0, TPingerSession::MinNone, 0, 0);
+    EXPECT_FALSE(New.Success);
+    EXPECT_EQ(New.Caption, QStringLiteral("gw"));
+    EXPECT_EQ(New.SubItems, (std::array<QString, 7>{
+                                QStringLiteral("0.0.0.0"), QStringLiteral("INITIALIZING"),
+                                QStringLiteral("0%"), QStringLiteral("N/A"), QStringLiteral("N/A"),
+                                QStringLiteral("N/A"), QStringLiteral("N/A")}));
+    EXPECT_EQ(New.Keys, (std::array<std::uint32_t, 7>{0, 0, 0, 4294967295u, 65535, 65535, 65535}));
+
+    const TMonitorRow Up = MakeMonitorRow("gw", Result(23, "10.0.0.2"), 99.6, 3, 40, 12.5);
+    EXPECT_TRUE(Up.Success);
+    EXPECT_EQ(Up.SubItems,
+              (std::array<QString, 7>{QStringLiteral("10.0.0.2"), QStringLiteral("SUCCESS"),
+                                      QStringLiteral("100%"), QStringLiteral("23(ms)"),
+                                      QStringLiteral("3(ms)"), QStringLiteral("40(ms)"),
+                                      QStringLiteral("12(ms)")}));
+    EXPECT_EQ(Up.Keys, (std::array<std::uint32_t, 7>{0x0A000002u, 0, 100, 23, 3, 40, 12}));
+    // An address that is not dotted sorts last.
+    EXPECT_EQ(MakeMonitorRow("x", Result(-1, ""), 0, 0, 0, 0).Keys[0], 4294967295u);
+}
+
+TEST(MonitorRowTest, CompareFollowsEachColumnsKeyBothWays) {
+    const std::vector<TMonitorRow> Rows = {
+        MakeMonitorRow("beta", Result(5, "10.0.0.2"), 50, 5, 9, 7),
+        MakeMonitorRow("Alpha", Result(-1, "9.255.255.255", PING_STATUS_REQ_TIMED_OUT), 0, 0, 0, 0),
+        MakeMonitorRow("_gw", Result(40, "0.0.0.0"), 100, 40, 40, 40),
+        MakeMonitorRow("host", Result(-1, "", PING_STATUS_CANNOT_RESOLVE), 0, 0, 0, 0),
+    };
+    struct TCase {
+        int Column;
+        std::vector<int> Ascending, Descending; // indexes into Rows; equal keys keep their order
+    };
+    // "_" (0x5F) sorts after the letters folded to upper case (0x41-0x5A).
+    const std::vector<TCase> Cases = {
+        {0, {1, 0, 3, 2}, {2, 3, 0, 1}}, {1, {2, 1, 0, 3}, {3, 0, 1, 2}},
+        {3, {1, 3, 0, 2}, {2, 0, 1, 3}}, {4, {0, 2, 1, 3}, {1, 3, 2, 0}},
+        {5, {0, 2, 1, 3}, {1, 3, 2, 0}}, {6, {0, 2, 1, 3}, {1, 3, 2, 0}},
+        {7, {0, 2, 1, 3}, {1, 3, 2, 0}},
+    };
+    for (const TCase& C : Cases) {
+        for (const bool Descending : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "column " << C.Column << " desc " << Descending);
+            std::vector<int> Order = {0, 1, 2, 3};
+            std::stable_sort(Order.begin(), Order.end(), [&](int A, int B) {
+                return lvPingersCompare(Rows[std::size_t(A)], Rows[std::size_t(B)], C.Column,
+                                        Descending) < 0;
+            });
+            EXPECT_EQ(Order, Descending ? C.Descending : C.Ascending);
+        }
+    }
+    // Status texts compare as texts.
+    EXPECT_LT(lvPingersCompare(Rows[3], Rows[1], 2, false), 0); // "Cannot…" < "REQ_…"
+    // Only a-z fold: a letter with an accent keeps its code.
+    EXPECT_EQ(CompareListText(QStringLiteral("abc"), QStringLiteral("ABC")), 0);
+    EXPECT_GT(CompareListText(QStringLiteral("\u00e9"), QStringLiteral("Z")), 0);
+    EXPECT_LT(CompareListText(QStringLiteral("ab"), QStringLiteral("abc")), 0);
+}
+
+TEST_F(MainWindowTest, ListSortsOnHeaderClicksAndCaptionChangesOnly) {
+    TfrmMain& M = Open();
+    for (const char* T : {"b", "c", "a"}) {
+        M.AddMonitor(QString::fromLatin1(T));
+    }
+    TMonitorListModel& L = *M.ListModel();
+    const auto Captions = [&L] {
+        QStringList C;
+        for (int I = 0; I < L.rowCount(); ++I) {
+            C.append(L.RowAt(I).Caption);
+        }
+        return C.join(QLatin1Char(','));
+    };
+    EXPECT_EQ(Captions(), QStringLiteral("a,b,c"));
+    M.lvPingersColumnClick(0);
+    EXPECT_EQ(Captions(), QStringLiteral("c,b,a"));
+    M.lvPingersColumnClick(4); // "Trip(ms)" ascending: N/A (-1) after every round trip
+    Feed(QStringLiteral("a"), 30);
+    Feed(QStringLiteral("c"), 10);
+    EXPECT_EQ(Captions(), QStringLiteral("c,b,a")); // new figures do not move rows
+    M.lvPingersColumnClick(4);
+    M.lvPingersColumnClick(4);
+    EXPECT_EQ(Captions(), QStringLiteral("c,a,b"));
+    // A new row sorts in at once.
+    M.AddMonitor(QStringLiteral("d"));
+    Feed(QStringLiteral("d"), 20);
+    EXPECT_EQ(Captions(), QStringLiteral("c,a,b,d"));
+    EXPECT_EQ(L.RowAt(3).SubItems[3], QStringLiteral("20(ms)"));
+}
+
+TEST_F(MainWindowTest, ListViewSelectsTheTopRowAndOnlyItDraws) {
+    TfrmMain& M = Open();
+    for (const char* T : {"b", "a", "c"}) {
+        M.AddMonitor(QString::fromLatin1(T));
+    }
+    M.ToggleView();
+    EXPECT_TRUE(M.ListViewShown());
+    EXPECT_FALSE(M.PanelRight->isVisible());
+    EXPECT_TRUE(M.Splitter->isVisible());
+    EXPECT_TRUE(ConfigText().contains("ListViewEnable=1") ||
+                ConfigText().contains("ListViewEnable=true") ||
+                ConfigText().contains("ListViewEnable=TRUE"));
+    TfrmPinger* A = M.FindMonitor(QStringLiteral("a"));
+    EXPECT_EQ(M.MainPanelMonitor(), A);
+    for (int I = 0; I < M.MonitorCount(); ++I) {
+        EXPECT_EQ(M.Monitor(I)->DrawEnabled(), M.Monitor(I) == A);
+    }
+    // Choosing another row moves it into the main panel.
+    M.lvPingers->setCurrentIndex(M.ListModel()->index(2, 0));
+    TfrmPinger* C = M.FindMonitor(QStringLiteral("c"));
+    EXPECT_EQ(M.MainPanelMonitor(), C);
+    EXPECT_TRUE(C->DrawEnabled());
+    EXPECT_FALSE(A->DrawEnabled());
+
+    M.ToggleView();
+    EXPECT_FALSE(M.ListViewShown());
+    EXPECT_TRUE(M.PanelRight->isVisible());
+    EXPECT_FALSE(M.Splitter->isVisible());
+    for (int I = 0; I < M.MonitorCount(); ++I) {
+        EXPECT_TRUE(M.Monitor(I)->DrawEnabled());
+    }
+}
+
+} // namespace
