@@ -2,7 +2,20 @@
 
 #include "zsSystemFolders.h"
 
+#include <QDesktopServices>
 #include <QStandardPaths>
+#include <QUrl>
+
+#include <utility>
+
+namespace {
+
+TWebAddressOpener& WebAddressOpener() {
+    static TWebAddressOpener Opener;
+    return Opener;
+}
+
+} // namespace
 
 QString GetSpecialFolderPath(int FolderId) {
     if (FolderId != CSIDL_APPDATA) {
@@ -17,4 +30,20 @@ QString GetUserAppDataFolder() {
 
 QString ZephraSoftwareWebAddress() {
     return QStringLiteral("https://zephra-software.example/");
+}
+
+QString VantorelWebAddress() {
+    return QStringLiteral("https://zephra-software.example/vantorel/");
+}
+
+void OpenWebAddress(const QString& Address) {
+    if (const TWebAddressOpener& Opener = WebAddressOpener()) {
+        Opener(Address);
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromUserInput(Address));
+}
+
+TWebAddressOpener SetWebAddressOpener(TWebAddressOpener Opener) {
+    return std::exchange(WebAddressOpener(), std::move(Opener));
 }
