@@ -10,6 +10,8 @@
 #include <QPainter>
 #include <QPointer>
 
+#include <cmath>
+
 namespace {
 
 QFont HeaderFont() {
@@ -80,11 +82,13 @@ TGradientPanel::TGradientPanel(QColor From, QColor To, QColor Border, QWidget* P
 
 void TGradientPanel::paintEvent(QPaintEvent*) {
     QPainter Painter(this);
-    const int H = qMax(1, height());
-    // 256 colour steps spread over the height, top to bottom.
-    for (int y = 0; y < height(); ++y) {
-        const int Step = y * 256 / H;
-        auto Mix = [Step](int A, int B) { return A + (B - A) * Step / 255; };
+    // Top to bottom over the rows inside the border, in 256 colour steps: the first row has the
+    // start colour and the last row the end colour.
+    const int First = 1;
+    const int Last = height() - 2;
+    for (int y = First; y <= Last; ++y) {
+        const int Step = Last > First ? (y - First) * 255 / (Last - First) : 255;
+        auto Mix = [Step](int A, int B) { return A + int(std::lround((B - A) * Step / 255.0)); };
         Painter.fillRect(0, y, width(), 1,
                          QColor(Mix(FFrom.red(), FTo.red()), Mix(FFrom.green(), FTo.green()),
                                 Mix(FFrom.blue(), FTo.blue())));

@@ -1,6 +1,7 @@
-// The drawing half of TPingerSession: statistics over the span, the automatic range, and the
-// three rasters of the graph.
-#include "uPingerSession.h"
+#include "uPingerGraph.h"
+
+#include "zsFonts.h"
+#include "zsPingStatus.h"
 
 #include <QLocale>
 
@@ -22,6 +23,8 @@ constexpr TRasterColor AvgLineColor = 0xFFA0A000;
 constexpr TRasterColor SuccessPen = 0xFF20FF10;
 constexpr TRasterColor FailurePen = 0xFFFF4010;
 constexpr TRasterColor OverRangePen = 0xFFA0FF00;
+
+constexpr int ValueDivisions = 5;
 
 struct TTimeAxis {
     int Divisions;
@@ -62,15 +65,12 @@ long long ValueRow(int PlotHeight, std::int32_t Range, double Value) {
 } // namespace
 
 QFont GraphFont() {
-    QFont Font(QStringLiteral("Segoe UI"));
+    QFont Font = DesignFont(QStringLiteral("Segoe UI"));
     Font.setPointSize(8);
-    Font.setStyleHint(QFont::SansSerif);
-    Font.setWeight(QFont::Normal);
-    Font.setItalic(false);
     return Font;
 }
 
-QString TPingerSession::UnitSuffix(int Unit) {
+QString TPingerGraph::UnitSuffix(int Unit) {
     switch (Unit) {
     case 0:
         return QStringLiteral("ms");
@@ -85,16 +85,16 @@ QString TPingerSession::UnitSuffix(int Unit) {
     }
 }
 
-QStringList TPingerSession::ValueAxisLabels(std::int32_t Range) {
+QStringList TPingerGraph::ValueAxisLabels(std::int32_t Range) {
     QStringList Labels;
-    for (int I = 0; I <= 5; ++I) {
-        const long long Value = (long long)Range - I * (long long)(Range / 5);
-        Labels << QString::number(Value) + QStringLiteral("ms");
+    for (int I = 0; I <= ValueDivisions; ++I) {
+        const long long Value = (long long)Range - I * (long long)(Range / ValueDivisions);
+        Labels << QString::number(Value) + UnitSuffix(0);
     }
     return Labels;
 }
 
-QStringList TPingerSession::TimeAxisLabels(std::int32_t Span) {
+QStringList TPingerGraph::TimeAxisLabels(std::int32_t Span) {
     const TTimeAxis Axis = TimeAxisFor(Span);
     QStringList Labels;
     for (int J = 0; J <= Axis.Divisions; ++J) {
@@ -105,18 +105,25 @@ QStringList TPingerSession::TimeAxisLabels(std::int32_t Span) {
     return Labels;
 }
 
-void TPingerSession::SetGraphAreaSize(int Width, int Height) {
-    FGraphWidth = Width;
-    FGraphHeight = Height;
-    RefreshDisplay(true, nullptr);
+std::int32_t TPingerGraph::ChooseAutoRange(std::int32_t Max) {
+    static constexpr std::int32_t Steps[] = {5, 10, 25, 50, 100, 250, 500, 1000, 2500, 5000};
+    for (const std::int32_t Step : Steps) {
+        if (Step >= Max) {
+            return Step;
+        }
+    }
+    return 5000;
 }
 
-void TPingerSession::ComputeStats() {
-    const TDateTime SpanStart = Now() - FSpan / 86400.0;
-    FMax = 0;
-    FMin = MinNone;
-    FAvg = 0;
-    FUptime = 0;
+void TPingerGraph::SetSize(int Width, int Height) {
+    FWidth = std::max(0, Width);
+    FHeight = std::max(0, Height);
+}
+
+TGraphStats TPingerGraph::ComputeStats(const TPingSamples& Samples, std::int32_t Span,
+                                       TDateTime Now) {
+    const TDateTime SpanStart = Now - Span / 86400.0;
+    TGraphStats Stats;
     long long Sum = 0;
     long long Good = 0;
     long long Seen = 0;
@@ -124,13 +131,13 @@ void TPingerSession::ComputeStats() {
     // Counts through the first success older than the span, then over failures up to and
     // including the next success: a target that has been failing for longer than the span still
     // shows the last round trips it had.
-    for (const TPingEventObj& S : FSamples) {
+    for (const TPingEventObj& S : Samples) {
         ++Seen;
         if (!S.Success) {
             continue;
         }
-        FMax = std::max(FMax, S.RoundTrip);
-        FMin = std::min(FMin, S.RoundTrip);
+        Stats.Max = std::max(Stats.Max, S.RoundTrip);
+        Stats.Min = std::min(Stats.Min, S.RoundTrip);
         ++Good;
         Sum += S.RoundTrip;
         if (Beyond) {
@@ -141,74 +148,67 @@ void TPingerSession::ComputeStats() {
         }
     }
     if (Good > 0) {
-        FAvg = double(Sum) / double(Good);
+        Stats.Avg = double(Sum) / double(Good);
     }
     if (Seen > 0) {
-        FUptime = double(Good) / double(Seen) * 100;
+        Stats.Uptime = double(Good) / double(Seen) * 100;
     }
+    return Stats;
 }
 
-std::int32_t TPingerSession::ChooseAutoRange(std::int32_t Max) {
-    static constexpr std::int32_t Steps[] = {5, 10, 25, 50, 100, 250, 500, 1000, 2500, 5000};
-    for (const std::int32_t Step : Steps) {
-        if (Step >= Max) {
-            return Step;
-        }
-    }
-    return 5000;
+void TPingerGraph::UpdateStats(const TPingSamples& Samples, std::int32_t Span, TDateTime Now) {
+    FStats = ComputeStats(Samples, Span, Now);
 }
 
-void TPingerSession::RefreshDisplay(bool Full, const TPingEventObj* Sample) {
-    ComputeStats();
-    const bool Auto = FRange == AutoRange;
+bool TPingerGraph::Refresh(const TInput& In, bool Full, const TPingEventObj* Sample) {
+    static const TPingSamples NoSamples;
+    const TPingSamples& Samples = In.Samples ? *In.Samples : NoSamples;
+    UpdateStats(Samples, In.Span, In.Now);
+    const bool Auto = In.Range == AutoRange;
     const bool Redraw = Full || Auto;
     if (Redraw) {
-        FDisplayRange = Auto ? ChooseAutoRange(FMax) : FRange;
-        FBackgroundBitmap.SetSize(FGraphWidth, FGraphHeight);
-        FComposedBitmap.SetSize(FGraphWidth, FGraphHeight);
-        FBackgroundBitmap.Clear(GraphClear);
-        const int W = FBackgroundBitmap.Width();
-        const int H = FBackgroundBitmap.Height();
-        FPlotRect = {50, 18, W - 15, H - 30};
-        DrawGraph();
+        FDisplayRange = Auto ? ChooseAutoRange(FStats.Max) : In.Range;
+        FBackground.SetSize(FWidth, FHeight);
+        FComposed.SetSize(FWidth, FHeight);
+        FBackground.Clear(GraphClear);
+        FPlotRect = TGraphGeometry::PlotRect(FBackground.Width(), FBackground.Height());
+        DrawGraph(In);
     }
-    FPlotBitmap.SetSize(FBackgroundBitmap.Width() - 65, FBackgroundBitmap.Height() - 48);
-    FPlotBitmap.CopyFrom(FBackgroundBitmap, FPlotRect.Left, FPlotRect.Top);
-    DrawSamples(FPlotBitmap);
-    FComposedBitmap.Draw(0, 0, FBackgroundBitmap);
-    FComposedBitmap.Draw(50, 18, FPlotBitmap);
+    FPlot.SetSize(FPlotRect.Width(), FPlotRect.Height());
+    FPlot.CopyFrom(FBackground, FPlotRect.Left, FPlotRect.Top);
+    DrawSamples(FPlot, Samples, In.Span);
+    FComposed.Draw(0, 0, FBackground);
+    FComposed.Draw(FPlotRect.Left, FPlotRect.Top, FPlot);
 
-    FUpTimeText =
-        QStringLiteral("Uptime: ") + QLocale().toString(FUptime, 'f', 1) + QStringLiteral("%");
+    FUpTimeText = QStringLiteral("Uptime: ") + QLocale().toString(FStats.Uptime, 'f', 1) +
+                  QStringLiteral("%");
     if (Sample) {
-        TColor Color;
-        if (Sample->Success) {
-            FStatusText = QStringLiteral("Round trip : ") + QString::number(Sample->RoundTrip) +
-                          QStringLiteral(" ms");
-            Color = clResultSuccess;
-        } else {
-            FStatusText = QString::fromStdString(StatusName(Sample->Status));
-            Color = clResultFailure;
-        }
-        FStatusColor = Color;
-        FStatusFont = GraphFont();
-        FHeaderColor = Color;
+        ShowSample(*Sample);
     }
-    if (Redraw || Sample) {
-        HeaderChanged();
-    }
-    StatusLineChanged();
-    GraphChanged();
+    return Redraw;
 }
 
-void TPingerSession::DrawGraph() {
-    TRaster& Bg = FBackgroundBitmap;
+void TPingerGraph::ShowSample(const TPingEventObj& Sample) {
+    if (Sample.Success) {
+        FStatusText = QStringLiteral("Round trip : ") + QString::number(Sample.RoundTrip) +
+                      QStringLiteral(" ms");
+        FStatusColor = clResultSuccess;
+    } else {
+        FStatusText = QString::fromStdString(StatusName(Sample.Status));
+        FStatusColor = clResultFailure;
+    }
+    FHeaderColor = FStatusColor;
+}
+
+void TPingerGraph::DrawGraph(const TInput& In) {
+    using G = TGraphGeometry;
+    TRaster& Bg = FBackground;
     const int W = Bg.Width();
     const int H = Bg.Height();
     const int L = FPlotRect.Left, T = FPlotRect.Top, R = FPlotRect.Right, B = FPlotRect.Bottom;
 
     TRasterColor Fill, Border;
-    if (FOnLine) {
+    if (In.OnLine) {
         Fill = FillOnLine;
         Border = BorderOnLine;
         FHeaderColor = clHeaderOnLine;
@@ -222,37 +222,40 @@ void TPingerSession::DrawGraph() {
 
     Bg.SetFont(GraphFont());
     Bg.SetTextColor(clAddressText);
-    const QString Address = QString::fromLocal8Bit(FAddressText);
-    Bg.TextOut(W / 2 - Bg.TextWidth(Address) / 2, 16 - Bg.TextHeight(Address), Address);
+    const QString Address = QString::fromLocal8Bit(In.AddressText);
+    Bg.TextOut(W / 2 - Bg.TextWidth(Address) / 2, G::AddressBottom - Bg.TextHeight(Address),
+               Address);
 
-    Bg.FrameRect(49, 17, W - 14, H - 29, FrameColor);
+    const TPlotRect Frame = G::FrameRect(FPlotRect);
+    Bg.FrameRect(Frame.Left, Frame.Top, Frame.Right, Frame.Bottom, FrameColor);
 
     Bg.SetTextColor(clAxisLabel);
-    const double ValueStep = double(B - T) / 5;
+    const double ValueStep = double(B - T) / ValueDivisions;
     const QStringList ValueLabels = ValueAxisLabels(FDisplayRange);
-    for (int I = 0; I <= 5; ++I) {
+    for (int I = 0; I <= ValueDivisions; ++I) {
         const int Y = RoundHalfEven(I * ValueStep) + T;
         const QString& Label = ValueLabels[I];
-        Bg.TextOut(L - Bg.TextWidth(Label) - 6, Y - Bg.TextHeight(Label) / 2, Label);
-        if (I >= 1 && I <= 4) {
+        const int X = std::max(L - Bg.TextWidth(Label) - G::LabelGap, G::LabelMinLeft);
+        Bg.TextOut(X, Y - Bg.TextHeight(Label) / 2, Label);
+        if (I >= 1 && I < ValueDivisions) {
             Bg.GridLine(L, Y, R, Y, FrameColor);
         }
     }
 
-    const TTimeAxis Axis = TimeAxisFor(FSpan);
+    const TTimeAxis Axis = TimeAxisFor(In.Span);
     const double TimeStep = double(R - L) / Axis.Divisions;
-    const QStringList TimeLabels = TimeAxisLabels(FSpan);
+    const QStringList TimeLabels = TimeAxisLabels(In.Span);
     for (int J = 0; J <= Axis.Divisions; ++J) {
         const int X = RoundHalfEven(J * TimeStep) + L;
         const QString& Label = TimeLabels[J];
-        Bg.TextOut(X - Bg.TextWidth(Label) / 2, B + 6, Label);
+        Bg.TextOut(X - Bg.TextWidth(Label) / 2, B + G::LabelGap, Label);
         if (J > 0 && J < Axis.Divisions) {
             Bg.GridLine(X, T, X, B, FrameColor);
         }
     }
 }
 
-void TPingerSession::DrawStatLines(TRaster& Plot) {
+void TPingerGraph::DrawStatLines(TRaster& Plot) const {
     const int Wp = Plot.Width();
     const int Hp = Plot.Height();
     // A row off the raster (including one computed from a zero range) clips to nothing.
@@ -262,24 +265,25 @@ void TPingerSession::DrawStatLines(TRaster& Plot) {
             Plot.StatLine(0, int(Y), Wp, Color);
         }
     };
-    Line(FMin, MinLineColor);
-    Line(FMax, MaxLineColor);
-    Line(FAvg, AvgLineColor);
+    Line(FStats.Min, MinLineColor);
+    Line(FStats.Max, MaxLineColor);
+    Line(FStats.Avg, AvgLineColor);
 }
 
-void TPingerSession::DrawSamples(TRaster& Plot) {
+void TPingerGraph::DrawSamples(TRaster& Plot, const TPingSamples& Samples,
+                               std::int32_t Span) const {
     DrawStatLines(Plot);
-    if (FSpan == 0 || FDisplayRange == 0 || FSamples.empty()) {
+    if (Span == 0 || FDisplayRange == 0 || Samples.empty()) {
         return;
     }
     const int Wp = Plot.Width();
     const int Hp = Plot.Height();
-    const std::size_t N = FSamples.size();
-    const TDateTime Newest = FSamples[0].Time;
-    const double ColumnsPerSecond = double(Wp) / FSpan;
+    const std::size_t N = Samples.size();
+    const TDateTime Newest = Samples[0].Time;
+    const double ColumnsPerSecond = double(Wp) / Span;
     bool Pending = false;
     std::size_t K = 0;
-    for (auto It = FSamples.begin(); It != FSamples.end(); ++It, ++K) {
+    for (auto It = Samples.begin(); It != Samples.end(); ++It, ++K) {
         const TPingEventObj& S = *It;
         double Value;
         if (S.Success) {
@@ -296,7 +300,7 @@ void TPingerSession::DrawSamples(TRaster& Plot) {
             if (K > 0 && K < N - 1) {
                 continue;
             }
-            Value = RoundHalfEven(FAvg);
+            Value = RoundHalfEven(FStats.Avg);
         }
         long long Y = ValueRow(Hp, FDisplayRange, Value);
         const double Age = std::fabs(S.Time - Newest) * 86400.0;

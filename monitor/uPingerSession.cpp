@@ -18,6 +18,7 @@ TPingerSession::TPingerSession(std::shared_ptr<TClock> Clock)
     FLastEvent.Status = PING_STATUS_INITIALIZING;
     FLastEvent.IPAddress = "0.0.0.0";
     FStatusFont = GraphFont();
+    FGraph.SetSize(250, 144); // the design size, until the window sets its own
     ResetStats();
     RefreshDisplay(true, nullptr);
 }
@@ -54,10 +55,6 @@ void TPingerSession::StartPingLoop(const std::string& Target) {
     FAddressText.clear();
     SetTarget(Target);
     ShowHeader(QString::fromLocal8Bit(FDisplayName));
-    FMax = 0;
-    FMin = 0;
-    FAvg = 0;
-    FUptime = 0;
     ResetStats();
     RefreshDisplay(true, nullptr);
     if (FLoopThread) {
@@ -284,4 +281,23 @@ void TPingerSession::QueueLogWrite() {
 
 void TPingerSession::WriteLogRecord() {
     FLog->WriteLogRecord();
+}
+
+void TPingerSession::SetGraphAreaSize(int Width, int Height) {
+    FGraph.SetSize(Width, Height);
+    RefreshDisplay(true, nullptr);
+}
+
+void TPingerSession::ComputeStats() {
+    FGraph.UpdateStats(FSamples, FSpan, Now());
+}
+
+void TPingerSession::RefreshDisplay(bool Full, const TPingEventObj* Sample) {
+    const TPingerGraph::TInput In{&FSamples, FSpan, FRange, FOnLine, FAddressText, Now()};
+    const bool Redrawn = FGraph.Refresh(In, Full, Sample);
+    if (Redrawn || Sample) {
+        HeaderChanged();
+    }
+    StatusLineChanged();
+    GraphChanged();
 }

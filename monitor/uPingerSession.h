@@ -16,6 +16,7 @@
 #pragma once
 
 #include "uPingSamples.h"
+#include "uPingerGraph.h"
 #include "zsPingLog.h"
 #include "zsPingLoopThread.h"
 #include "zsRaster.h"
@@ -33,29 +34,12 @@
 class TUiInvoker;
 class TzsWorkerThread;
 
-// Text colours of the header and status line (0x00BBGGRR).
-constexpr TColor clHeaderOnLine = 0x00FFFFFF;
-constexpr TColor clHeaderOffLine = 0x0000C0FF;
-constexpr TColor clResultSuccess = 0x0000C000;
-constexpr TColor clResultFailure = 0x000020D0;
-constexpr TColor clAddressText = 0x00FFC000;
-constexpr TColor clAxisLabel = 0x00FFFFFF;
-
-// The font of the graph's texts and of the status line: "Segoe UI" 8 points, or the nearest
-// installed sans-serif.
-QFont GraphFont();
-
-// Right and bottom exclusive.
-struct TPlotRect {
-    int Left = 0, Top = 0, Right = 0, Bottom = 0;
-};
-
 class TPingerSession {
 public:
     using TMonitorEvent = std::function<void(TPingerSession& Sender)>;
 
-    static constexpr std::int32_t MinNone = 16777215; // Min when no success was counted
-    static constexpr std::int32_t AutoRange = -1;     // the Range setting that picks it
+    static constexpr std::int32_t MinNone = TGraphStats::MinNone; // Min with no success counted
+    static constexpr std::int32_t AutoRange = TPingerGraph::AutoRange; // the Range that picks it
 
     explicit TPingerSession(std::shared_ptr<TClock> Clock = nullptr);
     virtual ~TPingerSession();
@@ -84,7 +68,7 @@ public:
     void SetRange(std::int32_t Ms); // AutoRange (-1): picked from the highest round trip
     std::int32_t Range() const { return FRange; }
     // The range the graph is drawn with: the automatic pick or the fixed setting.
-    std::int32_t DisplayRange() const { return FDisplayRange; }
+    std::int32_t DisplayRange() const { return FGraph.DisplayRange(); }
     void SetTimeOutMS(std::int32_t Ms); // replies slower than this count as failed in the graph
     std::int32_t TimeOutMS() const;
     void SetPayloadSize(std::int32_t Bytes);
@@ -118,10 +102,10 @@ public:
     TPingEvent LastEvent() const; // as delivered; under StatsLock
     const std::string& AddressText() const { return FAddressText; }
     // Statistics over the span.
-    double Uptime() const { return FUptime; }
-    std::int32_t Min() const { return FMin; }
-    std::int32_t Max() const { return FMax; }
-    double Avg() const { return FAvg; }
+    double Uptime() const { return FGraph.Stats().Uptime; }
+    std::int32_t Min() const { return FGraph.Stats().Min; }
+    std::int32_t Max() const { return FGraph.Stats().Max; }
+    double Avg() const { return FGraph.Stats().Avg; }
     const TPingSamples& Samples() const { return FSamples; }
     TPingLogAvg LogStats() const; // a copy taken under StatsLock
     // The monitor lock: guards the last result, the timeout and the log totals, and is held
@@ -131,25 +115,16 @@ public:
 
     // --- what the window shows -------------------------------------------------------------
     const QString& HeaderText() const { return FHeaderText; }
-    TColor HeaderColor() const { return FHeaderColor; }
-    const QString& StatusText() const { return FStatusText; }
-    TColor StatusColor() const { return FStatusColor; }
+    TColor HeaderColor() const { return FGraph.HeaderColor(); }
+    const QString& StatusText() const { return FGraph.StatusText(); }
+    TColor StatusColor() const { return FGraph.StatusColor(); }
     const QFont& StatusFont() const { return FStatusFont; }
-    const QString& UpTimeText() const { return FUpTimeText; }
+    const QString& UpTimeText() const { return FGraph.UpTimeText(); }
     bool PingIndicatorEnabled() const { return FPingIndicatorEnabled; }
-    const TRaster& ComposedBitmap() const { return FComposedBitmap; } // the graph area's picture
-    const TRaster& BackgroundBitmap() const { return FBackgroundBitmap; }
-    const TRaster& PlotBitmap() const { return FPlotBitmap; }
-    const TPlotRect& PlotRect() const { return FPlotRect; }
+    const TRaster& ComposedBitmap() const { return FGraph.Composed(); } // the graph area's picture
+    const TPingerGraph& Graph() const { return FGraph; }
     // Redraws everything from the samples (the window shown or exposed again).
     void RefreshDisplay() { RefreshDisplay(true, nullptr); }
-
-    // Axis labels, top to bottom and left to right.
-    static QString UnitSuffix(int Unit);
-    static QStringList ValueAxisLabels(std::int32_t Range);
-    static QStringList TimeAxisLabels(std::int32_t Span);
-    // The automatic range for a highest round trip.
-    static std::int32_t ChooseAutoRange(std::int32_t Max);
 
     // --- events, fired with this monitor when a handler is installed ------------------------
     TMonitorEvent OnMonitorClosed;  // by the window's close handling
@@ -187,12 +162,10 @@ private:
     void PruneSamples();
     void QueueLogWrite();
 
-    // Drawing.
+    // Has the graph redrawn (in full, or only the plot when the range is fixed) and tells the
+    // window what changed.
     void RefreshDisplay(bool Full, const TPingEventObj* Sample);
     void ComputeStats();
-    void DrawGraph();
-    void DrawStatLines(TRaster& Plot);
-    void DrawSamples(TRaster& Plot);
 
     std::shared_ptr<TClock> FClock;
     std::shared_ptr<TPingLogState> FLog; // shared with queued log jobs
@@ -206,7 +179,6 @@ private:
     std::int32_t FFrequency = 1000;
     std::int32_t FSpan = 60;
     std::int32_t FRange = AutoRange;
-    std::int32_t FDisplayRange = AutoRange; // set on the first full redraw
     std::int32_t FPayloadSize = 0;
     bool FDrawEnabled = true;
     bool FLogEnabled = false;
@@ -218,26 +190,13 @@ private:
     std::string FDisplayName;
     std::string FAddressText;
     bool FOnLine = false;
-    std::int32_t FMax = 0;
-    std::int32_t FMin = MinNone;
-    double FAvg = 0;
-    double FUptime = 0;
     // Under StatsLock.
     TPingEvent FLastEvent;
     std::int32_t FTimeOutMS = 0;
 
     // Window outputs.
-    TRaster FBackgroundBitmap;
-    TRaster FPlotBitmap;
-    TRaster FComposedBitmap;
-    TPlotRect FPlotRect;
-    int FGraphWidth = 250;
-    int FGraphHeight = 144;
+    TPingerGraph FGraph; // the statistics, the rasters and the status line's texts
     QString FHeaderText = QStringLiteral("Monitor");
-    TColor FHeaderColor = clHeaderOnLine;
-    QString FStatusText;
-    TColor FStatusColor = clResultSuccess;
     QFont FStatusFont;
-    QString FUpTimeText;
     bool FPingIndicatorEnabled = false;
 };

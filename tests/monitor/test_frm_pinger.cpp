@@ -94,14 +94,18 @@ TEST_F(FrmPingerTest, CreatedWindowHasTheDesignLayoutAndLook) {
 
     // The graph area shows the composed raster, unscaled, at its own size.
     EXPECT_EQ(Window->Image32->Image().size(), QSize(250, 144));
-    EXPECT_EQ(Window->PlotRect().Right, 235);
-    EXPECT_EQ(Window->PlotRect().Bottom, 114);
+    EXPECT_EQ(Window->Graph().PlotRect().Right, 235);
+    EXPECT_EQ(Window->Graph().PlotRect().Bottom, 114);
 
     const QImage Header = Window->PanelTop->grab().toImage();
     EXPECT_EQ(QColor(Header.pixel(100, 0)), QColor(58, 58, 58)) << "border";
-    EXPECT_EQ(QColor(Header.pixel(100, 1)), QColor(39, 39, 39)) << "gradient starts light";
-    EXPECT_EQ(QColor(Header.pixel(100, 16)), QColor(16, 16, 16)) << "and ends dark";
-    EXPECT_EQ(QColor(Window->pnlBottom->grab().toImage().pixel(60, 9)).rgb(),
+    // The gradient fills the rows inside the border, from its start colour to its end colour.
+    EXPECT_EQ(QColor(Header.pixel(100, 17)), QColor(58, 58, 58)) << "border";
+    EXPECT_EQ(QColor(Header.pixel(100, 1)), QColor(40, 40, 40)) << "gradient starts light";
+    EXPECT_EQ(QColor(Header.pixel(100, 16)), QColor(12, 12, 12)) << "and ends dark";
+    for (int Y = 2; Y <= 16; ++Y)
+        EXPECT_LE(qRed(Header.pixel(21, Y)), qRed(Header.pixel(21, Y - 1))) << Y;
+    EXPECT_EQ(QColor(Window->pnlBottom->grab().toImage().pixel(200, 9)).rgb(),
               QColor(13, 13, 13).rgb());
 }
 
@@ -258,7 +262,7 @@ TEST_F(FrmPingerTest, ResizingRedrawsAndSmallWindowsKeepHeaderAndStatusLine) {
         EXPECT_EQ(Window->Image32->height(), C.GraphHeight);
         EXPECT_EQ(QSize(Window->ComposedBitmap().Width(), Window->ComposedBitmap().Height()),
                   QSize(C.Size.width(), C.GraphHeight));
-        EXPECT_EQ(QSize(Window->PlotBitmap().Width(), Window->PlotBitmap().Height()), C.Plot);
+        EXPECT_EQ(QSize(Window->Graph().Plot().Width(), Window->Graph().Plot().Height()), C.Plot);
         EXPECT_EQ(Window->PanelTop->geometry(), QRect(0, 0, C.Size.width(), 18));
         EXPECT_EQ(Window->pnlBottom->geometry(),
                   QRect(0, qMax(18, C.Size.height() - 18), C.Size.width(), 18));

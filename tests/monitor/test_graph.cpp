@@ -2,6 +2,10 @@
 // drawing rules: a 165 x 148 graph area gives a 100 x 100 plot raster, and with span 100 s and
 // range 100 ms one pixel is one second across and one millisecond up.
 #include "monitor_test_support.h"
+#include "zsFonts.h"
+
+#include <QFontDatabase>
+#include <QFontInfo>
 
 #include <gtest/gtest.h>
 
@@ -106,12 +110,12 @@ protected:
 } // namespace
 
 TEST_F(GraphTest, NoSamplesDrawOnlyTheHighAndAverageLinesOnTheBottomRow) {
-    ASSERT_EQ(S.PlotBitmap().Width(), 100);
+    ASSERT_EQ(S.Graph().Plot().Width(), 100);
     EXPECT_EQ(S.Max(), 0);
     EXPECT_EQ(S.Min(), 16777215);
     TPicture Want = Background();
     Want.Row(99, AvgLine); // the high line lies under it
-    ExpectPlot(S.PlotBitmap(), Want);
+    ExpectPlot(S.Graph().Plot(), Want);
     EXPECT_EQ(S.UpTimeText(), QStringLiteral("Uptime: 0.0%"));
     EXPECT_TRUE(S.StatusText().isEmpty());
 }
@@ -121,7 +125,7 @@ TEST_F(GraphTest, OneSampleDrawsNoSegmentAndAPartialRefreshKeepsTheBackground) {
     // Fixed range: the result's refresh is not full, so the off-line background stays.
     TPicture Want = TPicture::Background(100, 100, FillOffLine, 6);
     Want.Row(69, AvgLine);
-    ExpectPlot(S.PlotBitmap(), Want);
+    ExpectPlot(S.Graph().Plot(), Want);
     EXPECT_EQ(S.ComposedBitmap().Pixel(0, 0), BorderOffLine);
     EXPECT_EQ(S.StatusText(), QStringLiteral("Round trip : 30 ms"));
     EXPECT_EQ(S.StatusColor(), 0x0000C000u);
@@ -130,7 +134,7 @@ TEST_F(GraphTest, OneSampleDrawsNoSegmentAndAPartialRefreshKeepsTheBackground) {
     S.RefreshDisplay();
     Want = TPicture::Background(100, 100, FillOnLine, 6);
     Want.Row(69, AvgLine);
-    ExpectPlot(S.PlotBitmap(), Want);
+    ExpectPlot(S.Graph().Plot(), Want);
     EXPECT_EQ(S.ComposedBitmap().Pixel(0, 0), BorderOnLine);
     EXPECT_EQ(S.HeaderColor(), 0x00FFFFFFu);
     EXPECT_EQ(S.UpTimeText(), QStringLiteral("Uptime: 100.0%"));
@@ -141,7 +145,7 @@ TEST_F(GraphTest, ARoundTripEqualToTheRangeIsDrawnOnTheTopRowInTheOverRangeColou
     S.RefreshDisplay();
     TPicture Want = Background(); // all three statistic lines lie one row above the raster
     Want.Segment(99, 0, 89, 0, OverRange);
-    ExpectPlot(S.PlotBitmap(), Want);
+    ExpectPlot(S.Graph().Plot(), Want);
 }
 
 TEST_F(GraphTest, FailuresBetweenTwoSuccessesAreBridgedByOneRedSegment) {
@@ -150,7 +154,7 @@ TEST_F(GraphTest, FailuresBetweenTwoSuccessesAreBridgedByOneRedSegment) {
     TPicture Want = Background();
     Want.Row(79, AvgLine);
     Want.Segment(99, 79, 96, 79, Red);
-    ExpectPlot(S.PlotBitmap(), Want);
+    ExpectPlot(S.Graph().Plot(), Want);
     EXPECT_EQ(S.UpTimeText(), QStringLiteral("Uptime: 50.0%"));
 }
 
@@ -167,8 +171,8 @@ TEST_F(GraphTest, FailedNewestAndOldestSamplesSitAtTheRoundedAverage) {
     Want.Segment(99, 59, 89, 69, Red);   // from the failed newest into the first success
     Want.Segment(89, 69, 69, 49, Green); // success into success
     Want.Segment(69, 49, 59, 59, Red);   // into the failed oldest
-    ExpectPlot(S.PlotBitmap(), Want);
-    EXPECT_EQ(S.PlotBitmap().Pixel(0, 69), MinLine); // written with its alpha byte of 0
+    ExpectPlot(S.Graph().Plot(), Want);
+    EXPECT_EQ(S.Graph().Plot().Pixel(0, 69), MinLine); // written with its alpha byte of 0
     EXPECT_EQ(S.ComposedBitmap().Pixel(0, 0), BorderOffLine);
     EXPECT_EQ(S.ComposedBitmap().Pixel(55, 50), FillOffLine);
 }
@@ -180,7 +184,7 @@ TEST_F(GraphTest, TheLowHighAndAverageLinesSpanTheWholePlotWidth) {
     Want.Row(89, MinLine);
     Want.Row(39, MaxLine);
     Want.Row(69, AvgLine);
-    ExpectPlot(S.PlotBitmap(), Want, 0, 89); // the polyline lies right of column 88
+    ExpectPlot(S.Graph().Plot(), Want, 0, 89); // the polyline lies right of column 88
 }
 
 TEST_F(GraphTest, ASampleOneSpanOlderLandsLeftOfThePlotAndEndsTheWalk) {
@@ -194,19 +198,19 @@ TEST_F(GraphTest, ASampleOneSpanOlderLandsLeftOfThePlotAndEndsTheWalk) {
     Want.Row(49, MaxLine);
     Want.Row(99 - Round(110.0 / 3), AvgLine);
     Want.Segment(99, 49, -1, 49, Green);
-    ExpectPlot(S.PlotBitmap(), Want);
+    ExpectPlot(S.Graph().Plot(), Want);
 }
 
 TEST_F(GraphTest, TheDesignGeometryPlacesFrameAndGridLinesByTheRules) {
     S.SetGraphAreaSize(250, 144);
     S.SetSpan(60);
     S.RefreshDisplay();
-    EXPECT_EQ(S.PlotRect().Left, 50);
-    EXPECT_EQ(S.PlotRect().Top, 18);
-    EXPECT_EQ(S.PlotRect().Right, 235);
-    EXPECT_EQ(S.PlotRect().Bottom, 114);
-    EXPECT_EQ(S.PlotBitmap().Width(), 185);
-    EXPECT_EQ(S.PlotBitmap().Height(), 96);
+    EXPECT_EQ(S.Graph().PlotRect().Left, 50);
+    EXPECT_EQ(S.Graph().PlotRect().Top, 18);
+    EXPECT_EQ(S.Graph().PlotRect().Right, 235);
+    EXPECT_EQ(S.Graph().PlotRect().Bottom, 114);
+    EXPECT_EQ(S.Graph().Plot().Width(), 185);
+    EXPECT_EQ(S.Graph().Plot().Height(), 96);
     const TRaster& C = S.ComposedBitmap();
     ASSERT_EQ(C.Width(), 250);
     ASSERT_EQ(C.Height(), 144);
@@ -254,8 +258,8 @@ TEST_F(GraphTest, GraphAreasTooSmallForAPlotDrawNoPlot) {
         Feed({{0, 20}, {1, 30}});
         EXPECT_EQ(S.ComposedBitmap().Width(), C.W);
         EXPECT_EQ(S.ComposedBitmap().Height(), C.H);
-        EXPECT_EQ(S.PlotBitmap().Width(), C.PlotW);
-        EXPECT_EQ(S.PlotBitmap().Height(), C.PlotH);
+        EXPECT_EQ(S.Graph().Plot().Width(), C.PlotW);
+        EXPECT_EQ(S.Graph().Plot().Height(), C.PlotH);
     }
 }
 
@@ -269,7 +273,7 @@ TEST_F(GraphTest, ZeroRangeOrSpanDrawsTheStatisticLinesButNoPolyline) {
         TPicture Want = TPicture::Background(100, 100, FillOnLine, 6);
         if (Range != 0)
             Want.Row(79, AvgLine);
-        ExpectPlot(S.PlotBitmap(), Want);
+        ExpectPlot(S.Graph().Plot(), Want);
     }
 }
 
@@ -290,13 +294,58 @@ TEST(GraphLabelsTest, AxisLabelsForEverySpanAndARange) {
     };
     for (const auto& C : Cases) {
         SCOPED_TRACE(C.Span);
-        EXPECT_EQ(TPingerSession::TimeAxisLabels(C.Span).join(QLatin1Char(' ')),
+        EXPECT_EQ(TPingerGraph::TimeAxisLabels(C.Span).join(QLatin1Char(' ')),
                   QString::fromLatin1(C.Labels));
     }
-    EXPECT_EQ(TPingerSession::ValueAxisLabels(250).join(QLatin1Char(' ')),
+    EXPECT_EQ(TPingerGraph::ValueAxisLabels(250).join(QLatin1Char(' ')),
               QStringLiteral("250ms 200ms 150ms 100ms 50ms 0ms"));
-    EXPECT_EQ(TPingerSession::UnitSuffix(0), QStringLiteral("ms"));
-    EXPECT_EQ(TPingerSession::UnitSuffix(3), QStringLiteral("h"));
+    EXPECT_EQ(TPingerGraph::UnitSuffix(0), QStringLiteral("ms"));
+    EXPECT_EQ(TPingerGraph::UnitSuffix(3), QStringLiteral("h"));
+}
+
+// "5000ms" is the widest value label; with the design font's metrics it ends 6 pixels left of
+// the plot area and starts clear of the outer border. A wider font may not push it over.
+TEST(GraphLabelsTest, LabelsKeepClearOfTheOuterBorderAtTheWidestRange) {
+    TPingerSession S(std::make_shared<FakeClock>());
+    S.SetRange(5000);
+    for (const int Span : {60, 7200, 28800}) {
+        SCOPED_TRACE(Span);
+        S.SetSpan(Span);
+        const TRaster& C = S.ComposedBitmap();
+        ASSERT_EQ(C.Width(), 250);
+        const int W = C.Width(), H = C.Height();
+        // The border ring, then the ring inside it: border colour, then fill, all round.
+        for (int Ring = 0; Ring < 2; ++Ring) {
+            const TRasterColor Want = Ring == 0 ? BorderOffLine : FillOffLine;
+            for (int X = Ring; X < W - Ring; ++X) {
+                ASSERT_EQ(C.Pixel(X, Ring), Want) << X;
+                ASSERT_EQ(C.Pixel(X, H - 1 - Ring), Want) << X;
+            }
+            for (int Y = Ring; Y < H - Ring; ++Y) {
+                ASSERT_EQ(C.Pixel(Ring, Y), Want) << Y;
+                ASSERT_EQ(C.Pixel(W - 1 - Ring, Y), Want) << Y;
+            }
+        }
+        // The labels are there: the top one ("5000ms") inks the strip left of the frame.
+        int Inked = 0;
+        for (int Y = 10; Y < 26; ++Y)
+            for (int X = 2; X < 49; ++X)
+                Inked += C.Pixel(X, Y) != FillOffLine;
+        EXPECT_GT(Inked, 20);
+    }
+}
+
+// The design font, else the first installed of its fallbacks.
+TEST(GraphFontTest, SegoeUiOrTheNearestInstalledFallback) {
+    const QStringList Installed = QFontDatabase::families();
+    QString Want;
+    for (const QString& Family : DesignFontFamilies(QStringLiteral("Segoe UI")))
+        if (Want.isEmpty() && Installed.contains(Family))
+            Want = Family;
+    if (Want.isEmpty())
+        GTEST_SKIP() << "none of the fonts is installed";
+    EXPECT_EQ(QFontInfo(GraphFont()).family(), Want);
+    EXPECT_EQ(GraphFont().pointSize(), 8);
 }
 
 TEST(GraphAutoRangeTest, TheFirstStepAtOrAboveTheHighestRoundTrip) {
@@ -306,7 +355,7 @@ TEST(GraphAutoRangeTest, TheFirstStepAtOrAboveTheHighestRoundTrip) {
                  {250, 250}, {251, 500}, {5000, 5000}, {5001, 5000}};
     for (const auto& C : Cases) {
         SCOPED_TRACE(C.Max);
-        EXPECT_EQ(TPingerSession::ChooseAutoRange(C.Max), C.Range);
+        EXPECT_EQ(TPingerGraph::ChooseAutoRange(C.Max), C.Range);
     }
 }
 
@@ -354,7 +403,7 @@ TEST_F(GraphTest, TheAddressTextAppearsOnlyWithAFullRedrawWhenTheRangeIsFixed) {
     // Anything but fill in the strip above the plot frame (clear of the value labels to its
     // left) is the address text.
     auto AddressDrawn = [&] {
-        const TRasterColor Fill = S.BackgroundBitmap().Pixel(1, 1);
+        const TRasterColor Fill = S.Graph().Background().Pixel(1, 1);
         for (int Y = 1; Y < 16; ++Y)
             for (int X = 50; X < S.ComposedBitmap().Width() - 15; ++X)
                 if (S.ComposedBitmap().Pixel(X, Y) != Fill)

@@ -1,0 +1,145 @@
+// TPingerGraph draws a monitor's graph: given the samples and the settings (span, range, size,
+// on-line state, address text, the time now) it computes the statistics over the span, picks
+// the automatic range, and produces the rasters and the texts of the status line. It keeps no
+// samples of its own and knows no window; the session feeds it and the window shows
+// Composed().
+//
+//   TPingerGraph g;
+//   g.SetSize(250, 144);
+//   g.Refresh({&samples, 60, TPingerGraph::AutoRange, online, address, clock.Now()}, true,
+//   nullptr); show(g.Composed().Image()); status(g.UpTimeText(), g.StatusText(), g.StatusColor());
+//
+// A full refresh rebuilds the background (fill, border, address text, frame, grid, labels); a
+// partial one reuses it and rebuilds only the plot. With the automatic range every refresh is
+// full, since the range may change with each sample.
+#pragma once
+
+#include "uPingSamples.h"
+#include "zsRaster.h"
+
+#include <QFont>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <string>
+
+// Text colours of the header and status line (0x00BBGGRR).
+constexpr TColor clHeaderOnLine = 0x00FFFFFF;
+constexpr TColor clHeaderOffLine = 0x0000C0FF;
+constexpr TColor clResultSuccess = 0x0000C000;
+constexpr TColor clResultFailure = 0x000020D0;
+constexpr TColor clAddressText = 0x00FFC000;
+constexpr TColor clAxisLabel = 0x00FFFFFF;
+
+// The font of the graph's texts and of the status line: "Segoe UI" 8 points, or the installed
+// family with the nearest metrics.
+QFont GraphFont();
+
+// Right and bottom exclusive.
+struct TPlotRect {
+    int Left = 0, Top = 0, Right = 0, Bottom = 0;
+    int Width() const { return Right - Left; }
+    int Height() const { return Bottom - Top; }
+};
+
+// Where things sit in a graph area of W x H pixels.
+struct TGraphGeometry {
+    // The plot area's distance from each edge of the graph area.
+    static constexpr int MarginLeft = 50;
+    static constexpr int MarginTop = 18;
+    static constexpr int MarginRight = 15;
+    static constexpr int MarginBottom = 30;
+    // Row on which the address text ends, above the plot frame.
+    static constexpr int AddressBottom = 16;
+    // Space between an axis label and the plot area.
+    static constexpr int LabelGap = 6;
+    // Leftmost column of a value label: a label too wide for its place is moved right so that
+    // it never covers the outer border in column 0 and keeps one column of fill beside it.
+    static constexpr int LabelMinLeft = 2;
+
+    static TPlotRect PlotRect(int W, int H) {
+        return {MarginLeft, MarginTop, W - MarginRight, H - MarginBottom};
+    }
+    // The plot frame, one pixel outside the plot area on every side.
+    static TPlotRect FrameRect(const TPlotRect& Plot) {
+        return {Plot.Left - 1, Plot.Top - 1, Plot.Right + 1, Plot.Bottom + 1};
+    }
+};
+
+// Statistics over the span.
+struct TGraphStats {
+    static constexpr std::int32_t MinNone = 16777215; // Min when no success was counted
+
+    std::int32_t Max = 0;
+    std::int32_t Min = MinNone;
+    double Avg = 0;
+    double Uptime = 0; // percent
+};
+
+class TPingerGraph {
+public:
+    static constexpr std::int32_t AutoRange = -1;
+
+    struct TInput {
+        const TPingSamples* Samples = nullptr; // newest first
+        std::int32_t Span = 60;                // seconds
+        std::int32_t Range = AutoRange;        // ms, or AutoRange
+        bool OnLine = false;
+        std::string AddressText;
+        TDateTime Now = 0;
+    };
+
+    // Size of the graph area; takes effect at the next full refresh. Negative sizes count as 0.
+    void SetSize(int Width, int Height);
+    int Width() const { return FWidth; }
+    int Height() const { return FHeight; }
+
+    // Recomputes the statistics and redraws: in full when Full or the range is automatic. A
+    // Sample (the newest, just recorded) sets the status text and colour. Returns whether the
+    // background was redrawn (the header colour then follows the on-line state).
+    bool Refresh(const TInput& In, bool Full, const TPingEventObj* Sample);
+    // The statistics alone, for a monitor that is not drawing.
+    void UpdateStats(const TPingSamples& Samples, std::int32_t Span, TDateTime Now);
+
+    const TGraphStats& Stats() const { return FStats; }
+    // The range of the last full redraw: the automatic pick or the fixed setting.
+    std::int32_t DisplayRange() const { return FDisplayRange; }
+
+    const TRaster& Background() const { return FBackground; }
+    const TRaster& Plot() const { return FPlot; }
+    const TRaster& Composed() const { return FComposed; }
+    const TPlotRect& PlotRect() const { return FPlotRect; }
+
+    const QString& UpTimeText() const { return FUpTimeText; }
+    const QString& StatusText() const { return FStatusText; }
+    TColor StatusColor() const { return FStatusColor; }
+    // The caption's colour: by the last sample, or by the on-line state after a full redraw.
+    TColor HeaderColor() const { return FHeaderColor; }
+
+    static TGraphStats ComputeStats(const TPingSamples& Samples, std::int32_t Span, TDateTime Now);
+    static std::int32_t ChooseAutoRange(std::int32_t Max);
+    static QString UnitSuffix(int Unit);
+    // Axis labels, top to bottom and left to right.
+    static QStringList ValueAxisLabels(std::int32_t Range);
+    static QStringList TimeAxisLabels(std::int32_t Span);
+
+private:
+    void DrawGraph(const TInput& In);
+    void DrawStatLines(TRaster& Plot) const;
+    void DrawSamples(TRaster& Plot, const TPingSamples& Samples, std::int32_t Span) const;
+    void ShowSample(const TPingEventObj& Sample);
+
+    int FWidth = 0;
+    int FHeight = 0;
+    TGraphStats FStats;
+    std::int32_t FDisplayRange = 5;
+    TRaster FBackground;
+    TRaster FPlot;
+    TRaster FComposed;
+    TPlotRect FPlotRect;
+    QString FUpTimeText;
+    QString FStatusText;
+    TColor FStatusColor = clResultSuccess;
+    TColor FHeaderColor = clHeaderOnLine;
+};
