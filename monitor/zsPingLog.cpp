@@ -1,5 +1,6 @@
 #include "zsPingLog.h"
 
+#include "zsFileHandle.h"
 #include "zsRound.h"
 
 #include <cerrno>
@@ -30,35 +31,6 @@ T GetLE(const std::uint8_t* In) {
 [[noreturn]] void RaiseErrno(const std::string& What) {
     throw std::system_error(errno, std::generic_category(), What);
 }
-
-class TFileHandle {
-public:
-    explicit TFileHandle(int Fd) : FFd(Fd) {}
-    ~TFileHandle() {
-        if (FFd >= 0) {
-            ::close(FFd);
-        }
-    }
-    TFileHandle(const TFileHandle&) = delete;
-    TFileHandle& operator=(const TFileHandle&) = delete;
-    int Get() const { return FFd; }
-    void Reset(int Fd) {
-        if (FFd >= 0) {
-            ::close(FFd);
-        }
-        FFd = Fd;
-    }
-    void Close(const std::string& FileName) {
-        const int Fd = FFd;
-        FFd = -1;
-        if (::close(Fd) != 0) {
-            RaiseErrno("Cannot close " + FileName);
-        }
-    }
-
-private:
-    int FFd;
-};
 
 } // namespace
 
@@ -111,7 +83,7 @@ void AppendPingLogRecord(TPingLogRecord& Record, const std::string& FileName) {
     Record.Marker.fill(PING_LOG_MARKER_BYTE);
 
     off_t Whole = 0;
-    TFileHandle File(::open(FileName.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    TzsFileHandle File(::open(FileName.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
     if (File.Get() >= 0) {
         struct stat Info {};
         if (::fstat(File.Get(), &Info) != 0) {
@@ -163,7 +135,9 @@ void AppendPingLogRecord(TPingLogRecord& Record, const std::string& FileName) {
         }
         Done += std::size_t(Put);
     }
-    File.Close(FileName);
+    if (File.Close() != 0) {
+        RaiseErrno("Cannot close " + FileName);
+    }
 }
 
 TPingLogState::TPingLogState(std::shared_ptr<TClock> Clock) : FClock(std::move(Clock)) {}
