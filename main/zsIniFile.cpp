@@ -1,5 +1,7 @@
 #include "zsIniFile.h"
 
+#include "zsFileHandle.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -7,7 +9,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,23 +73,6 @@ std::string ErrnoText(int Error) {
     return std::strerror(Error);
 }
 
-class TFd {
-public:
-    explicit TFd(int Fd) : FFd(Fd) {}
-    ~TFd() {
-        if (FFd >= 0) {
-            ::close(FFd);
-        }
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return FFd; }
-    int Release() { return std::exchange(FFd, -1); }
-
-private:
-    int FFd;
-};
-
 std::string ParentFolder(const std::string& Path) {
     const auto Slash = Path.rfind('/');
     if (Slash == std::string::npos) {
@@ -95,6 +84,115 @@ std::string ParentFolder(const std::string& Path) {
 std::string BaseName(const std::string& Path) {
     const auto Slash = Path.rfind('/');
     return Slash == std::string::npos ? Path : Path.substr(Slash + 1);
+}
+
+constexpr std::string_view Utf8Mark = "\xEF\xBB\xBF";
+
+// The characters Windows-1252 puts at 0x80-0x9F; its five unused bytes keep their own number.
+constexpr char16_t Windows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void AppendUtf8(std::string& Out, char32_t C) {
+    if (C < 0x80) {
+        Out += static_cast<char>(C);
+    } else if (C < 0x800) {
+        Out += static_cast<char>(0xC0 | (C >> 6));
+        Out += static_cast<char>(0x80 | (C & 0x3F));
+    } else {
+        Out += static_cast<char>(0xE0 | (C >> 12));
+        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+        Out += static_cast<char>(0x80 | (C & 0x3F));
+    }
+}
+
+// Prefix of the temporary files of a save of Target, followed by "<pid>-<number>".
+std::string TemporaryPrefix(const std::string& Target) {
+    return "." + BaseName(Target) + ".tmp-";
+}
+
+// The writer's process id from a temporary file's name, or 0 when the name is not one of ours.
+pid_t TemporaryWriter(std::string_view Name, std::string_view Prefix) {
+    if (Name.substr(0, Prefix.size()) != Prefix) {
+        return 0;
+    }
+    Name.remove_prefix(Prefix.size());
+    const auto Dash = Name.find('-');
+    if (Dash == std::string_view::npos || Dash == 0 || Dash + 1 == Name.size()) {
+        return 0;
+    }
+    const std::string_view Counter = Name.substr(Dash + 1);
+    if (Counter.find_first_not_of("0123456789") != std::string_view::npos) {
+        return 0;
+    }
+    pid_t Pid = 0;
+    const auto [End, Error] = std::from_chars(Name.data(), Name.data() + Dash, Pid);
+    if (Error != std::errc() || End != Name.data() + Dash || Pid <= 0) {
+        return 0;
+    }
+    return Pid;
+}
+
+double SecondsOf(const timespec& T) {
+    return static_cast<double>(T.tv_sec) + static_cast<double>(T.tv_nsec) / 1e9;
+}
+
+// How long the process has been running, or a negative number when that cannot be told.
+double ProcessAgeSeconds(pid_t Pid) {
+    std::ifstream Stat("/proc/" + std::to_string(Pid) + "/stat");
+    std::string Line;
+    if (!std::getline(Stat, Line)) {
+        return -1;
+    }
+    // The command name in brackets may hold blanks and brackets; the fields after the last
+    // closing bracket start with the third, and the start time is the 22nd.
+    const auto Close = Line.rfind(')');
+    if (Close == std::string::npos) {
+        return -1;
+    }
+    std::string_view Rest = std::string_view(Line).substr(Close + 1);
+    for (int Field = 3; Field < 22; ++Field) {
+        Rest = Trim(Rest);
+        const auto Blank = Rest.find(' ');
+        if (Blank == std::string_view::npos) {
+            return -1;
+        }
+        Rest.remove_prefix(Blank);
+    }
+    Rest = Trim(Rest);
+    unsigned long long Ticks = 0;
+    if (std::from_chars(Rest.data(), Rest.data() + Rest.size(), Ticks).ec != std::errc()) {
+        return -1;
+    }
+    const long TicksPerSecond = ::sysconf(_SC_CLK_TCK);
+    timespec SinceBoot{};
+    if (TicksPerSecond <= 0 || ::clock_gettime(CLOCK_BOOTTIME, &SinceBoot) != 0) {
+        return -1;
+    }
+    return SecondsOf(SinceBoot) - static_cast<double>(Ticks) / static_cast<double>(TicksPerSecond);
+}
+
+// False only when the writer of a temporary file last written FileAge seconds ago is surely
+// gone. A process id can be taken again by a later process, which then cannot be the writer.
+bool WriterMayBeAlive(pid_t Pid, double FileAge) {
+    if (::kill(Pid, 0) != 0 && errno == ESRCH) {
+        return false;
+    }
+    const double ProcessAge = ProcessAgeSeconds(Pid);
+    // The start time is known to within a clock tick or so; the margin keeps a doubtful case
+    // on the safe side.
+    return ProcessAge < 0 || ProcessAge + 2.0 >= FileAge;
+}
+
+// Whether a write may replace the existing file: its owner has not taken the write permission
+// away, and this process may write it. Checked on the mode bits, because the superuser passes
+// any access() test.
+bool MayReplace(const struct stat& Info, const std::string& Path) {
+    if ((Info.st_mode & S_IWUSR) == 0) {
+        return false;
+    }
+    return ::geteuid() == 0 || ::faccessat(AT_FDCWD, Path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
 } // namespace
@@ -146,9 +244,80 @@ std::vector<TzsIniFile::TLine> TzsIniFile::Parse(std::string_view Content) {
     return Lines;
 }
 
+bool TzsIniFile::IsValidUtf8(std::string_view Bytes) {
+    std::size_t I = 0;
+    while (I < Bytes.size()) {
+        const auto Lead = static_cast<unsigned char>(Bytes[I]);
+        if (Lead < 0x80) {
+            ++I;
+            continue;
+        }
+        std::size_t Length = 0;
+        // The allowed range of the second byte excludes overlong forms, UTF-16 surrogates and
+        // code points above U+10FFFF.
+        unsigned char Low = 0x80;
+        unsigned char High = 0xBF;
+        if (Lead >= 0xC2 && Lead <= 0xDF) {
+            Length = 2;
+        } else if (Lead >= 0xE0 && Lead <= 0xEF) {
+            Length = 3;
+            Low = Lead == 0xE0 ? 0xA0 : 0x80;
+            High = Lead == 0xED ? 0x9F : 0xBF;
+        } else if (Lead >= 0xF0 && Lead <= 0xF4) {
+            Length = 4;
+            Low = Lead == 0xF0 ? 0x90 : 0x80;
+            High = Lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (Bytes.size() - I < Length) {
+            return false;
+        }
+        const auto Second = static_cast<unsigned char>(Bytes[I + 1]);
+        if (Second < Low || Second > High) {
+            return false;
+        }
+        for (std::size_t K = 2; K < Length; ++K) {
+            const auto Next = static_cast<unsigned char>(Bytes[I + K]);
+            if (Next < 0x80 || Next > 0xBF) {
+                return false;
+            }
+        }
+        I += Length;
+    }
+    return true;
+}
+
+std::string TzsIniFile::Windows1252ToUtf8(std::string_view Bytes) {
+    std::string Text;
+    Text.reserve(Bytes.size() + Bytes.size() / 4);
+    for (const char Byte : Bytes) {
+        const auto B = static_cast<unsigned char>(Byte);
+        AppendUtf8(Text, B >= 0x80 && B <= 0x9F ? Windows1252High[B - 0x80] : char32_t(B));
+    }
+    return Text;
+}
+
+TzsIniFile::TDecoded TzsIniFile::Decode(std::string_view Bytes) {
+    TDecoded Result;
+    if (Bytes.substr(0, Utf8Mark.size()) == Utf8Mark) {
+        Result.ByteOrderMark = true;
+        Bytes.remove_prefix(Utf8Mark.size());
+    }
+    // One rule for the whole file, so that a group's name in GROUPS and its section header
+    // always read alike.
+    if (IsValidUtf8(Bytes)) {
+        Result.Text = std::string(Bytes);
+    } else {
+        Result.Legacy = true;
+        Result.Text = Windows1252ToUtf8(Bytes);
+    }
+    return Result;
+}
+
 std::optional<std::string> TzsIniFile::Load(const std::string& Path) const {
     // Non-blocking, so that a FIFO put in place of the file cannot freeze the program.
-    TFd Fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    TzsFileHandle Fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (Fd.Get() < 0) {
         if (errno == ENOENT) {
             return std::nullopt;
@@ -191,7 +360,7 @@ std::optional<std::string> TzsIniFile::Load(const std::string& Path) const {
 
 std::vector<TzsIniFile::TLine> TzsIniFile::LoadLines() const {
     const auto Content = Load(FFileName);
-    return Content ? Parse(*Content) : std::vector<TLine>{};
+    return Content ? Parse(Decode(*Content).Text) : std::vector<TLine>{};
 }
 
 std::vector<TzsIniFile::TLine> TzsIniFile::FirstSectionEntries(std::string_view Section) const {
@@ -270,19 +439,20 @@ bool TzsIniFile::IsStorableSectionName(std::string_view Name) {
     if (Name.find_first_of("[]") != std::string_view::npos) {
         return false;
     }
-    return std::none_of(Name.begin(), Name.end(),
-                        [](char C) { return static_cast<unsigned char>(C) < 0x20 || C == 0x7f; });
+    return IsValidUtf8(Name) && std::none_of(Name.begin(), Name.end(), [](char C) {
+               return static_cast<unsigned char>(C) < 0x20 || C == 0x7f;
+           });
 }
 
 bool TzsIniFile::IsStorableKey(std::string_view Key) {
     const std::string_view Trimmed = Trim(Key);
     return !Trimmed.empty() && Trimmed.front() != '[' && Trimmed.front() != ';' &&
            Key.find('=') == std::string_view::npos && !HasLineBreak(Key) &&
-           Key.find('\0') == std::string_view::npos;
+           Key.find('\0') == std::string_view::npos && IsValidUtf8(Key);
 }
 
 bool TzsIniFile::IsStorableValue(std::string_view Value) {
-    return !HasLineBreak(Value) && Value.find('\0') == std::string_view::npos;
+    return !HasLineBreak(Value) && Value.find('\0') == std::string_view::npos && IsValidUtf8(Value);
 }
 
 void TzsIniFile::WriteFailed(std::string_view Reason) const {
@@ -302,11 +472,16 @@ void TzsIniFile::Modify(const std::function<void(std::vector<TLine>&)>& Change) 
         // Writing back what could not be read would lose the rest of the file.
         WriteFailed(Error.what());
     }
-    std::vector<TLine> Lines = Old ? Parse(*Old) : std::vector<TLine>{};
+    const TDecoded Text = Old ? Decode(*Old) : TDecoded{};
+    std::vector<TLine> Lines = Parse(Text.Text);
     Change(Lines);
     // Lines keep the ends they had, so that a write changes nothing but the entries it
-    // touches; new lines end with CR LF.
+    // touches; new lines end with CR LF. The whole file is written as UTF-8, a file read as
+    // Windows-1252 included, and keeps its byte-order mark.
     std::string Content;
+    if (Text.ByteOrderMark) {
+        Content = Utf8Mark;
+    }
     for (const TLine& Line : Lines) {
         Content += Line.Text;
         // A last line without a line feed gets one, or whatever follows would join it.
@@ -335,13 +510,18 @@ void TzsIniFile::Store(const std::string& FileName, const std::string& Content) 
     }
     struct stat OldInfo {};
     const bool HadOld = ::stat(Target.c_str(), &OldInfo) == 0;
+    if (HadOld && !MayReplace(OldInfo, Target)) {
+        // A read-only file is kept, as the classic functions keep it.
+        WriteFailed();
+    }
+    RemoveStaleTemporaryFiles(Target);
 
     static std::atomic<unsigned> Counter{0};
     const std::string Folder = ParentFolder(Target);
     std::string TempName;
     int RawFd = -1;
     for (int Attempt = 0; Attempt < 100 && RawFd < 0; ++Attempt) {
-        TempName = Folder + "/." + BaseName(Target) + ".tmp-" + std::to_string(::getpid()) + "-" +
+        TempName = Folder + "/" + TemporaryPrefix(Target) + std::to_string(::getpid()) + "-" +
                    std::to_string(Counter.fetch_add(1));
         RawFd = ::open(TempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (RawFd < 0 && errno != EEXIST) {
@@ -351,7 +531,7 @@ void TzsIniFile::Store(const std::string& FileName, const std::string& Content) 
     if (RawFd < 0) {
         WriteFailed();
     }
-    TFd Fd(RawFd);
+    TzsFileHandle Fd(RawFd);
     auto Fail = [&] {
         ::unlink(TempName.c_str());
         WriteFailed();
@@ -371,16 +551,48 @@ void TzsIniFile::Store(const std::string& FileName, const std::string& Content) 
         }
         Done += static_cast<std::size_t>(Put);
     }
-    if (::fsync(Fd.Get()) != 0 || ::close(Fd.Release()) != 0) {
+    if (::fsync(Fd.Get()) != 0 || Fd.Close() != 0) {
         Fail();
     }
     if (!ReplaceFile(TempName, Target)) {
         Fail();
     }
-    TFd Dir(::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    TzsFileHandle Dir(::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (Dir.Get() >= 0) {
         (void)::fsync(Dir.Get());
     }
+}
+
+void TzsIniFile::RemoveStaleTemporaryFiles(const std::string& Target, std::chrono::seconds MinAge) {
+    const std::string Prefix = TemporaryPrefix(Target);
+    DIR* Listing = ::opendir(ParentFolder(Target).c_str());
+    if (!Listing) {
+        return;
+    }
+    timespec Now{};
+    ::clock_gettime(CLOCK_REALTIME, &Now);
+    const pid_t Self = ::getpid();
+    std::vector<std::string> Stale;
+    while (const dirent* Entry = ::readdir(Listing)) {
+        const std::string_view Name = Entry->d_name;
+        const pid_t Writer = TemporaryWriter(Name, Prefix);
+        if (Writer == 0 || Writer == Self) {
+            continue;
+        }
+        struct stat Info {};
+        if (::fstatat(::dirfd(Listing), Entry->d_name, &Info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(Info.st_mode)) {
+            continue;
+        }
+        const double Age = SecondsOf(Now) - SecondsOf(Info.st_mtim);
+        if (Age >= static_cast<double>(MinAge.count()) && !WriterMayBeAlive(Writer, Age)) {
+            Stale.emplace_back(Name);
+        }
+    }
+    for (const std::string& Name : Stale) {
+        (void)::unlinkat(::dirfd(Listing), Name.c_str(), 0);
+    }
+    ::closedir(Listing);
 }
 
 void TzsIniFile::WriteString(std::string_view Section, std::string_view Key,

@@ -4,6 +4,11 @@
 // are kept as they are. Every write rewrites the whole file through a temporary file that is
 // renamed over the old one, so the file on disk is always complete and current.
 //
+// The text is UTF-8. A file that is not valid UTF-8 was written in a Windows 8-bit code page and
+// is read as Windows-1252; its next write turns the whole file into UTF-8. A UTF-8 byte-order
+// mark at the start is skipped on reading and kept on writing. A file whose owner took away
+// the write permission is refused like one that cannot be written.
+//
 //   TzsIniFile Ini("/home/me/.config/app/config.ini");
 //   Ini.WriteString("COMMON", "DefaultGroup", "Servers");
 //   std::string Group = Ini.ReadString("COMMON", "DefaultGroup", "Default Group");
@@ -11,6 +16,7 @@
 // The file is read afresh for every operation, so a file copied over it is seen at once.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -64,7 +70,8 @@ public:
     // the section is simply gone.
     void ReplaceSection(std::string_view Section, const std::vector<TKeyValue>& Entries);
 
-    // Names and values that cannot be stored without breaking the file's structure.
+    // Names and values that cannot be stored without breaking the file's structure, or that
+    // are not UTF-8 and would turn the whole file into something else at the next read.
     static bool IsStorableSectionName(std::string_view Name);
     static bool IsStorableKey(std::string_view Key);
     static bool IsStorableValue(std::string_view Value);
@@ -80,6 +87,28 @@ public:
     };
     static std::vector<TLine> Parse(std::string_view Content);
 
+    // The file's bytes as the UTF-8 text that Parse is given.
+    struct TDecoded {
+        std::string Text;           // UTF-8, without the byte-order mark
+        bool ByteOrderMark = false; // the bytes began with the UTF-8 mark
+        bool Legacy = false;        // not valid UTF-8: read as Windows-1252
+    };
+    static TDecoded Decode(std::string_view Bytes);
+    static bool IsValidUtf8(std::string_view Bytes);
+    // Every byte becomes one character: 0x80-0x9F as Windows-1252 has them (its five unused
+    // bytes as the C1 control of the same number), the rest as Latin-1. Nothing is lost, so the
+    // original bytes can always be told from the result.
+    static std::string Windows1252ToUtf8(std::string_view Bytes);
+
+    // A save that is killed between creating its temporary file and renaming it leaves the file
+    // behind. Each write first removes such files of earlier processes beside Target: those at
+    // least MinAge old whose writer is gone (no process has its id any more, or the one that
+    // has it started after the file was last written). A file that a live writer may still be
+    // working on is never touched.
+    static constexpr std::chrono::seconds StaleTemporaryAge{60};
+    static void RemoveStaleTemporaryFiles(const std::string& Target,
+                                          std::chrono::seconds MinAge = StaleTemporaryAge);
+
 protected:
     // The last step of a write: puts the finished temporary file in place of the target.
     // Returns false with errno set on failure. Tests override it to fail at this point.
@@ -87,7 +116,7 @@ protected:
 
 private:
     std::string Fold(std::string_view Name) const;
-    // The whole file, or nullopt when it does not exist; raises when it cannot be read.
+    // The file's bytes, or nullopt when it does not exist; raises when it cannot be read.
     std::optional<std::string> Load(const std::string& Path) const;
     std::vector<TLine> LoadLines() const;
     // The entry lines of the first section named Section, in file order; later sections of the

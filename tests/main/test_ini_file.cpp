@@ -5,12 +5,19 @@
 
 #include <QDir>
 #include <QFile>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iconv.h>
+#include <optional>
+#include <set>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -167,10 +174,20 @@ TEST_F(IniFileTest, RefusesWhatWouldBreakTheFileAndKeepsItAsItWas) {
     struct TCase {
         std::string Section, Key, Value;
     } Cases[] = {
-        {"S", "k", "two\r\nlines"}, {"S", "k", "lf\nonly"}, {"S", "k", std::string("n\0l", 3)},
-        {"a]b", "k", "v"},          {"a\nb", "k", "v"},     {"[x", "k", "v"},
-        {"S", "k=j", "v"},          {"S", "[k", "v"},       {"S", " ", "v"},
+        {"S", "k", "two\r\nlines"},
+        {"S", "k", "lf\nonly"},
+        {"S", "k", std::string("n\0l", 3)},
+        {"a]b", "k", "v"},
+        {"a\nb", "k", "v"},
+        {"[x", "k", "v"},
+        {"S", "k=j", "v"},
+        {"S", "[k", "v"},
+        {"S", " ", "v"},
         {"S", ";k", "v"},
+        // Not UTF-8: the whole file would read as Windows-1252 from then on.
+        {"S", "k", "B\xFCro"},
+        {"B\xFCro", "k", "v"},
+        {"S", "k\xE9", "v"},
     };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Section + "/" + Case.Key);
@@ -304,7 +321,338 @@ TEST_F(IniFileTest, BinaryContentSurvivesAWrite) {
     TzsIniFile Ini(Path());
     EXPECT_EQ(Ini.ReadString("S", "k", "d"), "d");
     Ini.WriteString("S", "k", "v");
-    EXPECT_EQ(Text(), Binary + "[S]\r\nk=v\r\n");
+    // Bytes that are not UTF-8 are kept as the Windows-1252 characters they stand for, one
+    // distinct character per byte (see EveryByteHasItsOwnWindows1252Character).
+    EXPECT_EQ(Text(), TzsIniFile::Windows1252ToUtf8(Binary) + "[S]\r\nk=v\r\n");
+}
+
+// A byte as the system's converter reads it in Windows-1252, or nothing for the bytes that
+// code page leaves unused.
+std::optional<std::string> SystemWindows1252(unsigned char Byte) {
+    iconv_t Converter = ::iconv_open("UTF-8", "WINDOWS-1252");
+    if (Converter == reinterpret_cast<iconv_t>(-1)) {
+        return std::nullopt;
+    }
+    char In[1] = {static_cast<char>(Byte)};
+    char Out[8] = {};
+    char* InPos = In;
+    char* OutPos = Out;
+    std::size_t InLeft = 1;
+    std::size_t OutLeft = sizeof Out;
+    const std::size_t Done = ::iconv(Converter, &InPos, &InLeft, &OutPos, &OutLeft);
+    ::iconv_close(Converter);
+    if (Done == static_cast<std::size_t>(-1)) {
+        return std::nullopt;
+    }
+    return std::string(Out, OutPos);
+}
+
+TEST_F(IniFileTest, EveryByteHasItsOwnWindows1252Character) {
+    const std::set<unsigned char> Unused = {0x81, 0x8D, 0x8F, 0x90, 0x9D};
+    std::set<std::string> Seen;
+    for (int Byte = 0x80; Byte <= 0xFF; ++Byte) {
+        SCOPED_TRACE(Byte);
+        const auto B = static_cast<unsigned char>(Byte);
+        // Read through a file, the way config.ini is read.
+        Put("[S]\r\nk=" + std::string(1, static_cast<char>(B)) + "\r\n");
+        const std::string Read = TzsIniFile(Path()).ReadString("S", "k");
+        EXPECT_EQ(Read, TzsIniFile::Windows1252ToUtf8(std::string(1, static_cast<char>(B))));
+        if (Unused.count(B) != 0) {
+            // The C1 control of the same number.
+            EXPECT_EQ(Read, (std::string{'\xC2', static_cast<char>(B)}));
+        } else if (const auto Expected = SystemWindows1252(B)) {
+            EXPECT_EQ(Read, *Expected);
+        } else {
+            ADD_FAILURE() << "the system has no Windows-1252 converter";
+        }
+        EXPECT_TRUE(Seen.insert(Read).second) << "two bytes read as the same character";
+    }
+    EXPECT_EQ(TzsIniFile::Windows1252ToUtf8("\x80uro B\xFCro Caf\xE9"),
+              "\xE2\x82\xACuro B\xC3\xBCro Caf\xC3\xA9");
+}
+
+TEST_F(IniFileTest, OnlyWellFormedUtf8IsReadAsUtf8) {
+    struct TCase {
+        const char* Name;
+        std::string Value;
+        bool Utf8;
+    } Cases[] = {
+        {"ascii", "plain", true},
+        {"two bytes", "Caf\xC3\xA9", true},
+        {"three bytes", "\xE2\x82\xAC", true},
+        {"four bytes", "\xF0\x9F\x98\x80", true},
+        {"largest code point", "\xF4\x8F\xBF\xBF", true},
+        {"latin-1 byte", "B\xFCro", false},
+        {"lone continuation", "\x80", false},
+        {"overlong slash", "\xC0\xAF", false},
+        {"overlong three bytes", "\xE0\x80\xAF", false},
+        {"surrogate", "\xED\xA0\x80", false},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", false},
+        {"cut at the end", "ok\xE2\x82", false},
+        {"cut before ascii", "\xE2\x82x", false},
+        {"five-byte lead", "\xF8\x88\x80\x80\x80", false},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        EXPECT_EQ(TzsIniFile::IsValidUtf8(Case.Value), Case.Utf8);
+        Put("[S]\r\nk=" + Case.Value + "\r\n");
+        EXPECT_EQ(TzsIniFile(Path()).ReadString("S", "k"),
+                  Case.Utf8 ? Case.Value : TzsIniFile::Windows1252ToUtf8(Case.Value));
+    }
+}
+
+TEST_F(IniFileTest, Windows1252FileFindsItsSectionsAndBecomesUtf8AtTheFirstWrite) {
+    // Written on Windows: group "B\xFCro", group "Caf\xE9", group "\x80uro" and names alike.
+    const std::string Legacy = "; Gr\xFC\xDF"
+                               "e\r\n"
+                               "[GROUPS]\r\n0=B\xFCro\r\n1=Caf\xE9\r\n2=\x80uro\r\n"
+                               "[B\xFCro]\r\n0=h\xF6st\r\n"
+                               "[caf\xC9]\r\n0=caf\xE9.lan\r\n"
+                               "[\x80URO]\r\nPr\xE9"
+                               "fix=\x80-gw\r\n";
+    Put(Legacy);
+    TzsIniFile Ini(Path());
+    // Names match without regard to case in the default (ASCII) folding, so "caf\xC9" only
+    // matches itself here; the store's folding is tested with the store.
+    EXPECT_EQ(Ini.ReadString("GROUPS", "0"), "B\xC3\xBCro");
+    EXPECT_EQ(Ini.ReadString("B\xC3\xBCro", "0"), "h\xC3\xB6st");
+    EXPECT_EQ(Ini.ReadString("caf\xC3\x89", "0"), "caf\xC3\xA9.lan");
+    EXPECT_EQ(Ini.ReadString("\xE2\x82\xACuro", "pr\xC3\xA9"
+                                                "fix"),
+              "\xE2\x82\xAC-gw");
+
+    Ini.WriteString("B\xC3\xBCro", "1", "n\xC3\xA9w");
+    const std::string Written = Text();
+    EXPECT_TRUE(TzsIniFile::IsValidUtf8(Written));
+    EXPECT_EQ(Written, "; Gr\xC3\xBC\xC3\x9F"
+                       "e\r\n"
+                       "[GROUPS]\r\n0=B\xC3\xBCro\r\n1=Caf\xC3\xA9\r\n2=\xE2\x82\xACuro\r\n"
+                       "[B\xC3\xBCro]\r\n0=h\xC3\xB6st\r\n1=n\xC3\xA9w\r\n"
+                       "[caf\xC3\x89]\r\n0=caf\xC3\xA9.lan\r\n"
+                       "[\xE2\x82\xACURO]\r\nPr\xC3\xA9"
+                       "fix=\xE2\x82\xAC-gw\r\n");
+    EXPECT_EQ(FilesInFolder(), 1u) << "written through a renamed temporary file";
+    EXPECT_EQ(Ini.ReadString("b\xC3\xBCro", "1"), "n\xC3\xA9w");
+    EXPECT_EQ(Ini.ReadString("B\xC3\xBCro", "0"), "h\xC3\xB6st");
+}
+
+TEST_F(IniFileTest, ByteOrderMarkIsSkippedOnReadingAndKeptOnWriting) {
+    const std::string Mark = "\xEF\xBB\xBF";
+    struct TCase {
+        const char* Name;
+        std::string Content;
+        std::string Written;
+    } Cases[] = {
+        {"utf-8", Mark + "[COMMON]\r\nHintsEnable=1\r\nName=B\xC3\xBCro\r\n",
+         Mark + "[COMMON]\r\nHintsEnable=0\r\nName=B\xC3\xBCro\r\n"},
+        {"not utf-8 after the mark", Mark + "[COMMON]\r\nHintsEnable=1\r\nName=B\xFCro\r\n",
+         Mark + "[COMMON]\r\nHintsEnable=0\r\nName=B\xC3\xBCro\r\n"},
+        {"mark only", Mark, Mark + "[COMMON]\r\nHintsEnable=0\r\n"},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        Put(Case.Content);
+        TzsIniFile Ini(Path());
+        EXPECT_EQ(Ini.SectionExists("COMMON"), Case.Content.size() > Mark.size());
+        Ini.WriteString("COMMON", "HintsEnable", "0");
+        EXPECT_EQ(Text(), Case.Written);
+        EXPECT_EQ(Ini.ReadSection("COMMON").front(), "HintsEnable");
+    }
+    // A new file gets no mark.
+    std::filesystem::remove(Path());
+    TzsIniFile(Path()).WriteString("COMMON", "HintsEnable", "1");
+    EXPECT_EQ(Text(), "[COMMON]\r\nHintsEnable=1\r\n");
+}
+
+TEST_F(IniFileTest, ReadOnlyFileIsRefusedAndKept) {
+    struct TCase {
+        const char* Name;
+        mode_t Mode;
+        bool Refused;
+    } Cases[] = {
+        {"read-only for all", 0444, true},
+        {"owner took write away", 0464, true},
+        {"no permission at all", 0000, true},
+        {"owner may write", 0600, false},
+    };
+    std::filesystem::create_symlink(Path(), Path("linked.ini"));
+    for (const TCase& Case : Cases) {
+        for (const char* Name : {"config.ini", "linked.ini"}) {
+            SCOPED_TRACE(std::string(Case.Name) + " through " + Name);
+            Put("[S]\r\nk=old\r\n");
+            ASSERT_EQ(::chmod(Path().c_str(), Case.Mode), 0);
+            TzsIniFile Ini(Path(Name));
+            if (!Case.Refused) {
+                Ini.WriteString("S", "k", "new");
+                EXPECT_EQ(Text(), "[S]\r\nk=new\r\n");
+                continue;
+            }
+            const std::function<void()> Writes[] = {
+                [&] { Ini.WriteString("S", "k", "new"); },
+                [&] {
+                    Ini.ReplaceSection("S", {{"0", "x"}});
+                },
+                [&] { Ini.EraseSection("S"); },
+            };
+            for (const auto& Write : Writes) {
+                try {
+                    Write();
+                    ADD_FAILURE() << "the write succeeded";
+                } catch (const EIniFileError& Error) {
+                    EXPECT_EQ(std::string(Error.what()), "Unable to write to " + Path(Name));
+                }
+            }
+            struct stat Info {};
+            ASSERT_EQ(::stat(Path().c_str(), &Info), 0);
+            EXPECT_EQ(Info.st_mode & 07777, Case.Mode);
+            ASSERT_EQ(::chmod(Path().c_str(), 0600), 0);
+            EXPECT_EQ(Text(), "[S]\r\nk=old\r\n");
+            EXPECT_TRUE(std::filesystem::is_symlink(Path("linked.ini")));
+        }
+    }
+    EXPECT_EQ(FilesInFolder(), 2u) << "no temporary file is left behind";
 }
 
 } // namespace
+
+namespace {
+
+// The id of a child process that has already ended.
+pid_t EndedProcessId() {
+    const pid_t Child = ::fork();
+    if (Child == 0) {
+        ::_exit(0);
+    }
+    int Status = 0;
+    ::waitpid(Child, &Status, 0);
+    return Child;
+}
+
+// A child process that lives until the holder goes.
+class TLiveChild {
+public:
+    TLiveChild() : FPid(::fork()) {
+        if (FPid == 0) {
+            for (;;) {
+                ::pause();
+            }
+        }
+    }
+    ~TLiveChild() {
+        ::kill(FPid, SIGKILL);
+        int Status = 0;
+        ::waitpid(FPid, &Status, 0);
+    }
+    TLiveChild(const TLiveChild&) = delete;
+    TLiveChild& operator=(const TLiveChild&) = delete;
+    pid_t Pid() const { return FPid; }
+
+private:
+    pid_t FPid;
+};
+
+void Age(const std::string& FilePath, int Seconds) {
+    timespec Now{};
+    ::clock_gettime(CLOCK_REALTIME, &Now);
+    const timespec Times[2] = {{Now.tv_sec - Seconds, 0}, {Now.tv_sec - Seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, FilePath.c_str(), Times, 0), 0);
+}
+
+// Dies the way a killed save dies: after its temporary file is complete, before the rename.
+class TKilledBeforeRename : public TzsIniFile {
+public:
+    using TzsIniFile::TzsIniFile;
+
+protected:
+    bool ReplaceFile(const std::string&, const std::string&) override {
+        ::raise(SIGKILL);
+        return false;
+    }
+};
+
+} // namespace
+
+TEST_F(IniFileTest, TemporaryFilesOfGoneWritersAreRemovedAndLiveOnesKept) {
+    Put("[S]\r\nk=v\r\n");
+    TLiveChild Live;
+    const pid_t Ended = EndedProcessId();
+    const auto Temp = [&](pid_t Pid, const char* Number) {
+        return Path((".config.ini.tmp-" + std::to_string(Pid) + "-" + Number).c_str());
+    };
+    struct TCase {
+        const char* Name;
+        std::string File;
+        int AgeSeconds;
+        bool Removed;
+    } Cases[] = {
+        {"writer ended", Temp(Ended, "0"), 0, true},
+        {"writer alive", Temp(Live.Pid(), "0"), 0, false},
+        {"id taken by a later process", Temp(Live.Pid(), "1"), 3600, true},
+        {"this process", Temp(::getpid(), "0"), 3600, false},
+        {"no process id", Path(".config.ini.tmp-x-0"), 3600, false},
+        {"no number", Temp(Ended, ""), 3600, false},
+        {"another file's", Path((".other.ini.tmp-" + std::to_string(Ended) + "-0").c_str()), 3600,
+         false},
+        {"not hidden", Path(("config.ini.tmp-" + std::to_string(Ended) + "-0").c_str()), 3600,
+         false},
+    };
+    for (const TCase& Case : Cases) {
+        std::ofstream(Case.File) << "[S]\r\nk=partial";
+        Age(Case.File, Case.AgeSeconds);
+    }
+    std::filesystem::create_directory(Temp(Ended, "9"));
+
+    TzsIniFile::RemoveStaleTemporaryFiles(Path(), std::chrono::seconds(0));
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        EXPECT_EQ(std::filesystem::exists(Case.File), !Case.Removed);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(Temp(Ended, "9")));
+    EXPECT_EQ(Text(), "[S]\r\nk=v\r\n");
+
+    // A write removes them itself, but only once they are old enough that no writer in another
+    // process-id space can still be at work on them.
+    std::ofstream(Temp(Ended, "2")) << "x";
+    Age(Temp(Ended, "2"), 10);
+    std::ofstream(Temp(Ended, "3")) << "x";
+    Age(Temp(Ended, "3"), 600);
+    TzsIniFile(Path()).WriteString("S", "k", "w");
+    EXPECT_TRUE(std::filesystem::exists(Temp(Ended, "2")));
+    EXPECT_FALSE(std::filesystem::exists(Temp(Ended, "3")));
+    EXPECT_EQ(Text(), "[S]\r\nk=w\r\n");
+}
+
+TEST_F(IniFileTest, SaveKilledBeforeItsRenameLeavesAFileThatALaterSaveRemoves) {
+    Put("[S]\r\nk=old\r\n");
+    const pid_t Child = ::fork();
+    if (Child == 0) {
+        try {
+            TKilledBeforeRename(Path()).WriteString("S", "k", "new");
+        } catch (...) {
+        }
+        ::_exit(1);
+    }
+    int Status = 0;
+    ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
+    ASSERT_TRUE(WIFSIGNALED(Status));
+    EXPECT_EQ(Text(), "[S]\r\nk=old\r\n");
+    std::vector<std::string> Left;
+    for (const auto& Entry : std::filesystem::directory_iterator(Dir.path().toStdString())) {
+        if (Entry.path().filename() != "config.ini") {
+            Left.push_back(Entry.path().string());
+        }
+    }
+    ASSERT_EQ(Left.size(), 1u);
+    EXPECT_EQ(std::filesystem::path(Left[0]).filename().string().rfind(
+                  ".config.ini.tmp-" + std::to_string(Child) + "-", 0),
+              0u);
+
+    TzsIniFile Ini(Path());
+    Ini.WriteString("S", "k", "fresh");
+    EXPECT_TRUE(std::filesystem::exists(Left[0])) << "too fresh to be judged yet";
+    Age(Left[0], 120);
+    Ini.WriteString("S", "k", "newer");
+    EXPECT_FALSE(std::filesystem::exists(Left[0]));
+    EXPECT_EQ(Text(), "[S]\r\nk=newer\r\n");
+    EXPECT_EQ(FilesInFolder(), 1u);
+}
