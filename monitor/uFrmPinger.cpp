@@ -102,7 +102,26 @@ TfrmPinger::TfrmPinger(std::shared_ptr<TClock> Clock, QWidget* Parent)
     FormCreate();
 }
 
-TfrmPinger::~TfrmPinger() = default;
+// A monitor destroyed without being closed (its parent panel went first, or it was deleted
+// outright) still stops and tells its owner, once, while it is whole.
+TfrmPinger::~TfrmPinger() {
+    if (FCloseHandled) {
+        return;
+    }
+    try {
+        CloseHandling();
+    } catch (const std::exception& E) {
+        qWarning("Monitor closing: %s", E.what()); // nothing may leave a destructor
+    }
+}
+
+void TfrmPinger::CloseHandling() {
+    FCloseHandled = true;
+    StopMonitor();
+    if (OnMonitorClosed) {
+        OnMonitorClosed(*this);
+    }
+}
 
 void TfrmPinger::FormCreate() {
     setFocusPolicy(Qt::StrongFocus);
@@ -293,12 +312,15 @@ void TfrmPinger::closeEvent(QCloseEvent* Event) {
         return;
     }
     FClosing = true;
-    // Results already handed to this window are taken in before the monitor stops.
+    // Results already handed to this window are taken in before the monitor stops. Whatever
+    // runs meanwhile may destroy the window (its panel going first); the destructor has then
+    // done the close handling.
+    QPointer<TfrmPinger> Self(this);
     QCoreApplication::processEvents();
-    StopMonitor();
-    if (OnMonitorClosed) {
-        OnMonitorClosed(*this);
+    if (!Self || FCloseHandled) {
+        return;
     }
+    CloseHandling();
     // Freed once the close handling, and whoever called close(), have returned.
     deleteLater();
 }

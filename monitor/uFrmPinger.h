@@ -3,13 +3,25 @@
 // the uptime and the last result. It is the window face of TPingerSession, which owns the ping
 // loop, the samples and the drawing.
 //
-//   auto* mon = new TfrmPinger();                       // no owner: it frees itself on close
+//   auto* mon = new TfrmPinger();
 //   mon->OnMonitorClosed = [&](TPingerSession& s) { forget(static_cast<TfrmPinger&>(s)); };
 //   mon->OnCloseClicked = ...;  mon->OnMonitorUpdated = ...;
 //   mon->Image32->OnMouseDown = [&](Qt::MouseButton b, Qt::KeyboardModifiers, QPoint) { ... };
 //   mon->SetLogWorker(&worker); mon->SetLogFolder(folder);
 //   mon->BeginMonitor("localhost", "");
 //   mon->show(); mon->setParent(panel); mon->setGeometry(...); mon->show();
+//
+// Lifetime. The close handling (stop the loop, then OnMonitorClosed) runs exactly once, on
+// whichever comes first:
+//   - close() (the close button, Esc, or the owner): the handler runs with the window whole,
+//     and the window frees itself later (deleteLater), after close() has returned. Do not
+//     delete it in the handler; forget it.
+//   - destruction without close(): a parent panel destroyed first takes its child monitors with
+//     it, or the owner deletes one. The destructor then runs the close handling itself, so the
+//     owner still hears of it, with the window still whole; the handler must only forget it.
+//     An owner that is itself being torn down clears the handlers (or closes its monitors)
+//     before its panels go.
+// OnCloseClicked follows OnMonitorClosed only for the close button.
 #pragma once
 
 #include "uPingerSession.h"
@@ -111,5 +123,8 @@ private:
     TPingerImageLists FImages; // ImgStandard16, ImgHot16, ImgDis16
     bool FAlphaBlend = false;
     int FAlphaBlendValue = 255;
-    bool FClosing = false;
+    void CloseHandling();
+
+    bool FClosing = false;      // closeEvent has begun
+    bool FCloseHandled = false; // stopped and OnMonitorClosed fired
 };

@@ -244,7 +244,8 @@ void TPingerSession::SetDrawEnabled(bool Enabled) {
     const bool CatchUp = Enabled && !FDrawEnabled;
     FDrawEnabled = Enabled;
     if (CatchUp) {
-        RefreshDisplay(true, nullptr);
+        // The graph and the status line as they would be had drawing never stopped.
+        RefreshDisplay(true, FSamples.empty() ? nullptr : &FSamples[0]);
     }
 }
 

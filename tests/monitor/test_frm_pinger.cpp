@@ -207,6 +207,37 @@ TEST(FrmPinger, EscAndTheCloseButtonCloseOnceAndDifferInOneEvent) {
     }
 }
 
+// Embedded in a panel that goes first, the monitor still stops and reports its close once, while
+// it is whole; a monitor already closed reports nothing more.
+TEST(FrmPinger, AMonitorWhosePanelGoesFirstReportsItsCloseOnce) {
+    for (const bool ClosedFirst : {false, true}) {
+        SCOPED_TRACE(ClosedFirst ? "closed, then the panel went" : "the panel went");
+        auto* Panel = new QWidget;
+        QPointer<TfrmPinger> W = NewWindow(nullptr);
+        W->setParent(Panel);
+        W->BeginMonitor("localhost", "");
+        Panel->show();
+        int Closed = 0;
+        bool Stopped = false;
+        QString Caption;
+        W->OnMonitorClosed = [&](TPingerSession& S) {
+            ++Closed;
+            Stopped = S.LoopThread() == nullptr && S.Target().empty();
+            Caption = static_cast<TfrmPinger&>(S).lbHeader->text();
+        };
+        if (ClosedFirst) {
+            W->close();
+            ASSERT_TRUE(W); // its deferred delete has not run
+        }
+        delete Panel;
+        EXPECT_FALSE(W);
+        EXPECT_EQ(Closed, 1);
+        EXPECT_TRUE(Stopped);
+        EXPECT_EQ(Caption, QStringLiteral("Ping Monitor"));
+        FlushDeletes();
+    }
+}
+
 TEST_F(FrmPingerTest, CtrlMakesTheWindowTranslucentUntilReleasedOrReactivated) {
     Window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Window.data()));

@@ -140,6 +140,24 @@ TEST_F(GraphTest, OneSampleDrawsNoSegmentAndAPartialRefreshKeepsTheBackground) {
     EXPECT_EQ(S.UpTimeText(), QStringLiteral("Uptime: 100.0%"));
 }
 
+TEST_F(GraphTest, SwitchingDrawingBackOnBringsGraphAndStatusLineUpToDate) {
+    S.SetDrawEnabled(false);
+    Feed({{0, 30}});
+    TPicture Want = TPicture::Background(100, 100, FillOffLine, 6);
+    Want.Row(99, AvgLine); // drawn before the result
+    ExpectPlot(S.Graph().Plot(), Want);
+    EXPECT_TRUE(S.StatusText().isEmpty());
+    EXPECT_EQ(S.Avg(), 30); // the statistics still follow
+
+    S.SetDrawEnabled(true);
+    Want = TPicture::Background(100, 100, FillOnLine, 6);
+    Want.Row(69, AvgLine);
+    ExpectPlot(S.Graph().Plot(), Want);
+    EXPECT_EQ(S.ComposedBitmap().Pixel(0, 0), BorderOnLine);
+    EXPECT_EQ(S.StatusText(), QStringLiteral("Round trip : 30 ms"));
+    EXPECT_EQ(S.UpTimeText(), QStringLiteral("Uptime: 100.0%"));
+}
+
 TEST_F(GraphTest, ARoundTripEqualToTheRangeIsDrawnOnTheTopRowInTheOverRangeColour) {
     Feed({{0, 100}, {10, 100}});
     S.RefreshDisplay();

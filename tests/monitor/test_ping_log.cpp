@@ -272,6 +272,62 @@ TEST_F(PingLogTest, AQueuedJobOutlivesItsClosedMonitorAndStillWritesTheRecord) {
     EXPECT_EQ(Recs[0].UptimePct, 67);
 }
 
+namespace {
+struct TNoJob {
+    void Run(TzsWorkerThread&) {}
+};
+// Queues Job, waiting while the queue is full.
+void AddWhenRoom(TzsWorkerThread& Worker, const TThreadJob& Job) {
+    for (;;) {
+        try {
+            Worker.AddJob(Job);
+            return;
+        } catch (const EPingError&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+}
+} // namespace
+
+// A full queue costs only the queueing: the result is handled to the end, and since the
+// interval stays due the next result queues the record again.
+TEST_F(PingLogTest, AFullWorkerQueueIsRiddenOutAndTheNextResultQueuesTheRecord) {
+    TzsWorkerThread Worker;
+    auto Gate = std::make_shared<TGate>();
+    Worker.AddJob(TThreadJob::Bind<TGate, &TGate::Run>(Gate));
+    Gate->Entered.get_future().wait();
+    auto Nothing = std::make_shared<TNoJob>();
+    EXPECT_THROW(for (;;) Worker.AddJob(TThreadJob::Bind<TNoJob, &TNoJob::Run>(Nothing)),
+                 EPingError);
+
+    auto S = Monitor("localhost");
+    S->SetLogWorker(&Worker);
+    S->SetLogEnabled(true);
+    int Updates = 0;
+    S->OnMonitorUpdated = [&](TPingerSession&) { ++Updates; };
+    Clock->Advance(300 * 1000);
+    EXPECT_NO_THROW(S->PingDone(MakeResult(*Clock, 0, 10)));
+    EXPECT_EQ(Updates, 1);
+    EXPECT_EQ(S->Samples().size(), 1u);
+    EXPECT_EQ(S->LogStats().SampleCount, 1);
+
+    Gate->Open.set_value();
+    auto Drained = std::make_shared<TGate>();
+    AddWhenRoom(Worker, TThreadJob::Bind<TGate, &TGate::Run>(Drained));
+    Drained->Entered.get_future().wait();
+    Drained->Open.set_value();
+    EXPECT_FALSE(fs::exists(Dir / "localhost.pin"));
+
+    S->PingDone(MakeResult(*Clock, 0, 20));
+    auto Written = std::make_shared<TGate>();
+    Worker.AddJob(TThreadJob::Bind<TGate, &TGate::Run>(Written));
+    Written->Entered.get_future().wait();
+    Written->Open.set_value();
+    const auto Recs = Records(Dir / "localhost.pin");
+    ASSERT_EQ(Recs.size(), 1u);
+    EXPECT_EQ(Recs[0].AvgTrip, 15); // both results of the interval
+}
+
 TEST_F(PingLogTest, ARecordIsDueOnceTheIntervalHasRunItsWholeSeconds) {
     TzsWorkerThread Worker;
     auto S = Monitor("localhost");
