@@ -41,6 +41,8 @@ protected:
         Picture.fill(QColor::fromRgba(Design));
         Button->SetPicture(Picture);
         Button->setGeometry(20, 30, 24, 24);
+        // An earlier test may have left the pointer where the button now appears.
+        QCursor::setPos(0, 0);
         Host->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Host.get()));
     }
