@@ -1,0 +1,182 @@
+// What the main window costs with many monitors pinging loopback for real:
+// - OpenGroup200: opening a stored group of 200 loopback targets. Reports the time until every
+//   monitor has its first result and the longest gap between two beats of a 10 ms UI-thread
+//   timer while the group opens (how long the window stops answering at worst).
+// - UiShare/<monitors>/<view>: the UI thread's share of one core over 10 s with monitors at a
+//   1 s period, in tiles (view 0) and in the list view (view 1); one monitor is the baseline.
+//
+// Needs ICMP echo rights (root, CAP_NET_RAW or ping_group_range); only 127.0.0.0/8 is pinged.
+#include "icmp_dll.h"
+#include "uFrmMain.h"
+#include "uFrmPinger.h"
+#include "zsMessageBox.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <ctime>
+
+namespace {
+
+double ThreadCpuSeconds() {
+    timespec T{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &T);
+    return double(T.tv_sec) + double(T.tv_nsec) / 1e9;
+}
+
+// Loopback addresses 127.0.1.1, 127.0.1.2, ...
+QString LoopbackTarget(int I) {
+    return QStringLiteral("127.0.%1.%2").arg(1 + I / 250).arg(1 + I % 250);
+}
+
+// A private XDG home holding a config.ini with the group "Bench" of Count targets, opened at
+// start when Open is true.
+class TBenchHome {
+public:
+    TBenchHome(int Count, bool Open) {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(FDir.path() + QStringLiteral("/config")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(FDir.path() + QStringLiteral("/data")));
+        const QString Folder = FDir.path() + QStringLiteral("/config/Zephra Software/Vantorel");
+        QDir().mkpath(Folder);
+        QByteArray Text = "[COMMON]\r\nHintsEnable=1\r\nListViewEnable=0\r\nDefaultGroup=";
+        Text += Open ? "Bench" : "";
+        Text += "\r\n[GROUPS]\r\n0=Bench\r\n[Bench]\r\n";
+        for (int I = 0; I < Count; ++I) {
+            Text += QByteArray::number(I) + '=' + LoopbackTarget(I).toLatin1() + "\r\n";
+        }
+        QFile File(Folder + QStringLiteral("/config.ini"));
+        File.open(QIODevice::WriteOnly);
+        File.write(Text);
+    }
+
+private:
+    QTemporaryDir FDir;
+};
+
+bool AllHaveResults(const TfrmMain& Main) {
+    for (int I = 0; I < Main.MonitorCount(); ++I) {
+        if (Main.Monitor(I)->LastEvent().Status == PING_STATUS_INITIALIZING) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Runs the event loop until Done() or the deadline.
+void RunUntil(const std::function<bool()>& Done, int TimeoutMs) {
+    QElapsedTimer Timer;
+    Timer.start();
+    while (!Done() && Timer.elapsed() < TimeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    }
+}
+
+void CloseMain(TfrmMain& Main) {
+    Main.CloseAllMonitors();
+    QCoreApplication::processEvents();
+}
+
+bool CheckIcmp(benchmark::State& State) {
+    const TIcmpProbeResult Probe = ProbeIcmp();
+    if (!Probe.Works) {
+        State.SkipWithError(Probe.Problem.c_str());
+    }
+    return Probe.Works;
+}
+
+void OpenGroup200(benchmark::State& State) {
+    if (!CheckIcmp(State)) {
+        return;
+    }
+    for (auto _ : State) {
+        TBenchHome Home(200, false);
+        TfrmMain Main;
+        Main.show();
+        Main.FormActivate(); // opens no group
+        QCoreApplication::processEvents();
+
+        QElapsedTimer Clock;
+        Clock.start();
+        QElapsedTimer Beat;
+        qint64 LongestGap = 0;
+        QTimer Heartbeat;
+        Heartbeat.setInterval(10);
+        QObject::connect(&Heartbeat, &QTimer::timeout,
+                         [&] { LongestGap = std::max(LongestGap, Beat.restart()); });
+        Beat.start();
+        Heartbeat.start();
+        Main.cbGroups->setCurrentIndex(0);
+        Main.cbGroupsSelect();
+        const double Opened = double(Clock.elapsed());
+        RunUntil([&] { return AllHaveResults(Main); }, 10000);
+        const double AllFirst = double(Clock.elapsed());
+        Heartbeat.stop();
+        State.SetIterationTime(AllFirst / 1000.0);
+        State.counters["monitors"] = Main.MonitorCount();
+        State.counters["open_ms"] = Opened;
+        State.counters["all_first_results_ms"] = AllHaveResults(Main) ? AllFirst : -1;
+        State.counters["longest_ui_gap_ms"] = double(LongestGap);
+        CloseMain(Main);
+    }
+}
+BENCHMARK(OpenGroup200)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void UiShare(benchmark::State& State) {
+    if (!CheckIcmp(State)) {
+        return;
+    }
+    const int Count = int(State.range(0));
+    const bool ListView = State.range(1) != 0;
+    for (auto _ : State) {
+        TBenchHome Home(Count, true);
+        TfrmMain Main;
+        Main.show();
+        Main.FormActivate();
+        if (ListView) {
+            Main.ToggleView();
+        }
+        // Settle: every monitor has results and its loop is in step.
+        RunUntil([&] { return AllHaveResults(Main); }, 10000);
+        RunUntil([] { return false; }, 2000);
+        const double Cpu0 = ThreadCpuSeconds();
+        QElapsedTimer Wall;
+        Wall.start();
+        RunUntil([] { return false; }, 10000);
+        const double Seconds = double(Wall.elapsed()) / 1000.0;
+        const double Cpu = ThreadCpuSeconds() - Cpu0;
+        State.SetIterationTime(Seconds);
+        State.counters["monitors"] = Main.MonitorCount();
+        State.counters["ui_thread_core_pct"] = 100.0 * Cpu / Seconds;
+        CloseMain(Main);
+    }
+}
+BENCHMARK(UiShare)
+    ->Args({1, 0})
+    ->Args({200, 0})
+    ->Args({1, 1})
+    ->Args({200, 1})
+    ->ArgNames({"monitors", "list"})
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication App(argc, argv);
+    TzsMessageBox::SetTestMode(true); // a benchmark never waits on a message box
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
