@@ -1,5 +1,7 @@
 #include "zsClock.h"
 
+#include "zsFutex.h"
+
 #include <ctime>
 
 namespace {
@@ -38,9 +40,29 @@ public:
                 std::chrono::milliseconds(DeadlineMs))};
         Cond.wait_until(Lock, Deadline, Wake);
     }
+
+    void WaitForChange(const std::atomic<std::uint32_t>& Word, std::uint32_t Seen,
+                       std::int64_t DeadlineMs) override {
+        // MonoMs() counts the same steady clock in whole milliseconds.
+        FutexWaitUntil(
+            Word, Seen,
+            std::chrono::steady_clock::time_point(std::chrono::milliseconds(DeadlineMs)));
+    }
 };
 
 } // namespace
+
+void TClock::WaitForChange(const std::atomic<std::uint32_t>& Word, std::uint32_t Seen,
+                           std::int64_t DeadlineMs) {
+    std::mutex Lock;
+    std::condition_variable Cond;
+    std::unique_lock<std::mutex> Guard(Lock);
+    WaitUntil(Guard, Cond, DeadlineMs, [&Word, Seen] { return Word.load() != Seen; });
+}
+
+void TClock::WakeWaiters(const std::atomic<std::uint32_t>& Word) {
+    FutexWakeAll(Word);
+}
 
 TDateTime DateTimeFromUnixMs(std::int64_t UnixMs, bool Local) {
     std::int64_t OffsetMs = 0;

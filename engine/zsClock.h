@@ -2,6 +2,7 @@
 // a clock of their own so that hours of pinging run in milliseconds.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -28,6 +29,18 @@ public:
     // DeadlineMs. Whoever makes Wake() true notifies Cond.
     virtual void WaitUntil(std::unique_lock<std::mutex>& Lock, std::condition_variable& Cond,
                            std::int64_t DeadlineMs, const std::function<bool()>& Wake) = 0;
+
+    // Blocks until Word no longer holds Seen or MonoMs() reaches DeadlineMs; it may return
+    // early too, so callers look again. Whoever changes Word calls WakeWaiters(Word) afterwards.
+    // The system clock sleeps on the word itself, one system call per wait with no lock to take
+    // back afterwards. The default goes through WaitUntil with a local lock and a predicate on
+    // Word, which suits clocks whose WaitUntil looks at Wake() again by itself (the test clocks
+    // do, every millisecond).
+    virtual void WaitForChange(const std::atomic<std::uint32_t>& Word, std::uint32_t Seen,
+                               std::int64_t DeadlineMs);
+
+    // Ends every WaitForChange on Word of the system clock.
+    static void WakeWaiters(const std::atomic<std::uint32_t>& Word);
 };
 
 // The process's real clock (local time, steady_clock).

@@ -3,15 +3,27 @@
 #include "zsPingErrors.h"
 
 #include <atomic>
-#include <condition_variable>
+#include <cstring>
 #include <exception>
 #include <mutex>
-#include <system_error>
-#include <thread>
+#include <stdexcept>
+
+#include <pthread.h>
 
 namespace {
 
 std::atomic<int> GRunningCount{0};
+
+// A loop thread needs little stack: the loop itself, the echo request and the resolver (NSS
+// modules included); its callbacks normally run on the user-interface thread. Only the pages a
+// thread touches are resident, but a small mapping keeps a thousand loops from reserving
+// gigabytes and is never backed by huge pages. The sanitizers keep the default size: their
+// instrumentation needs far more room.
+#ifdef VANTOREL_SANITIZED
+constexpr std::size_t LoopStackSize = 0;
+#else
+constexpr std::size_t LoopStackSize = 256 * 1024;
+#endif
 
 } // namespace
 
@@ -29,13 +41,15 @@ struct TPingLoopThread::TState {
     bool Synchronized = true;
 
     std::atomic<bool> Stop{false};
-    bool Started = false;
+    bool Started = false; // owner-side only
 
-    // Lock guards the settings below and pairs with Wake for the wait between requests.
+    // The wait between requests sleeps on Changes; the stop request and every new Frequency
+    // bump it and wake the sleeper.
+    std::atomic<std::int32_t> Frequency{0};
+    std::atomic<std::uint32_t> Changes{0};
+
+    // Lock guards the request settings.
     std::mutex Lock;
-    std::condition_variable Wake;
-    std::int32_t Frequency = 0;
-    std::uint64_t FrequencyChanges = 0;
     std::int32_t TimeOut = 0;
     std::string Payload;
 
@@ -48,6 +62,8 @@ struct TPingLoopThread::TState {
     void Iterate(std::int64_t& StartMs);
     void Call(const std::function<void()>& Fn);
     void WaitForPeriod(std::int64_t StartMs);
+    void Changed();
+    static void* ThreadMain(void* Arg);
 };
 
 void TPingLoopThread::TState::Call(const std::function<void()>& Fn) {
@@ -121,18 +137,35 @@ void TPingLoopThread::TState::Iterate(std::int64_t& StartMs) {
 }
 
 void TPingLoopThread::TState::WaitForPeriod(std::int64_t StartMs) {
-    std::unique_lock<std::mutex> Guard(Lock);
-    while (!Stop.load()) {
+    for (;;) {
+        // Seen is taken before the stop flag and the period are looked at: a change made after
+        // that is a different Changes value, and the wait returns at once.
+        const std::uint32_t Seen = Changes.load();
+        if (Stop.load()) {
+            return;
+        }
         // Frequency is read afresh on every pass, so a change shortens or lengthens the wait
         // already in progress.
-        const std::int64_t Deadline = StartMs + Frequency;
+        const std::int64_t Deadline = StartMs + Frequency.load();
         if (Clock->MonoMs() >= Deadline) {
             return;
         }
-        const std::uint64_t Seen = FrequencyChanges;
-        Clock->WaitUntil(Guard, Wake, Deadline,
-                         [this, Seen] { return Stop.load() || FrequencyChanges != Seen; });
+        Clock->WaitForChange(Changes, Seen, Deadline);
     }
+}
+
+void TPingLoopThread::TState::Changed() {
+    Changes.fetch_add(1);
+    TClock::WakeWaiters(Changes);
+}
+
+void* TPingLoopThread::TState::ThreadMain(void* Arg) {
+    std::shared_ptr<TState> State = std::move(*static_cast<std::shared_ptr<TState>*>(Arg));
+    delete static_cast<std::shared_ptr<TState>*>(Arg);
+    State->Run();
+    State.reset(); // the callbacks and whatever they hold go before the count drops
+    --GRunningCount;
+    return nullptr;
 }
 
 void TPingLoopThread::TState::Run() {
@@ -143,13 +176,17 @@ void TPingLoopThread::TState::Run() {
     }
 }
 
-TPingLoopThread::TPingLoopThread(bool CreateSuspended, std::shared_ptr<TClock> Clock,
-                                 TEchoFunction Echo)
+TPingLoopThread::TPingLoopThread(std::shared_ptr<TClock> Clock, TEchoFunction Echo)
     : FState(std::make_shared<TState>()) {
     FState->Clock = Clock ? std::move(Clock) : SystemClock();
     FState->Echo = Echo ? std::move(Echo) : TEchoFunction(&SendEcho);
+}
+
+TPingLoopThread::TPingLoopThread(bool CreateSuspended, std::shared_ptr<TClock> Clock,
+                                 TEchoFunction Echo)
+    : TPingLoopThread(std::move(Clock), std::move(Echo)) {
     if (!CreateSuspended) {
-        Resume();
+        throw std::invalid_argument("A ping loop starts with Resume(), once it is configured.");
     }
 }
 
@@ -157,26 +194,32 @@ TPingLoopThread::~TPingLoopThread() {
     Terminate();
 }
 
+void TPingLoopThread::CheckNotStarted() const {
+    if (FState->Started) {
+        throw std::logic_error("The ping loop is already running: set this before Resume().");
+    }
+}
+
 void TPingLoopThread::SetTarget(const std::string& Target) {
+    CheckNotStarted();
     FState->Target = Target;
 }
 void TPingLoopThread::SetOnBeforePing(TBeforePing Callback) {
+    CheckNotStarted();
     FState->OnBeforePing = std::move(Callback);
 }
 void TPingLoopThread::SetOnAfterPing(TAfterPing Callback) {
+    CheckNotStarted();
     FState->OnAfterPing = std::move(Callback);
 }
 void TPingLoopThread::SetSyncInvoker(TSyncInvoker Invoker) {
+    CheckNotStarted();
     FState->Invoker = std::move(Invoker);
 }
 
 void TPingLoopThread::SetFrequency(std::int32_t Ms) {
-    {
-        std::lock_guard<std::mutex> Guard(FState->Lock);
-        FState->Frequency = Ms;
-        ++FState->FrequencyChanges;
-    }
-    FState->Wake.notify_all();
+    FState->Frequency.store(Ms);
+    FState->Changed();
 }
 
 void TPingLoopThread::SetTimeOut(std::int32_t Ms) {
@@ -190,8 +233,7 @@ void TPingLoopThread::SetPayload(const std::string& Payload) {
 }
 
 std::int32_t TPingLoopThread::Frequency() const {
-    std::lock_guard<std::mutex> Guard(FState->Lock);
-    return FState->Frequency;
+    return FState->Frequency.load();
 }
 
 std::int32_t TPingLoopThread::TimeOut() const {
@@ -215,26 +257,29 @@ void TPingLoopThread::Resume() {
     FState->Started = true;
     FState->Synchronized = Synchronized;
     ++GRunningCount;
-    try {
-        std::thread([State = FState]() mutable {
-            State->Run();
-            State.reset(); // the callbacks and whatever they hold go before the count drops
-            --GRunningCount;
-        }).detach();
-    } catch (const std::system_error& E) {
+    // Nobody joins the thread: it ends by itself once the stop flag is up.
+    pthread_attr_t Attributes;
+    pthread_attr_init(&Attributes);
+    pthread_attr_setdetachstate(&Attributes, PTHREAD_CREATE_DETACHED);
+    if (LoopStackSize != 0) {
+        pthread_attr_setstacksize(&Attributes, LoopStackSize);
+    }
+    auto* Handed = new std::shared_ptr<TState>(FState);
+    pthread_t Thread;
+    const int Error = pthread_create(&Thread, &Attributes, &TState::ThreadMain, Handed);
+    pthread_attr_destroy(&Attributes);
+    if (Error != 0) {
+        delete Handed;
         --GRunningCount;
         FState->Started = false;
-        throw EPingError(std::string("The ping thread could not be started: ") + E.what());
+        throw EPingError(std::string("The ping thread could not be started: ") +
+                         std::strerror(Error));
     }
 }
 
 void TPingLoopThread::Terminate() {
-    // The flag goes up before the lock is taken, so a waiter that polls it (a test clock)
-    // leaves its wait even while this thread is still queued for the lock. Taking the lock
-    // afterwards keeps a loop between its stop check and its wait from missing the wake-up.
     FState->Stop.store(true);
-    { std::lock_guard<std::mutex> Guard(FState->Lock); }
-    FState->Wake.notify_all();
+    FState->Changed();
 }
 
 bool TPingLoopThread::Terminated() const {

@@ -1,11 +1,11 @@
 // TPingLoopThread pings one target at a fixed period and hands every result to its owner.
 //
-//   auto loop = std::make_unique<TPingLoopThread>(true);       // created suspended
+//   auto loop = std::make_unique<TPingLoopThread>();           // nothing runs yet
 //   loop->SetTarget("localhost");
 //   loop->SetFrequency(1000); loop->SetTimeOut(5000); loop->SetPayload(std::string(16, 'A'));
 //   loop->SetSyncInvoker(invoker);                              // runs callbacks on the UI thread
 //   loop->SetOnAfterPing([](TPingEvent& e) { ... });
-//   loop->Resume();
+//   loop->Resume();                                             // the loop starts here
 //   ...
 //   loop.reset();                    // stop request; the thread ends and frees its state itself
 //
@@ -44,18 +44,24 @@ public:
         std::function<void(const std::string& Target, const std::string& Payload,
                            TReplyBuffer& Reply, std::int32_t TimeOut, std::string& Address)>;
 
+    // A loop never runs before Resume(): its target, period and callbacks are set first, while
+    // no thread can read them.
+    explicit TPingLoopThread(std::shared_ptr<TClock> Clock = nullptr, TEchoFunction Echo = nullptr);
+    // For callers still written with the create-suspended flag of the old interface. Every loop
+    // is created suspended, so the flag must be true; false raises std::invalid_argument.
     explicit TPingLoopThread(bool CreateSuspended, std::shared_ptr<TClock> Clock = nullptr,
                              TEchoFunction Echo = nullptr);
     ~TPingLoopThread(); // same as Terminate()
     TPingLoopThread(const TPingLoopThread&) = delete;
     TPingLoopThread& operator=(const TPingLoopThread&) = delete;
 
-    // Set before Resume().
+    // Set before Resume(); afterwards they raise std::logic_error, as the thread reads them
+    // without a lock.
     void SetTarget(const std::string& Target);
     void SetOnBeforePing(TBeforePing Callback);
     void SetOnAfterPing(TAfterPing Callback);
     void SetSyncInvoker(TSyncInvoker Invoker);
-    bool Synchronized = true; // run both callbacks through the invoker
+    bool Synchronized = true; // run both callbacks through the invoker; read by Resume()
 
     // May be written while the loop runs; each takes effect at its next read (Frequency also
     // during a wait already in progress).
@@ -67,7 +73,7 @@ public:
     std::string Payload() const;
     std::string Target() const;
 
-    void Resume();    // starts the loop (once)
+    void Resume();    // starts the loop (once; never after Terminate())
     void Terminate(); // stop request: returns at once, no callback runs afterwards
     bool Terminated() const;
 
@@ -77,5 +83,7 @@ public:
     struct TState;
 
 private:
+    void CheckNotStarted() const;
+
     std::shared_ptr<TState> FState;
 };

@@ -16,6 +16,7 @@
 #include <future>
 #include <mutex>
 #include <new>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -123,7 +124,7 @@ private:
 // thread of its own, carries their exceptions back, and can be held so that work queues up.
 class TUiThread {
 public:
-    TUiThread() : FThread([this] { Run(); }) {}
+    TUiThread() : FThread([this] { Serve(); }) {}
     ~TUiThread() {
         {
             std::lock_guard<std::mutex> Guard(FLock);
@@ -134,18 +135,10 @@ public:
         FThread.join();
     }
 
-    TPingLoopThread::TSyncInvoker Invoker() {
-        return [this](const std::function<void()>& Fn) {
-            TTask Task;
-            Task.Fn = &Fn;
-            std::unique_lock<std::mutex> Guard(FLock);
-            FQueue.push_back(&Task);
-            FCond.notify_all();
-            FCond.wait(Guard, [&] { return Task.Done; });
-            if (Task.Error) {
-                std::rethrow_exception(Task.Error);
-            }
-        };
+    // Holds the UI thread alive for as long as a loop holds the invoker, so that a test that
+    // fails early cannot leave a loop calling into a freed one.
+    static TPingLoopThread::TSyncInvoker Invoker(std::shared_ptr<TUiThread> Ui) {
+        return [Ui](const std::function<void()>& Fn) { Ui->Run(Fn); };
     }
 
     void Hold() {
@@ -165,7 +158,19 @@ public:
     std::thread::id Id() const { return FThread.get_id(); }
 
 private:
-    void Run() {
+    void Run(const std::function<void()>& Fn) {
+        TTask Task;
+        Task.Fn = &Fn;
+        std::unique_lock<std::mutex> Guard(FLock);
+        FQueue.push_back(&Task);
+        FCond.notify_all();
+        FCond.wait(Guard, [&] { return Task.Done; });
+        if (Task.Error) {
+            std::rethrow_exception(Task.Error);
+        }
+    }
+
+    void Serve() {
         std::unique_lock<std::mutex> Guard(FLock);
         for (;;) {
             FCond.wait(Guard, [&] { return (!FHeld && !FQueue.empty()) || FQuit; });
@@ -227,7 +232,7 @@ protected:
     // A suspended loop wired to the fake clock, the fake echo and the recorder.
     TPingLoopThread& MakeLoop(std::int32_t Frequency,
                               TPingLoopThread::TSyncInvoker Invoker = nullptr) {
-        Loop = std::make_unique<TPingLoopThread>(true, Clock, TFakeEcho::Function(Echo));
+        Loop = std::make_unique<TPingLoopThread>(Clock, TFakeEcho::Function(Echo));
         Loop->SetTarget("localhost");
         Loop->SetFrequency(Frequency);
         Loop->SetTimeOut(5000);
@@ -432,7 +437,7 @@ TEST_F(PingLoop, PayloadAndTimeOutChangesApplyToTheNextRequest) {
 TEST_F(PingLoop, SettingsWrittenWhileRunningAreNeverTorn) {
     const std::vector<std::string> Payloads = {"", std::string(32768, 'x'), std::string(16, 'A')};
     std::atomic<int> Torn{0};
-    Echo->Behave = [&](int, TReplyBuffer& Reply, std::string& Address) {
+    Echo->Behave = [](int, TReplyBuffer& Reply, std::string& Address) {
         Address = "127.0.0.1";
         SetReply(Reply, IP_SUCCESS, 1);
     };
@@ -481,7 +486,7 @@ TEST_F(PingLoop, CallbackErrorsBecomeStatus19AndTheLoopGoesOn) {
         Echo = std::make_shared<TFakeEcho>(Clock);
         auto Ui = std::make_shared<TUiThread>();
         auto Events = std::make_shared<TRecorder>();
-        MakeLoop(1000, C.ThroughUi ? Ui->Invoker() : nullptr);
+        MakeLoop(1000, C.ThroughUi ? TUiThread::Invoker(Ui) : nullptr);
         auto Failed = std::make_shared<std::atomic<bool>>(false);
         if (C.BeforeThrows) {
             Loop->SetOnBeforePing([Failed](const std::string&) {
@@ -550,7 +555,7 @@ TEST_F(PingLoop, NothingRunsAfterTheStopEvenIfAlreadyHandedOver) {
                 SetReply(Reply, IP_SUCCESS, 1);
             };
         }
-        MakeLoop(0, Ui->Invoker()).Resume();
+        MakeLoop(0, TUiThread::Invoker(Ui)).Resume();
         ASSERT_TRUE(Ui->WaitHeldWithWork());
         Loop.reset();
         Ui->Release();
@@ -563,14 +568,19 @@ TEST_F(PingLoop, NothingRunsAfterTheStopEvenIfAlreadyHandedOver) {
 // Dropping the handle during a blocking request returns at once; the request's result is not
 // delivered and the loop frees its state when the request ends.
 TEST_F(PingLoop, StopDuringABlockingRequestDeliversNothing) {
-    std::mutex Lock;
-    std::condition_variable Cond;
-    bool Entered = false, Open = false;
-    Echo->Behave = [&](int, TReplyBuffer& Reply, std::string&) {
-        std::unique_lock<std::mutex> Guard(Lock);
-        Entered = true;
-        Cond.notify_all();
-        Cond.wait(Guard, [&] { return Open; });
+    // Shared with the echo, which the loop may still be running if the test fails early; the
+    // request gives up after ten seconds for the same reason.
+    struct TBlock {
+        std::mutex Lock;
+        std::condition_variable Cond;
+        bool Entered = false, Open = false;
+    };
+    auto Block = std::make_shared<TBlock>();
+    Echo->Behave = [Block](int, TReplyBuffer& Reply, std::string&) {
+        std::unique_lock<std::mutex> Guard(Block->Lock);
+        Block->Entered = true;
+        Block->Cond.notify_all();
+        Block->Cond.wait_for(Guard, 10s, [&] { return Block->Open; });
         SetReply(Reply, IP_SUCCESS, 1);
     };
     auto Token = std::make_shared<int>(0);
@@ -580,16 +590,16 @@ TEST_F(PingLoop, StopDuringABlockingRequestDeliversNothing) {
     Token.reset();
     Loop->Resume();
     {
-        std::unique_lock<std::mutex> Guard(Lock);
-        ASSERT_TRUE(Cond.wait_for(Guard, 10s, [&] { return Entered; }));
+        std::unique_lock<std::mutex> Guard(Block->Lock);
+        ASSERT_TRUE(Block->Cond.wait_for(Guard, 10s, [&] { return Block->Entered; }));
     }
     auto Dropped = std::async(std::launch::async, [&] { Loop.reset(); });
     const bool Returned = Dropped.wait_for(10s) == std::future_status::ready;
     EXPECT_EQ(TPingLoopThread::RunningCount(), 1) << "the loop ended inside its request";
     {
-        std::lock_guard<std::mutex> Guard(Lock);
-        Open = true;
-        Cond.notify_all();
+        std::lock_guard<std::mutex> Guard(Block->Lock);
+        Block->Open = true;
+        Block->Cond.notify_all();
     }
     ASSERT_TRUE(Returned) << "dropping the handle waited for the request";
     ASSERT_TRUE(WaitUntil([] { return TPingLoopThread::RunningCount() == 0; }));
@@ -599,7 +609,7 @@ TEST_F(PingLoop, StopDuringABlockingRequestDeliversNothing) {
 
 // On the real clock the wait is a sleep that a stop or a new period must cut short.
 TEST_F(PingLoop, RealWaitWakesForANewPeriodAndForTheStop) {
-    Loop = std::make_unique<TPingLoopThread>(true, nullptr, TFakeEcho::Function(Echo));
+    Loop = std::make_unique<TPingLoopThread>(nullptr, TFakeEcho::Function(Echo));
     Loop->SetFrequency(600000);
     Loop->SetOnAfterPing([R = Recorder](TPingEvent& E) { R->After(E); });
     Loop->Resume();
@@ -612,20 +622,54 @@ TEST_F(PingLoop, RealWaitWakesForANewPeriodAndForTheStop) {
     EXPECT_TRUE(WaitUntil([] { return TPingLoopThread::RunningCount() == 0; }));
 }
 
-TEST(PingLoopHandle, NeverResumedStartsNothing) {
-    bool Called = false;
+// Nothing runs before Resume(), so what the loop is given first never races its thread; a loop
+// that is never resumed, or stopped first, never starts.
+TEST(PingLoopHandle, NothingRunsBeforeResume) {
+    auto Calls = std::make_shared<std::atomic<int>>(0);
+    const TPingLoopThread::TEchoFunction Echo = [Calls](const std::string&, const std::string&,
+                                                        TReplyBuffer&, std::int32_t,
+                                                        std::string&) { ++*Calls; };
     {
-        TPingLoopThread Loop(true, std::make_shared<FakeClock>(),
-                             [&](const std::string&, const std::string&, TReplyBuffer&,
-                                 std::int32_t, std::string&) { Called = true; });
+        TPingLoopThread Loop(std::make_shared<FakeClock>(), Echo);
         EXPECT_TRUE(Loop.Synchronized);
         EXPECT_FALSE(Loop.Terminated());
+        Loop.SetTarget("localhost");
+        Loop.SetFrequency(0);
+        EXPECT_EQ(TPingLoopThread::RunningCount(), 0);
         Loop.Terminate();
         Loop.Resume(); // after a stop: no thread
         EXPECT_TRUE(Loop.Terminated());
         EXPECT_EQ(TPingLoopThread::RunningCount(), 0);
     }
-    EXPECT_FALSE(Called);
+    EXPECT_EQ(*Calls, 0);
+}
+
+// The old interface's create-suspended flag: true makes the same loop as the constructor
+// without it; false, which started the thread before it had a target or a period, is refused.
+TEST(PingLoopHandle, OnlyASuspendedStartIsAccepted) {
+    EXPECT_THROW(TPingLoopThread Loop(false, std::make_shared<FakeClock>()), std::invalid_argument);
+    TPingLoopThread Loop(true, std::make_shared<FakeClock>());
+    EXPECT_FALSE(Loop.Terminated());
+    EXPECT_EQ(TPingLoopThread::RunningCount(), 0);
+}
+
+// What the thread reads without a lock is fixed once it runs; the settings meant to change while
+// it runs still do.
+TEST_F(PingLoop, StartSettingsAreFixedOnceRunning) {
+    MakeLoop(60000).Resume();
+    ASSERT_TRUE(Recorder->WaitForEvents(1));
+    EXPECT_THROW(Loop->SetTarget("elsewhere"), std::logic_error);
+    EXPECT_THROW(Loop->SetOnBeforePing(nullptr), std::logic_error);
+    EXPECT_THROW(Loop->SetOnAfterPing(nullptr), std::logic_error);
+    EXPECT_THROW(Loop->SetSyncInvoker(nullptr), std::logic_error);
+    EXPECT_EQ(Loop->Target(), "localhost");
+    Loop->SetFrequency(30000);
+    Loop->SetTimeOut(250);
+    Loop->SetPayload("xyz");
+    EXPECT_EQ(Loop->Frequency(), 30000);
+    EXPECT_EQ(Loop->TimeOut(), 250);
+    EXPECT_EQ(Loop->Payload(), "xyz");
+    Loop->Terminate();
 }
 
 namespace {
