@@ -26,7 +26,10 @@ TThreadJob MakeJob(std::function<void()> Fn) {
     return TThreadJob::Bind<TFnJob, &TFnJob::Run>(std::make_shared<TFnJob>(TFnJob{std::move(Fn)}));
 }
 
-// Holds the worker inside one job until Open(), so that the ring can be filled meanwhile.
+// Holds the worker inside one job until Open(), so that the ring can be filled meanwhile. A
+// gate never opened lets go after ten seconds, so that a failed test still ends. Like everything
+// a worker's jobs use, it is declared before the worker: the worker goes first and waits for its
+// running job.
 class TGate {
 public:
     TThreadJob Job() {
@@ -36,7 +39,7 @@ public:
         std::unique_lock<std::mutex> Guard(FLock);
         FEntered = true;
         FCond.notify_all();
-        FCond.wait(Guard, [this] { return FOpen; });
+        FCond.wait_for(Guard, 10s, [this] { return FOpen; });
     }
     bool WaitEntered() {
         std::unique_lock<std::mutex> Guard(FLock);
@@ -91,10 +94,10 @@ std::vector<int> Range(int From, int To) {
 } // namespace
 
 TEST(WorkerThread, FirstJobGoesIntoSlotZeroAndRuns) {
+    TLog Log;
     TzsWorkerThread Worker;
     EXPECT_EQ(Worker.ReadIndex(), -1);
     EXPECT_EQ(Worker.WriteIndex(), -1);
-    TLog Log;
     Worker.AddJob(Log.Job(7));
     EXPECT_EQ(Worker.WriteIndex(), 0);
     ASSERT_TRUE(Log.WaitFor(1));
@@ -103,9 +106,9 @@ TEST(WorkerThread, FirstJobGoesIntoSlotZeroAndRuns) {
 }
 
 TEST(WorkerThread, FullRingRefusesOneMoreAndKeepsOrderAcrossTheWrap) {
-    TzsWorkerThread Worker;
     TGate Gate;
     TLog Log;
+    TzsWorkerThread Worker;
     Worker.AddJob(Gate.Job()); // slot 0, taken at once: the ring is empty again
     ASSERT_TRUE(Gate.WaitEntered());
 
@@ -131,9 +134,9 @@ TEST(WorkerThread, FullRingRefusesOneMoreAndKeepsOrderAcrossTheWrap) {
 }
 
 TEST(WorkerThread, ClearJobsDropsPendingJobsAndTheNextOneRuns) {
-    TzsWorkerThread Worker;
     TGate Gate;
     TLog Log;
+    TzsWorkerThread Worker;
     auto Pending = std::make_shared<TFnJob>();
     std::weak_ptr<TFnJob> PendingObject = Pending;
     Worker.AddJob(Gate.Job());
@@ -152,8 +155,8 @@ TEST(WorkerThread, ClearJobsDropsPendingJobsAndTheNextOneRuns) {
 }
 
 TEST(WorkerThread, AFailingJobIsFollowedByTheNext) {
-    TzsWorkerThread Worker;
     TLog Log;
+    TzsWorkerThread Worker;
     Worker.AddJob(MakeJob([] { throw EPingError("disk full"); }));
     Worker.AddJob(MakeJob([] { throw 42; }));
     Worker.AddJob(Log.Job(1));
@@ -162,12 +165,12 @@ TEST(WorkerThread, AFailingJobIsFollowedByTheNext) {
 }
 
 TEST(WorkerThread, StopFinishesTheRunningJobAndRunsNoOther) {
-    auto Worker = std::make_unique<TzsWorkerThread>();
     TGate Gate;
     std::atomic<bool> RunningJobFinished{false};
     std::atomic<int> OthersRun{0};
     auto PendingObject = std::make_shared<TFnJob>(TFnJob{[&] { ++OthersRun; }});
     std::weak_ptr<TFnJob> Pending = PendingObject;
+    auto Worker = std::make_unique<TzsWorkerThread>();
 
     Worker->AddJob(MakeJob([&] {
         Gate.Block();
@@ -206,10 +209,12 @@ TEST(WorkerThread, AJobAddedAfterTheStopNeverRuns) {
 TEST(WorkerThread, NoJobIsSleptThroughUnderRacingProducers) {
     constexpr int Producers = 2;
     constexpr int JobsPerProducer = 50000;
-    TzsWorkerThread Worker;
     std::atomic<int> Done{0};
     std::mutex Lock;
     std::condition_variable AllDone;
+    // Declared after what its jobs use, so it is destroyed first: its destructor waits for the
+    // last job, which may still be notifying AllDone when the test's wait has returned.
+    TzsWorkerThread Worker;
 
     auto Produce = [&](unsigned Seed) {
         std::mt19937 Random(Seed);
