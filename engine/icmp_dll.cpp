@@ -1,5 +1,6 @@
 #include "icmp_dll.h"
 
+#include "zsFutex.h"
 #include "zsPingHelper.h"
 #include "zsPingStatus.h"
 
@@ -8,9 +9,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -41,8 +42,15 @@ constexpr std::int64_t SequenceGraceMs = 1000;
 constexpr std::size_t MaxChannels = 64;
 // How long a send may wait for room in a full socket buffer before it counts as no resources.
 constexpr int SendTimeoutMs = 1000;
-// Room for the largest IPv4 packet.
+// Room for the largest IPv4 packet, and for the ancillary data of one read (TTL and TOS, or an
+// extended error with its offender's address).
 constexpr std::size_t ReceiveBufferSize = 65536;
+constexpr std::size_t ControlSize = 512;
+// After a wake-up for a socket the receiver thread leaves the socket unwatched this long before
+// it looks again, so that under a steady stream of packets it wakes at most this often; callers
+// read most packets themselves meanwhile. Round trips come from the kernel's receive times, so a
+// reply read later than it arrived still reports its true round trip.
+constexpr auto RewatchDelay = std::chrono::milliseconds(10);
 // The receiver's eventfd is woken when the watch list changes and, with this set, at exit.
 constexpr std::uint64_t WakeTag = ~std::uint64_t(0);
 std::atomic<bool> ServiceExiting{false};
@@ -60,6 +68,25 @@ struct TSocket {
     // instead, and the holder reads again before it leaves.
     std::atomic<bool> Reading{false};
     std::atomic<bool> MoreToRead{false};
+    // Raised with MoreToRead by a thread that wants the error queue read too.
+    std::atomic<bool> ErrorsToRead{false};
+    // The read buffers belong to the socket and serve whoever holds Reading, so no thread keeps
+    // 64 KiB of its own. Packet is left uninitialised: only the pages a packet fills are ever
+    // touched.
+    std::unique_ptr<std::uint8_t[]> Packet =
+        std::make_unique_for_overwrite<std::uint8_t[]>(ReceiveBufferSize);
+    alignas(cmsghdr) std::array<char, ControlSize> Control;
+    // Under the service lock. The receiver thread watches the socket only while callers wait
+    // on it past their own read after sending: a reply that comes at once is read by its
+    // caller, and then nobody needs waking for it. Watched: an event is due for the next
+    // packet (epoll one-shot). Deferred: the receiver has just looked and looks again after
+    // RewatchDelay.
+    int Waiters = 0;
+    bool InEpoll = false;
+    bool Watched = false;
+    bool Deferred = false;
+    bool Closed = false;
+
     explicit TSocket(int F, bool R) : Fd(F), Raw(R) {}
     ~TSocket() { ::close(Fd); }
     TSocket(const TSocket&) = delete;
@@ -74,11 +101,33 @@ struct TChannel {
     TSequencePool Pool;
 };
 
-// A caller waiting in IcmpSendEcho; lives on its stack.
+// A caller waiting in IcmpSendEcho; lives on its stack. Whoever completes it does so under the
+// service lock, then raises Signal and wakes it; the waiter takes the lock again before it
+// returns, so Signal is never touched after the waiter is gone.
 struct TWaiter : TEchoMatcher::TRequest {
-    std::condition_variable Wake;
+    std::atomic<std::uint32_t> Signal{0};
+    bool Sleeping = false; // under the service lock
     TSteady::time_point Received;
+    std::int64_t ReceivedRealNs = 0; // the kernel's receive time, 0 when it gave none
 };
+
+std::int64_t RealNowNs() {
+    timespec T{};
+    ::clock_gettime(CLOCK_REALTIME, &T);
+    return std::int64_t(T.tv_sec) * 1000000000 + T.tv_nsec;
+}
+
+// The kernel's receive time of a packet, from the SO_TIMESTAMPNS data, or 0.
+std::int64_t ReceiveTimeNs(msghdr& Header) {
+    for (cmsghdr* C = CMSG_FIRSTHDR(&Header); C; C = CMSG_NXTHDR(&Header, C)) {
+        if (C->cmsg_level == SOL_SOCKET && C->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec T;
+            std::memcpy(&T, CMSG_DATA(C), sizeof T);
+            return std::int64_t(T.tv_sec) * 1000000000 + T.tv_nsec;
+        }
+    }
+    return 0;
+}
 
 struct TEchoResult {
     bool Replied = false; // an echo reply or an ICMP error arrived
@@ -90,26 +139,27 @@ struct TEchoResult {
     std::size_t DataSize = 0;
 };
 
-// The buffers of one recvmsg call: the sender's address, room for ControlSize bytes of
-// ancillary data, and Buffer for the packet. Made afresh for every call, since recvmsg
-// shortens the lengths in Header; not copyable, as Header points into the object itself.
-template <std::size_t ControlSize>
-struct TReceiveBuffers {
+// One recvmsg call into the buffers of a socket whose Reading flag the caller holds: the
+// sender's address goes here. Made afresh for every call, since recvmsg shortens the lengths
+// in Header; not copyable, as Header points into the object itself.
+struct TReceive {
     sockaddr_in From{};
-    alignas(cmsghdr) std::array<char, ControlSize> Control;
     iovec Io;
     msghdr Header{};
 
-    explicit TReceiveBuffers(std::vector<std::uint8_t>& Buffer) : Io{Buffer.data(), Buffer.size()} {
+    explicit TReceive(TSocket& Socket) : Io{Socket.Packet.get(), ReceiveBufferSize} {
         Header.msg_name = &From;
         Header.msg_namelen = sizeof From;
         Header.msg_iov = &Io;
         Header.msg_iovlen = 1;
-        Header.msg_control = Control.data();
-        Header.msg_controllen = Control.size();
+        Header.msg_control = Socket.Control.data();
+        Header.msg_controllen = Socket.Control.size();
     }
-    TReceiveBuffers(const TReceiveBuffers&) = delete;
-    TReceiveBuffers& operator=(const TReceiveBuffers&) = delete;
+    std::span<const std::uint8_t> Packet(ssize_t Length) const {
+        return {static_cast<const std::uint8_t*>(Io.iov_base), std::size_t(Length)};
+    }
+    TReceive(const TReceive&) = delete;
+    TReceive& operator=(const TReceive&) = delete;
 };
 
 class TIcmpService {
@@ -122,21 +172,24 @@ public:
     }
 
     TIcmpHandle CreateHandle() {
-        std::lock_guard Guard(FLock);
-        if (!EnsureOpen())
-            return INVALID_HANDLE_VALUE;
+        {
+            std::lock_guard Guard(FLock);
+            if (!EnsureOpen())
+                return INVALID_HANDLE_VALUE;
+        }
+        std::lock_guard Guard(FHandleLock);
         const TIcmpHandle Handle = FNextHandle++;
         FHandles.insert(Handle);
         return Handle;
     }
 
     bool CloseHandle(TIcmpHandle Handle) {
-        std::lock_guard Guard(FLock);
+        std::lock_guard Guard(FHandleLock);
         return FHandles.erase(Handle) == 1;
     }
 
     bool IsHandle(TIcmpHandle Handle) {
-        std::lock_guard Guard(FLock);
+        std::lock_guard Guard(FHandleLock);
         return FHandles.contains(Handle);
     }
 
@@ -174,10 +227,16 @@ private:
     void CloseAll();
     bool StartReceiver();
     void Receive();
-    void Drain(TSocket& Socket, std::vector<std::uint8_t>& Buffer);
-    void ReadPackets(TSocket& Socket, std::vector<std::uint8_t>& Buffer);
-    void ReadErrors(TSocket& Socket, std::vector<std::uint8_t>& Buffer);
-    void Deliver(const TIcmpMessage& Message, TSteady::time_point Received);
+    void Watch(TSocket& Socket);
+    bool Drain(TSocket& Socket, bool WithErrors, const TWaiter* Own = nullptr);
+    bool ReadPackets(TSocket& Socket, const TWaiter* Own);
+    void ReadErrors(TSocket& Socket, const TWaiter* Own);
+    TWaiter* Deliver(const TIcmpMessage& Message, TSteady::time_point Received,
+                     std::int64_t ReceivedRealNs, const TWaiter* Own);
+    static void Complete(TWaiter& Waiter, const TWaiter* Own);
+    void Wait(TSocket& Socket, TWaiter& Waiter, TSteady::time_point Deadline,
+              std::unique_lock<std::mutex>& Guard);
+    void NoteAnswerTime(std::uint32_t Destination, bool AnsweredAtOnce);
 
     std::mutex FLock;
     TIcmpMode FMode = TIcmpMode::Auto;
@@ -187,6 +246,13 @@ private:
     std::unordered_map<int, std::shared_ptr<TSocket>> FWatched; // by descriptor, for epoll
     std::atomic<std::uint64_t> FWatchedVersion{0};
     TEchoMatcher FMatcher;
+    // Destinations whose last request was not answered by the time its send returned (a
+    // timeout, or a round trip on a real network). Their callers skip the read right after
+    // sending, which would only find the socket empty, and wait at once.
+    std::unordered_set<std::uint32_t> FLateDestinations;
+    // Handles have a lock of their own: every request looks its handle up, and that need not
+    // queue behind the readers of replies.
+    std::mutex FHandleLock;
     std::unordered_set<TIcmpHandle> FHandles;
     TIcmpHandle FNextHandle = 1;
     int FDatagramErrno = 0;
@@ -210,6 +276,7 @@ std::shared_ptr<TSocket> TIcmpService::OpenSocket(bool Raw) {
     ::setsockopt(Fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
     const timeval SendTimeout{SendTimeoutMs / 1000, (SendTimeoutMs % 1000) * 1000};
     ::setsockopt(Fd, SOL_SOCKET, SO_SNDTIMEO, &SendTimeout, sizeof SendTimeout);
+    ::setsockopt(Fd, SOL_SOCKET, SO_TIMESTAMPNS, &On, sizeof On);
     if (Raw) {
         // A raw socket sees every ICMP packet of the host; keep only what can answer a request.
         icmp_filter Filter{};
@@ -236,13 +303,7 @@ std::shared_ptr<TSocket> TIcmpService::OpenSocket(bool Raw) {
     }
     if (!StartReceiver())
         return nullptr;
-    epoll_event Event{};
-    // Edge-triggered: a packet already being read by a caller must not keep waking the
-    // receiver; Drain's hand-over makes sure nothing is left behind.
-    Event.events = EPOLLIN | EPOLLERR | EPOLLET;
-    Event.data.u64 = std::uint64_t(Fd);
-    if (::epoll_ctl(FEpoll, EPOLL_CTL_ADD, Fd, &Event) != 0)
-        return nullptr;
+    // Watch() puts it into the receiver's epoll set once a caller has to wait on it.
     FWatched[Fd] = Socket;
     ++FWatchedVersion;
     return Socket;
@@ -296,8 +357,12 @@ bool TIcmpService::EnsureOpen() {
 }
 
 void TIcmpService::CloseAll() {
-    for (auto& [Fd, Socket] : FWatched)
-        ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, Fd, nullptr);
+    for (auto& [Fd, Socket] : FWatched) {
+        if (Socket->InEpoll)
+            ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, Fd, nullptr);
+        Socket->InEpoll = Socket->Watched = false;
+        Socket->Closed = true;
+    }
     // The receiver may still hold a socket for a moment; it closes when the last holder lets go.
     FWatched.clear();
     ++FWatchedVersion;
@@ -314,7 +379,7 @@ void TIcmpService::CloseAll() {
         Waiter->Done = true;
         Waiter->IPStatus = IP_GENERAL_FAILURE;
         Waiter->Received = TSteady::now();
-        Waiter->Wake.notify_one();
+        Complete(*Waiter, nullptr);
     });
 }
 
@@ -348,17 +413,21 @@ bool TIcmpService::StartReceiver() {
 }
 
 void TIcmpService::Receive() {
-    std::vector<std::uint8_t> Buffer(ReceiveBufferSize);
     std::unordered_map<int, std::shared_ptr<TSocket>> Watched;
     std::uint64_t Version = ~std::uint64_t(0);
     std::array<epoll_event, 32> Events;
+    // Sockets to watch again once their delay is over, earliest first.
+    std::deque<std::pair<TSteady::time_point, std::shared_ptr<TSocket>>> Later;
     for (;;) {
-        const int Count = ::epoll_wait(FEpoll, Events.data(), int(Events.size()), -1);
-        if (Count < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
+        int Timeout = -1;
+        if (!Later.empty()) {
+            const auto Left =
+                std::chrono::ceil<std::chrono::milliseconds>(Later.front().first - TSteady::now());
+            Timeout = int(std::max<std::int64_t>(0, Left.count()));
         }
+        const int Count = ::epoll_wait(FEpoll, Events.data(), int(Events.size()), Timeout);
+        if (Count < 0 && errno != EINTR)
+            return;
         for (int I = 0; I < Count; ++I) {
             if (Events[I].data.u64 == WakeTag) {
                 std::uint64_t Count = 0;
@@ -374,8 +443,25 @@ void TIcmpService::Receive() {
                 Version = FWatchedVersion.load();
             }
             const auto It = Watched.find(int(Events[I].data.u64));
-            if (It != Watched.end())
-                Drain(*It->second, Buffer);
+            if (It == Watched.end())
+                continue;
+            TSocket& Socket = *It->second;
+            Drain(Socket, true);
+            std::lock_guard Guard(FLock);
+            Socket.Watched = false; // the one-shot event is spent
+            if (Socket.Waiters > 0 && !Socket.Closed) {
+                Socket.Deferred = true;
+                Later.emplace_back(TSteady::now() + RewatchDelay, It->second);
+            }
+        }
+        const TSteady::time_point Now = TSteady::now();
+        while (!Later.empty() && Later.front().first <= Now) {
+            const std::shared_ptr<TSocket> Socket = std::move(Later.front().second);
+            Later.pop_front();
+            std::lock_guard Guard(FLock);
+            Socket->Deferred = false;
+            if (Socket->Waiters > 0)
+                Watch(*Socket);
         }
         // Let go of sockets the service has closed.
         if (Version != FWatchedVersion.load()) {
@@ -386,49 +472,78 @@ void TIcmpService::Receive() {
     }
 }
 
-void TIcmpService::Drain(TSocket& Socket, std::vector<std::uint8_t>& Buffer) {
+void TIcmpService::Watch(TSocket& Socket) {
+    if (Socket.Watched || Socket.Closed)
+        return;
+    epoll_event Event{};
+    // One-shot: after one wake-up the receiver decides when to watch again. Adding or re-arming
+    // a socket that already holds a packet or an error reports it at once, so nothing that
+    // came while nobody watched is missed.
+    Event.events = EPOLLIN | EPOLLERR | EPOLLONESHOT;
+    Event.data.u64 = std::uint64_t(Socket.Fd);
+    if (::epoll_ctl(FEpoll, Socket.InEpoll ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, Socket.Fd, &Event) == 0)
+        Socket.InEpoll = Socket.Watched = true;
+}
+
+bool TIcmpService::Drain(TSocket& Socket, bool WithErrors, const TWaiter* Own) {
     // All seq_cst: a reader that lets go of the socket and then finds MoreToRead clear cannot
     // miss a raise by a thread that found the socket taken.
+    if (WithErrors)
+        Socket.ErrorsToRead.store(true);
     Socket.MoreToRead.store(true);
+    bool Read = false;
     while (Socket.MoreToRead.load()) {
         if (Socket.Reading.exchange(true))
-            return; // the holder sees MoreToRead once it has let go
+            return Read; // the holder sees MoreToRead once it has let go
+        Read = true;
         struct TRelease {
             std::atomic<bool>& Flag;
             ~TRelease() { Flag.store(false); }
         } Release{Socket.Reading};
         Socket.MoreToRead.store(false);
-        if (!Socket.Raw)
-            ReadErrors(Socket, Buffer);
-        ReadPackets(Socket, Buffer);
+        // A caller reading right after its send skips the error queue: an ICMP error also sets
+        // the socket's pending error, which fails the next ordinary read, and ReadPackets then
+        // reads the queue.
+        if (Socket.ErrorsToRead.exchange(false) && !Socket.Raw)
+            ReadErrors(Socket, Own);
+        if (ReadPackets(Socket, Own))
+            Own = nullptr;
     }
+    return Read;
 }
 
-void TIcmpService::ReadPackets(TSocket& Socket, std::vector<std::uint8_t>& Buffer) {
+// Reads until the socket is empty or, when Own is given, until Own's answer is in. Whatever is
+// left behind is found in time all the same: a caller still to read after its send reads it;
+// a caller that starts waiting has the receiver watch the socket, and watching reports what is
+// already queued; the receiver watches again after its delay while callers wait; and a waiter
+// whose time is up while the receiver is not watching reads the socket itself. Returns whether
+// Own was answered.
+bool TIcmpService::ReadPackets(TSocket& Socket, const TWaiter* Own) {
     for (;;) {
-        TReceiveBuffers<256> Receive(Buffer);
+        TReceive Receive(Socket);
         msghdr& Header = Receive.Header;
         const ssize_t Length = ::recvmsg(Socket.Fd, &Header, MSG_DONTWAIT);
         const TSteady::time_point Received = TSteady::now();
         if (Length < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return;
+                return false;
             if (errno == EINTR)
                 continue;
             // A queued ICMP error makes the next ordinary read fail once with its errno.
             if (!Socket.Raw)
-                ReadErrors(Socket, Buffer);
+                ReadErrors(Socket, Own);
             continue;
         }
         if (Header.msg_flags & MSG_TRUNC)
             continue;
         TIcmpMessage Message;
-        const std::span<const std::uint8_t> Packet(Buffer.data(), std::size_t(Length));
+        const std::span<const std::uint8_t> Packet = Receive.Packet(Length);
         // The kernel verifies ICMP checksums before a datagram socket sees the packet, but a raw
         // socket gets it first.
         if (!ParseIcmpPacket(Packet, Socket.Raw, Socket.Raw, Receive.From.sin_addr.s_addr, Message))
             continue;
         if (!Socket.Raw) {
+            // A raw socket has them from the IP header.
             for (cmsghdr* C = CMSG_FIRSTHDR(&Header); C; C = CMSG_NXTHDR(&Header, C)) {
                 if (C->cmsg_level != SOL_IP)
                     continue;
@@ -441,13 +556,15 @@ void TIcmpService::ReadPackets(TSocket& Socket, std::vector<std::uint8_t>& Buffe
                 }
             }
         }
-        Deliver(Message, Received);
+        const TWaiter* Completed = Deliver(Message, Received, ReceiveTimeNs(Header), Own);
+        if (Own && Completed == Own)
+            return true;
     }
 }
 
-void TIcmpService::ReadErrors(TSocket& Socket, std::vector<std::uint8_t>& Buffer) {
+void TIcmpService::ReadErrors(TSocket& Socket, const TWaiter* Own) {
     for (;;) {
-        TReceiveBuffers<512> Receive(Buffer);
+        TReceive Receive(Socket);
         msghdr& Header = Receive.Header;
         const ssize_t Length = ::recvmsg(Socket.Fd, &Header, MSG_ERRQUEUE | MSG_DONTWAIT);
         const TSteady::time_point Received = TSteady::now();
@@ -478,22 +595,87 @@ void TIcmpService::ReadErrors(TSocket& Socket, std::vector<std::uint8_t>& Buffer
                 continue;
             }
             TIcmpMessage Message;
-            if (ParseQueuedIcmpError(
-                    std::span<const std::uint8_t>(Buffer.data(), std::size_t(Length)),
-                    Receive.From.sin_addr.s_addr, Type, Code, Offender, Message))
-                Deliver(Message, Received);
+            if (ParseQueuedIcmpError(Receive.Packet(Length), Receive.From.sin_addr.s_addr, Type,
+                                     Code, Offender, Message))
+                Deliver(Message, Received, ReceiveTimeNs(Header), Own);
         }
     }
 }
 
-void TIcmpService::Deliver(const TIcmpMessage& Message, TSteady::time_point Received) {
+TWaiter* TIcmpService::Deliver(const TIcmpMessage& Message, TSteady::time_point Received,
+                               std::int64_t ReceivedRealNs, const TWaiter* Own) {
     std::lock_guard Guard(FLock);
     auto* Waiter = static_cast<TWaiter*>(FMatcher.Deliver(Message));
     if (!Waiter)
-        return;
+        return nullptr;
     Waiter->Received = Received;
-    // Notified under the lock: once it is released the waiter may return and free itself.
-    Waiter->Wake.notify_one();
+    Waiter->ReceivedRealNs = ReceivedRealNs;
+    Complete(*Waiter, Own);
+    // Once the lock is released the waiter may return and free itself: the pointer returned is
+    // only compared, never followed.
+    return Waiter;
+}
+
+void TIcmpService::Complete(TWaiter& Waiter, const TWaiter* Own) {
+    // Under the service lock, so the waiter is still there. Only a sleeping waiter needs the
+    // wake-up call; one that has not let go of the lock yet finds Signal raised, and a reader
+    // that completes its own request is not asleep.
+    Waiter.Signal.store(1);
+    if (Waiter.Sleeping && &Waiter != Own)
+        FutexWakeAll(Waiter.Signal);
+}
+
+// Called with the lock held and the request not yet answered; returns with the lock held.
+void TIcmpService::Wait(TSocket& Socket, TWaiter& Waiter, TSteady::time_point Deadline,
+                        std::unique_lock<std::mutex>& Guard) {
+    ++Socket.Waiters;
+    if (!Socket.Deferred)
+        Watch(Socket);
+    Waiter.Sleeping = true;
+    Guard.unlock();
+    while (Waiter.Signal.load() == 0 && TSteady::now() < Deadline)
+        FutexWaitUntil(Waiter.Signal, 0, Deadline);
+    Guard.lock();
+    if (!Waiter.Done && Socket.Deferred) {
+        // The receiver is between two looks at the socket, and the answer may be queued there:
+        // read it before giving up. A reader already at work reads it for us instead; it gets
+        // a moment to hand it over.
+        Guard.unlock();
+        if (!Drain(Socket, true, &Waiter))
+            FutexWaitUntil(Waiter.Signal, 0, TSteady::now() + std::chrono::milliseconds(1));
+        Guard.lock();
+    }
+    Waiter.Sleeping = false;
+    --Socket.Waiters;
+}
+
+void TIcmpService::NoteAnswerTime(std::uint32_t Destination, bool AnsweredAtOnce) {
+    // Bounded: past the limit the list starts afresh, which costs each destination one read
+    // after sending to learn again.
+    constexpr std::size_t MaxLateDestinations = 65536;
+    if (AnsweredAtOnce) {
+        FLateDestinations.erase(Destination);
+    } else {
+        if (FLateDestinations.size() >= MaxLateDestinations)
+            FLateDestinations.clear();
+        FLateDestinations.insert(Destination);
+    }
+}
+
+// Measured from just before the send to the kernel's receive time when it gave one: that is
+// the round trip on the wire, however long the reply then waited to be read. The read time
+// stands in when the wall clock was set between the two.
+std::uint32_t RoundTripMs(TSteady::time_point Sent, std::int64_t SentRealNs,
+                          const TWaiter& Waiter) {
+    const std::int64_t ReadNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Waiter.Received - Sent).count();
+    std::int64_t Ns = ReadNs;
+    if (Waiter.ReceivedRealNs != 0) {
+        const std::int64_t WireNs = Waiter.ReceivedRealNs - SentRealNs;
+        if (WireNs >= 0 && WireNs <= ReadNs + 1000000)
+            Ns = WireNs;
+    }
+    return std::uint32_t(std::max<std::int64_t>(Ns, 0) / 1000000);
 }
 
 TEchoResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::uint8_t> Payload,
@@ -504,6 +686,7 @@ TEchoResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
     Waiter.Payload = Payload;
     std::shared_ptr<TChannel> Channel;
     std::uint16_t Sequence = 0;
+    bool ReadAtOnce = true;
     {
         std::lock_guard Guard(FLock);
         if (!EnsureOpen())
@@ -527,6 +710,7 @@ TEchoResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
         }
         // Registered before sending: on loopback the reply can beat sendto's return.
         FMatcher.Add(Channel->Identifier, Sequence, &Waiter);
+        ReadAtOnce = !FLateDestinations.contains(Destination);
     }
 
     const std::vector<std::uint8_t> Packet =
@@ -535,16 +719,16 @@ TEchoResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
     To.sin_family = AF_INET;
     To.sin_addr.s_addr = Destination;
     const TSteady::time_point Sent = TSteady::now();
+    const std::int64_t SentRealNs = RealNowNs();
     ssize_t Written;
     do {
         Written = ::sendto(Channel->Socket->Fd, Packet.data(), Packet.size(), 0,
                            reinterpret_cast<const sockaddr*>(&To), sizeof To);
     } while (Written < 0 && errno == EINTR);
     const int SendErrno = errno;
-    if (Written >= 0) {
-        thread_local std::vector<std::uint8_t> Buffer(ReceiveBufferSize);
-        Drain(*Channel->Socket, Buffer);
-    }
+    const std::int64_t SendReturnedRealNs = RealNowNs();
+    if (Written >= 0 && ReadAtOnce)
+        Drain(*Channel->Socket, false, &Waiter);
 
     std::unique_lock Guard(FLock);
     if (Written < 0) {
@@ -555,15 +739,21 @@ TEchoResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
         return Result;
     }
     const TSteady::time_point Deadline = Sent + std::chrono::milliseconds(TimeoutMs);
-    Waiter.Wake.wait_until(Guard, Deadline, [&] { return Waiter.Done; });
+    bool AnsweredAtOnce = Waiter.Done;
+    if (!Waiter.Done) {
+        Wait(*Channel->Socket, Waiter, Deadline, Guard);
+        // Read later, but already there when the send returned.
+        AnsweredAtOnce = Waiter.Done && Waiter.ReceivedRealNs != 0 &&
+                         Waiter.ReceivedRealNs <= SendReturnedRealNs;
+    }
+    NoteAnswerTime(Destination, AnsweredAtOnce);
     if (!Waiter.Done) {
         FMatcher.Remove(Channel->Identifier, Sequence);
         Result.IPStatus = IP_REQ_TIMED_OUT;
     } else {
         Result.Replied = Waiter.IPStatus != IP_GENERAL_FAILURE;
         Result.IPStatus = Waiter.IPStatus;
-        Result.RoundTripTime = std::uint32_t(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Waiter.Received - Sent).count());
+        Result.RoundTripTime = RoundTripMs(Sent, SentRealNs, Waiter);
         Result.Source = Waiter.Source;
         Result.Ttl = Waiter.Ttl;
         Result.Tos = Waiter.Tos;

@@ -8,7 +8,10 @@
 //   IcmpCloseHandle(h);
 //
 // Handles are cheap tokens: one set of sockets and one receiver thread serve every caller, and
-// replies are matched to the waiting caller by (identifier, sequence).
+// replies are matched to the waiting caller by (identifier, sequence). A caller reads the socket
+// itself right after sending (on loopback the answer is there by then); the receiver thread
+// watches the socket only while callers wait. Round trips run from the send to the kernel's
+// receive time of the answer, so they do not include how long the answer waited to be read.
 #pragma once
 
 #include <cstdint>

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -25,6 +26,23 @@ bool CannotBeAHostName(const std::string& Target) {
                const auto U = static_cast<unsigned char>(C);
                return U < 0x20 || U == 0x7F;
            });
+}
+
+// Only digits, hex digits, the hex prefix and dots: text that inet_aton may take as a whole.
+bool HasNumericForm(const std::string& Target) {
+    return std::ranges::all_of(Target, [](char C) {
+        return (C >= '0' && C <= '9') || (C >= 'a' && C <= 'f') || (C >= 'A' && C <= 'F') ||
+               C == 'x' || C == 'X' || C == '.';
+    });
+}
+
+std::string DottedText(std::uint32_t NetworkOrder) {
+    const auto* Bytes = reinterpret_cast<const unsigned char*>(&NetworkOrder);
+    std::string Text;
+    for (int I = 0; I < 4; ++I)
+        Text += std::to_string(unsigned(Bytes[I])) + ".";
+    Text.pop_back();
+    return Text;
 }
 
 std::uint32_t ReadField(const TReplyBuffer& Reply, std::size_t Offset) {
@@ -55,6 +73,14 @@ bool ResolveHost(const std::string& Target, std::string& Address, std::string& E
             ErrorText = NotResolvedText;
             return false;
         }
+        // An address in one of the numbers-and-dots forms is what getaddrinfo would return
+        // without consulting anyone; reading it here spares every request to a literal address
+        // the resolver's deep stack.
+        in_addr Numeric{};
+        if (HasNumericForm(Target) && ::inet_aton(Target.c_str(), &Numeric) != 0) {
+            Address = DottedText(Numeric.s_addr);
+            return true;
+        }
         addrinfo Hints{};
         Hints.ai_family = AF_INET;
         Hints.ai_socktype = SOCK_DGRAM; // one entry per address instead of one per socket type
@@ -65,12 +91,7 @@ bool ResolveHost(const std::string& Target, std::string& Address, std::string& E
         }
         const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> Owner(Found, ::freeaddrinfo);
         const auto* First = reinterpret_cast<const sockaddr_in*>(Found->ai_addr);
-        const auto* Bytes = reinterpret_cast<const unsigned char*>(&First->sin_addr.s_addr);
-        std::string Text;
-        for (int I = 0; I < 4; ++I)
-            Text += std::to_string(unsigned(Bytes[I])) + ".";
-        Text.pop_back();
-        Address = std::move(Text);
+        Address = DottedText(First->sin_addr.s_addr);
         return true;
     } catch (...) {
         Address.clear();

@@ -3,6 +3,7 @@
 // before anything is sent.
 #include "icmp_dll.h"
 #include "icmp_test_mode.h"
+#include "zsPingStatus.h"
 
 #include <gtest/gtest.h>
 
@@ -84,6 +85,15 @@ public:
     TTestNamespace(const TTestNamespace&) = delete;
     TTestNamespace& operator=(const TTestNamespace&) = delete;
 
+    // Whether the far side answers echo requests (it starts ignoring them).
+    bool SetFarAnswers(bool Answers) {
+        int Status = 0;
+        Shell("ip netns exec " + FNamespace + " sh -c 'echo " + (Answers ? "0" : "1") +
+                  " > /proc/sys/net/ipv4/icmp_echo_ignore_all'",
+              &Status);
+        return Status == 0;
+    }
+
     // True when packets to Address leave through our own link and nowhere else.
     bool RoutedThroughOurLink(const std::string& Address) const {
         const std::string Route = Shell("ip -o route get " + Address);
@@ -152,6 +162,60 @@ TEST(EchoNamespace, TimeoutAndUnreachableNeighbour) {
                 EXPECT_LT(Elapsed, C.Timeout);
                 EXPECT_NE(Record.Address, 0U); // the host that reported it
             }
+        }
+        EXPECT_TRUE(IcmpCloseHandle(Handle));
+    }
+    IcmpServiceSetMode(TIcmpMode::Auto);
+    if (ModesRun == 0)
+        GTEST_SKIP() << "no ICMP socket kind can be opened here";
+}
+
+// A destination that timed out has its later requests wait for the receiver thread instead of
+// reading the socket right after sending. When it answers again, the answer must still come
+// through, with its data and a round trip within the timeout.
+TEST(EchoNamespace, AnswerAfterATimeoutComesThrough) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to create a network namespace";
+    if (Shell("command -v ip").empty())
+        GTEST_SKIP() << "the ip tool (iproute2) is not installed";
+    TTestNamespace Namespace;
+    ASSERT_EQ(Namespace.Problem, "");
+    ASSERT_TRUE(Namespace.RoutedThroughOurLink(Namespace.FarAddress));
+    const std::uint32_t Far = ::inet_addr(Namespace.FarAddress.c_str());
+
+    int ModesRun = 0;
+    for (const TIcmpMode Mode : {TIcmpMode::Raw, TIcmpMode::Datagram}) {
+        SCOPED_TRACE(IcmpModeName(Mode));
+        std::string Why;
+        if (!UseIcmpMode(Mode, Why)) {
+            std::cout << "[ SKIPPED  ] " << IcmpModeName(Mode) << " mode: " << Why << "\n";
+            continue;
+        }
+        ++ModesRun;
+        const TIcmpHandle Handle = IcmpCreateFile();
+        ASSERT_NE(Handle, INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(Namespace.SetFarAnswers(false));
+        const char Data[] = "late answer";
+        std::uint8_t Buffer[284];
+        EXPECT_EQ(IcmpSendEcho(Handle, Far, Data, sizeof Data, nullptr, Buffer, sizeof Buffer, 200),
+                  0U);
+        ICMP_ECHO_REPLY Record;
+        std::memcpy(&Record, Buffer, sizeof Record);
+        EXPECT_EQ(Record.Status, std::uint32_t(IP_REQ_TIMED_OUT));
+
+        ASSERT_TRUE(Namespace.SetFarAnswers(true));
+        for (int Request = 0; Request < 3; ++Request) {
+            SCOPED_TRACE(Request);
+            std::memset(Buffer, 0, sizeof Buffer);
+            EXPECT_EQ(
+                IcmpSendEcho(Handle, Far, Data, sizeof Data, nullptr, Buffer, sizeof Buffer, 5000),
+                1U);
+            std::memcpy(&Record, Buffer, sizeof Record);
+            EXPECT_EQ(Record.Status, std::uint32_t(IP_SUCCESS));
+            EXPECT_EQ(Record.Address, Far);
+            EXPECT_LE(Record.RoundTripTime, 5000U);
+            EXPECT_EQ(Record.DataSize, sizeof Data);
+            EXPECT_EQ(std::memcmp(Buffer + sizeof Record, Data, sizeof Data), 0);
         }
         EXPECT_TRUE(IcmpCloseHandle(Handle));
     }

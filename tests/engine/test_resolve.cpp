@@ -22,6 +22,8 @@ TEST(Resolve, NamesAndLiterals) {
         {"10.1", "10.0.0.1"},               // the short forms inet_aton accepts
         {"0x0a.0.0.1", "10.0.0.1"},
         {"127.1", "127.0.0.1"},
+        {"012.0.0.1", "10.0.0.1"}, // octal
+        {"16909060", "1.2.3.4"},
         {"255.255.255.255", "255.255.255.255"},
         {"bad..name", nullptr},
         {"no such host", nullptr},
