@@ -1,5 +1,7 @@
 #include "zsPingHelper.h"
 
+#include "zsPingStatus.h"
+
 #include <algorithm>
 #include <cerrno>
 
@@ -136,24 +138,24 @@ std::optional<std::int32_t> IPStatusFromIcmpError(std::uint8_t Type, std::uint8_
         case 6:  // network unknown
         case 9:  // network administratively prohibited
         case 11: // network unreachable for TOS
-            return 11002;
+            return IP_DEST_NET_UNREACHABLE;
         case 2:
-            return 11004; // protocol
+            return IP_DEST_PROT_UNREACHABLE;
         case 3:
-            return 11005; // port
+            return IP_DEST_PORT_UNREACHABLE;
         case 4:
-            return 11009; // fragmentation needed
+            return IP_PACKET_TOO_BIG; // fragmentation needed
         case 5:
-            return 11012; // source route failed
-        default:          // host unreachable, unknown, prohibited, and codes defined later
-            return 11003;
+            return IP_BAD_ROUTE; // source route failed
+        default:                 // host unreachable, unknown, prohibited, and codes defined later
+            return IP_DEST_HOST_UNREACHABLE;
         }
     case ICMP_TYPE_TIME_EXCEEDED:
-        return Code == 1 ? 11014 : 11013;
+        return Code == 1 ? IP_TTL_EXPIRED_REASSEM : IP_TTL_EXPIRED_TRANSIT;
     case ICMP_TYPE_PARAM_PROBLEM:
-        return 11015;
+        return IP_PARAM_PROBLEM;
     case ICMP_TYPE_SOURCE_QUENCH:
-        return 11016;
+        return IP_SOURCE_QUENCH;
     default:
         return std::nullopt;
     }
@@ -162,17 +164,17 @@ std::optional<std::int32_t> IPStatusFromIcmpError(std::uint8_t Type, std::uint8_
 std::int32_t IPStatusFromSendErrno(int Errno) {
     switch (Errno) {
     case ENETUNREACH:
-        return 11002;
+        return IP_DEST_NET_UNREACHABLE;
     case EHOSTUNREACH:
-        return 11003;
+        return IP_DEST_HOST_UNREACHABLE;
     case EMSGSIZE:
-        return 11009;
+        return IP_PACKET_TOO_BIG;
     case ENOBUFS:
     case ENOMEM:
     case EAGAIN:
-        return 11006;
+        return IP_NO_RESOURCES;
     default:
-        return 11050;
+        return IP_GENERAL_FAILURE;
     }
 }
 
