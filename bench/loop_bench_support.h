@@ -1,0 +1,366 @@
+// What the loop benchmarks share: 1,000 ping loops driven for a fixed time with their period,
+// CPU and resident memory measured, and fping run beside them over the same addresses as the
+// baseline (its CPU and peak resident memory taken from wait4).
+//
+//   TLoopRun Run;
+//   Run.Targets = {...};                              // one loop per target
+//   TLoopResult Result;
+//   RunLoops(Run, /*WithFping=*/true, Result);
+//   ReportProcess(State, Result);                     // CPU and memory, fping's beside them
+//   ReportGroup(State, Result, Members, Run.PeriodMs, "answer_");   // periods of some loops
+#pragma once
+
+#include "zsPingLoopThread.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace loopbench {
+
+using TSteady = std::chrono::steady_clock;
+
+inline double Seconds(const timeval& T) {
+    return double(T.tv_sec) + double(T.tv_usec) / 1e6;
+}
+
+inline double ProcessCpuSeconds() {
+    rusage Usage{};
+    ::getrusage(RUSAGE_SELF, &Usage);
+    return Seconds(Usage.ru_utime) + Seconds(Usage.ru_stime);
+}
+
+// A field of /proc/self/status in KiB ("VmRSS", "VmHWM"), or -1.
+inline long StatusKiB(const std::string& Field) {
+    std::ifstream In("/proc/self/status");
+    std::string Line;
+    while (std::getline(In, Line)) {
+        if (Line.compare(0, Field.size() + 1, Field + ":") == 0)
+            return std::atol(Line.c_str() + Field.size() + 1);
+    }
+    return -1;
+}
+
+// Starts a new peak for VmHWM, so that a run is not charged for an earlier one.
+inline bool ResetPeakResident() {
+    std::ofstream Out("/proc/self/clear_refs");
+    Out << "5";
+    Out.flush();
+    return bool(Out);
+}
+
+// The full path of Name on PATH, or "" when it is not installed.
+inline std::string FindProgram(const std::string& Name) {
+    const char* Path = std::getenv("PATH");
+    std::string Dirs = Path ? Path : "/usr/bin:/bin";
+    Dirs += ":/usr/sbin:/sbin:/usr/local/sbin";
+    std::size_t Start = 0;
+    while (Start <= Dirs.size()) {
+        const std::size_t End = std::min(Dirs.find(':', Start), Dirs.size());
+        const std::string Candidate = Dirs.substr(Start, End - Start) + "/" + Name;
+        if (End > Start && ::access(Candidate.c_str(), X_OK) == 0)
+            return Candidate;
+        Start = End + 1;
+    }
+    return "";
+}
+
+// Starts Args[0] with its output discarded, inside the network namespace NetNsFd when that is
+// not -1. Returns the child's pid, or -1.
+inline pid_t Spawn(const std::vector<std::string>& Args, int NetNsFd = -1) {
+    std::vector<char*> Argv;
+    for (const std::string& A : Args)
+        Argv.push_back(const_cast<char*>(A.c_str()));
+    Argv.push_back(nullptr);
+    const pid_t Pid = ::fork();
+    if (Pid != 0)
+        return Pid;
+    // Child: only async-signal-safe calls until exec.
+    const int Null = ::open("/dev/null", O_RDWR);
+    if (Null >= 0) {
+        ::dup2(Null, STDIN_FILENO);
+        ::dup2(Null, STDOUT_FILENO);
+        ::dup2(Null, STDERR_FILENO);
+    }
+    if (NetNsFd >= 0 && ::setns(NetNsFd, CLONE_NEWNET) != 0)
+        ::_exit(126);
+    ::execv(Argv[0], Argv.data());
+    ::_exit(127);
+}
+
+// Runs a program to its end; true when it exited with 0.
+inline bool RunProgram(const std::vector<std::string>& Args, int NetNsFd = -1) {
+    const pid_t Pid = Spawn(Args, NetNsFd);
+    int Status = 0;
+    return Pid > 0 && ::waitpid(Pid, &Status, 0) == Pid && WIFEXITED(Status) &&
+           WEXITSTATUS(Status) == 0;
+}
+
+// fping over the loops' addresses, in count mode: the same scheduling as its loop mode
+// (-l), but its quiet switch also silences the per-reply lines, which -l keeps printing in
+// fping 5.1. Its -i spreads the first round of requests; RunLoops starts the loops as far apart.
+class TFping {
+public:
+    static constexpr double IntervalMs = 0.5;
+
+    bool Start(const std::string& Program, const std::vector<std::string>& Hosts, int PeriodMs,
+               int TimeOutMs, int PayloadBytes, int Periods, int NetNsFd) {
+        std::vector<std::string> Args = {
+            Program, "-q",  "-c", std::to_string(Periods),   "-p", std::to_string(PeriodMs),
+            "-i",    "0.5", "-t", std::to_string(TimeOutMs), "-b", std::to_string(PayloadBytes)};
+        Args.insert(Args.end(), Hosts.begin(), Hosts.end());
+        FStart = TSteady::now();
+        FPid = Spawn(Args, NetNsFd);
+        return FPid > 0;
+    }
+
+    // Ends fping (if it is still running) and takes its usage.
+    void Stop() {
+        if (FPid <= 0)
+            return;
+        ::kill(FPid, SIGTERM);
+        int Status = 0;
+        rusage Usage{};
+        if (::wait4(FPid, &Status, 0, &Usage) == FPid) {
+            WallSeconds = std::chrono::duration<double>(TSteady::now() - FStart).count();
+            CpuSeconds = Seconds(Usage.ru_utime) + Seconds(Usage.ru_stime);
+            PeakKiB = Usage.ru_maxrss;
+            Ran = true;
+        }
+        FPid = -1;
+    }
+
+    ~TFping() { Stop(); }
+
+    bool Ran = false;
+    double CpuSeconds = 0, WallSeconds = 0;
+    long PeakKiB = 0;
+
+private:
+    pid_t FPid = -1;
+    TSteady::time_point FStart;
+};
+
+inline std::int64_t SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(TSteady::now().time_since_epoch())
+        .count();
+}
+
+inline std::int64_t CpuClockNs(clockid_t Clock) {
+    timespec T{};
+    ::clock_gettime(Clock, &T);
+    return std::int64_t(T.tv_sec) * 1000000000 + T.tv_nsec;
+}
+
+// What one loop saw: the start-to-start time of every period in microseconds, and its thread's
+// CPU clock, read once at its first request (by the loop) and once at the end of the run (by
+// the benchmark, while the loop still runs), so that measuring costs no system call per period.
+// The loop writes everything but CpuAtEndNs, and only before it has ended.
+struct TLoopRecord {
+    std::vector<std::int32_t> PeriodUs;
+    std::int64_t LastStartNs = 0;
+    std::atomic<bool> HasCpuClock{false};
+    clockid_t CpuClock{};
+    std::int64_t CpuAtFirstNs = 0;
+    std::int64_t CpuAtEndNs = 0;
+    std::size_t PeriodsAtEnd = 0;
+    std::atomic<std::size_t> Periods{0};
+    std::atomic<int> Successes{0};
+    std::atomic<int> TimedOut{0};
+    std::atomic<int> OtherFailures{0};
+};
+
+struct TLoopRun {
+    std::vector<std::string> Targets;
+    int PeriodMs = 1000;
+    int TimeOutMs = 1000;
+    std::chrono::seconds RunFor{20};
+    int PayloadBytes = 16;
+    bool FakeEcho = false; // an echo that answers at once, without the echo service
+    int NetNsFd = -1;      // where fping runs; -1: this thread's namespace
+};
+
+struct TLoopResult {
+    std::vector<std::shared_ptr<TLoopRecord>> Records;
+    double CpuSeconds = 0;
+    double WallSeconds = 0;
+    double LoopCpuSeconds = 0; // of the loop threads from their first request to the end
+    double LoopSeconds = 0;    // the time that covers, averaged over the loops
+    long PeakKiB = 0;
+    TFping Fping;
+    bool FpingMissing = false;
+};
+
+// Starts one loop per target, spaced as fping spaces its first requests, lets them run, stops
+// them and waits until every loop thread has ended.
+inline void RunLoops(const TLoopRun& Run, bool WithFping, TLoopResult& Result) {
+    const std::size_t Count = Run.Targets.size();
+    const auto Periods = std::size_t(Run.RunFor / std::chrono::milliseconds(Run.PeriodMs));
+    std::vector<std::unique_ptr<TPingLoopThread>> Loops;
+    for (std::size_t I = 0; I < Count; ++I) {
+        auto Record = std::make_shared<TLoopRecord>();
+        Record->PeriodUs.reserve(Periods + 4);
+        Result.Records.push_back(Record);
+        const bool Fake = Run.FakeEcho;
+        auto Echo = [Record, Fake](const std::string& Target, const std::string& Payload,
+                                   TReplyBuffer& Reply, std::int32_t TimeOut,
+                                   std::string& Address) {
+            const std::int64_t Now = SteadyNs();
+            if (Record->LastStartNs != 0) {
+                Record->PeriodUs.push_back(std::int32_t((Now - Record->LastStartNs) / 1000));
+                ++Record->Periods;
+            } else if (::pthread_getcpuclockid(::pthread_self(), &Record->CpuClock) == 0) {
+                Record->CpuAtFirstNs = CpuClockNs(Record->CpuClock);
+                Record->HasCpuClock = true;
+            }
+            Record->LastStartNs = Now;
+            if (Fake) {
+                Address = Target;
+                Reply.fill(0); // IP_SUCCESS in 0 ms
+                return;
+            }
+            SendEcho(Target, Payload, Reply, TimeOut, Address);
+        };
+        auto Loop = std::make_unique<TPingLoopThread>(nullptr, Echo);
+        Loop->SetTarget(Run.Targets[I]);
+        Loop->SetFrequency(Run.PeriodMs);
+        Loop->SetTimeOut(Run.TimeOutMs);
+        Loop->SetPayload(std::string(std::size_t(Run.PayloadBytes), 'A'));
+        Loop->SetOnAfterPing([Record](TPingEvent& E) {
+            if (E.Success)
+                ++Record->Successes;
+            else if (E.Status == PING_STATUS_REQ_TIMED_OUT)
+                ++Record->TimedOut;
+            else
+                ++Record->OtherFailures;
+        });
+        Loops.push_back(std::move(Loop));
+    }
+
+    const std::string FpingProgram = WithFping ? FindProgram("fping") : "";
+    Result.FpingMissing = WithFping && FpingProgram.empty();
+    ResetPeakResident();
+    const double Cpu0 = ProcessCpuSeconds();
+    const auto Wall0 = TSteady::now();
+    if (!FpingProgram.empty())
+        Result.Fping.Start(FpingProgram, Run.Targets, Run.PeriodMs, Run.TimeOutMs, Run.PayloadBytes,
+                           int(Periods) + 2, Run.NetNsFd);
+    const auto Spacing = std::chrono::duration<double, std::milli>(TFping::IntervalMs);
+    for (std::size_t I = 0; I < Count; ++I) {
+        std::this_thread::sleep_until(
+            Wall0 + std::chrono::duration_cast<TSteady::duration>(Spacing * double(I)));
+        Loops[I]->Resume();
+    }
+    std::this_thread::sleep_until(Wall0 + Run.RunFor);
+    double LoopNs = 0;
+    for (const auto& Record : Result.Records) {
+        if (Record->HasCpuClock) {
+            Record->PeriodsAtEnd = Record->Periods;
+            Record->CpuAtEndNs = CpuClockNs(Record->CpuClock);
+            Result.LoopCpuSeconds += double(Record->CpuAtEndNs - Record->CpuAtFirstNs) / 1e9;
+            LoopNs += double(Record->PeriodsAtEnd) * Run.PeriodMs * 1e6;
+        }
+    }
+    Result.LoopSeconds = Result.Records.empty() ? 0 : LoopNs / 1e9 / double(Count);
+    Result.Fping.Stop();
+    Loops.clear(); // stop requests
+    while (TPingLoopThread::RunningCount() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    Result.CpuSeconds = ProcessCpuSeconds() - Cpu0;
+    Result.WallSeconds = std::chrono::duration<double>(TSteady::now() - Wall0).count();
+    Result.PeakKiB = StatusKiB("VmHWM");
+}
+
+// p50, p99 and max of a list, in place.
+struct TSpread {
+    double P50 = 0, P99 = 0, Max = 0;
+    std::size_t Count = 0;
+};
+
+inline TSpread Spread(std::vector<double>& Values) {
+    TSpread S;
+    S.Count = Values.size();
+    if (Values.empty())
+        return S;
+    std::sort(Values.begin(), Values.end());
+    auto At = [&](double Share) {
+        return Values[std::min(Values.size() - 1, std::size_t(Share * double(Values.size())))];
+    };
+    S.P50 = At(0.50);
+    S.P99 = At(0.99);
+    S.Max = Values.back();
+    return S;
+}
+
+// Period error (|start-to-start - period|) and CPU per period of the loops in one group, as
+// counters named Prefix + "err_p50_ms" and so on.
+inline void ReportGroup(benchmark::State& State, const TLoopResult& Result,
+                        const std::vector<std::size_t>& Members, int PeriodMs,
+                        const std::string& Prefix) {
+    std::vector<double> ErrorsMs;
+    long Successes = 0, TimedOut = 0, Other = 0;
+    double CpuNs = 0, CpuPeriods = 0;
+    for (const std::size_t I : Members) {
+        const TLoopRecord& R = *Result.Records[I];
+        for (const std::int32_t P : R.PeriodUs)
+            ErrorsMs.push_back(std::abs(double(P) / 1000.0 - PeriodMs));
+        if (R.HasCpuClock && R.PeriodsAtEnd > 0) {
+            CpuNs += double(R.CpuAtEndNs - R.CpuAtFirstNs);
+            CpuPeriods += double(R.PeriodsAtEnd);
+        }
+        Successes += R.Successes;
+        TimedOut += R.TimedOut;
+        Other += R.OtherFailures;
+    }
+    const double CpuMean = CpuPeriods > 0 ? CpuNs / CpuPeriods / 1000.0 : 0.0;
+    const TSpread Errors = Spread(ErrorsMs);
+    State.counters[Prefix + "periods"] = double(Errors.Count);
+    State.counters[Prefix + "err_p50_ms"] = Errors.P50;
+    State.counters[Prefix + "err_p99_ms"] = Errors.P99;
+    State.counters[Prefix + "err_max_ms"] = Errors.Max;
+    State.counters[Prefix + "thread_cpu_us_per_period"] = CpuMean;
+    State.counters[Prefix + "replies"] = double(Successes);
+    State.counters[Prefix + "timeouts"] = double(TimedOut);
+    State.counters[Prefix + "other_failures"] = double(Other);
+}
+
+// Process-wide figures, and fping's beside them when it ran.
+inline void ReportProcess(benchmark::State& State, const TLoopResult& Result) {
+    const double CpuPct = 100.0 * Result.CpuSeconds / Result.WallSeconds;
+    const double PeakMiB = double(Result.PeakKiB) / 1024.0;
+    State.counters["cpu_pct_of_core"] = CpuPct;
+    // The loop threads' own part; the rest is the echo service's receiver thread, thread
+    // starts and ends, and the benchmark's main thread.
+    if (Result.LoopSeconds > 0)
+        State.counters["loop_threads_cpu_pct_of_core"] =
+            100.0 * Result.LoopCpuSeconds / Result.LoopSeconds;
+    State.counters["peak_rss_mib"] = PeakMiB;
+    if (Result.Fping.Ran) {
+        const double FpingPct = 100.0 * Result.Fping.CpuSeconds / Result.Fping.WallSeconds;
+        const double FpingMiB = double(Result.Fping.PeakKiB) / 1024.0;
+        State.counters["fping_cpu_pct_of_core"] = FpingPct;
+        State.counters["fping_peak_rss_mib"] = FpingMiB;
+        State.counters["cpu_ratio_to_fping"] = FpingPct > 0 ? CpuPct / FpingPct : 0.0;
+        State.counters["rss_ratio_to_fping"] = FpingMiB > 0 ? PeakMiB / FpingMiB : 0.0;
+    }
+}
+
+} // namespace loopbench
