@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <algorithm>
 #include <unordered_map>
 
@@ -23,10 +22,6 @@ std::string Utf8(const QString& Text) {
 }
 QString FromUtf8(const std::string& Text) {
     return QString::fromStdString(Text);
-}
-
-bool IsBlank(const QString& Text) {
-    return Text.trimmed().isEmpty();
 }
 
 // Replaces what cannot be part of a section name, so that a legacy group is carried over under
@@ -120,7 +115,7 @@ QStringList TConfigStore::SortedGroupNames(const QStringList& Names) {
     Collator.setCaseSensitivity(Qt::CaseInsensitive);
     QStringList Sorted;
     for (const QString& Name : Names) {
-        if (IsBlank(Name)) {
+        if (IsBlankText(Name)) {
             continue;
         }
         const bool Present = std::any_of(Sorted.begin(), Sorted.end(), [&](const QString& Other) {
@@ -154,7 +149,10 @@ void TConfigStore::WriteGroupNames(const QStringList& Names) {
 }
 
 void TConfigStore::AddGroupName(const QString& Name) {
-    if (const QString Reason = UnstorableGroupNameReason(Name); !Reason.isEmpty()) {
+    // A blank name is dropped below, whatever blanks it is made of: the same rule that makes
+    // the new group dialog ask for a name.
+    if (const QString Reason = UnstorableGroupNameReason(Name);
+        !Reason.isEmpty() && !IsBlankText(Name)) {
         throw EConfigError(Reason.toStdString());
     }
     QStringList Names = ReadGroupNames();
@@ -184,7 +182,7 @@ void TConfigStore::RemoveGroup(const QString& Name) {
 }
 
 void TConfigStore::LoadGroupTargets(const QString& Name) {
-    if (IsBlank(Name)) {
+    if (IsBlankText(Name)) {
         return;
     }
     ReadNumberedList(Config(), Name, FGroupTargets);
@@ -224,21 +222,11 @@ void TConfigStore::WriteDefaultGroup(const QString& Name) {
 QString TConfigStore::ReadFriendlyNames() const {
     QStringList Lines;
     ReadNumberedList(Config(), QStringLiteral("FRIENDLYNAMES"), Lines);
-    QString Text;
-    for (const QString& Line : Lines) {
-        Text += Line + QStringLiteral("\r\n");
-    }
-    return Text;
+    return FriendlyNamesText(Lines);
 }
 
 void TConfigStore::WriteFriendlyNames(const QString& Text) {
-    static const QRegularExpression LineBreak(QStringLiteral("\r\n|\r|\n"));
-    QStringList Lines = Text.split(LineBreak);
-    // A text that ends with a line break has no empty line after it.
-    if (!Lines.isEmpty() && Lines.last().isEmpty()) {
-        Lines.removeLast();
-    }
-    WriteNumberedList(QStringLiteral("FRIENDLYNAMES"), Lines);
+    WriteNumberedList(QStringLiteral("FRIENDLYNAMES"), FriendlyNameLines(Text));
 }
 
 bool TConfigStore::IsValidConfigFile(const QString& Path) {

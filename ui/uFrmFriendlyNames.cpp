@@ -11,7 +11,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRegularExpression>
 #include <QTreeWidget>
 
 namespace {
@@ -147,29 +146,24 @@ void TFrmFriendlyNames::SetHintsEnabled(bool Enabled) {
 
 void TFrmFriendlyNames::SetNamesText(const QString& Text) {
     lvNames->clear();
-    static const QRegularExpression LineBreak(QStringLiteral("\r\n|\r|\n"));
-    QStringList Lines = Text.split(LineBreak);
-    if (!Lines.isEmpty() && Lines.last().isEmpty()) {
-        Lines.removeLast();
-    }
+    const QStringList Lines = FriendlyNameLines(Text);
     QList<QTreeWidgetItem*> Rows;
     Rows.reserve(Lines.size());
     for (const QString& Line : Lines) {
-        const qsizetype Tilde = Line.indexOf(u'~');
-        const QString Host = Tilde < 0 ? QString() : Line.left(Tilde);
-        const QString Name = Tilde < 0 ? Line : Line.mid(Tilde + 1);
-        Rows.append(new QTreeWidgetItem(QStringList{Host, Name}));
+        const TFriendlyNameRow Row = SplitFriendlyNameLine(Line);
+        Rows.append(new QTreeWidgetItem(QStringList{Row.Host, Row.Name}));
     }
     lvNames->addTopLevelItems(Rows);
 }
 
 QString TFrmFriendlyNames::GetNamesText() const {
-    QString Text;
+    QStringList Lines;
+    Lines.reserve(lvNames->topLevelItemCount());
     for (int I = 0; I < lvNames->topLevelItemCount(); ++I) {
         const QTreeWidgetItem* Row = lvNames->topLevelItem(I);
-        Text += HostOf(Row) + u'~' + NameOf(Row) + QStringLiteral("\r\n");
+        Lines.append(JoinFriendlyNameLine({HostOf(Row), NameOf(Row)}));
     }
-    return Text;
+    return FriendlyNamesText(Lines);
 }
 
 QTreeWidgetItem* TFrmFriendlyNames::FindRow(const QString& Host) const {

@@ -70,7 +70,7 @@ void TfrmNewGroup::btnAddGroupClick() {
         TzsMessageBox::Warning(this, QStringLiteral("The group name already exists."));
         return;
     }
-    if (TrimBlanks(Name).isEmpty()) {
+    if (IsBlankText(Name)) {
         TzsMessageBox::Warning(this, QStringLiteral("Please enter a group name."));
         return;
     }

@@ -1,12 +1,9 @@
 #include "zsTextRules.h"
 
-#include <QStringList>
+#include <QRegularExpression>
+#include <algorithm>
 
 namespace {
-
-bool IsBlankOrControl(QChar C) {
-    return C.unicode() <= 0x20 || C.category() == QChar::Other_Control;
-}
 
 bool IsControl(QChar C) {
     return C.category() == QChar::Other_Control;
@@ -14,16 +11,24 @@ bool IsControl(QChar C) {
 
 } // namespace
 
+bool IsBlankChar(QChar C) {
+    return C.unicode() <= 0x20 || C.isSpace() || IsControl(C);
+}
+
 QString TrimBlanks(const QString& Text) {
     qsizetype First = 0;
     qsizetype Last = Text.size();
-    while (First < Last && IsBlankOrControl(Text[First])) {
+    while (First < Last && IsBlankChar(Text[First])) {
         ++First;
     }
-    while (Last > First && IsBlankOrControl(Text[Last - 1])) {
+    while (Last > First && IsBlankChar(Text[Last - 1])) {
         --Last;
     }
     return Text.mid(First, Last - First);
+}
+
+bool IsBlankText(const QString& Text) {
+    return std::all_of(Text.begin(), Text.end(), IsBlankChar);
 }
 
 QString WithoutControls(QString Text) {
@@ -54,4 +59,33 @@ QString UnstorableGroupNameReason(const QString& Name) {
         }
     }
     return {};
+}
+
+QStringList FriendlyNameLines(const QString& Text) {
+    static const QRegularExpression LineBreak(QStringLiteral("\r\n|\r|\n"));
+    QStringList Lines = Text.split(LineBreak);
+    if (!Lines.isEmpty() && Lines.last().isEmpty()) {
+        Lines.removeLast();
+    }
+    return Lines;
+}
+
+QString FriendlyNamesText(const QStringList& Lines) {
+    QString Text;
+    for (const QString& Line : Lines) {
+        Text += Line + QStringLiteral("\r\n");
+    }
+    return Text;
+}
+
+TFriendlyNameRow SplitFriendlyNameLine(const QString& Line) {
+    const qsizetype Tilde = Line.indexOf(u'~');
+    if (Tilde < 0) {
+        return {QString(), Line};
+    }
+    return {Line.left(Tilde), Line.mid(Tilde + 1)};
+}
+
+QString JoinFriendlyNameLine(const TFriendlyNameRow& Row) {
+    return Row.Host + u'~' + Row.Name;
 }

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -359,6 +360,123 @@ TEST_F(ConfigStoreTest, FolderInPlaceOfTheFileIsNoConfigurationAndIsNotReplaced)
     }
     EXPECT_TRUE(QFileInfo(Store.FConfigFileName + QStringLiteral("/inside")).isDir());
     EXPECT_THROW(Store.ReadHintsEnable(), EIniFileError);
+}
+
+TEST_F(ConfigStoreTest, Windows1252FileKeepsEveryNameWithItsSectionThroughAWrite) {
+    // Written on Windows in its 8-bit code page: 0xFC is "\u00FC", 0xE9 "\u00E9", 0x80 "\u20AC".
+    Put("[COMMON]\r\nHintsEnable=0\r\nDefaultGroup=B\xFCro\r\n"
+        "[GROUPS]\r\n0=B\xFCro\r\n1=Caf\xE9\r\n2=\x80 Kasse\r\n"
+        "[B\xFCro]\r\n0=dr\xFC"
+        "cker.lan\r\n1=10.0.0.1\r\n"
+        "[CAF\xC9]\r\n0=caf\xE9\r\n"
+        "[\x80 Kasse]\r\n0=kasse-\x80\r\n"
+        "[FRIENDLYNAMES]\r\n0=dr\xFC"
+        "cker.lan~Dr\xFC"
+        "cker B\xFCro\r\n1=10.0.0.1~\x80 Kasse "
+        "\xE9t\xE9\r\n");
+    const QString Buero = QStringLiteral("B\u00FCro");
+    const QString Cafe = QStringLiteral("Caf\u00E9");
+    const QString Kasse = QStringLiteral("\u20AC Kasse");
+    const QString Names = QStringLiteral("dr\u00FCcker.lan~Dr\u00FCcker B\u00FCro\r\n"
+                                         "10.0.0.1~\u20AC Kasse \u00E9t\u00E9\r\n");
+    const auto ExpectEverythingIntact = [&] {
+        EXPECT_EQ(Store.ReadDefaultGroup(), Buero);
+        EXPECT_FALSE(Store.ReadHintsEnable());
+        EXPECT_EQ(Groups().size(), 3);
+        EXPECT_TRUE(Groups().contains(Buero) && Groups().contains(Cafe) && Groups().contains(Kasse))
+            << Groups().join(u'|').toStdString();
+        Store.LoadGroupTargets(Buero);
+        EXPECT_EQ(Store.FGroupTargets,
+                  (QStringList{QStringLiteral("dr\u00FCcker.lan"), QStringLiteral("10.0.0.1")}));
+        // The section header's letter case differs; names still fold alike.
+        Store.LoadGroupTargets(Cafe);
+        EXPECT_EQ(Store.FGroupTargets, QStringList{QStringLiteral("caf\u00E9")});
+        Store.LoadGroupTargets(Kasse);
+        EXPECT_EQ(Store.FGroupTargets, QStringList{QStringLiteral("kasse-\u20AC")});
+        EXPECT_EQ(Store.ReadFriendlyNames(), Names);
+    };
+    ExpectEverythingIntact();
+
+    // The first write turns the whole file into UTF-8, sections it does not touch included.
+    Store.WriteListViewEnable(true);
+    const QByteArray Written = Text();
+    EXPECT_TRUE(TzsIniFile::IsValidUtf8(Written.toStdString()));
+    EXPECT_FALSE(Written.contains('\xFC') || Written.contains('\xE9') || Written.contains('\x80'))
+        << "no byte of the old code page is left";
+    EXPECT_TRUE(Written.contains("[B\xC3\xBCro]\r\n0=dr\xC3\xBC"
+                                 "cker.lan\r\n"));
+    ExpectEverythingIntact();
+    EXPECT_TRUE(Store.ReadListViewEnable());
+
+    Store.SaveGroup(Buero, {QStringLiteral("neu")});
+    Store.WriteFriendlyNames(Store.ReadFriendlyNames());
+    Store.LoadGroupTargets(QStringLiteral("B\u00DCRO"));
+    EXPECT_EQ(Store.FGroupTargets, QStringList{QStringLiteral("neu")});
+    EXPECT_EQ(Store.ReadFriendlyNames(), Names);
+    EXPECT_EQ(Text().count("[B\xC3\xBCro]"), 1) << "the group's section is rewritten, not doubled";
+    EXPECT_EQ(QDir(Store.FConfigFolder).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST_F(ConfigStoreTest, ByteOrderMarkKeepsTheFirstSectionAndIsKept) {
+    const QByteArray Mark("\xEF\xBB\xBF");
+    Put(Mark + "[COMMON]\r\nHintsEnable=0\r\nDefaultGroup=Servers\r\n");
+    EXPECT_TRUE(TConfigStore::IsValidConfigFile(Store.FConfigFileName));
+    EXPECT_FALSE(Store.ReadHintsEnable());
+    EXPECT_EQ(Store.ReadDefaultGroup(), QStringLiteral("Servers"));
+    Store.WriteHintsEnable(true);
+    Store.WriteDefaultGroup(QStringLiteral("Lab"));
+    EXPECT_EQ(Text(), Mark + "[COMMON]\r\nHintsEnable=1\r\nDefaultGroup=Lab\r\n");
+}
+
+TEST_F(ConfigStoreTest, ReadOnlyConfigFileIsRefusedAndKept) {
+    Store.WriteHintsEnable(true);
+    const QByteArray Before = Text();
+    const std::string File = QFile::encodeName(Store.FConfigFileName).toStdString();
+    ASSERT_EQ(::chmod(File.c_str(), 0444), 0);
+    try {
+        Store.SaveGroup(QStringLiteral("A"), {QStringLiteral("a")});
+        FAIL() << "no error";
+    } catch (const EIniFileError& Error) {
+        EXPECT_EQ(QString::fromStdString(Error.what()),
+                  QStringLiteral("Unable to write to ") + Store.FConfigFileName);
+    }
+    EXPECT_THROW(Store.WriteFriendlyNames(QStringLiteral("a~b")), EIniFileError);
+    EXPECT_EQ(Text(), Before);
+    EXPECT_EQ(QFileInfo(Store.FConfigFileName).permissions() & QFileDevice::WriteOwner, 0);
+    EXPECT_TRUE(Store.ReadHintsEnable()) << "reading still works";
+}
+
+TEST_F(ConfigStoreTest, NamesOfUnicodeBlanksAreBlank) {
+    Store.SaveGroup(QStringLiteral("A"), {QStringLiteral("a")});
+    const QByteArray Before = Text();
+    for (const QString& Name :
+         {QStringLiteral("\u3000"), QStringLiteral("\u00A0\u00A0"), QStringLiteral(" \u3000\t"),
+          QStringLiteral("\u2003\u202F\u205F")}) {
+        SCOPED_TRACE(Name.toStdString());
+        Store.AddGroupName(Name);
+        EXPECT_EQ(Text(), Before) << "a blank name is never entered into GROUPS";
+        Store.FGroupTargets = QStringList{QStringLiteral("kept")};
+        Store.LoadGroupTargets(Name);
+        EXPECT_EQ(Store.FGroupTargets, QStringList{QStringLiteral("kept")});
+    }
+    Put("[GROUPS]\r\n0=\xE3\x80\x80\r\n1=\xC2\xA0\r\n");
+    EXPECT_EQ(Groups(), QStringList{QStringLiteral("Default Group")});
+}
+
+TEST(ConfigStoreFolderTest, RelativeXdgConfigHomeIsIgnored) {
+    TTempXdgHomes Homes;
+    const QByteArray OldHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(Homes.Root()));
+    qputenv("XDG_CONFIG_HOME", "relative/config");
+    TMemoryRegistryStore Registry;
+    TConfigStore Store(Registry);
+    Store.PrepareConfigFolder();
+    qputenv("HOME", OldHome);
+    EXPECT_EQ(Store.FConfigFolder,
+              Homes.Root() + QStringLiteral("/.config/Zephra Software/Vantorel/"));
+    EXPECT_TRUE(QFileInfo(Store.FConfigFolder).isDir());
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("relative")))
+        << "nothing below the current folder";
 }
 
 } // namespace

@@ -292,6 +292,25 @@ TEST_F(NewGroupTest, ControlCharactersAreRefused) {
     EXPECT_TRUE(Dialog.isVisible());
 }
 
+TEST_F(NewGroupTest, NamesOfUnicodeBlanksAreRefusedLikeSpaces) {
+    for (const QString& Name :
+         {QStringLiteral("\u3000"), QStringLiteral("\u00A0"), QStringLiteral("\u3000 \u00A0\t"),
+          QStringLiteral("\u2002\u2009\u205F")}) {
+        SCOPED_TRACE(Name.toStdString());
+        Open();
+        Dialog.cbNewGroup->setText(Name);
+        QTest::keyClick(Dialog.cbNewGroup, Qt::Key_Return);
+        EXPECT_EQ(Shown(), QStringList{QStringLiteral("Please enter a group name.")});
+        EXPECT_TRUE(Dialog.isVisible());
+        Dialog.hide();
+    }
+    Open();
+    Dialog.cbNewGroup->setText(QStringLiteral("\u3000Lab"));
+    QTest::keyClick(Dialog.cbNewGroup, Qt::Key_Return);
+    EXPECT_TRUE(Shown().isEmpty());
+    EXPECT_EQ(Dialog.result(), QDialog::Accepted);
+}
+
 TEST_F(NewGroupTest, OnlyTheButtonsEndTheDialog) {
     Open();
     QTest::keyClicks(Dialog.cbNewGroup, QStringLiteral("Lab"));
