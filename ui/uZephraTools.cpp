@@ -3,7 +3,6 @@
 #include "zsSystemFolders.h"
 
 #include <QDesktopServices>
-#include <QStandardPaths>
 #include <QUrl>
 
 #include <utility>
@@ -21,7 +20,7 @@ QString GetSpecialFolderPath(int FolderId) {
     if (FolderId != CSIDL_APPDATA) {
         return {};
     }
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return XdgHomeFolder(TXdgHome::Data);
 }
 
 QString GetUserAppDataFolder() {

@@ -13,8 +13,8 @@ long RealShellFolderQuery(int FolderId, QString& Path) {
     if (FolderId != CSIDL_APPDATA) {
         return E_INVALIDARG;
     }
-    Path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return Path.isEmpty() || !QDir::isAbsolutePath(Path) ? E_PATH_NOT_FOUND : 0;
+    Path = XdgHomeFolder(TXdgHome::Config);
+    return Path.isEmpty() ? E_PATH_NOT_FOUND : 0;
 }
 
 TShellFolderQuery& InstalledQuery() {
@@ -58,4 +58,19 @@ QString GetShellFolderVersion5(int FolderId) {
 
 QString GetAppDataFolder() {
     return GetShellFolderVersion5(CSIDL_APPDATA);
+}
+
+QString XdgHomeFolder(TXdgHome Home) {
+    const bool Config = Home == TXdgHome::Config;
+    const QString Set = qEnvironmentVariable(Config ? "XDG_CONFIG_HOME" : "XDG_DATA_HOME");
+    QString Path;
+    if (!Set.isEmpty() && !QDir::isAbsolutePath(Set)) {
+        // The platform lookup would take the relative path as it is.
+        Path = QDir::homePath() +
+               (Config ? QStringLiteral("/.config") : QStringLiteral("/.local/share"));
+    } else {
+        Path = QStandardPaths::writableLocation(Config ? QStandardPaths::GenericConfigLocation
+                                                       : QStandardPaths::GenericDataLocation);
+    }
+    return QDir::isAbsolutePath(Path) ? Path : QString();
 }

@@ -20,6 +20,13 @@ QString GetShellFolderVersion5(int FolderId);
 // GetShellFolderVersion5(CSIDL_APPDATA): where the configuration folder goes.
 QString GetAppDataFolder();
 
+// The per-user XDG base folders: $XDG_CONFIG_HOME (by default ~/.config) and $XDG_DATA_HOME
+// (by default ~/.local/share). A relative path in either variable is invalid under the XDG
+// rules and is ignored, so that nothing lands below the folder the program was started in.
+// Empty when no absolute folder can be found (no usable home folder).
+enum class TXdgHome { Config, Data };
+QString XdgHomeFolder(TXdgHome Home);
+
 // The platform lookup behind GetShellFolderVersion5: fills Path and returns 0, or returns a
 // non-zero result code. Tests replace it to make the lookup fail; pass an empty function to
 // restore the real one. Returns the lookup that was installed before.

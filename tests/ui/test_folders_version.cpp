@@ -16,6 +16,44 @@ TEST(SystemFoldersTest, ConfigurationAndLogsLieInDifferentXdgHomes) {
     EXPECT_EQ(GetSpecialFolderPath(0x1234), QString());
 }
 
+// Sets an environment variable for its lifetime.
+class TEnvironment {
+public:
+    TEnvironment(const char* Name, const QByteArray& Value)
+        : FName(Name), FOld(qgetenv(Name)), FHad(qEnvironmentVariableIsSet(Name)) {
+        qputenv(Name, Value);
+    }
+    ~TEnvironment() { FHad ? qputenv(FName, FOld) : qunsetenv(FName); }
+    TEnvironment(const TEnvironment&) = delete;
+    TEnvironment& operator=(const TEnvironment&) = delete;
+
+private:
+    const char* FName;
+    QByteArray FOld;
+    bool FHad;
+};
+
+TEST(SystemFoldersTest, RelativeXdgHomesAreIgnored) {
+    TTempXdgHomes Homes;
+    TEnvironment Home("HOME", QFile::encodeName(Homes.Root()));
+    struct TCase {
+        const char* Config;
+        const char* Data;
+    } Cases[] = {{"relative/config", "relative/data"}, {"./c", "../d"}, {"~/c", "~/d"}};
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Config);
+        TEnvironment Config("XDG_CONFIG_HOME", Case.Config);
+        TEnvironment Data("XDG_DATA_HOME", Case.Data);
+        EXPECT_EQ(GetAppDataFolder(), Homes.Root() + QStringLiteral("/.config"));
+        EXPECT_EQ(GetUserAppDataFolder(), Homes.Root() + QStringLiteral("/.local/share"));
+    }
+    // An empty variable counts as unset.
+    TEnvironment Config("XDG_CONFIG_HOME", "");
+    TEnvironment Data("XDG_DATA_HOME", "");
+    EXPECT_EQ(XdgHomeFolder(TXdgHome::Config), Homes.Root() + QStringLiteral("/.config"));
+    EXPECT_EQ(XdgHomeFolder(TXdgHome::Data), Homes.Root() + QStringLiteral("/.local/share"));
+}
+
 TEST(SystemFoldersTest, FailedLookupNamesTheFolderId) {
     // The real lookup refuses an id it does not know.
     try {
