@@ -1,6 +1,6 @@
 // TPingerSession is the non-visual core of a monitor window: it runs the target's ping loop,
-// keeps the samples, statistics and settings, decides when a log record is due, and has the
-// graph and the texts of the header and status line drawn, which the window only shows.
+// keeps the samples and settings, decides when a log record is due, and feeds the graph
+// renderer (TPingerGraph), whose picture and status texts the window only shows.
 //
 //   TPingerSession s;                        // on the UI thread
 //   s.OnMonitorUpdated = [](TPingerSession& m) { refreshRow(m); };
@@ -54,7 +54,9 @@ public:
     void StartPingLoop(const std::string& Target);
     // Stops the loop (without waiting for it) and forgets the samples and the target.
     void StopMonitor();
-    // The loop's callbacks, on the UI thread.
+    // The loop's callbacks, on the UI thread. A full log queue costs PingDone only the queueing
+    // (the record stays due and the next result queues it); any other fault reaches the caller,
+    // the loop, which reports it as a failed result.
     void BeforePing();
     void PingDone(const TPingEvent& Event);
 
