@@ -21,8 +21,10 @@ void SetShow(QWidget* Control, bool Show);
 bool Shown(const QWidget* Control);
 
 // Hint boxes of the whole application: white with blue text; each control's hint stays
-// HintHidePause ms.
+// HintHidePause ms, and a hint appears HintPause ms after the pointer came to rest on its
+// control, also when another hint was showing a moment ago. Safe to call more than once.
 void ApplyApplicationStyle();
 constexpr int HintHidePause = 6000;
+constexpr int HintPause = 500;
 
 } // namespace TzsHint
