@@ -6,6 +6,7 @@
 #include "uFrmNewGroup.h"
 #include "uFrmPinger.h"
 #include "uMonitorListModel.h"
+#include "uStartup.h"
 #include "uZephraTools.h"
 #include "zsFileVer.h"
 #include "zsHint.h"
@@ -80,21 +81,15 @@ TfrmMain::TfrmMain(TRegistryStore* Registry, QWidget* Parent)
 }
 
 TfrmMain::~TfrmMain() {
-    // Whatever still runs goes now, while the lists and the worker it refers to still exist.
-    for (int I = FMonitors.Count() - 1; I >= 0; --I) {
-        TfrmPinger* Monitor = FMonitors.Monitor(I);
-        Monitor->OnMonitorClosed = nullptr;
-        Monitor->OnCloseClicked = nullptr;
-        Monitor->OnMonitorUpdated = nullptr;
-        delete Monitor;
-    }
-    FMonitors = TMonitorList();
-    FWorker.reset();
+    FormDestroy();
 }
 
 void TfrmMain::SetDialogs(TFrmFriendlyNames* FriendlyNames, TfrmNewGroup* NewGroup) {
     FFriendlyNames = FriendlyNames;
     FNewGroup = NewGroup;
+    if (FFriendlyNames) {
+        FFriendlyNames->OnZephraSoftwareClick = [this] { btnZephraSoftwareClick(); };
+    }
     if (FNewGroup) {
         FNewGroup->SetGroupNamesSource([this] { return GroupBoxItems(); });
     }
@@ -267,8 +262,8 @@ void TfrmMain::BuildToolbar() {
     connect(btnToggleView, &TzsImageButton::clicked, this, &TfrmMain::btnToggleViewClick);
     connect(btnAddGroup, &TzsImageButton::clicked, this, &TfrmMain::btnAddGroupClick);
     connect(btnDeleteGroup, &TzsImageButton::clicked, this, &TfrmMain::btnDeleteGroupClick);
-    connect(btnHints, &TzsImageButton::clicked, this, [this] { SetHintsEnabled(!HintsEnabled()); });
     connect(cbGroups, &QComboBox::activated, this, [this](int) { cbGroupsSelect(); });
+    BuildSettingsMenus();
 }
 
 void TfrmMain::BuildBody() {
@@ -446,10 +441,18 @@ void TfrmMain::EnableControls(bool Enabled) {
     HandlePendingMessages();
 }
 
+void TfrmMain::EnableWindowButtons() {
+    for (TzsImageButton* Button : {btnClose, btnMaximize, btnMinimize, btnRestore}) {
+        Button->SetDisabled(false);
+    }
+}
+
 // --- life cycle ------------------------------------------------------------------------------
 
 void TfrmMain::FormCreate() {
+    FCreated = false;
     try {
+        // Qt paints every widget through a back buffer: nothing to ask for double buffering.
         FConfig = std::make_unique<TConfigStore>(*FRegistry);
         FConfig->PrepareConfigFolder();
         FConfig->OpenConfig();
@@ -464,16 +467,25 @@ void TfrmMain::FormCreate() {
                                 QStringLiteral(" - ") + CaptionCredit;
         setWindowTitle(Caption);
         lbHeader->setText(Caption);
+        FConfig->FGroupTargets.clear();
         FPayloadSize = 16;
         FRange = -1;
         FSpan = 60;
         FFrequency = 1000;
         FTimeOutMS = 5000;
+        SetLogging(false);
+        SetAlerting(false);
         FWorker = std::make_unique<TzsWorkerThread>();
         FLogFolder = GetUserAppDataFolder() + QStringLiteral("/Zephra Software/Vantorel");
         QDir().mkpath(FLogFolder);
+        FCreated = true;
     } catch (const std::exception& E) {
-        TzsMessageBox::Error(this, QString::fromStdString(E.what()));
+        ShowException(E);
+        // The rest of the set-up has not run, and the activation and the close assume it: the
+        // window stays without its controls, keeps its frame's buttons so that it can be
+        // closed, and neither loads nor saves anything.
+        EnableControls(false);
+        EnableWindowButtons();
     }
 }
 
@@ -494,7 +506,7 @@ void TfrmMain::FormActivate() {
         return;
     }
     FActivated = true;
-    if (!FConfig) {
+    if (!FCreated) {
         return;
     }
     try {
@@ -502,7 +514,10 @@ void TfrmMain::FormActivate() {
             FConfig->ImportLegacyConfiguration();
         }
     } catch (const std::exception& E) {
-        TzsMessageBox::Error(this, QString::fromStdString(E.what()));
+        // What the carry-over wrote stays; no group opens in this run, and the controls stay
+        // disabled but for the frame's buttons.
+        ShowException(E);
+        EnableWindowButtons();
         return;
     }
     ApplyConfiguration();
@@ -512,13 +527,19 @@ void TfrmMain::FormActivate() {
 void TfrmMain::ApplyConfiguration() {
     EnableControls(false);
     LoadSettings();
-    const QString Default = FConfig ? FConfig->ReadDefaultGroup() : QString();
-    for (int I = 0; I < cbGroups->count(); ++I) {
-        if (cbGroups->itemText(I).compare(Default, Qt::CaseInsensitive) == 0) {
-            cbGroups->setCurrentIndex(I);
-            OpenGroup(cbGroups->currentText());
-            break;
+    FConfigApplied = true;
+    try {
+        const QString Default = FConfig->ReadDefaultGroup();
+        for (int I = 0; I < cbGroups->count(); ++I) {
+            if (cbGroups->itemText(I).compare(Default, Qt::CaseInsensitive) == 0) {
+                cbGroups->setCurrentIndex(I);
+                OpenGroup(cbGroups->currentText());
+                break;
+            }
         }
+    } catch (const std::exception& E) {
+        // The window stays usable: the user can open a group by hand.
+        ShowException(E);
     }
     EnableControls(true);
 }
@@ -534,8 +555,7 @@ void TfrmMain::LoadSettings() {
             FFriendlyNames->SetNamesText(FConfig->ReadFriendlyNames());
         }
     } catch (const std::exception& E) {
-        TzsMessageBox::Show(this, TzsMessageBox::TKind::Information,
-                            QString::fromStdString(E.what()));
+        TzsMessageBox::Information(this, QString::fromUtf8(E.what()));
     }
 }
 
@@ -547,41 +567,36 @@ void TfrmMain::SaveOnClose() {
 
 void TfrmMain::FormClose() {
     EnableControls(false);
-    if (FConfig) {
+    // Saved once per applied configuration: a second close would find no monitors and empty
+    // the open group, and a window that never loaded its configuration would overwrite it.
+    if (std::exchange(FConfigApplied, false)) {
         try {
             SaveOnClose();
         } catch (const std::exception& E) {
-            TzsMessageBox::Error(this, QString::fromStdString(E.what()));
+            ShowException(E);
         }
     }
     CloseAllMonitors();
+    // Every write of the store reached the disk when it returned: there is nothing to flush.
+}
+
+void TfrmMain::FormDestroy() {
+    // Whatever still runs goes now, while the lists and the worker it refers to still exist.
+    for (int I = FMonitors.Count() - 1; I >= 0; --I) {
+        TfrmPinger* Monitor = FMonitors.Monitor(I);
+        Monitor->OnMonitorClosed = nullptr;
+        Monitor->OnCloseClicked = nullptr;
+        Monitor->OnMonitorUpdated = nullptr;
+        delete Monitor;
+    }
+    FMonitors = TMonitorList();
+    if (FConfig) {
+        FConfig->FGroupTargets.clear();
+    }
+    FWorker.reset();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* Event) {
     FormClose();
     QWidget::closeEvent(Event);
-}
-
-// --- switches --------------------------------------------------------------------------------
-
-bool TfrmMain::HintsEnabled() const {
-    return btnHints->ImageIndex() == TSharedImageLists::HintsOn;
-}
-
-void TfrmMain::SetHintsEnabled(bool On) {
-    for (int I = FMonitors.Count() - 1; I >= 0; --I) {
-        TzsHint::SetShow(FMonitors.Monitor(I)->Image32, On);
-    }
-    for (QWidget* W : std::initializer_list<QWidget*>{
-             btnSettings, btnNewPinger, btnCloseAll, btnAddGroup, btnDeleteGroup, btnZephraSoftware,
-             btnSpan, btnRange, btnFreq, btnLogging, btnFriendlyNames, btnPayloadSize, btnTimeOutMS,
-             cbTarget, cbGroups, lbZephraSoftware}) {
-        TzsHint::SetShow(W, On);
-    }
-    if (FFriendlyNames) {
-        FFriendlyNames->SetHintsEnabled(On);
-    }
-    btnHints->SetImageIndex(On ? TSharedImageLists::HintsOn : TSharedImageLists::HintsOff);
-    TzsHint::Set(btnHints, On ? QStringLiteral("Hints are enabled.\r\nClick to turn off.")
-                              : QStringLiteral("Hints are disabled.\r\nClick to turn on."));
 }

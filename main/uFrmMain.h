@@ -10,9 +10,10 @@
 //
 // The class is one window split by concern over several files: layout and life cycle
 // (uFrmMain.cpp), the monitor collection and tiles (uFrmMainMonitors.cpp), the list view
-// (uFrmMainList.cpp), the groups (uFrmMainGroups.cpp) and the toolbar's settings
-// (uFrmMainSettings.cpp). Monitor windows are child widgets of the main or tile panel; every
-// way a monitor goes ends in MonitorClosed, which takes it out of the collection.
+// (uFrmMainList.cpp), the groups (uFrmMainGroups.cpp) and the toolbar's settings, switches and
+// menus with the configuration's export and import (uFrmMainSettings.cpp). Monitor windows are
+// child widgets of the main or tile panel; every way a monitor goes ends in MonitorClosed, which
+// takes it out of the collection.
 #pragma once
 
 #include "uConfigStore.h"
@@ -29,13 +30,17 @@
 #include <memory>
 #include <optional>
 
+class QAction;
+class QDialog;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QComboBox;
 class QProgressBar;
 class QTreeView;
 class TfrmPinger;
 class TFrmFriendlyNames;
+class TfrmAbout;
 class TfrmNewGroup;
 class TMonitorListModel;
 class TRegistryStore;
@@ -82,6 +87,12 @@ public:
     void SetGroupNamePrompt(TGroupNamePrompt Prompt) { FGroupNamePrompt = std::move(Prompt); }
     // The dialogs the program creates after this window (they use its image lists).
     void SetDialogs(TFrmFriendlyNames* FriendlyNames, TfrmNewGroup* NewGroup);
+    // The About window, shown without being modal by btnAbout.
+    void SetAboutWindow(TfrmAbout* About);
+    // Runs a modal dialog and returns its result; the default is QDialog::exec. Tests answer
+    // the friendly names dialog through it without a modal loop.
+    using TModalRunner = std::function<int(QDialog&)>;
+    void SetModalRunner(TModalRunner Runner) { FModalRunner = std::move(Runner); }
 
     const TSharedImageLists& ImageLists() const { return FImages; }
     TConfigStore* Config() const { return FConfig.get(); }
@@ -96,6 +107,9 @@ public:
     void LoadSettings();
     void SaveOnClose();
     void FormClose();
+    void FormDestroy();
+    // False when an error stopped FormCreate: the window then stays without its controls.
+    bool Created() const { return FCreated; }
 
     // --- monitor collection and layout --------------------------------------------------------
     void AddMonitor(const QString& Target);
@@ -148,6 +162,37 @@ public:
     std::int32_t Frequency() const { return FFrequency; }
     std::int32_t TimeOutMS() const { return FTimeOutMS; }
     std::int32_t PayloadSize() const { return FPayloadSize; }
+    void btnHintsClick();
+    // The menus: each shows at the mouse pointer, and on a right-click of its button.
+    void btnSpanClick();
+    void btnRangeClick();
+    void btnFreqClick();
+    void btnTimeOutMSClick();
+    void btnPayloadSizeClick();
+    void btnSettingsClick();
+    // A value entry of a menu was chosen: the value goes to its field and to every monitor.
+    void SetSpanClick(QAction* Entry);
+    void SetRangeClick(QAction* Entry);
+    void SetFrequencyClick(QAction* Entry);
+    void TimeOutMSClick(QAction* Entry);
+    void PayloadSizeClick(QAction* Entry);
+    void SetLogging(bool On);
+    bool LoggingEnabled() const;
+    void btnLoggingClick();
+    void SetAlerting(bool On);
+    bool AlertingEnabled() const;
+    void btnAlertingClick();
+    void btnFriendlyNamesClick();
+    // Every monitor shows the friendly name the dialog's table holds for its target.
+    void RefreshFriendlyNames();
+    void btnZephraSoftwareClick();
+    void btnAboutClick();
+
+    // --- configuration exchange --------------------------------------------------------------
+    void ExportSettings1Click();
+    void ImportSettings1Click();
+    void ExportConfiguration();
+    void ImportConfiguration();
 
     // --- controls ----------------------------------------------------------------------------
     // Header strip.
@@ -183,6 +228,15 @@ public:
     TzsImageButton* btnDeleteGroup = nullptr;
     QLabel* lbZephraSoftware = nullptr;
     TzsImageButton* btnZephraSoftware = nullptr;
+    // The toolbar's menus: a disabled title entry, a separator, then the entries.
+    QMenu* menSpan = nullptr;
+    QMenu* menRange = nullptr;
+    QMenu* menFreq = nullptr;
+    QMenu* menTimeOutMS = nullptr;
+    QMenu* menPayloadSize = nullptr;
+    QMenu* menSettings = nullptr;
+    QAction* ExportSettings1 = nullptr;
+    QAction* ImportSettings1 = nullptr;
     // Body.
     TResizePanel* PanelBody = nullptr;
     QWidget* PanelList = nullptr;
@@ -207,6 +261,14 @@ private:
     void BuildBody();
     void BuildBottom();
     TzsImageButton* MakeToolButton(int ImageIndex, const QString& Hint);
+    void BuildSettingsMenus();
+    QMenu* MakeButtonMenu(TzsImageButton* Button, const QString& Title);
+    void ShowButtonMenu(QMenu* Menu, TzsImageButton* Button);
+    void PushSetting(std::int32_t& Field, QAction* Entry,
+                     void (TPingerSession::*Operation)(std::int32_t));
+    // After an error that leaves the controls disabled: the window can still be moved,
+    // minimised and closed.
+    void EnableWindowButtons();
     void LayoutBody();
     void FitMainPanelMonitor();
     void ShowProgress(const QString& Caption, int Maximum, int Position, QColor Bar);
@@ -220,6 +282,8 @@ private:
     TGroupNamePrompt FGroupNamePrompt;
     QPointer<TFrmFriendlyNames> FFriendlyNames;
     QPointer<TfrmNewGroup> FNewGroup;
+    QPointer<TfrmAbout> FAbout;
+    TModalRunner FModalRunner;
     std::unique_ptr<TRegistryStore> FOwnRegistry;
     TRegistryStore* FRegistry;
     int FListWidth = ListPanelWidth;
@@ -235,5 +299,9 @@ private:
     QString FLogFolder;
     QString FCurrentGroup;
     bool FActivated = false;
+    bool FCreated = false;
+    // The configuration has been applied and not yet saved by a close: only then does closing
+    // write the switches and the open group back.
+    bool FConfigApplied = false;
     TMonitorList FMonitors;
 };

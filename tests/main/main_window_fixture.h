@@ -1,5 +1,6 @@
-// A main window for tests: a temporary XDG home, message boxes answered by the test, and
-// monitors whose ping loops are parked, so results arrive only when a test hands them in.
+// A main window for tests: a temporary XDG home, message boxes and file dialogs answered by the
+// test, and monitors whose ping loops are parked, so results arrive only when a test hands them
+// in.
 #pragma once
 
 #include "../monitor/monitor_test_support.h"
@@ -7,32 +8,42 @@
 #include "ZRegistry.h"
 #include "uFrmMain.h"
 #include "uFrmPinger.h"
+#include "zsFileDialog.h"
 #include "zsMessageBox.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override { TzsMessageBox::SetTestMode(true); }
+    void SetUp() override {
+        TzsMessageBox::SetTestMode(true);
+        TzsFileDialog::SetTestMode(true);
+    }
     void TearDown() override {
         Main.reset();
         TzsMessageBox::TakeShown();
         TzsMessageBox::SetTestMode(false);
+        TzsFileDialog::SetTestMode(false);
     }
 
-    // Creates the window (its creation handler runs), shows it at its design size and runs
-    // the first activation.
-    TfrmMain& Open() {
+    // Creates the window (its creation handler runs), lets Prepare set it up (its dialogs, say),
+    // shows it at its design size and runs the first activation.
+    TfrmMain& Open(const std::function<void(TfrmMain&)>& Prepare = {}) {
         Main = std::make_unique<TfrmMain>(&Registry);
         Main->SetMonitorFactory([this] {
             auto* Mon = new TfrmPinger(Clock);
             Loops.Hold(*Mon);
             return Mon;
         });
+        if (Prepare) {
+            Prepare(*Main);
+        }
         Main->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(Main.get()));
         Main->FormActivate();
@@ -47,7 +58,23 @@ protected:
                                  Target.toStdString(), Address));
     }
 
-    QByteArray ConfigText() const { return ReadWholeFile(Main->Config()->FConfigFileName); }
+    // Closes the window as its close button does, then starts the program again on the same
+    // home.
+    TfrmMain& Restart(const std::function<void(TfrmMain&)>& Prepare = {}) {
+        Main->close();
+        Main.reset();
+        return Open(Prepare);
+    }
+
+    QString ConfigFileName() const {
+        return Homes.ConfigHome() + QStringLiteral("/Zephra Software/Vantorel/config.ini");
+    }
+    QByteArray ConfigText() const { return ReadWholeFile(ConfigFileName()); }
+    // Writes config.ini before the window opens.
+    void WriteConfig(const QByteArray& Text) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(ConfigFileName()).path()));
+        ASSERT_TRUE(WriteWholeFile(ConfigFileName(), Text));
+    }
 
     // Declared first: parked loops are released only after every monitor has gone.
     THeldLoops Loops;

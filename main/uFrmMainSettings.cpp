@@ -1,0 +1,442 @@
+// The main window's toolbar settings and switches: the five settings menus that apply to every
+// monitor, the hints, logging and alerting switches, the friendly names dialog, the web page,
+// the About window, and the configuration menu with the export and import of config.ini.
+#include "uFrmMain.h"
+
+#include "About.h"
+#include "uFrmFriendlyNames.h"
+#include "uFrmPinger.h"
+#include "uZephraTools.h"
+#include "zsFileDialog.h"
+#include "zsHint.h"
+#include "zsImageButton.h"
+#include "zsMessageBox.h"
+
+#include <QActionGroup>
+#include <QComboBox>
+#include <QCursor>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QSaveFile>
+
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct TMenuEntry {
+    const char* Caption;
+    std::int32_t Value;
+    bool Hidden = false;
+};
+
+// Turns a left-button release over a control into a call, for controls that have no click of
+// their own (the maker's name in the toolbar).
+class TClickFilter : public QObject {
+public:
+    TClickFilter(QWidget* Control, std::function<void()> OnClick)
+        : QObject(Control), FOnClick(std::move(OnClick)) {
+        Control->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override {
+        if (Event->type() == QEvent::MouseButtonRelease) {
+            auto* Mouse = static_cast<QMouseEvent*>(Event);
+            auto* Control = static_cast<QWidget*>(Watched);
+            if (Mouse->button() == Qt::LeftButton &&
+                Control->rect().contains(Mouse->position().toPoint())) {
+                FOnClick();
+                return true;
+            }
+        }
+        return QObject::eventFilter(Watched, Event);
+    }
+
+private:
+    std::function<void()> FOnClick;
+};
+
+// Copies a whole file through a temporary file beside the target that is renamed over it, so
+// the target is either the old file or the complete copy. False when anything failed.
+bool CopyFileReplacing(const QString& From, const QString& To) {
+    QFile Source(From);
+    if (!Source.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray Content = Source.readAll();
+    if (Source.error() != QFileDevice::NoError) {
+        return false;
+    }
+    QSaveFile Target(To);
+    return Target.open(QIODevice::WriteOnly) && Target.write(Content) == Content.size() &&
+           Target.commit();
+}
+
+TzsFileDialog::TOptions ConfigFileDialog(TzsFileDialog::TKind Kind) {
+    return {Kind, QStringLiteral(".ini"), QStringLiteral("Vantorel.ini"),
+            QStringLiteral("ini File|*.ini")};
+}
+
+} // namespace
+
+// --- menus -----------------------------------------------------------------------------------
+
+QMenu* TfrmMain::MakeButtonMenu(TzsImageButton* Button, const QString& Title) {
+    auto* Menu = new QMenu(this);
+    QIcon Picture;
+    for (const QIcon::Mode Mode : {QIcon::Normal, QIcon::Disabled}) {
+        Picture.addPixmap(FImages.ImgStandard24.Pixmap(Button->ImageIndex(), 1.0), Mode);
+        Picture.addPixmap(FImages.ImgStandard24.Pixmap(Button->ImageIndex(), 2.0), Mode);
+    }
+    QAction* TitleEntry = Menu->addAction(Picture, Title);
+    TitleEntry->setEnabled(false);
+    Menu->addSeparator();
+    // A right-click on the button shows the same menu.
+    Button->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Button, &QWidget::customContextMenuRequested, this,
+            [Menu, Button](const QPoint& At) { Menu->popup(Button->mapToGlobal(At)); });
+    return Menu;
+}
+
+void TfrmMain::BuildSettingsMenus() {
+    using THandler = void (TfrmMain::*)(QAction*);
+    const auto AddValues = [this](QMenu* Menu, const std::vector<TMenuEntry>& Entries,
+                                  std::int32_t Checked, THandler Handler) {
+        auto* Group = new QActionGroup(Menu);
+        Group->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+        for (const TMenuEntry& E : Entries) {
+            QAction* Entry = Menu->addAction(QString::fromLatin1(E.Caption));
+            Entry->setCheckable(true);
+            Entry->setData(E.Value);
+            Entry->setChecked(E.Value == Checked);
+            Entry->setVisible(!E.Hidden);
+            Group->addAction(Entry);
+            connect(Entry, &QAction::triggered, this,
+                    [this, Entry, Handler] { (this->*Handler)(Entry); });
+        }
+    };
+
+    menSpan = MakeButtonMenu(btnSpan, QStringLiteral("Chart Span"));
+    AddValues(menSpan,
+              {{"1min", 60},
+               {"5min", 300},
+               {"10min", 600},
+               {"30min", 1800},
+               {"1hr", 3600},
+               {"2hr", 7200},
+               {"4hr", 14400},
+               {"8hr", 28800}},
+              FSpan, &TfrmMain::SetSpanClick);
+    menRange = MakeButtonMenu(btnRange, QStringLiteral("Chart Range"));
+    AddValues(menRange,
+              {{"Auto", -1},
+               {"10ms", 10},
+               {"50ms", 50},
+               {"100ms", 100},
+               {"500ms", 500},
+               {"1000ms", 1000},
+               {"5000ms", 5000}},
+              FRange, &TfrmMain::SetRangeClick);
+    menFreq = MakeButtonMenu(btnFreq, QStringLiteral("Ping Frequency"));
+    AddValues(
+        menFreq,
+        {{"1 Sec", 1000}, {"5 Sec", 5000}, {"10 Sec", 10000}, {"30 Sec", 30000}, {"1 Min", 60000}},
+        FFrequency, &TfrmMain::SetFrequencyClick);
+    menTimeOutMS = MakeButtonMenu(btnTimeOutMS, QStringLiteral("Ping Timeout (ms)"));
+    AddValues(menTimeOutMS,
+              {{"50 (ms)", 50},
+               {"100 (ms)", 100},
+               {"200 (ms)", 200},
+               {"500 (ms)", 500},
+               {"1000 (ms)", 1000},
+               {"2000 (ms)", 2000},
+               {"5000 (ms)", 5000},
+               {"10000 (ms)", 10000}},
+              FTimeOutMS, &TfrmMain::TimeOutMSClick);
+    menPayloadSize = MakeButtonMenu(btnPayloadSize, QStringLiteral("Payload Size"));
+    AddValues(menPayloadSize,
+              {{"0 Bytes", 0},
+               {"16 Bytes", 16},
+               {"64 Bytes", 64},
+               {"256 Bytes", 256},
+               {"1 Kilobytes", 1024, true},
+               {"4 Kilobytes", 4096, true},
+               {"16 Kilobytes", 16384, true},
+               {"32 Kilobytes", 32768, true}},
+              FPayloadSize, &TfrmMain::PayloadSizeClick);
+
+    menSettings = MakeButtonMenu(btnSettings, QStringLiteral("Configuration"));
+    ExportSettings1 = menSettings->addAction(QStringLiteral("Export Configuration"));
+    ImportSettings1 = menSettings->addAction(QStringLiteral("Import Configuration"));
+    connect(ExportSettings1, &QAction::triggered, this, &TfrmMain::ExportSettings1Click);
+    connect(ImportSettings1, &QAction::triggered, this, &TfrmMain::ImportSettings1Click);
+
+    connect(btnSpan, &TzsImageButton::clicked, this, &TfrmMain::btnSpanClick);
+    connect(btnRange, &TzsImageButton::clicked, this, &TfrmMain::btnRangeClick);
+    connect(btnFreq, &TzsImageButton::clicked, this, &TfrmMain::btnFreqClick);
+    connect(btnTimeOutMS, &TzsImageButton::clicked, this, &TfrmMain::btnTimeOutMSClick);
+    connect(btnPayloadSize, &TzsImageButton::clicked, this, &TfrmMain::btnPayloadSizeClick);
+    connect(btnSettings, &TzsImageButton::clicked, this, &TfrmMain::btnSettingsClick);
+    connect(btnHints, &TzsImageButton::clicked, this, &TfrmMain::btnHintsClick);
+    connect(btnLogging, &TzsImageButton::clicked, this, &TfrmMain::btnLoggingClick);
+    connect(btnAlerting, &TzsImageButton::clicked, this, &TfrmMain::btnAlertingClick);
+    connect(btnFriendlyNames, &TzsImageButton::clicked, this, &TfrmMain::btnFriendlyNamesClick);
+    connect(btnAbout, &TzsImageButton::clicked, this, &TfrmMain::btnAboutClick);
+    connect(btnZephraSoftware, &TzsImageButton::clicked, this, &TfrmMain::btnZephraSoftwareClick);
+    new TClickFilter(lbZephraSoftware, [this] { btnZephraSoftwareClick(); });
+    lbZephraSoftware->setCursor(Qt::PointingHandCursor);
+
+    // Tab walks the toolbar from left to right; hidden buttons drop out of the walk by
+    // themselves.
+    const std::initializer_list<QWidget*> TabOrder = {
+        btnHints,    btnSettings, btnAbout,       btnToggleView,    btnSpan,
+        btnRange,    btnFreq,     btnTimeOutMS,   btnPayloadSize,   btnFriendlyNames,
+        btnAlerting, btnLogging,  btnCloseAll,    cbTarget,         btnNewPinger,
+        cbGroups,    btnAddGroup, btnDeleteGroup, btnZephraSoftware};
+    QWidget* Previous = nullptr;
+    for (QWidget* W : TabOrder) {
+        if (auto* Button = qobject_cast<TzsImageButton*>(W)) {
+            Button->SetTabStop(true);
+        }
+        if (Previous) {
+            setTabOrder(Previous, W);
+        }
+        Previous = W;
+    }
+}
+
+void TfrmMain::ShowButtonMenu(QMenu* Menu, TzsImageButton* Button) {
+    // A click with the mouse shows the menu at the pointer; Enter on the focused button, with
+    // the pointer elsewhere, shows it under the button.
+    const QPoint Pointer = QCursor::pos();
+    const QRect Place(Button->mapToGlobal(QPoint(0, 0)), Button->size());
+    Menu->popup(Place.contains(Pointer) ? Pointer : Place.bottomLeft());
+}
+
+void TfrmMain::btnSpanClick() {
+    ShowButtonMenu(menSpan, btnSpan);
+}
+
+void TfrmMain::btnRangeClick() {
+    ShowButtonMenu(menRange, btnRange);
+}
+
+void TfrmMain::btnFreqClick() {
+    ShowButtonMenu(menFreq, btnFreq);
+}
+
+void TfrmMain::btnTimeOutMSClick() {
+    ShowButtonMenu(menTimeOutMS, btnTimeOutMS);
+}
+
+void TfrmMain::btnPayloadSizeClick() {
+    ShowButtonMenu(menPayloadSize, btnPayloadSize);
+}
+
+void TfrmMain::btnSettingsClick() {
+    ShowButtonMenu(menSettings, btnSettings);
+}
+
+// --- common settings -------------------------------------------------------------------------
+
+void TfrmMain::PushSetting(std::int32_t& Field, QAction* Entry,
+                           void (TPingerSession::*Operation)(std::int32_t)) {
+    Field = Entry->data().toInt();
+    for (int I = 0; I < FMonitors.Count(); ++I) {
+        (FMonitors.Monitor(I)->*Operation)(Field);
+    }
+    Entry->setChecked(true);
+}
+
+void TfrmMain::SetSpanClick(QAction* Entry) {
+    PushSetting(FSpan, Entry, &TPingerSession::SetSpan);
+}
+
+void TfrmMain::SetRangeClick(QAction* Entry) {
+    PushSetting(FRange, Entry, &TPingerSession::SetRange);
+}
+
+void TfrmMain::SetFrequencyClick(QAction* Entry) {
+    PushSetting(FFrequency, Entry, &TPingerSession::SetFrequency);
+}
+
+void TfrmMain::TimeOutMSClick(QAction* Entry) {
+    PushSetting(FTimeOutMS, Entry, &TPingerSession::SetTimeOutMS);
+}
+
+void TfrmMain::PayloadSizeClick(QAction* Entry) {
+    PushSetting(FPayloadSize, Entry, &TPingerSession::SetPayloadSize);
+}
+
+// --- switches --------------------------------------------------------------------------------
+
+bool TfrmMain::HintsEnabled() const {
+    return btnHints->ImageIndex() == TSharedImageLists::HintsOn;
+}
+
+void TfrmMain::SetHintsEnabled(bool On) {
+    for (int I = FMonitors.Count() - 1; I >= 0; --I) {
+        TzsHint::SetShow(FMonitors.Monitor(I)->Image32, On);
+    }
+    for (QWidget* W : std::initializer_list<QWidget*>{
+             btnSettings, btnNewPinger, btnCloseAll, btnAddGroup, btnDeleteGroup, btnZephraSoftware,
+             btnSpan, btnRange, btnFreq, btnLogging, btnFriendlyNames, btnPayloadSize, btnTimeOutMS,
+             cbTarget, cbGroups, lbZephraSoftware}) {
+        TzsHint::SetShow(W, On);
+    }
+    if (FFriendlyNames) {
+        FFriendlyNames->SetHintsEnabled(On);
+    }
+    btnHints->SetImageIndex(On ? TSharedImageLists::HintsOn : TSharedImageLists::HintsOff);
+    TzsHint::Set(btnHints, On ? QStringLiteral("Hints are enabled.\r\nClick to turn off.")
+                              : QStringLiteral("Hints are disabled.\r\nClick to turn on."));
+}
+
+void TfrmMain::btnHintsClick() {
+    SetHintsEnabled(!HintsEnabled());
+}
+
+bool TfrmMain::LoggingEnabled() const {
+    return btnLogging->ImageIndex() == TSharedImageLists::LoggingOn;
+}
+
+void TfrmMain::SetLogging(bool On) {
+    btnLogging->SetImageIndex(On ? TSharedImageLists::LoggingOn : TSharedImageLists::LoggingOff);
+    TzsHint::Set(btnLogging, On ? QStringLiteral("Data logging is enabled.\r\nClick to turn off.")
+                                : QStringLiteral("Data logging is disabled.\r\nClick to turn on."));
+    for (int I = 0; I < FMonitors.Count(); ++I) {
+        FMonitors.Monitor(I)->SetLogEnabled(On);
+    }
+}
+
+void TfrmMain::btnLoggingClick() {
+    SetLogging(!LoggingEnabled());
+}
+
+bool TfrmMain::AlertingEnabled() const {
+    return btnAlerting->ImageIndex() == TSharedImageLists::AlertingOn;
+}
+
+void TfrmMain::SetAlerting(bool On) {
+    btnAlerting->SetImageIndex(On ? TSharedImageLists::AlertingOn : TSharedImageLists::AlertingOff);
+    TzsHint::Set(btnAlerting, On ? QStringLiteral("Alerting is enabled.\r\nClick to turn off.")
+                                 : QStringLiteral("Alerting is disabled.\r\nClick to turn on."));
+}
+
+void TfrmMain::btnAlertingClick() {
+    SetAlerting(!AlertingEnabled());
+    TzsMessageBox::Information(this, QStringLiteral("Alerting not implimented."));
+}
+
+// --- friendly names, web page, About -----------------------------------------------------------
+
+void TfrmMain::btnFriendlyNamesClick() {
+    if (!FFriendlyNames || !FConfig) {
+        return;
+    }
+    // The dialog's table answers every later lookup (a monitor started afterwards), so when
+    // the dialog ends without storing, its table goes back to what is stored.
+    const auto KeepStoredTable = [this] {
+        try {
+            FFriendlyNames->SetNamesText(FConfig->ReadFriendlyNames());
+        } catch (const std::exception&) {
+            // The error was reported where the table was read for the dialog.
+        }
+    };
+    FFriendlyNames->SetNamesText(FConfig->ReadFriendlyNames());
+    const int Result = FModalRunner ? FModalRunner(*FFriendlyNames) : FFriendlyNames->exec();
+    if (Result != QDialog::Accepted) {
+        KeepStoredTable();
+        return;
+    }
+    try {
+        FConfig->WriteFriendlyNames(FFriendlyNames->GetNamesText());
+    } catch (...) {
+        KeepStoredTable();
+        throw;
+    }
+    RefreshFriendlyNames();
+}
+
+void TfrmMain::RefreshFriendlyNames() {
+    for (int I = 0; I < FMonitors.Count(); ++I) {
+        TfrmPinger* Mon = FMonitors.Monitor(I);
+        const QString Name =
+            FFriendlyNames ? FFriendlyNames->FindFriendlyName(QString::fromStdString(Mon->Target()))
+                           : QString();
+        Mon->SetFriendlyName(Name.toStdString());
+        // The list shows the new name at once rather than with the next result.
+        UpdateMonitorRow(Mon);
+    }
+}
+
+void TfrmMain::btnZephraSoftwareClick() {
+    OpenWebAddress(ZephraSoftwareWebAddress());
+}
+
+void TfrmMain::SetAboutWindow(TfrmAbout* About) {
+    FAbout = About;
+}
+
+void TfrmMain::btnAboutClick() {
+    if (FAbout) {
+        FAbout->ShowAbout();
+    }
+}
+
+// --- configuration exchange ------------------------------------------------------------------
+
+void TfrmMain::ExportSettings1Click() {
+    ExportConfiguration();
+}
+
+void TfrmMain::ImportSettings1Click() {
+    ImportConfiguration();
+}
+
+void TfrmMain::ExportConfiguration() {
+    if (!FConfig) {
+        return;
+    }
+    const QString FileName =
+        TzsFileDialog::Execute(this, ConfigFileDialog(TzsFileDialog::TKind::Save));
+    if (!FileName.isEmpty()) {
+        // As with the classic copy, a failure is not reported.
+        CopyFileReplacing(FConfig->FConfigFileName, FileName);
+    }
+}
+
+void TfrmMain::ImportConfiguration() {
+    if (!FConfig) {
+        return;
+    }
+    const QString FileName =
+        TzsFileDialog::Execute(this, ConfigFileDialog(TzsFileDialog::TKind::Open));
+    if (FileName.isEmpty()) {
+        return;
+    }
+    if (!TConfigStore::IsValidConfigFile(FileName)) {
+        TzsMessageBox::Error(
+            this, QStringLiteral("The file does not contain valid configuration information."));
+        return;
+    }
+    if (TzsMessageBox::Confirmation(this,
+                                    QStringLiteral("The current configuration will be overwritten "
+                                                   "with the imported settings.  Continue?"),
+                                    QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) {
+        return;
+    }
+    EnableControls(false);
+    CloseAllMonitors();
+    // No group is open now; the one open before belongs to the old configuration and must not
+    // be written into the new one when the window closes.
+    FCurrentGroup.clear();
+    // A failed copy leaves the old file, which is then applied again.
+    CopyFileReplacing(FileName, FConfig->FConfigFileName);
+    FConfig->OpenConfig();
+    ApplyConfiguration();
+}

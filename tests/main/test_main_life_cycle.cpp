@@ -1,0 +1,315 @@
+// The main window's life: the first start, what closing saves, errors while it is created and
+// first activated, and the export and import of the configuration file.
+#include "main_window_fixture.h"
+#include "uFrmFriendlyNames.h"
+#include "uStartup.h"
+#include "zsFileVer.h"
+#include "zsImageButton.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace {
+
+const QByteArray TwoGroups = "[COMMON]\r\nHintsEnable=1\r\nDefaultGroup=A\r\n"
+                             "[GROUPS]\r\n0=A\r\n1=B\r\n[A]\r\n0=gw\r\n[B]\r\n0=nas\r\n";
+
+class LifeCycleTest : public MainWindowTest {
+protected:
+    QString ImportFile(const QByteArray& Text) {
+        const QString Path = Homes.Root() + QStringLiteral("/import.ini");
+        EXPECT_TRUE(WriteWholeFile(Path, Text));
+        return Path;
+    }
+};
+
+TEST_F(LifeCycleTest, FirstStartWritesTheBareConfiguration) {
+    TfrmMain& M = Open();
+    EXPECT_EQ(ConfigText(), "[COMMON]\r\nHintsEnable=1\r\nDefaultGroup=Default Group\r\n"
+                            "[GROUPS]\r\n0=Default Group\r\n");
+    EXPECT_TRUE(M.HintsEnabled());
+    EXPECT_FALSE(M.ListViewShown());
+    EXPECT_EQ(M.GroupBoxItems(), QStringList{QStringLiteral("Default Group")});
+    EXPECT_EQ(M.ShownGroup(), QStringLiteral("Default Group"));
+    EXPECT_EQ(M.MonitorCount(), 0);
+    EXPECT_FALSE(M.btnNewPinger->Disabled());
+    EXPECT_TRUE(Registry.KeyExists("Software\\Zephra Software\\QRT\\Groups"));
+    const QString Caption = QStringLiteral("Vantorel : ") +
+                            GetFileVersionText(QStringLiteral("/proc/self/exe")) +
+                            QStringLiteral(" - ");
+    EXPECT_TRUE(M.windowTitle().startsWith(Caption)) << M.windowTitle().toStdString();
+    EXPECT_EQ(M.lbHeader->text(), M.windowTitle());
+    EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
+}
+
+TEST_F(LifeCycleTest, AnUnknownDefaultGroupOpensNothingAndIsForgottenAtClose) {
+    WriteConfig("[COMMON]\r\nDefaultGroup=Gone\r\n[GROUPS]\r\n0=A\r\n[A]\r\n0=gw\r\n");
+    TfrmMain& M = Open();
+    EXPECT_EQ(M.cbGroups->currentIndex(), -1);
+    EXPECT_EQ(M.MonitorCount(), 0);
+    EXPECT_FALSE(M.btnNewPinger->Disabled());
+
+    TfrmMain& Again = Restart();
+    EXPECT_TRUE(ConfigText().contains("DefaultGroup=\r\n"));
+    EXPECT_TRUE(ConfigText().contains("[A]\r\n0=gw\r\n"));
+    EXPECT_EQ(Again.cbGroups->currentIndex(), -1);
+    EXPECT_EQ(Again.MonitorCount(), 0);
+}
+
+TEST_F(LifeCycleTest, ClosingSavesTheOpenGroupThenClosesItsMonitors) {
+    WriteConfig(TwoGroups);
+    TfrmMain& M = Open();
+    M.cbGroups->setCurrentIndex(1);
+    M.cbGroupsSelect();
+    M.AddMonitor(QStringLiteral("10.0.0.1")); // not stored until the close
+    ASSERT_EQ(M.MonitorCount(), 2);
+    M.btnHintsClick();
+
+    QTest::mouseClick(M.btnClose, Qt::LeftButton);
+    EXPECT_FALSE(M.isVisible());
+    EXPECT_EQ(M.MonitorCount(), 0);
+    EXPECT_EQ(ConfigText(), "[COMMON]\r\nHintsEnable=0\r\nDefaultGroup=B\r\n"
+                            "[GROUPS]\r\n0=A\r\n1=B\r\n[A]\r\n0=gw\r\n"
+                            "[B]\r\n0=10.0.0.1\r\n1=nas\r\n");
+    // Closing again finds no monitors; it must not store that as the group's targets.
+    M.close();
+    M.FormClose();
+    EXPECT_TRUE(ConfigText().contains("[B]\r\n0=10.0.0.1\r\n1=nas\r\n"));
+}
+
+TEST_F(LifeCycleTest, ImportWithoutGroupsOpensTheDefaultGroupOnlyWhenNamed) {
+    struct TCase {
+        const char* DefaultLine;
+        bool Opens;
+    };
+    for (const TCase& C :
+         {TCase{"", true}, TCase{"DefaultGroup=Default Group\r\n", true},
+          TCase{"DefaultGroup=default group\r\n", true}, TCase{"DefaultGroup=A\r\n", false}}) {
+        SCOPED_TRACE(C.DefaultLine);
+        WriteConfig(TwoGroups);
+        TfrmMain& M = Open();
+        ASSERT_EQ(M.MonitorTargets(), QStringList{QStringLiteral("gw")});
+        const QByteArray Imported = QByteArray("[COMMON]\r\nHintsEnable=0\r\n") + C.DefaultLine;
+        TzsFileDialog::SetNextFileName(ImportFile(Imported));
+        TzsMessageBox::SetNextAnswer(QMessageBox::Ok);
+        M.ImportSettings1->trigger();
+
+        EXPECT_EQ(M.MonitorCount(), 0);
+        EXPECT_EQ(M.GroupBoxItems(), QStringList{QStringLiteral("Default Group")});
+        EXPECT_EQ(M.ShownGroup(), C.Opens ? QStringLiteral("Default Group") : QString());
+        EXPECT_FALSE(M.HintsEnabled());
+        EXPECT_FALSE(M.btnNewPinger->Disabled());
+        EXPECT_EQ(ConfigText(), Imported);
+        const auto Asked = TzsFileDialog::TakeAsked();
+        ASSERT_EQ(Asked.size(), 1);
+        EXPECT_EQ(Asked[0].Kind, TzsFileDialog::TKind::Open);
+        EXPECT_EQ(Asked[0].DefaultExt, QStringLiteral(".ini"));
+        EXPECT_EQ(Asked[0].FileName, QStringLiteral("Vantorel.ini"));
+        EXPECT_EQ(Asked[0].Filter, QStringLiteral("ini File|*.ini"));
+        const auto Shown = TzsMessageBox::TakeShown();
+        ASSERT_EQ(Shown.size(), 1);
+        EXPECT_EQ(Shown[0].Text, QStringLiteral("The current configuration will be overwritten "
+                                                "with the imported settings.  Continue?"));
+        EXPECT_EQ(Shown[0].Buttons, QMessageBox::Ok | QMessageBox::Cancel);
+
+        // The group open before the import belongs to the old file: closing does not carry it
+        // into the new one.
+        M.close();
+        EXPECT_FALSE(ConfigText().contains("=A\r\n")) << ConfigText().toStdString();
+        EXPECT_EQ(ConfigText().contains("[GROUPS]\r\n0=Default Group\r\n"), C.Opens);
+        Main.reset();
+        QFile::remove(ConfigFileName());
+    }
+}
+
+TEST_F(LifeCycleTest, ImportAppliesEverySettingOfTheFile) {
+    TFrmFriendlyNames FriendlyNames(nullptr);
+    WriteConfig(TwoGroups);
+    TfrmMain& M = Open([&](TfrmMain& W) { W.SetDialogs(&FriendlyNames, nullptr); });
+    TzsFileDialog::SetNextFileName(
+        ImportFile("[COMMON]\r\nHintsEnable=0\r\nListViewEnable=1\r\nDefaultGroup=d\r\n"
+                   "[GROUPS]\r\n0=C\r\n1=D\r\n[D]\r\n0=gw\r\n1=printer\r\n"
+                   "[FRIENDLYNAMES]\r\n0=printer~Printer\r\n"));
+    TzsMessageBox::SetNextAnswer(QMessageBox::Ok);
+    M.ImportSettings1Click();
+    EXPECT_FALSE(M.HintsEnabled());
+    EXPECT_TRUE(M.ListViewShown());
+    EXPECT_EQ(M.GroupBoxItems(), (QStringList{QStringLiteral("C"), QStringLiteral("D")}));
+    EXPECT_EQ(M.CurrentGroup(), QStringLiteral("D"));
+    EXPECT_EQ(M.MonitorTargets(), (QStringList{QStringLiteral("gw"), QStringLiteral("printer")}));
+    EXPECT_EQ(M.FindMonitor(QStringLiteral("printer"))->DisplayName(), "Printer");
+    EXPECT_EQ(FriendlyNames.GetNamesText(), QStringLiteral("printer~Printer\r\n"));
+}
+
+TEST_F(LifeCycleTest, CancellingAnyStepOfAnExchangeChangesNothing) {
+    WriteConfig(TwoGroups);
+    TfrmMain& M = Open();
+    TfrmPinger* Running = M.FindMonitor(QStringLiteral("gw"));
+    ASSERT_NE(Running, nullptr);
+    const QByteArray Before = ConfigText();
+    const QString Valid = ImportFile("[COMMON]\r\nHintsEnable=0\r\n");
+    const QString Invalid = Homes.Root() + QStringLiteral("/invalid.ini");
+    ASSERT_TRUE(WriteWholeFile(Invalid, "[COMMON]\r\n[GROUPS]\r\n0=X\r\n"));
+
+    struct TCase {
+        const char* Name;
+        std::function<void()> Act;
+        QStringList Boxes;
+    };
+    const TCase Cases[] = {
+        {"export dialog cancelled", [&] { M.ExportSettings1->trigger(); }, {}},
+        {"import dialog cancelled", [&] { M.ImportSettings1->trigger(); }, {}},
+        {"invalid file",
+         [&] {
+             TzsFileDialog::SetNextFileName(Invalid);
+             M.ImportSettings1Click();
+         },
+         {QStringLiteral("The file does not contain valid configuration information.")}},
+        {"missing file",
+         [&] {
+             TzsFileDialog::SetNextFileName(Homes.Root() + QStringLiteral("/none.ini"));
+             M.ImportSettings1Click();
+         },
+         {QStringLiteral("The file does not contain valid configuration information.")}},
+        {"confirmation cancelled",
+         [&] {
+             TzsFileDialog::SetNextFileName(Valid);
+             TzsMessageBox::SetNextAnswer(QMessageBox::Cancel);
+             M.ImportSettings1Click();
+         },
+         {QStringLiteral("The current configuration will be overwritten with the imported "
+                         "settings.  Continue?")}},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        C.Act();
+        QStringList Boxes;
+        for (const auto& S : TzsMessageBox::TakeShown()) {
+            Boxes.append(S.Text);
+        }
+        EXPECT_EQ(Boxes, C.Boxes);
+        EXPECT_EQ(TzsFileDialog::TakeAsked().size(), 1);
+        EXPECT_EQ(ConfigText(), Before);
+        EXPECT_EQ(M.FindMonitor(QStringLiteral("gw")), Running);
+        EXPECT_EQ(M.CurrentGroup(), QStringLiteral("A"));
+        EXPECT_TRUE(M.HintsEnabled());
+        EXPECT_FALSE(M.btnNewPinger->Disabled());
+    }
+    EXPECT_EQ(QDir(Homes.Root()).entryList(QDir::Files),
+              (QStringList{QStringLiteral("import.ini"), QStringLiteral("invalid.ini")}));
+}
+
+TEST_F(LifeCycleTest, ExportCopiesTheFileAsItIsOnDisk) {
+    WriteConfig(TwoGroups);
+    TfrmMain& M = Open();
+    const QString Target = Homes.Root() + QStringLiteral("/saved.ini");
+    ASSERT_TRUE(WriteWholeFile(Target, "an older, longer file that the export replaces whole"));
+    TzsFileDialog::SetNextFileName(Target);
+    M.ExportSettings1Click();
+    EXPECT_EQ(ReadWholeFile(Target), TwoGroups);
+    // A name without an extension gets the default one.
+    TzsFileDialog::SetNextFileName(Homes.Root() + QStringLiteral("/plain"));
+    M.ExportSettings1Click();
+    EXPECT_EQ(ReadWholeFile(Homes.Root() + QStringLiteral("/plain.ini")), TwoGroups);
+    const auto Asked = TzsFileDialog::TakeAsked();
+    ASSERT_EQ(Asked.size(), 2);
+    EXPECT_EQ(Asked[0].Kind, TzsFileDialog::TKind::Save);
+    EXPECT_EQ(Asked[0].FileName, QStringLiteral("Vantorel.ini"));
+    EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
+}
+
+TEST(FileDialogTest, ClassicSettingsBecomeTheDialogsOwn) {
+    QFileDialog Save;
+    Save.setOption(QFileDialog::DontUseNativeDialog);
+    TzsFileDialog::Configure(Save,
+                             {TzsFileDialog::TKind::Save, QStringLiteral(".ini"),
+                              QStringLiteral("Vantorel.ini"), QStringLiteral("ini File|*.ini")});
+    EXPECT_EQ(Save.acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_TRUE(Save.testOption(QFileDialog::DontConfirmOverwrite));
+    EXPECT_EQ(Save.defaultSuffix(), QStringLiteral("ini"));
+    EXPECT_EQ(Save.nameFilters(), QStringList{QStringLiteral("ini File (*.ini)")});
+    ASSERT_EQ(Save.selectedFiles().size(), 1);
+    EXPECT_EQ(QFileInfo(Save.selectedFiles()[0]).fileName(), QStringLiteral("Vantorel.ini"));
+
+    QFileDialog Open;
+    TzsFileDialog::Configure(Open,
+                             {TzsFileDialog::TKind::Open, QStringLiteral(".ini"),
+                              QStringLiteral("Vantorel.ini"), QStringLiteral("ini File|*.ini")});
+    EXPECT_EQ(Open.acceptMode(), QFileDialog::AcceptOpen);
+    EXPECT_EQ(Open.fileMode(), QFileDialog::ExistingFile);
+
+    EXPECT_EQ(TzsFileDialog::NameFilters(QStringLiteral("Text|*.txt;*.log|All|*")),
+              (QStringList{QStringLiteral("Text (*.txt *.log)"), QStringLiteral("All (*)")}));
+    EXPECT_EQ(TzsFileDialog::WithDefaultExt(QStringLiteral("/x/a.cfg"), QStringLiteral(".ini")),
+              QStringLiteral("/x/a.cfg"));
+    EXPECT_EQ(TzsFileDialog::WithDefaultExt(QStringLiteral("/x/a"), QStringLiteral(".ini")),
+              QStringLiteral("/x/a.ini"));
+}
+
+TEST_F(LifeCycleTest, AnErrorWhileCreatingLeavesAWindowThatOnlyCloses) {
+    // A file where the configuration folder's parent should be: the folder cannot be made.
+    ASSERT_TRUE(WriteWholeFile(Homes.ConfigHome(), "not a folder"));
+    TfrmMain& M = Open();
+    const auto Shown = TzsMessageBox::TakeShown();
+    ASSERT_EQ(Shown.size(), 1);
+    EXPECT_EQ(Shown[0].Kind, TzsMessageBox::TKind::Error);
+    EXPECT_EQ(Shown[0].Text, ErrorMessageText(QStringLiteral("Could not create application folder "
+                                                             "\"%1/Zephra Software/Vantorel/\"")
+                                                  .arg(Homes.ConfigHome())));
+    EXPECT_FALSE(M.Created());
+    EXPECT_TRUE(M.btnNewPinger->Disabled());
+    EXPECT_FALSE(M.cbTarget->isEnabled());
+    EXPECT_FALSE(M.btnClose->Disabled());
+    EXPECT_EQ(M.cbGroups->count(), 0);
+    QTest::mouseClick(M.btnClose, Qt::LeftButton);
+    EXPECT_FALSE(M.isVisible());
+    EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
+}
+
+TEST_F(LifeCycleTest, AFailedCarryOverLeavesTheWindowIdleAndItsFileAsWritten) {
+    // A default group stored as a number cannot be read as a name: the carry-over stops there.
+    Registry.SetValue("Software\\Zephra Software\\QRT", "DefaultGroup", RegDword(7));
+    TfrmMain& M = Open();
+    const auto Shown = TzsMessageBox::TakeShown();
+    ASSERT_EQ(Shown.size(), 1);
+    EXPECT_EQ(Shown[0].Kind, TzsMessageBox::TKind::Error);
+    EXPECT_TRUE(M.btnNewPinger->Disabled());
+    EXPECT_FALSE(M.btnClose->Disabled());
+    EXPECT_EQ(M.cbGroups->count(), 0);
+    const QByteArray Written = ConfigText();
+    EXPECT_EQ(Written, "[COMMON]\r\nHintsEnable=1\r\n");
+    // Later activations do not try again, and closing writes nothing over it.
+    M.FormActivate();
+    EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
+    M.close();
+    EXPECT_EQ(ConfigText(), Written);
+
+    // The next start finds the file and opens the default group.
+    TfrmMain& Again = Open();
+    EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
+    EXPECT_EQ(Again.ShownGroup(), QStringLiteral("Default Group"));
+    EXPECT_FALSE(Again.btnNewPinger->Disabled());
+}
+
+TEST_F(LifeCycleTest, AnUnreadableFileIsReportedAndTheWindowStaysUsable) {
+    // Larger than any configuration: every read of it is refused.
+    WriteConfig(QByteArray("[COMMON]\r\nHintsEnable=0\r\n") +
+                QByteArray(int(TzsIniFile::MaxFileSize) + 1, ';'));
+    TfrmMain& M = Open();
+    const auto Shown = TzsMessageBox::TakeShown();
+    ASSERT_EQ(Shown.size(), 2);
+    // Loading the settings stops at its first error, in a plain box; the default group is not
+    // found; the window works on.
+    EXPECT_EQ(Shown[0].Kind, TzsMessageBox::TKind::Information);
+    EXPECT_EQ(Shown[1].Kind, TzsMessageBox::TKind::Error);
+    EXPECT_TRUE(M.HintsEnabled());
+    EXPECT_EQ(M.cbGroups->count(), 0);
+    EXPECT_FALSE(M.btnNewPinger->Disabled());
+    M.AddMonitor(QStringLiteral("gw"));
+    EXPECT_EQ(M.MonitorCount(), 1);
+}
+
+} // namespace
