@@ -174,7 +174,8 @@ public:
     TIcmpHandle CreateHandle() {
         {
             std::lock_guard Guard(FLock);
-            if (!EnsureOpen())
+            // The receiver thread is due here when OpenEarly held it back.
+            if (!EnsureOpen() || !StartReceiver())
                 return INVALID_HANDLE_VALUE;
         }
         std::lock_guard Guard(FHandleLock);
@@ -212,6 +213,16 @@ public:
         Mode = FActiveMode;
         DatagramErrno = FDatagramErrno;
         RawErrno = FRawErrno;
+        return Works;
+    }
+
+    // Opens a socket if none is open, and starts no thread: the first handle starts the
+    // receiver.
+    bool OpenEarly() {
+        std::lock_guard Guard(FLock);
+        FHoldReceiver = true;
+        const bool Works = EnsureOpen();
+        FHoldReceiver = false;
         return Works;
     }
 
@@ -260,6 +271,7 @@ private:
     int FEpoll = -1;
     int FWakeFd = -1;
     bool FReceiverStarted = false;
+    bool FHoldReceiver = false; // OpenEarly: sockets open without the receiver thread
     std::mt19937 FRandom{std::random_device{}()};
 };
 
@@ -301,7 +313,7 @@ std::shared_ptr<TSocket> TIcmpService::OpenSocket(bool Raw) {
         ::setsockopt(Fd, SOL_IP, IP_RECVTTL, &On, sizeof On);
         ::setsockopt(Fd, SOL_IP, IP_RECVTOS, &On, sizeof On);
     }
-    if (!StartReceiver())
+    if (!FHoldReceiver && !StartReceiver())
         return nullptr;
     // Watch() puts it into the receiver's epoll set once a caller has to wait on it.
     FWatched[Fd] = Socket;
@@ -838,6 +850,10 @@ std::uint32_t IcmpSendEcho(TIcmpHandle IcmpHandle, std::uint32_t DestinationAddr
 
 bool IcmpCloseHandle(TIcmpHandle IcmpHandle) {
     return TIcmpService::Instance().CloseHandle(IcmpHandle);
+}
+
+bool IcmpOpenEarly() {
+    return TIcmpService::Instance().OpenEarly();
 }
 
 bool IcmpServiceSetMode(TIcmpMode Mode) {

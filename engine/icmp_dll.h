@@ -60,6 +60,12 @@ std::uint32_t IcmpSendEcho(TIcmpHandle IcmpHandle, std::uint32_t DestinationAddr
 // False for a handle that is not open.
 bool IcmpCloseHandle(TIcmpHandle IcmpHandle);
 
+// Opens the service's socket now (as IcmpCreateFile would) but starts no thread; the first
+// handle starts the receiver. For start-up, while the process still holds the capability a raw
+// socket needs and has no other thread to keep it. The socket stays open for the life of the
+// process (only IcmpServiceSetMode closes it). False when neither kind of socket opens.
+bool IcmpOpenEarly();
+
 // Which socket kind the service uses. Auto prefers unprivileged datagram sockets and falls back
 // to a raw socket.
 enum class TIcmpMode { Auto, Datagram, Raw };
