@@ -1,23 +1,54 @@
-// Vantorel program entry: the application object with its title, the main window and the
-// dialogs it uses, then the event loop until the main window closes.
+// Vantorel program entry: the echo service's socket while a capability of the program file
+// allows it, then the application object, the windows in their order, the event loop until the
+// main window closes, and the windows' destruction in reverse order.
+#include "About.h"
+#include "icmp_dll.h"
 #include "uFrmFriendlyNames.h"
 #include "uFrmMain.h"
 #include "uFrmNewGroup.h"
+#include "uPingPermission.h"
+#include "uStartup.h"
 #include "zsImageList.h"
+#include "zsPrivileges.h"
 
-#include <QApplication>
+#include <cstdio>
+#include <initializer_list>
 
 int main(int argc, char** argv) {
-    QApplication App(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vantorel"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vantorel"));
-    InitVantorelResources();
+    // A program file with cap_net_raw opens its raw ICMP socket here, before the application
+    // object exists and so before any plugin or library the environment names can load, and
+    // then gives up every capability: the socket is all the capability ever grants.
+    const TCapabilityDrop Drop = RunThenDropCapabilities([] { IcmpOpenEarly(); });
+    if (!Drop.Ok) {
+        std::fputs(Drop.Problem.c_str(), stderr);
+        return 1;
+    }
 
-    TfrmMain Main;
-    TFrmFriendlyNames FriendlyNames(&Main.ImageLists());
-    TfrmNewGroup NewGroup(&Main.ImageLists());
-    Main.SetDialogs(&FriendlyNames, &NewGroup);
-    Main.show();
-    const int Result = QApplication::exec();
-    return Result;
+    TVantorelApplication App(argc, argv);
+    InitVantorelResources();
+    {
+        // Created hidden, main window first; destroyed in reverse order at the end of this
+        // block, so the main window, whose image lists the others use, goes last.
+        TfrmMain Main;
+        TFrmFriendlyNames FriendlyNames(&Main.ImageLists());
+        TfrmNewGroup NewGroup(&Main.ImageLists());
+        TfrmAbout About(&Main.ImageLists(), Main.windowTitle());
+        Main.SetDialogs(&FriendlyNames, &NewGroup);
+        Main.SetAboutWindow(&About);
+        // Closing the main window ends the program even while one of these is open.
+        for (QWidget* Window : std::initializer_list<QWidget*>{&FriendlyNames, &NewGroup, &About}) {
+            Window->setAttribute(Qt::WA_QuitOnClose, false);
+        }
+
+        // Without any ICMP socket the user learns why and how to allow it, once, before the
+        // main window opens the default group.
+        ShowPingPermissionProblem(&Main);
+
+        // Shown and activated as the first window of a program is; the first activation reads
+        // the configuration and opens the default group.
+        Main.show();
+        Main.activateWindow();
+        QApplication::exec();
+    }
+    return 0;
 }

@@ -14,7 +14,7 @@ packages=(
     qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang clang-format libclang-rt-14-dev
-    xvfb xauth iproute2 fonts-dejavu-core fonts-open-sans fping
+    xvfb xauth xdotool iproute2 libcap2-bin fonts-dejavu-core fonts-open-sans fping
 )
 
 install_missing() {

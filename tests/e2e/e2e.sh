@@ -1,0 +1,272 @@
+#!/usr/bin/env bash
+# End to end: the real program under Xvfb, started as user nobody with a private home, inside a
+# network namespace of its own that has only loopback, so no packet can leave the machine and
+# the namespace's ICMP counters count the program's echo requests alone.
+#
+#   e2e.sh <case> <vantorel program> <screen probe> <output folder>
+#
+#   first-start    no configuration: the first start writes the default config.ini
+#   group-close    a stored group of loopback targets opens, both monitors show replies, and
+#                  the window's close button saves the group
+#   capability     the program file carries cap_net_raw and datagram ICMP sockets are refused:
+#                  it pings through its raw socket with no capability left in any thread
+#   no-permission  neither socket kind is allowed: one message at start-up says how to fix it
+#
+# The screen probe tells whether a monitor shows its host on line: the graph's frame is dark
+# green after a reply and red otherwise. Exit code 77: skipped (not root, or a tool missing).
+set -euo pipefail
+
+case_name=$1
+program=$2
+probe=$3
+output=$4
+
+skip() {
+    echo "SKIP: $*"
+    exit 77
+}
+[ "$(id -u)" -eq 0 ] || skip "needs root (network namespace, another user, file capabilities)"
+for tool in Xvfb xdotool ip setpriv setcap findmnt; do
+    command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+
+nobody=65534
+work=$(mktemp -d "${TMPDIR:-/tmp}/vantorel-e2e.XXXXXX")
+chmod 755 "$work"
+ns=vantorel-e2e-$$
+xvfb_pid=
+program_pid=
+display=
+
+cleanup() {
+    if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
+        { kill -9 "$program_pid" && wait "$program_pid"; } 2>/dev/null || true
+    fi
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    ip netns del "$ns" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL ($case_name): $*" >&2
+    if [ -s "$work/program.log" ]; then
+        echo "--- program output" >&2
+        tail -n 40 "$work/program.log" >&2
+    fi
+    exit 1
+}
+
+# wait_for <what> <seconds> <command...>: until the command succeeds.
+wait_for() {
+    local what=$1 seconds=$2
+    local deadline=$((SECONDS + seconds))
+    shift 2
+    while ! "$@"; do
+        ((SECONDS < deadline)) || fail "no $what within $seconds s"
+        sleep 0.1
+    done
+}
+
+as_x() { DISPLAY=":$display" "$@"; }
+
+# --- the stage -------------------------------------------------------------------------------
+
+# A copy of the program in a folder nobody can read, with its release history beside it.
+mkdir "$work/bin"
+cp "$program" "$work/bin/vantorel"
+if [ -f "$(dirname "$program")/VersionHistory.txt" ]; then
+    cp "$(dirname "$program")/VersionHistory.txt" "$work/bin/"
+fi
+chmod -R a+rX "$work/bin"
+
+home=$work/home
+config_dir="$home/.config/Zephra Software/Vantorel"
+config="$config_dir/config.ini"
+mkdir -p "$home" "$work/run" "$work/probe-run"
+chown "$nobody:$nobody" "$home" "$work/run"
+chmod 700 "$work/run" "$work/probe-run"
+
+# ping_range <"low high">: which groups may open datagram ICMP sockets in the namespace.
+ip netns add "$ns"
+ip -n "$ns" link set lo up
+ping_range() { ip netns exec "$ns" sysctl -qw net.ipv4.ping_group_range="$1"; }
+
+Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp 9>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+wait_for "X server" 30 test -s "$work/display"
+display=$(tr -dc 0-9 <"$work/display")
+
+start_program() {
+    local env=(HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share"
+        XDG_RUNTIME_DIR="$work/run" DISPLAY=":$display" QT_QPA_PLATFORM=xcb PATH=/usr/bin:/bin)
+    local name
+    for name in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS; do
+        [ -z "${!name:-}" ] || env+=("$name=${!name}")
+    done
+    # ip, setpriv and env each replace themselves, so $! is the program's process id.
+    ip netns exec "$ns" setpriv --reuid="$nobody" --regid="$nobody" --clear-groups \
+        --inh-caps=-all -- env -i "${env[@]}" "$work/bin/vantorel" >"$work/program.log" 2>&1 &
+    program_pid=$!
+}
+
+main_window=
+find_main_window() {
+    main_window=$(as_x xdotool search --onlyvisible --name '^Vantorel : ' 2>/dev/null | head -n 1)
+    [ -n "$main_window" ]
+}
+
+# Windows titled just "Vantorel": the program's message boxes.
+message_boxes() { as_x xdotool search --onlyvisible --name '^Vantorel$' 2>/dev/null || true; }
+
+screen() {
+    as_x env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/probe-run" ASAN_OPTIONS=detect_leaks=0 \
+        "$probe" "$@"
+}
+shows() { # <online|offline> <count>: that many monitor graphs in that state on the screen
+    local count
+    count=$(screen | tr ' ' '\n' | sed -n "s/^$1=//p")
+    [ "${count:-0}" -eq "$2" ]
+}
+
+# A counter of the namespace's ICMP statistics (the "Icmp:" lines of /proc/net/snmp).
+icmp_counter() {
+    ip netns exec "$ns" awk -v want="$1" '
+        $1 == "Icmp:" && !seen { for (i = 2; i <= NF; i++) col[$i] = i; seen = 1; next }
+        $1 == "Icmp:" { print $col[want] }' /proc/net/snmp
+}
+echo_counts_reach() { # <count>: requests sent and replies received, all on loopback
+    [ "$(icmp_counter OutEchos)" -ge "$1" ] && [ "$(icmp_counter InEchoReps)" -ge "$1" ]
+}
+
+# The close button is the image button at the right end of the window's header.
+click_close_button() {
+    local WINDOW X Y WIDTH HEIGHT SCREEN
+    eval "$(as_x xdotool getwindowgeometry --shell "$main_window")"
+    as_x xdotool mousemove --sync $((X + WIDTH - 14)) $((Y + 17)) click 1
+}
+
+program_ended() { ! kill -0 "$program_pid" 2>/dev/null; }
+expect_clean_exit() {
+    wait_for "end of the program after its window closed" 60 program_ended
+    local status=0
+    wait "$program_pid" || status=$?
+    program_pid=
+    [ "$status" -eq 0 ] || fail "exit code $status, expected 0"
+}
+
+expect_config() { # <exact text> <when>
+    printf '%s' "$1" >"$work/expected.ini"
+    cmp -s "$work/expected.ini" "$config" ||
+        fail "config.ini $2 differs from the expected text:
+$(od -c "$config" 2>&1 | head -n 20)"
+}
+
+seed_loopback_group() {
+    mkdir -p "$config_dir"
+    # The targets out of order and no hints switch: a close that saves puts both right.
+    printf '%s' $'[COMMON]\r\nDefaultGroup=Loopback\r\n[GROUPS]\r\n0=Loopback\r\n' \
+        $'[Loopback]\r\n0=127.0.0.2\r\n1=127.0.0.1\r\n' >"$config"
+    chown -R "$nobody:$nobody" "$home"
+}
+saved_loopback_group=$'[COMMON]\r\nDefaultGroup=Loopback\r\nHintsEnable=1\r\n[GROUPS]\r\n0=Loopback\r\n[Loopback]\r\n0=127.0.0.1\r\n1=127.0.0.2\r\n'
+
+# Both monitors of the loopback group answered, as the screen and the kernel see it.
+expect_loopback_replies() {
+    wait_for "two monitors on line" 90 shows online 2
+    wait_for "echo replies in the namespace" 30 echo_counts_reach 2
+}
+
+# --- the cases -------------------------------------------------------------------------------
+
+case $case_name in
+first-start)
+    ping_range "0 2147483647"
+    start_program
+    wait_for "main window" 60 find_main_window
+    expected=$'[COMMON]\r\nHintsEnable=1\r\nDefaultGroup=Default Group\r\n[GROUPS]\r\n0=Default Group\r\n'
+    config_is_first_start() {
+        printf '%s' "$expected" | cmp -s - "$config"
+    }
+    wait_for "config.ini of a first start" 60 config_is_first_start
+    click_close_button
+    expect_clean_exit
+    expect_config "$expected" "after closing"
+    ;;
+
+group-close)
+    ping_range "0 2147483647"
+    seed_loopback_group
+    start_program
+    wait_for "main window" 60 find_main_window
+    expect_loopback_replies
+    # The picture of the running program, for anyone to look at.
+    eval "$(as_x xdotool getwindowgeometry --shell "$main_window")"
+    mkdir -p "$output"
+    screen --crop "$X" "$Y" "$WIDTH" "$HEIGHT" --save "$output/e2e-main-window.png" >/dev/null
+    click_close_button
+    expect_clean_exit
+    expect_config "$saved_loopback_group" "after closing with the close button"
+    ;;
+
+capability)
+    if findmnt -no OPTIONS -T "$work/bin" | tr , '\n' | grep -qx nosuid; then
+        skip "$work is on a nosuid mount, where file capabilities do not apply"
+    fi
+    setcap cap_net_raw+ep "$work/bin/vantorel"
+    # Nobody may open datagram ICMP sockets: only the capability lets the program ping.
+    ping_range "1 0"
+    seed_loopback_group
+    start_program
+    wait_for "main window" 60 find_main_window
+    expect_loopback_replies
+    [ -z "$(message_boxes)" ] || fail "a message box is open although pinging works"
+    for status in /proc/"$program_pid"/task/*/status; do
+        for set in CapInh CapPrm CapEff CapAmb; do
+            value=$(awk -v key="$set:" '$1 == key { print $2 }' "$status")
+            [ "$value" = 0000000000000000 ] || fail "$set $value in $status"
+        done
+        grep -qx $'NoNewPrivs:\t1' "$status" || fail "no-new-privileges is off in $status"
+    done
+    # The echo requests go through a raw ICMP socket of the program's (local "port" 1 is the
+    # protocol), and it holds no datagram ICMP socket.
+    sockets=$(find /proc/"$program_pid"/fd -lname 'socket:*' -printf '%l\n' | tr -dc '0-9\n')
+    raw=$(awk 'NR > 1 && $2 ~ /:0001$/ { print $10 }' /proc/"$program_pid"/net/raw)
+    datagram=$(awk 'NR > 1 { print $10 }' /proc/"$program_pid"/net/icmp)
+    [ -n "$raw" ] && grep -qxFf <(echo "$raw") <<<"$sockets" ||
+        fail "the program holds no raw ICMP socket"
+    [ -z "$datagram" ] || ! grep -qxFf <(echo "$datagram") <<<"$sockets" ||
+        fail "the program holds a datagram ICMP socket"
+    click_close_button
+    expect_clean_exit
+    expect_config "$saved_loopback_group" "after closing with the close button"
+    ;;
+
+no-permission)
+    ping_range "1 0"
+    seed_loopback_group
+    start_program
+    # The message comes before the main window, which then opens the group as usual.
+    box_shown() { [ -n "$(message_boxes)" ]; }
+    wait_for "message about ICMP permissions" 60 box_shown
+    [ "$(message_boxes | wc -l)" -eq 1 ] || fail "more than one message box at start-up"
+    ! find_main_window || fail "the main window opened before the message was read"
+    as_x xdotool windowfocus --sync "$(message_boxes)" key Return
+    wait_for "main window" 60 find_main_window
+    [ -z "$(message_boxes)" ] || fail "the message box is still open"
+    # Its monitors fail without a message of their own.
+    wait_for "two monitors off line" 60 shows offline 2
+    sleep 3
+    [ -z "$(message_boxes)" ] || fail "another message box after the one at start-up"
+    [ "$(icmp_counter OutEchos)" -eq 0 ] || fail "echo requests went out without permission"
+    click_close_button
+    expect_clean_exit
+    expect_config "$saved_loopback_group" "after closing with the close button"
+    ;;
+
+*)
+    echo "unknown case $case_name" >&2
+    exit 2
+    ;;
+esac
+echo "PASS ($case_name)"
