@@ -26,6 +26,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
+#include <QTimer>
 #include <QTreeView>
 
 #include <cfenv>
@@ -290,12 +291,14 @@ void TfrmMain::BuildBody() {
     lvPingers->setSortingEnabled(false);
     lvPingers->setFont(GraphFont());
     lvPingers->setStyleSheet(QStringLiteral(
-        "QTreeView { background: rgb(40,40,40); color: white; }"
+        "QTreeView { background: rgb(40,40,40); color: white; border: 0px; }"
         "QTreeView::item:selected, QTreeView::item:selected:!active { background: rgb(0,90,160); "
         "color: white; }"
         "QHeaderView::section { background: rgb(56,56,56); color: white; border: 0px; "
-        "border-right: 1px solid rgb(30,30,30); padding: 2px 4px; }"));
+        "border-right: 1px solid rgb(30,30,30); padding: 2px 2px; }"
+        "QScrollBar { background: rgb(48,48,48); }"));
     QHeaderView* Header = lvPingers->header();
+    Header->setFont(GraphFont());
     Header->setSectionsClickable(true);
     Header->setSectionsMovable(false);
     Header->setStretchLastSection(false);
@@ -525,6 +528,7 @@ void TfrmMain::FormActivate() {
 }
 
 void TfrmMain::ApplyConfiguration() {
+    const TBusy Busy(*this);
     EnableControls(false);
     LoadSettings();
     FConfigApplied = true;
@@ -597,6 +601,21 @@ void TfrmMain::FormDestroy() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* Event) {
+    if (FBusyDepth > 0) {
+        FCloseDeferred = true;
+        Event->ignore();
+        return;
+    }
     FormClose();
     QWidget::closeEvent(Event);
+}
+
+TfrmMain::TBusy::TBusy(TfrmMain& Main) : FMain(Main) {
+    ++FMain.FBusyDepth;
+}
+
+TfrmMain::TBusy::~TBusy() {
+    if (--FMain.FBusyDepth == 0 && std::exchange(FMain.FCloseDeferred, false)) {
+        QTimer::singleShot(0, &FMain, &QWidget::close);
+    }
 }

@@ -303,5 +303,22 @@ private:
     // The configuration has been applied and not yet saved by a close: only then does closing
     // write the switches and the open group back.
     bool FConfigApplied = false;
+    // Opening a group or closing all monitors lets messages run between monitors; a close of
+    // the window that arrives meanwhile waits until that work is done, so the open group is
+    // never saved with a half-loaded or half-closed list of targets.
+    int FBusyDepth = 0;
+    bool FCloseDeferred = false;
+    class TBusy;
     TMonitorList FMonitors;
+};
+
+class TfrmMain::TBusy {
+public:
+    explicit TBusy(TfrmMain& Main);
+    ~TBusy();
+    TBusy(const TBusy&) = delete;
+    TBusy& operator=(const TBusy&) = delete;
+
+private:
+    TfrmMain& FMain;
 };

@@ -39,6 +39,7 @@ void TfrmMain::LoadGroupList() {
 }
 
 void TfrmMain::OpenGroup(const QString& Name) {
+    const TBusy Busy(*this);
     EnableControls(false);
     try {
         CloseAllMonitors();

@@ -183,6 +183,7 @@ void TfrmMain::MonitorUpdated(TfrmPinger* Monitor) {
 }
 
 void TfrmMain::CloseAllMonitors() {
+    const TBusy Busy(*this);
     if (FWorker) {
         FWorker->ClearJobs();
     }

@@ -430,6 +430,7 @@ void TfrmMain::ImportConfiguration() {
                                     QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) {
         return;
     }
+    const TBusy Busy(*this);
     EnableControls(false);
     CloseAllMonitors();
     // No group is open now; the one open before belongs to the old configuration and must not

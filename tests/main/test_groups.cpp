@@ -129,3 +129,33 @@ TEST_F(GroupsTest, DeletingAGroupNeedsAnotherAndAYes) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(GroupsTest, ClosingTheWindowWhileAGroupOpensWaitsForIt) {
+    TfrmMain& M = OpenWithGroups();
+    M.cbGroups->setCurrentIndex(1); // X: nas
+    M.cbGroupsSelect();
+    // Back to A; the close arrives once A's first monitor has started.
+    bool Requested = false;
+    M.SetMonitorFactory([this, &M, &Requested] {
+        if (!std::exchange(Requested, true)) {
+            QMetaObject::invokeMethod(&M, &QWidget::close, Qt::QueuedConnection);
+        }
+        auto* Mon = new TfrmPinger(Clock);
+        Loops.Hold(*Mon);
+        return Mon;
+    });
+    M.cbGroups->setCurrentIndex(0);
+    M.cbGroupsSelect();
+    EXPECT_EQ(M.CurrentGroup(), QStringLiteral("A")); // loaded in full first
+    QTRY_VERIFY(!M.isVisible());
+    EXPECT_EQ(M.MonitorCount(), 0);
+    // Neither group was saved with a half-loaded list.
+    const QByteArray Text = ConfigText();
+    EXPECT_TRUE(Text.contains("[A]\r\n0=10.0.0.1\r\n1=gw\r\n")) << Text.toStdString();
+    EXPECT_TRUE(Text.contains("[X]\r\n0=nas\r\n")) << Text.toStdString();
+    EXPECT_TRUE(Text.contains("DefaultGroup=A"));
+}
+
+} // namespace
