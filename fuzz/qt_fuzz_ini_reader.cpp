@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the INI reader as the content of config.ini, then reads, writes and
-// reads again: nothing may crash, a write must keep every line it does not touch, and what was
-// written must read back.
+// reads again: nothing may crash, a write must keep every line it does not touch, what was
+// written must read back, and the file is UTF-8 afterwards whatever it was before.
 #include "uConfigStore.h"
 #include "zsIniFile.h"
 
@@ -44,6 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     }
     Check(Joined == Content || Joined == Content + "\r\n");
 
+    // Whatever the bytes, the reader gets UTF-8: the bytes themselves when they are UTF-8,
+    // else one character per byte.
+    const auto Decoded = TzsIniFile::Decode(Content);
+    Check(TzsIniFile::IsValidUtf8(Decoded.Text));
+    const std::string Body = Decoded.ByteOrderMark ? Content.substr(3) : Content;
+    Check(Decoded.Legacy ? Decoded.Text == TzsIniFile::Windows1252ToUtf8(Body)
+                         : Decoded.Text == Body);
+
     const std::string Path = FuzzFile();
     if (std::FILE* File = std::fopen(Path.c_str(), "wb")) {
         std::fwrite(Content.data(), 1, Content.size(), File);
@@ -64,6 +72,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     Check(Ini->ReadString("groups", "0") == " a ");
     Check(Ini->ReadString("groups", "1") == "\"b\"");
     Check(!Ini->SectionExists("GROUPS") || Ini->ReadSection("GROUPS").size() == 2);
+    // After a write the whole file is UTF-8 and keeps its byte-order mark.
+    std::string Written;
+    if (std::FILE* File = std::fopen(Path.c_str(), "rb")) {
+        char Buffer[4096];
+        std::size_t Got = 0;
+        while ((Got = std::fread(Buffer, 1, sizeof Buffer, File)) > 0) {
+            Written.append(Buffer, Got);
+        }
+        std::fclose(File);
+    }
+    Check(TzsIniFile::IsValidUtf8(Written));
+    Check((Written.rfind("\xEF\xBB\xBF", 0) == 0) == Decoded.ByteOrderMark);
     ::unlink(Path.c_str());
     return 0;
 }
