@@ -163,6 +163,10 @@ protected:
 };
 
 TEST_F(PrivilegesTest, EveryCapabilityGoesAfterTheJobAndItsSocketKeepsWorking) {
+#ifdef VANTOREL_TSAN
+    // The thread sanitizer runs a thread of its own in every process, which the drop refuses.
+    GTEST_SKIP() << "the sanitizer's own thread would keep the capabilities";
+#endif
     const TCase Cases[] = {
         {"cap_net_raw+ep", Bit(CAP_NET_RAW), Bit(CAP_NET_RAW), false},
         // Permitted only: the job still gets CAP_NET_RAW as its one effective capability.
