@@ -479,8 +479,14 @@ void TfrmMain::FormCreate() {
         SetLogging(false);
         SetAlerting(false);
         FWorker = std::make_unique<TzsWorkerThread>();
-        FLogFolder = GetUserAppDataFolder() + QStringLiteral("/Zephra Software/Vantorel");
-        QDir().mkpath(FLogFolder);
+        // Without a data folder there is no log folder: never one below the file system's root.
+        const QString DataFolder = GetUserAppDataFolder();
+        FLogFolder = DataFolder.isEmpty()
+                         ? QString()
+                         : DataFolder + QStringLiteral("/Zephra Software/Vantorel");
+        if (!FLogFolder.isEmpty()) {
+            QDir().mkpath(FLogFolder);
+        }
         FCreated = true;
     } catch (const std::exception& E) {
         ShowException(E);

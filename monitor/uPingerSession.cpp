@@ -60,7 +60,7 @@ void TPingerSession::StartPingLoop(const std::string& Target) {
     if (FLoopThread) {
         return;
     }
-    auto Loop = std::make_unique<TPingLoopThread>(true, FClock, FEchoFunction);
+    auto Loop = std::make_unique<TPingLoopThread>(FClock, FEchoFunction);
     Loop->SetTarget(Target);
     Loop->SetFrequency(FFrequency);
     Loop->SetTimeOut(TimeOutMS() > 0 ? TimeOutMS() : LoopStartTimeOut);
