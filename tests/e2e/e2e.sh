@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # End to end: the real program under Xvfb, started as user nobody with a private home, inside a
 # network namespace of its own that has only loopback, so no packet can leave the machine and
-# the namespace's ICMP counters count the program's echo requests alone.
+# the namespace's ICMP counters count the program's echo requests alone. The X server and its
+# clients run in that namespace too and meet on the namespace's own abstract socket only: no
+# socket file in /tmp/.X11-unix is made or removed, so other X servers on the machine, and the
+# end-to-end tests running beside this one, are left alone.
 #
 #   e2e.sh <case> <vantorel program> <screen probe> <output folder>
 #
@@ -42,17 +45,24 @@ cleanup() {
     if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
         { kill -9 "$program_pid" && wait "$program_pid"; } 2>/dev/null || true
     fi
-    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    if [ -n "$xvfb_pid" ]; then
+        { kill "$xvfb_pid" && wait "$xvfb_pid"; } 2>/dev/null || true
+    fi
     ip netns del "$ns" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT HUP # a test run that times out still cleans up
 
 fail() {
     echo "FAIL ($case_name): $*" >&2
     if [ -s "$work/program.log" ]; then
         echo "--- program output" >&2
         tail -n 40 "$work/program.log" >&2
+    fi
+    if [ -s "$work/xvfb.log" ]; then
+        echo "--- X server output" >&2
+        tail -n 20 "$work/xvfb.log" >&2
     fi
     exit 1
 }
@@ -68,7 +78,7 @@ wait_for() {
     done
 }
 
-as_x() { DISPLAY=":$display" "$@"; }
+as_x() { ip netns exec "$ns" env DISPLAY=":$display" "$@"; }
 
 # --- the stage -------------------------------------------------------------------------------
 
@@ -92,10 +102,24 @@ ip netns add "$ns"
 ip -n "$ns" link set lo up
 ping_range() { ip netns exec "$ns" sysctl -qw net.ipv4.ping_group_range="$1"; }
 
-Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp 9>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_for "X server" 30 test -s "$work/display"
-display=$(tr -dc 0-9 <"$work/display")
+# A display number away from the usual ones; its lock file in /tmp keeps two servers apart, and
+# one that loses a race for a number gives up and the next number is tried. No reset when the
+# last client goes: a client connecting meanwhile would be turned away.
+x_ready() { as_x xdotool getdisplaygeometry >/dev/null 2>&1; }
+x_up_or_gone() { x_ready || ! kill -0 "$xvfb_pid" 2>/dev/null; }
+display=$((100 + $$ % 800))
+for _ in $(seq 20); do
+    while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+    ip netns exec "$ns" Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp -nolisten unix -noreset \
+        >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    wait_for "X server" 30 x_up_or_gone
+    ! x_ready || break
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=
+    display=$((display + 1))
+done
+[ -n "$xvfb_pid" ] || fail "no X server started"
 
 start_program() {
     local env=(HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share"
