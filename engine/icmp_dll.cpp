@@ -42,15 +42,18 @@ constexpr std::int64_t SequenceGraceMs = 1000;
 constexpr std::size_t MaxChannels = 64;
 // How long a send may wait for room in a full socket buffer before it counts as no resources.
 constexpr int SendTimeoutMs = 1000;
-// Room for the largest IPv4 packet, and for the ancillary data of one read (TTL and TOS, or an
-// extended error with its offender's address).
+// Room for the largest IPv4 packet, and for the ancillary data of one packet (receive time, TTL
+// and TOS, or an extended error with its offender's address).
 constexpr std::size_t ReceiveBufferSize = 65536;
 constexpr std::size_t ControlSize = 512;
+// Packets read with one system call: on a raw socket other programs' echo replies come in too,
+// and a caller usually finds one or two of them queued before its own.
+constexpr std::size_t ReadBatch = 8;
 // After a wake-up for a socket the receiver thread leaves the socket unwatched this long before
 // it looks again, so that under a steady stream of packets it wakes at most this often; callers
 // read most packets themselves meanwhile. Round trips come from the kernel's receive times, so a
 // reply read later than it arrived still reports its true round trip.
-constexpr auto RewatchDelay = std::chrono::milliseconds(10);
+constexpr auto RewatchDelay = std::chrono::milliseconds(20);
 // The receiver's eventfd is woken when the watch list changes and, with this set, at exit.
 constexpr std::uint64_t WakeTag = ~std::uint64_t(0);
 std::atomic<bool> ServiceExiting{false};
@@ -70,12 +73,18 @@ struct TSocket {
     std::atomic<bool> MoreToRead{false};
     // Raised with MoreToRead by a thread that wants the error queue read too.
     std::atomic<bool> ErrorsToRead{false};
+    // Packets read so far, by anyone: tells the receiver whether the socket is busy.
+    std::atomic<std::uint64_t> PacketsRead{0};
     // The read buffers belong to the socket and serve whoever holds Reading, so no thread keeps
-    // 64 KiB of its own. Packet is left uninitialised: only the pages a packet fills are ever
-    // touched.
-    std::unique_ptr<std::uint8_t[]> Packet =
-        std::make_unique_for_overwrite<std::uint8_t[]>(ReceiveBufferSize);
-    alignas(cmsghdr) std::array<char, ControlSize> Control;
+    // any of its own: room for ReadBatch packets of the largest size, each with its sender and
+    // ancillary data. The packet room is left uninitialised: only the pages packets fill are
+    // ever touched.
+    std::unique_ptr<std::uint8_t[]> Packets =
+        std::make_unique_for_overwrite<std::uint8_t[]>(ReadBatch * ReceiveBufferSize);
+    alignas(cmsghdr) std::array<char, ReadBatch * ControlSize> Control;
+    std::array<sockaddr_in, ReadBatch> From;
+    std::array<iovec, ReadBatch> Io;
+    std::array<mmsghdr, ReadBatch> Messages;
     // Under the service lock. The receiver thread watches the socket only while callers wait
     // on it past their own read after sending: a reply that comes at once is read by its
     // caller, and then nobody needs waking for it. Watched: an event is due for the next
@@ -89,6 +98,26 @@ struct TSocket {
 
     explicit TSocket(int F, bool R) : Fd(F), Raw(R) {}
     ~TSocket() { ::close(Fd); }
+
+    // Sets the headers of the first Count buffers up for a read, afresh every time: the kernel
+    // shortens the lengths in them.
+    void PrepareRead(std::size_t Count) {
+        for (std::size_t I = 0; I < Count; ++I) {
+            Io[I] = {Packets.get() + I * ReceiveBufferSize, ReceiveBufferSize};
+            msghdr& Header = Messages[I].msg_hdr;
+            Header = msghdr{};
+            Header.msg_name = &From[I];
+            Header.msg_namelen = sizeof From[I];
+            Header.msg_iov = &Io[I];
+            Header.msg_iovlen = 1;
+            Header.msg_control = Control.data() + I * ControlSize;
+            Header.msg_controllen = ControlSize;
+            Messages[I].msg_len = 0;
+        }
+    }
+    std::span<const std::uint8_t> Packet(std::size_t I, std::size_t Length) const {
+        return {Packets.get() + I * ReceiveBufferSize, Length};
+    }
     TSocket(const TSocket&) = delete;
     TSocket& operator=(const TSocket&) = delete;
 };
@@ -139,29 +168,6 @@ struct TEchoResult {
     std::size_t DataSize = 0;
 };
 
-// One recvmsg call into the buffers of a socket whose Reading flag the caller holds: the
-// sender's address goes here. Made afresh for every call, since recvmsg shortens the lengths
-// in Header; not copyable, as Header points into the object itself.
-struct TReceive {
-    sockaddr_in From{};
-    iovec Io;
-    msghdr Header{};
-
-    explicit TReceive(TSocket& Socket) : Io{Socket.Packet.get(), ReceiveBufferSize} {
-        Header.msg_name = &From;
-        Header.msg_namelen = sizeof From;
-        Header.msg_iov = &Io;
-        Header.msg_iovlen = 1;
-        Header.msg_control = Socket.Control.data();
-        Header.msg_controllen = Socket.Control.size();
-    }
-    std::span<const std::uint8_t> Packet(ssize_t Length) const {
-        return {static_cast<const std::uint8_t*>(Io.iov_base), std::size_t(Length)};
-    }
-    TReceive(const TReceive&) = delete;
-    TReceive& operator=(const TReceive&) = delete;
-};
-
 class TIcmpService {
 public:
     // Deliberately never destroyed: ping loop threads are detached and may still be inside
@@ -172,11 +178,13 @@ public:
     }
 
     TIcmpHandle CreateHandle() {
-        {
+        // Every request makes a handle; once the service stands, that takes no service lock.
+        if (!FReady.load()) {
             std::lock_guard Guard(FLock);
             // The receiver thread is due here when OpenEarly held it back.
             if (!EnsureOpen() || !StartReceiver())
                 return INVALID_HANDLE_VALUE;
+            FReady = true;
         }
         std::lock_guard Guard(FHandleLock);
         const TIcmpHandle Handle = FNextHandle++;
@@ -271,6 +279,8 @@ private:
     int FEpoll = -1;
     int FWakeFd = -1;
     bool FReceiverStarted = false;
+    // Sockets are open and the receiver runs; cleared by CloseAll.
+    std::atomic<bool> FReady{false};
     bool FHoldReceiver = false; // OpenEarly: sockets open without the receiver thread
     std::mt19937 FRandom{std::random_device{}()};
 };
@@ -386,6 +396,7 @@ void TIcmpService::CloseAll() {
     FChannels.clear();
     FRawSocket.reset();
     FActiveMode.clear();
+    FReady = false;
     FMatcher.Clear([](TEchoMatcher::TRequest* Request) {
         auto* Waiter = static_cast<TWaiter*>(Request);
         Waiter->Done = true;
@@ -428,13 +439,19 @@ void TIcmpService::Receive() {
     std::unordered_map<int, std::shared_ptr<TSocket>> Watched;
     std::uint64_t Version = ~std::uint64_t(0);
     std::array<epoll_event, 32> Events;
-    // Sockets to watch again once their delay is over, earliest first.
-    std::deque<std::pair<TSteady::time_point, std::shared_ptr<TSocket>>> Later;
+    // Sockets to look at again once their delay is over, earliest first, with their count of
+    // packets read when the delay began.
+    struct TLater {
+        TSteady::time_point At;
+        std::shared_ptr<TSocket> Socket;
+        std::uint64_t PacketsRead;
+    };
+    std::deque<TLater> Later;
     for (;;) {
         int Timeout = -1;
         if (!Later.empty()) {
             const auto Left =
-                std::chrono::ceil<std::chrono::milliseconds>(Later.front().first - TSteady::now());
+                std::chrono::ceil<std::chrono::milliseconds>(Later.front().At - TSteady::now());
             Timeout = int(std::max<std::int64_t>(0, Left.count()));
         }
         const int Count = ::epoll_wait(FEpoll, Events.data(), int(Events.size()), Timeout);
@@ -463,17 +480,28 @@ void TIcmpService::Receive() {
             Socket.Watched = false; // the one-shot event is spent
             if (Socket.Waiters > 0 && !Socket.Closed) {
                 Socket.Deferred = true;
-                Later.emplace_back(TSteady::now() + RewatchDelay, It->second);
+                Later.push_back({TSteady::now() + RewatchDelay, It->second, Socket.PacketsRead});
             }
         }
         const TSteady::time_point Now = TSteady::now();
-        while (!Later.empty() && Later.front().first <= Now) {
-            const std::shared_ptr<TSocket> Socket = std::move(Later.front().second);
+        while (!Later.empty() && Later.front().At <= Now) {
+            const TLater Due = std::move(Later.front());
             Later.pop_front();
+            TSocket& Socket = *Due.Socket;
+            // Packets came meanwhile: read what callers left and look again after the delay,
+            // instead of having epoll wake this thread for the next packet right away. A quiet
+            // socket is watched again, so that its next packet is read at once.
+            const bool Busy = Socket.PacketsRead != Due.PacketsRead;
+            if (Busy)
+                Drain(Socket, true);
             std::lock_guard Guard(FLock);
-            Socket->Deferred = false;
-            if (Socket->Waiters > 0)
-                Watch(*Socket);
+            if (Busy && Socket.Waiters > 0 && !Socket.Closed) {
+                Later.push_back({TSteady::now() + RewatchDelay, Due.Socket, Socket.PacketsRead});
+                continue;
+            }
+            Socket.Deferred = false;
+            if (Socket.Waiters > 0)
+                Watch(Socket);
         }
         // Let go of sockets the service has closed.
         if (Version != FWatchedVersion.load()) {
@@ -532,11 +560,11 @@ bool TIcmpService::Drain(TSocket& Socket, bool WithErrors, const TWaiter* Own) {
 // Own was answered.
 bool TIcmpService::ReadPackets(TSocket& Socket, const TWaiter* Own) {
     for (;;) {
-        TReceive Receive(Socket);
-        msghdr& Header = Receive.Header;
-        const ssize_t Length = ::recvmsg(Socket.Fd, &Header, MSG_DONTWAIT);
+        Socket.PrepareRead(ReadBatch);
+        const int Count =
+            ::recvmmsg(Socket.Fd, Socket.Messages.data(), ReadBatch, MSG_DONTWAIT, nullptr);
         const TSteady::time_point Received = TSteady::now();
-        if (Length < 0) {
+        if (Count < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return false;
             if (errno == EINTR)
@@ -546,38 +574,51 @@ bool TIcmpService::ReadPackets(TSocket& Socket, const TWaiter* Own) {
                 ReadErrors(Socket, Own);
             continue;
         }
-        if (Header.msg_flags & MSG_TRUNC)
-            continue;
-        TIcmpMessage Message;
-        const std::span<const std::uint8_t> Packet = Receive.Packet(Length);
-        // The kernel verifies ICMP checksums before a datagram socket sees the packet, but a raw
-        // socket gets it first.
-        if (!ParseIcmpPacket(Packet, Socket.Raw, Socket.Raw, Receive.From.sin_addr.s_addr, Message))
-            continue;
-        if (!Socket.Raw) {
-            // A raw socket has them from the IP header.
-            for (cmsghdr* C = CMSG_FIRSTHDR(&Header); C; C = CMSG_NXTHDR(&Header, C)) {
-                if (C->cmsg_level != SOL_IP)
-                    continue;
-                if (C->cmsg_type == IP_TTL) {
-                    int Ttl = 0;
-                    std::memcpy(&Ttl, CMSG_DATA(C), sizeof Ttl);
-                    Message.Ttl = std::uint8_t(Ttl);
-                } else if (C->cmsg_type == IP_TOS) {
-                    Message.Tos = *reinterpret_cast<const std::uint8_t*>(CMSG_DATA(C));
+        Socket.PacketsRead.fetch_add(std::uint64_t(Count), std::memory_order_relaxed);
+        bool Answered = false;
+        for (int I = 0; I < Count; ++I) {
+            msghdr& Header = Socket.Messages[I].msg_hdr;
+            if (Header.msg_flags & MSG_TRUNC)
+                continue;
+            TIcmpMessage Message;
+            const std::span<const std::uint8_t> Packet =
+                Socket.Packet(std::size_t(I), Socket.Messages[I].msg_len);
+            // The kernel verifies ICMP checksums before a datagram socket sees the packet, but a
+            // raw socket gets it first.
+            if (!ParseIcmpPacket(Packet, Socket.Raw, Socket.Raw, Socket.From[I].sin_addr.s_addr,
+                                 Message))
+                continue;
+            if (!Socket.Raw) {
+                // A raw socket has them from the IP header.
+                for (cmsghdr* C = CMSG_FIRSTHDR(&Header); C; C = CMSG_NXTHDR(&Header, C)) {
+                    if (C->cmsg_level != SOL_IP)
+                        continue;
+                    if (C->cmsg_type == IP_TTL) {
+                        int Ttl = 0;
+                        std::memcpy(&Ttl, CMSG_DATA(C), sizeof Ttl);
+                        Message.Ttl = std::uint8_t(Ttl);
+                    } else if (C->cmsg_type == IP_TOS) {
+                        Message.Tos = *reinterpret_cast<const std::uint8_t*>(CMSG_DATA(C));
+                    }
                 }
             }
+            const TWaiter* Completed = Deliver(Message, Received, ReceiveTimeNs(Header), Own);
+            Answered = Answered || (Own && Completed == Own);
         }
-        const TWaiter* Completed = Deliver(Message, Received, ReceiveTimeNs(Header), Own);
-        if (Own && Completed == Own)
+        if (Answered)
             return true;
+        // Fewer than asked for: the socket was empty after them. (An ICMP error that stopped the
+        // read early stays pending; its message is in the error queue, which a watched socket
+        // reports and the receiver and waiters read.)
+        if (std::size_t(Count) < ReadBatch)
+            return false;
     }
 }
 
 void TIcmpService::ReadErrors(TSocket& Socket, const TWaiter* Own) {
     for (;;) {
-        TReceive Receive(Socket);
-        msghdr& Header = Receive.Header;
+        Socket.PrepareRead(1);
+        msghdr& Header = Socket.Messages[0].msg_hdr;
         const ssize_t Length = ::recvmsg(Socket.Fd, &Header, MSG_ERRQUEUE | MSG_DONTWAIT);
         const TSteady::time_point Received = TSteady::now();
         if (Length < 0) {
@@ -607,8 +648,8 @@ void TIcmpService::ReadErrors(TSocket& Socket, const TWaiter* Own) {
                 continue;
             }
             TIcmpMessage Message;
-            if (ParseQueuedIcmpError(Receive.Packet(Length), Receive.From.sin_addr.s_addr, Type,
-                                     Code, Offender, Message))
+            if (ParseQueuedIcmpError(Socket.Packet(0, std::size_t(Length)),
+                                     Socket.From[0].sin_addr.s_addr, Type, Code, Offender, Message))
                 Deliver(Message, Received, ReceiveTimeNs(Header), Own);
         }
     }
