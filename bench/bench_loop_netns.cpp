@@ -9,7 +9,7 @@
 //             answering loops (timeout_... for the others)
 //             answer_thread_cpu_us_per_period, timeout_thread_cpu_us_per_period and their ratio
 //             cpu_pct_of_core, peak_rss_mib, fping_cpu_pct_of_core, fping_peak_rss_mib,
-//             cpu_ratio_to_fping, rss_ratio_to_fping
+//             cpu_ratio_to_fping, rss_ratio_to_fping, and steady_... as in bench_loop_schedule
 //
 // Both namespaces are anonymous: made with unshare() and held only by descriptors of this
 // process, never bound to a name under /run/netns. They and the veth pair between them vanish

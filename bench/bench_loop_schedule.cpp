@@ -12,6 +12,9 @@
 //             loop_threads_cpu_pct_of_core             the loop threads' part of it
 //             fping_cpu_pct_of_core, fping_peak_rss_mib, cpu_ratio_to_fping, rss_ratio_to_fping
 //                                                      when fping is installed
+//             steady_cpu_pct_of_core, steady_fping_cpu_pct_of_core, steady_cpu_ratio_to_fping
+//                                                      the same once every loop runs, up to the
+//                                                      stop (without thread starts and ends)
 #include "icmp_dll.h"
 #include "icmp_test_mode.h"
 #include "loop_bench_support.h"

@@ -132,6 +132,13 @@ public:
         return FPid > 0;
     }
 
+    // fping's CPU time so far (its scheduler statistics, in nanoseconds), or -1.
+    double CpuSecondsSoFar() const {
+        std::ifstream In("/proc/" + std::to_string(FPid) + "/schedstat");
+        double Ns = -1;
+        return FPid > 0 && (In >> Ns) ? Ns / 1e9 : -1;
+    }
+
     // Ends fping (if it is still running) and takes its usage.
     void Stop() {
         if (FPid <= 0)
@@ -204,6 +211,11 @@ struct TLoopResult {
     double WallSeconds = 0;
     double LoopCpuSeconds = 0; // of the loop threads from their first request to the end
     double LoopSeconds = 0;    // the time that covers, averaged over the loops
+    // Both processes once every loop has run a full period, up to the stop: the steady state,
+    // without the start and end of a thousand threads.
+    double SteadyCpuSeconds = 0;
+    double SteadyFpingCpuSeconds = -1;
+    double SteadyWallSeconds = 0;
     long PeakKiB = 0;
     TFping Fping;
     bool FpingMissing = false;
@@ -269,7 +281,19 @@ inline void RunLoops(const TLoopRun& Run, bool WithFping, TLoopResult& Result) {
             Wall0 + std::chrono::duration_cast<TSteady::duration>(Spacing * double(I)));
         Loops[I]->Resume();
     }
+    // Every loop has started and run one period by then.
+    const auto SteadyFrom =
+        Wall0 + Spacing * double(Count) + 2 * std::chrono::milliseconds(Run.PeriodMs);
+    std::this_thread::sleep_until(std::chrono::time_point_cast<TSteady::duration>(SteadyFrom));
+    const double SteadyCpu0 = ProcessCpuSeconds();
+    const double SteadyFping0 = Result.Fping.CpuSecondsSoFar();
+    const auto SteadyWall0 = TSteady::now();
     std::this_thread::sleep_until(Wall0 + Run.RunFor);
+    Result.SteadyCpuSeconds = ProcessCpuSeconds() - SteadyCpu0;
+    const double SteadyFping1 = Result.Fping.CpuSecondsSoFar();
+    if (SteadyFping0 >= 0 && SteadyFping1 >= 0)
+        Result.SteadyFpingCpuSeconds = SteadyFping1 - SteadyFping0;
+    Result.SteadyWallSeconds = std::chrono::duration<double>(TSteady::now() - SteadyWall0).count();
     double LoopNs = 0;
     for (const auto& Record : Result.Records) {
         if (Record->HasCpuClock) {
@@ -353,6 +377,13 @@ inline void ReportProcess(benchmark::State& State, const TLoopResult& Result) {
         State.counters["loop_threads_cpu_pct_of_core"] =
             100.0 * Result.LoopCpuSeconds / Result.LoopSeconds;
     State.counters["peak_rss_mib"] = PeakMiB;
+    const double SteadyPct = 100.0 * Result.SteadyCpuSeconds / Result.SteadyWallSeconds;
+    State.counters["steady_cpu_pct_of_core"] = SteadyPct;
+    if (Result.SteadyFpingCpuSeconds >= 0) {
+        const double FpingPct = 100.0 * Result.SteadyFpingCpuSeconds / Result.SteadyWallSeconds;
+        State.counters["steady_fping_cpu_pct_of_core"] = FpingPct;
+        State.counters["steady_cpu_ratio_to_fping"] = FpingPct > 0 ? SteadyPct / FpingPct : 0.0;
+    }
     if (Result.Fping.Ran) {
         const double FpingPct = 100.0 * Result.Fping.CpuSeconds / Result.Fping.WallSeconds;
         const double FpingMiB = double(Result.Fping.PeakKiB) / 1024.0;
