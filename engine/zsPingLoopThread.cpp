@@ -182,14 +182,6 @@ TPingLoopThread::TPingLoopThread(std::shared_ptr<TClock> Clock, TEchoFunction Ec
     FState->Echo = Echo ? std::move(Echo) : TEchoFunction(&SendEcho);
 }
 
-TPingLoopThread::TPingLoopThread(bool CreateSuspended, std::shared_ptr<TClock> Clock,
-                                 TEchoFunction Echo)
-    : TPingLoopThread(std::move(Clock), std::move(Echo)) {
-    if (!CreateSuspended) {
-        throw std::invalid_argument("A ping loop starts with Resume(), once it is configured.");
-    }
-}
-
 TPingLoopThread::~TPingLoopThread() {
     Terminate();
 }

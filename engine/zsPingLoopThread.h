@@ -47,10 +47,6 @@ public:
     // A loop never runs before Resume(): its target, period and callbacks are set first, while
     // no thread can read them.
     explicit TPingLoopThread(std::shared_ptr<TClock> Clock = nullptr, TEchoFunction Echo = nullptr);
-    // For callers still written with the create-suspended flag of the old interface. Every loop
-    // is created suspended, so the flag must be true; false raises std::invalid_argument.
-    explicit TPingLoopThread(bool CreateSuspended, std::shared_ptr<TClock> Clock = nullptr,
-                             TEchoFunction Echo = nullptr);
     ~TPingLoopThread(); // same as Terminate()
     TPingLoopThread(const TPingLoopThread&) = delete;
     TPingLoopThread& operator=(const TPingLoopThread&) = delete;

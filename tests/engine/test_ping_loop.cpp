@@ -644,15 +644,6 @@ TEST(PingLoopHandle, NothingRunsBeforeResume) {
     EXPECT_EQ(*Calls, 0);
 }
 
-// The old interface's create-suspended flag: true makes the same loop as the constructor
-// without it; false, which started the thread before it had a target or a period, is refused.
-TEST(PingLoopHandle, OnlyASuspendedStartIsAccepted) {
-    EXPECT_THROW(TPingLoopThread Loop(false, std::make_shared<FakeClock>()), std::invalid_argument);
-    TPingLoopThread Loop(true, std::make_shared<FakeClock>());
-    EXPECT_FALSE(Loop.Terminated());
-    EXPECT_EQ(TPingLoopThread::RunningCount(), 0);
-}
-
 // What the thread reads without a lock is fixed once it runs; the settings meant to change while
 // it runs still do.
 TEST_F(PingLoop, StartSettingsAreFixedOnceRunning) {
