@@ -34,7 +34,11 @@ for tool in Xvfb xdotool ip setpriv setcap findmnt; do
 done
 
 nobody=65534
-work=$(mktemp -d "${TMPDIR:-/tmp}/vantorel-e2e.XXXXXX")
+# A scratch folder where file capabilities apply (not mounted nosuid).
+nosuid() { findmnt -no OPTIONS -T "$1" | tr , '\n' | grep -qx nosuid; }
+base=${TMPDIR:-/tmp}
+! nosuid "$base" || base=/var/tmp
+work=$(mktemp -d "$base/vantorel-e2e.XXXXXX")
 chmod 755 "$work"
 ns=vantorel-e2e-$$
 xvfb_pid=
@@ -234,9 +238,7 @@ group-close)
     ;;
 
 capability)
-    if findmnt -no OPTIONS -T "$work/bin" | tr , '\n' | grep -qx nosuid; then
-        skip "$work is on a nosuid mount, where file capabilities do not apply"
-    fi
+    ! nosuid "$work" || skip "$work is on a nosuid mount, where file capabilities do not apply"
     setcap cap_net_raw+ep "$work/bin/vantorel"
     # Nobody may open datagram ICMP sockets: only the capability lets the program ping.
     ping_range "1 0"
