@@ -86,7 +86,7 @@ as_x() { ip netns exec "$ns" env DISPLAY=":$display" "$@"; }
 
 # --- the stage -------------------------------------------------------------------------------
 
-# A copy of the program in a folder nobody can read, with its release history beside it.
+# A copy of the program where user nobody can run it, with its release history beside it.
 mkdir "$work/bin"
 cp "$program" "$work/bin/vantorel"
 if [ -f "$(dirname "$program")/VersionHistory.txt" ]; then
@@ -159,6 +159,7 @@ shows() { # <online|offline> <count>: that many monitor graphs in that state on 
 
 # A counter of the namespace's ICMP statistics (the "Icmp:" lines of /proc/net/snmp).
 icmp_counter() {
+    # shellcheck disable=SC2016 # awk's own variables
     ip netns exec "$ns" awk -v want="$1" '
         $1 == "Icmp:" && !seen { for (i = 2; i <= NF; i++) col[$i] = i; seen = 1; next }
         $1 == "Icmp:" { print $col[want] }' /proc/net/snmp
@@ -167,10 +168,12 @@ echo_counts_reach() { # <count>: requests sent and replies received, all on loop
     [ "$(icmp_counter OutEchos)" -ge "$1" ] && [ "$(icmp_counter InEchoReps)" -ge "$1" ]
 }
 
+# Sets X, Y, WIDTH and HEIGHT to the main window's place on the screen.
+main_window_geometry() { eval "$(as_x xdotool getwindowgeometry --shell "$main_window")"; }
+
 # The close button is the image button at the right end of the window's header.
 click_close_button() {
-    local WINDOW X Y WIDTH HEIGHT SCREEN
-    eval "$(as_x xdotool getwindowgeometry --shell "$main_window")"
+    main_window_geometry
     as_x xdotool mousemove --sync $((X + WIDTH - 14)) $((Y + 17)) click 1
 }
 
@@ -229,7 +232,7 @@ group-close)
     wait_for "main window" 60 find_main_window
     expect_loopback_replies
     # The picture of the running program, for anyone to look at.
-    eval "$(as_x xdotool getwindowgeometry --shell "$main_window")"
+    main_window_geometry
     mkdir -p "$output"
     screen --crop "$X" "$Y" "$WIDTH" "$HEIGHT" --save "$output/e2e-main-window.png" >/dev/null
     click_close_button
@@ -259,8 +262,9 @@ capability)
     sockets=$(find /proc/"$program_pid"/fd -lname 'socket:*' -printf '%l\n' | tr -dc '0-9\n')
     raw=$(awk 'NR > 1 && $2 ~ /:0001$/ { print $10 }' /proc/"$program_pid"/net/raw)
     datagram=$(awk 'NR > 1 { print $10 }' /proc/"$program_pid"/net/icmp)
-    [ -n "$raw" ] && grep -qxFf <(echo "$raw") <<<"$sockets" ||
+    if [ -z "$raw" ] || ! grep -qxFf <(echo "$raw") <<<"$sockets"; then
         fail "the program holds no raw ICMP socket"
+    fi
     [ -z "$datagram" ] || ! grep -qxFf <(echo "$datagram") <<<"$sockets" ||
         fail "the program holds a datagram ICMP socket"
     click_close_button
