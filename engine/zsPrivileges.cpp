@@ -13,7 +13,7 @@ namespace {
 
 using TCapData = __user_cap_data_struct[_LINUX_CAPABILITY_U32S_3];
 
-bool GetCapabilities(TCapabilitySets& Sets) {
+bool SystemGetCapabilities(TCapabilitySets& Sets) {
     __user_cap_header_struct Header{_LINUX_CAPABILITY_VERSION_3, 0};
     TCapData Data{};
     if (::syscall(SYS_capget, &Header, Data) != 0)
@@ -28,7 +28,7 @@ bool GetCapabilities(TCapabilitySets& Sets) {
 }
 
 // One call sets all three: the kernel applies them together or not at all.
-bool SetCapabilities(const TCapabilitySets& Sets) {
+bool SystemSetCapabilities(const TCapabilitySets& Sets) {
     __user_cap_header_struct Header{_LINUX_CAPABILITY_VERSION_3, 0};
     TCapData Data{};
     for (int Half = 0; Half < 2; ++Half) {
@@ -67,12 +67,12 @@ std::string Failure(const char* What, int Error) {
 
 // Clears the bounding set while CAP_SETPCAP is still there to allow it. Without CAP_SETPCAP it
 // stays: no-new-privileges then keeps a later program from gaining what it still lists.
-void DropBoundingSet(const TCapabilitySets& Held) {
+void DropBoundingSet(const TCapabilityCalls& Calls, const TCapabilitySets& Held) {
     if (!(Held.Permitted & Bit(CAP_SETPCAP)))
         return;
     TCapabilitySets WithSetPcap = Held;
     WithSetPcap.Effective |= Bit(CAP_SETPCAP);
-    if (!SetCapabilities(WithSetPcap))
+    if (!Calls.Set(WithSetPcap))
         return;
     // Capabilities newer than this header are found by asking until the kernel says none.
     for (int Capability = 0; ::prctl(PR_CAPBSET_READ, Capability, 0, 0, 0) >= 0; ++Capability)
@@ -81,18 +81,30 @@ void DropBoundingSet(const TCapabilitySets& Held) {
 
 } // namespace
 
+TCapabilityCalls SystemCapabilityCalls() {
+    return {SystemGetCapabilities, SystemSetCapabilities};
+}
+
 TCapabilitySets CurrentCapabilities() {
     TCapabilitySets Sets;
-    if (!GetCapabilities(Sets))
+    if (!SystemGetCapabilities(Sets))
         Sets = {};
     return Sets;
 }
 
 TCapabilityDrop RunThenDropCapabilities(const std::function<void()>& Privileged) {
+    return RunThenDropCapabilities(Privileged, SystemCapabilityCalls());
+}
+
+TCapabilityDrop RunThenDropCapabilities(const std::function<void()>& Privileged,
+                                        const TCapabilityCalls& Calls) {
     TCapabilityDrop Result;
     TCapabilitySets Held;
-    if (!GetCapabilities(Held)) {
-        Privileged();
+    // A process that cannot learn what it holds might hold CAP_NET_RAW in every thread it is
+    // about to start: it runs nothing, privileged or not.
+    if (!Calls.Get(Held)) {
+        Result.Ok = false;
+        Result.Problem = Failure("cannot read its capabilities", errno);
         return Result;
     }
     if (Held.Empty()) {
@@ -104,17 +116,17 @@ TCapabilityDrop RunThenDropCapabilities(const std::function<void()>& Privileged)
     // The job gets CAP_NET_RAW alone, and gets it when the file granted it only as permitted.
     TCapabilitySets ForJob = Held;
     ForJob.Effective = Held.Permitted & Bit(CAP_NET_RAW);
-    SetCapabilities(ForJob); // lowering cannot fail; a refused raise only makes the job fail
+    Calls.Set(ForJob); // lowering cannot fail; a refused raise only makes the job fail
 
     const auto Drop = [&] {
-        DropBoundingSet(Held);
+        DropBoundingSet(Calls, Held);
         // Below 4.3 kernels there is no ambient set (EINVAL): nothing to clear.
         if (::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL) {
             Result.Ok = false;
             Result.Problem = Failure("cannot clear its ambient capabilities", errno);
         }
         ::prctl(PR_SET_KEEPCAPS, 0, 0, 0, 0);
-        if (!SetCapabilities(TCapabilitySets{})) {
+        if (!Calls.Set(TCapabilitySets{})) {
             Result.Ok = false;
             Result.Problem = Failure("cannot drop its capabilities", errno);
             return;
@@ -125,7 +137,12 @@ TCapabilityDrop RunThenDropCapabilities(const std::function<void()>& Privileged)
             return;
         }
         TCapabilitySets Left;
-        if (!GetCapabilities(Left) || !Left.Empty()) {
+        if (!Calls.Get(Left)) {
+            Result.Ok = false;
+            Result.Problem = Failure("cannot read its capabilities after dropping them", errno);
+            return;
+        }
+        if (!Left.Empty()) {
             Result.Ok = false;
             Result.Problem = Failure(std::string("still holds capabilities after dropping them"));
             return;

@@ -34,10 +34,21 @@ struct TCapabilityDrop {
     std::string Problem;
 };
 
+// The two system calls the drop is made of, replaceable so that tests can make them fail. Each
+// returns false with errno set when the kernel refuses.
+struct TCapabilityCalls {
+    bool (*Get)(TCapabilitySets& Sets);
+    bool (*Set)(const TCapabilitySets& Sets);
+};
+TCapabilityCalls SystemCapabilityCalls();
+
 // Runs Privileged, then drops every capability when the process holds any: the bounding set
 // (when CAP_SETPCAP allows it), the ambient set, the effective, permitted and inheritable sets
 // in one call, keep-capabilities off, and no-new-privileges on, so that nothing run later
 // (a program started from this one included) can gain a capability again. A process without
-// capabilities only runs Privileged. Privileged runs even when the sets cannot be read; an
-// exception from it propagates after the drop.
+// capabilities only runs Privileged. When the sets cannot be read, nothing runs and the result is
+// not Ok: any failure to learn or change the capabilities stops the program. An exception from
+// Privileged propagates after the drop.
 TCapabilityDrop RunThenDropCapabilities(const std::function<void()>& Privileged);
+TCapabilityDrop RunThenDropCapabilities(const std::function<void()>& Privileged,
+                                        const TCapabilityCalls& Calls);

@@ -50,7 +50,21 @@ struct TCase {
     std::uint64_t Permitted; // as a program file's permitted set would give them
     std::uint64_t Effective;
     bool JobStartsThread;
+    int GetSucceeds = -1; // reads of the capabilities that succeed before one fails; -1: all
 };
+
+// A capget that fails (EPERM, as a seccomp policy or an odd kernel may make it) after a number
+// of successful calls.
+int GetCallsLeft = -1;
+bool CountedGet(TCapabilitySets& Sets) {
+    if (GetCallsLeft == 0) {
+        errno = EPERM;
+        return false;
+    }
+    if (GetCallsLeft > 0)
+        --GetCallsLeft;
+    return SystemCapabilityCalls().Get(Sets);
+}
 
 bool SetSets(std::uint64_t Permitted, std::uint64_t Effective) {
     __user_cap_header_struct Header{_LINUX_CAPABILITY_VERSION_3, 0};
@@ -104,13 +118,17 @@ TChildReport RunChild(const TCase& Case) {
     Report.Ready = true;
     int JobSocket = -1;
     std::thread Straggler;
-    const TCapabilityDrop Drop = RunThenDropCapabilities([&] {
-        Report.JobRan = true;
-        JobSocket = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-        Report.JobOpenedRawSocket = JobSocket >= 0;
-        if (Case.JobStartsThread)
-            Straggler = std::thread([] { ::usleep(200 * 1000); });
-    });
+    GetCallsLeft = Case.GetSucceeds;
+    const TCapabilityCalls Calls{CountedGet, SystemCapabilityCalls().Set};
+    const TCapabilityDrop Drop = RunThenDropCapabilities(
+        [&] {
+            Report.JobRan = true;
+            JobSocket = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+            Report.JobOpenedRawSocket = JobSocket >= 0;
+            if (Case.JobStartsThread)
+                Straggler = std::thread([] { ::usleep(200 * 1000); });
+        },
+        Calls);
     Report.HeldAny = Drop.HeldAny;
     Report.Ok = Drop.Ok;
     Drop.Problem.copy(Report.Problem.data(), Report.Problem.size() - 1);
@@ -211,6 +229,31 @@ TEST_F(PrivilegesTest, AThreadStartedBeforeTheDropIsReported) {
     EXPECT_FALSE(Report.Ok);
     EXPECT_NE(std::string(Report.Problem.data()).find("thread"), std::string::npos)
         << Report.Problem.data();
+}
+
+TEST_F(PrivilegesTest, AFailureToReadTheCapabilitiesStopsTheStart) {
+    struct TFailure {
+        int GetSucceeds;
+        bool JobRuns;
+        const char* Problem;
+    };
+    const TFailure Failures[] = {
+        // Unknown state before anything ran: nothing runs, with CAP_NET_RAW possibly still held.
+        {0, false, "cannot read its capabilities (Operation not permitted)"},
+        // Unknown state after the drop: the drop cannot be confirmed.
+        {1, true, "cannot read its capabilities after dropping them"},
+    };
+    for (const TFailure& Failure : Failures) {
+        SCOPED_TRACE(Failure.GetSucceeds);
+        TCase Case{"capget fails", Bit(CAP_NET_RAW), Bit(CAP_NET_RAW), false};
+        Case.GetSucceeds = Failure.GetSucceeds;
+        const TChildReport Report = RunInChild(Case);
+        ASSERT_TRUE(Report.Ready);
+        EXPECT_EQ(Report.JobRan, Failure.JobRuns);
+        EXPECT_FALSE(Report.Ok);
+        EXPECT_NE(std::string(Report.Problem.data()).find(Failure.Problem), std::string::npos)
+            << Report.Problem.data();
+    }
 }
 
 } // namespace
