@@ -10,6 +10,8 @@
 #include "uStartup.h"
 #include "zsImageList.h"
 #include "zsPrivileges.h"
+#include "zsSecureStart.h"
+#include "zsSocketLock.h"
 
 #include <cstdio>
 #include <initializer_list>
@@ -23,17 +25,42 @@ extern "C" const char* __lsan_default_suppressions() {
 }
 #endif
 
-int main(int argc, char** argv) {
-    // A program file with cap_net_raw opens its raw ICMP socket here, before the application
-    // object exists and so before any plugin or library the environment names can load, and
-    // then gives up every capability: the socket is all the capability ever grants.
+namespace {
+
+// A program file with cap_net_raw opens its raw ICMP socket here, before the application object
+// exists and so before any plugin or library the environment names can load, and then gives up
+// every capability; the socket's options are then locked, and what the caller may say about
+// where code loads from is taken away: the socket is all the capability ever grants. The empty
+// string, or why the program must not start.
+std::string StartLeastPrivileged(bool Secure, int Argc, char** Argv) {
     const TCapabilityDrop Drop = RunThenDropCapabilities([] { IcmpOpenEarly(); });
-    if (!Drop.Ok) {
-        std::fputs(Drop.Problem.c_str(), stderr);
+    if (!Drop.Ok)
+        return Drop.Problem;
+    if (Drop.HeldAny) {
+        std::string Problem = LockSocketOptions();
+        if (!Problem.empty())
+            return Problem;
+    }
+    return LockPluginSources(Secure, Argc, Argv);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const bool Secure = StartedSecure();
+    if (const std::string Problem = StartLeastPrivileged(Secure, argc, argv); !Problem.empty()) {
+        std::fputs(Problem.c_str(), stderr);
         return 1;
     }
 
     TVantorelApplication App(argc, argv);
+    if (Secure) {
+        // Qt has chosen its plugin folders by now: a Qt that chose differently ends the run.
+        if (const std::string Problem = CheckPluginFolders(); !Problem.empty()) {
+            std::fputs(Problem.c_str(), stderr);
+            return 1;
+        }
+    }
     InitVantorelResources();
     {
         // Created hidden, main window first; destroyed in reverse order at the end of this

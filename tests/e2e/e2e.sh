@@ -6,13 +6,18 @@
 # socket file in /tmp/.X11-unix is made or removed, so other X servers on the machine, and the
 # end-to-end tests running beside this one, are left alone.
 #
-#   e2e.sh <case> <vantorel program> <screen probe> <output folder>
+#   e2e.sh <case> <vantorel program> <screen probe> <output folder> <probe plugins folder>
 #
 #   first-start    no configuration: the first start writes the default config.ini
 #   group-close    a stored group of loopback targets opens, both monitors show replies, and
 #                  the window's close button saves the group
 #   capability     the program file carries cap_net_raw and datagram ICMP sockets are refused:
 #                  it pings through its raw socket with no capability left in any thread
+#   capability-plugins
+#                  with cap_net_raw on the program file, a plugin named through Qt's variables
+#                  or options, or planted in the program's own folder (owned by the user, as after
+#                  the README's setcap in a build tree), is never loaded; without the capability
+#                  the same plugin is, so the probe works
 #   no-permission  neither socket kind is allowed: one message at start-up says how to fix it
 #
 # The screen probe tells whether a monitor shows its host on line: the graph's frame is dark
@@ -23,6 +28,7 @@ case_name=$1
 program=$2
 probe=$3
 output=$4
+plugins=${5:-}
 
 skip() {
     echo "SKIP: $*"
@@ -125,6 +131,7 @@ for _ in $(seq 20); do
 done
 [ -n "$xvfb_pid" ] || fail "no X server started"
 
+# start_program [NAME=value...] [-- program options...]: the variables after the usual ones.
 start_program() {
     local env=(HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share"
         XDG_RUNTIME_DIR="$work/run" DISPLAY=":$display" QT_QPA_PLATFORM=xcb PATH=/usr/bin:/bin)
@@ -132,9 +139,14 @@ start_program() {
     for name in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS; do
         [ -z "${!name:-}" ] || env+=("$name=${!name}")
     done
+    while (($#)) && [ "$1" != -- ]; do
+        env+=("$1")
+        shift
+    done
+    [ "${1:-}" != -- ] || shift
     # ip, setpriv and env each replace themselves, so $! is the program's process id.
     ip netns exec "$ns" setpriv --reuid="$nobody" --regid="$nobody" --clear-groups \
-        --inh-caps=-all -- env -i "${env[@]}" "$work/bin/vantorel" >"$work/program.log" 2>&1 &
+        --inh-caps=-all -- env -i "${env[@]}" "$work/bin/vantorel" "$@" >"$work/program.log" 2>&1 &
     program_pid=$!
 }
 
@@ -270,6 +282,56 @@ capability)
     click_close_button
     expect_clean_exit
     expect_config "$saved_loopback_group" "after closing with the close button"
+    ;;
+
+capability-plugins)
+    ! nosuid "$work" || skip "$work is on a nosuid mount, where file capabilities do not apply"
+    [ -d "$plugins/platformthemes" ] || fail "no probe plugins in '$plugins'"
+    # The plugins in a folder of the user's, and the theme in the program's own folder, which
+    # the user owns.
+    cp -r "$plugins" "$work/planted"
+    mkdir "$work/bin/platformthemes"
+    cp "$plugins"/platformthemes/* "$work/bin/platformthemes/"
+    chown -R "$nobody:$nobody" "$work/planted" "$work/bin"
+    marker=$home/probe-marker
+    planted=(VANTOREL_PROBE_MARKER="$marker" QT_PLUGIN_PATH="$work/planted"
+        QT_QPA_PLATFORM_PLUGIN_PATH="$work/planted/platforms"
+        "QT_QPA_PLATFORM=vantorelprobe;xcb" QT_QPA_PLATFORMTHEME=vantorelprobe)
+    seed_loopback_group
+    probe_loaded() { [ -s "$marker" ]; }
+
+    # Without the capability the program may load what its user names: the probe works.
+    ping_range "0 2147483647"
+    start_program "${planted[@]}"
+    wait_for "the probe plugin loaded without the capability" 60 probe_loaded
+    wait_for "main window" 60 find_main_window
+    click_close_button
+    expect_clean_exit
+    rm -f "$marker"
+
+    # With it, the same variables and the program's own folder load nothing.
+    setcap cap_net_raw+ep "$work/bin/vantorel"
+    ping_range "1 0"
+    start_program "${planted[@]}"
+    wait_for "main window" 60 find_main_window
+    expect_loopback_replies
+    ! probe_loaded || fail "a planted plugin was loaded under the capability: $(cat "$marker")"
+    click_close_button
+    expect_clean_exit
+
+    # The options that name a plugin folder or a plugin are refused, with a reason.
+    for options in "-platformpluginpath $work/planted/platforms -platform vantorelprobe;xcb" \
+        "--platformpluginpath=$work/planted/platforms" "-plugin vantorelprobe"; do
+        # shellcheck disable=SC2086 # the options are words
+        start_program VANTOREL_PROBE_MARKER="$marker" -- $options
+        wait_for "the refusal of $options" 30 program_ended
+        status=0
+        wait "$program_pid" || status=$?
+        program_pid=
+        [ "$status" -ne 0 ] || fail "$options: exit code 0"
+        grep -q "is not allowed" "$work/program.log" || fail "$options: no reason given"
+        ! probe_loaded || fail "$options: the probe was loaded"
+    done
     ;;
 
 no-permission)
