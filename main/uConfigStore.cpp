@@ -8,7 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <algorithm>
+#include <exception>
 #include <unordered_map>
 
 namespace {
@@ -102,38 +104,74 @@ void TConfigStore::ReadNumberedList(const TzsIniFile& File, const QString& Secti
 }
 
 void TConfigStore::WriteNumberedList(const QString& Section, const QStringList& List) {
+    // Every entry that can be stored is written; one that cannot (a NUL read from the file,
+    // say) is named afterwards instead of keeping the whole list from being saved.
     std::vector<TzsIniFile::TKeyValue> Entries;
     Entries.reserve(static_cast<std::size_t>(List.size()));
-    for (qsizetype I = 0; I < List.size(); ++I) {
-        Entries.emplace_back(std::to_string(I), Utf8(List[I]));
+    QStringList Unstorable;
+    for (const QString& Item : List) {
+        std::string Value = Utf8(Item);
+        if (TzsIniFile::IsStorableValue(Value)) {
+            Entries.emplace_back(std::to_string(Entries.size()), std::move(Value));
+        } else {
+            Unstorable.append(Item);
+        }
     }
     Config().ReplaceSection(Utf8(Section), Entries);
+    if (!Unstorable.isEmpty()) {
+        QStringList Shown;
+        for (const QString& Item : Unstorable) {
+            QString Visible;
+            for (const QChar C : Item) {
+                Visible += C.category() == QChar::Other_Control
+                               ? QStringLiteral("\\x%1").arg(C.unicode(), 2, 16, QLatin1Char('0'))
+                               : QString(C);
+            }
+            Shown.append(QStringLiteral("\"%1\"").arg(Visible));
+        }
+        throw EIniFileError("Unable to write to " + Config().FileName() + ": " +
+                            Shown.join(QStringLiteral(", ")).toStdString() + " in [" +
+                            Utf8(Section) + "] holds a character that cannot be stored");
+    }
 }
 
 QStringList TConfigStore::SortedGroupNames(const QStringList& Names) {
+    // The first of the names that differ only in letter case stays.
+    struct TEntry {
+        QString Name;
+        QCollatorSortKey Key;
+    };
     QCollator Collator;
     Collator.setCaseSensitivity(Qt::CaseInsensitive);
-    QStringList Sorted;
+    std::vector<TEntry> Entries;
+    Entries.reserve(static_cast<std::size_t>(Names.size()));
+    QSet<QString> Seen;
+    Seen.reserve(Names.size());
     for (const QString& Name : Names) {
-        if (IsBlankText(Name)) {
+        const QString Folded = Name.toCaseFolded();
+        if (IsBlankText(Name) || Seen.contains(Folded)) {
             continue;
         }
-        const bool Present = std::any_of(Sorted.begin(), Sorted.end(), [&](const QString& Other) {
-            return Other.compare(Name, Qt::CaseInsensitive) == 0;
-        });
-        if (Present) {
-            continue;
+        Seen.insert(Folded);
+        // Collation backends without ICU leave letter case in sort keys: the folded name has
+        // none to leave.
+        Entries.push_back({Name, Collator.sortKey(Folded)});
+    }
+    // Names the collator ranks equal keep a fixed order, so the file does not churn. Sort keys
+    // make each comparison a plain one, so 100,000 names sort in a moment.
+    std::sort(Entries.begin(), Entries.end(), [](const TEntry& A, const TEntry& B) {
+        if (const int ByLocale = A.Key.compare(B.Key); ByLocale != 0) {
+            return ByLocale < 0;
         }
-        // Names the collator ranks equal keep a fixed order, so the file does not churn.
-        const auto Before = [&](const QString& A, const QString& B) {
-            const int ByLocale = Collator.compare(A, B);
-            if (ByLocale != 0) {
-                return ByLocale < 0;
-            }
-            return A.compare(B, Qt::CaseInsensitive) < 0 ||
-                   (A.compare(B, Qt::CaseInsensitive) == 0 && A < B);
-        };
-        Sorted.insert(std::upper_bound(Sorted.begin(), Sorted.end(), Name, Before), Name);
+        if (const int ByCase = A.Name.compare(B.Name, Qt::CaseInsensitive); ByCase != 0) {
+            return ByCase < 0;
+        }
+        return A.Name < B.Name;
+    });
+    QStringList Sorted;
+    Sorted.reserve(static_cast<qsizetype>(Entries.size()));
+    for (TEntry& Entry : Entries) {
+        Sorted.append(std::move(Entry.Name));
     }
     return Sorted;
 }
@@ -161,8 +199,18 @@ void TConfigStore::AddGroupName(const QString& Name) {
 }
 
 void TConfigStore::SaveGroup(const QString& Name, const QStringList& Targets) {
-    AddGroupName(Name);
+    // An entry of GROUPS that cannot be stored does not keep the group's targets from being
+    // saved; the error naming it comes afterwards.
+    std::exception_ptr Deferred;
+    try {
+        AddGroupName(Name);
+    } catch (const EIniFileError&) {
+        Deferred = std::current_exception();
+    }
     WriteNumberedList(Name, Targets);
+    if (Deferred) {
+        std::rethrow_exception(Deferred);
+    }
 }
 
 void TConfigStore::RemoveGroup(const QString& Name) {

@@ -12,6 +12,8 @@
 #include <QLineEdit>
 #include <QProgressBar>
 
+#include <algorithm>
+
 namespace {
 
 const QString GraphHint = QStringLiteral("Left Click to move to main panel.");
@@ -25,13 +27,11 @@ bool IsBlank(const QString& Text) {
     return true;
 }
 
-bool HasControlCharacter(const QString& Text) {
-    for (const QChar C : Text) {
-        if (C.category() == QChar::Other_Control) {
-            return true;
-        }
-    }
-    return false;
+// What config.ini cannot hold in a target: a line break would split the group's entry, a NUL
+// would cut it short.
+bool HasUnstorableCharacter(const QString& Text) {
+    return std::any_of(Text.begin(), Text.end(),
+                       [](QChar C) { return C == u'\n' || C == u'\r' || C == u'\0'; });
 }
 
 } // namespace
@@ -52,12 +52,6 @@ TfrmPinger* TfrmMain::MainPanelMonitor() const {
 
 void TfrmMain::AddMonitor(const QString& Target) {
     if (IsBlank(Target)) {
-        return;
-    }
-    // A line break or another control character would break the group's entry in config.ini.
-    if (HasControlCharacter(Target)) {
-        TzsMessageBox::Warning(
-            this, QStringLiteral("The target cannot contain line breaks or control characters."));
         return;
     }
     if (FMonitors.IndexOf(Target) >= 0) {
@@ -201,6 +195,11 @@ void TfrmMain::CloseAllMonitors() {
 }
 
 void TfrmMain::btnNewPingerClick() {
+    // Refused only where it is typed: a target read from config.ini stays as it is stored.
+    if (HasUnstorableCharacter(cbTarget->text())) {
+        TzsMessageBox::Warning(this, QStringLiteral("The target cannot contain line breaks."));
+        return;
+    }
     AddMonitor(cbTarget->text());
     SaveGroup(ShownGroup());
 }

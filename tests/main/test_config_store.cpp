@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -273,9 +274,47 @@ TEST_F(ConfigStoreTest, NamesThatWouldBreakTheFileAreRefused) {
         EXPECT_THROW(Store.AddGroupName(QString::fromUtf8(Name)), EConfigError);
         EXPECT_EQ(Text(), Before);
     }
-    EXPECT_THROW(Store.SaveGroup(QStringLiteral("A"), {QStringLiteral("x\r\ny")}), EIniFileError);
     EXPECT_THROW(Store.WriteDefaultGroup(QStringLiteral("x\ny")), EIniFileError);
     EXPECT_EQ(Text(), Before);
+}
+
+TEST_F(ConfigStoreTest, AnEntryThatCannotBeStoredIsNamedAndEverythingElseIsSaved) {
+    const auto Message = [](const std::function<void()>& Save) {
+        try {
+            Save();
+        } catch (const EIniFileError& Error) {
+            return std::string(Error.what());
+        }
+        return std::string("no error");
+    };
+    // A target holding a line break: the others are saved, the message names it.
+    const std::string Targets = Message([&] {
+        Store.SaveGroup(QStringLiteral("A"),
+                        {QStringLiteral("t1"), QStringLiteral("x\r\ny"), QStringLiteral("t2")});
+    });
+    EXPECT_NE(Targets.find("\"x\\x0d\\x0ay\" in [A] holds a character that cannot be stored"),
+              std::string::npos)
+        << Targets;
+    Store.LoadGroupTargets(QStringLiteral("A"));
+    EXPECT_EQ(Store.FGroupTargets, (QStringList{QStringLiteral("t1"), QStringLiteral("t2")}));
+
+    // A group name with a NUL, read from the file, used to fail every save of every group.
+    QByteArray WithNul("[GROUPS]\r\n0=ok\r\n1=bad");
+    WithNul.append('\0');
+    WithNul.append("name\r\n");
+    Put(WithNul);
+    const std::string Groups = Message([&] {
+        Store.SaveGroup(QStringLiteral("Open"), {QStringLiteral("h1"), QStringLiteral("h2")});
+    });
+    EXPECT_NE(Groups.find("\"bad\\x00name\" in [GROUPS]"), std::string::npos) << Groups;
+    Store.LoadGroupTargets(QStringLiteral("Open"));
+    EXPECT_EQ(Store.FGroupTargets, (QStringList{QStringLiteral("h1"), QStringLiteral("h2")}));
+    QStringList Names;
+    Store.LoadGroupList(Names);
+    EXPECT_EQ(Names, (QStringList{QStringLiteral("ok"), QStringLiteral("Open")}));
+    // The next save finds nothing left to complain about.
+    EXPECT_EQ(Message([&] { Store.SaveGroup(QStringLiteral("Open"), {QStringLiteral("h1")}); }),
+              "no error");
 }
 
 TEST_F(ConfigStoreTest, SwitchesAndDefaultGroupHaveTheirDefaults) {

@@ -61,11 +61,29 @@ TEST_F(MainWindowTest, TargetsStartOnceInAnyLetterCaseAndUntrimmed) {
     EXPECT_EQ(M.MonitorTargets(),
               (QStringList{QStringLiteral(" Router"), QStringLiteral("Router")}));
     EXPECT_EQ(M.FindMonitor(QStringLiteral(" Router"))->Target(), " Router");
-    // A line break would split the group's entry in config.ini.
-    M.AddMonitor(QStringLiteral("a\nb"));
-    M.AddMonitor(QStringLiteral("a\tb"));
-    EXPECT_EQ(Shown().size(), 2);
-    EXPECT_EQ(M.MonitorCount(), 2);
+}
+
+TEST_F(MainWindowTest, OnlyWhatCannotBeStoredIsRefusedAndOnlyWhereItIsTyped) {
+    // A tab is stored like any other character; the group's entry in the file keeps it.
+    WriteConfig("[COMMON]\r\nDefaultGroup=G\r\n[GROUPS]\r\n0=G\r\n"
+                "[G]\r\n0=a\tb\r\n1=c\x01d\r\n2=e\r\n");
+    TfrmMain& M = Open();
+    EXPECT_TRUE(Shown().isEmpty());
+    EXPECT_EQ(M.MonitorCount(), 3);
+    // Typed: a line break would split the entry, a NUL would cut it short.
+    for (const QString& Typed : {QStringLiteral("x\ny"), QStringLiteral("x\ry"),
+                                 QStringLiteral("x") + QChar(0) + QStringLiteral("y")}) {
+        M.cbTarget->setText(Typed);
+        M.btnNewPingerClick();
+        EXPECT_EQ(Shown(), QStringList{QStringLiteral("The target cannot contain line breaks.")});
+    }
+    M.cbTarget->setText(QStringLiteral("f\tg"));
+    M.btnNewPingerClick();
+    EXPECT_TRUE(Shown().isEmpty());
+    EXPECT_EQ(M.MonitorCount(), 4);
+    Restart();
+    EXPECT_TRUE(ConfigText().contains("[G]\r\n0=a\tb\r\n1=c\x01d\r\n2=e\r\n3=f\tg\r\n"))
+        << ConfigText().toStdString();
 }
 
 TEST_F(MainWindowTest, NewMonitorGetsTheCommonSettingsAndARow) {
