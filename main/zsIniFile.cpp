@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace {
 
@@ -411,12 +412,11 @@ bool TzsIniFile::ReadBool(std::string_view Section, std::string_view Key, bool D
 }
 
 std::vector<TzsIniFile::TKeyValue> TzsIniFile::ReadSectionValues(std::string_view Section) const {
+    // The first of the keys that fold alike counts; a set keeps that linear for long lists.
     std::vector<TKeyValue> Result;
-    std::vector<std::string> Seen;
+    std::unordered_set<std::string> Seen;
     for (TLine& Line : FirstSectionEntries(Section)) {
-        std::string Folded = Fold(Line.Name);
-        if (std::find(Seen.begin(), Seen.end(), Folded) == Seen.end()) {
-            Seen.push_back(std::move(Folded));
+        if (Seen.insert(Fold(Line.Name)).second) {
             Result.emplace_back(std::move(Line.Name), std::move(Line.Value));
         }
     }
