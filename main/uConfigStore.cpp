@@ -285,6 +285,24 @@ bool TConfigStore::IsValidConfigFile(const QString& Path) {
     }
 }
 
+QString TConfigStore::ImportProblem(const QString& Path) {
+    try {
+        if (MakeIniFile(Path)->SectionExists("COMMON")) {
+            return {};
+        }
+    } catch (const EIniFileError& Error) {
+        if (QFileInfo(Path).size() > qint64(TzsIniFile::MaxFileSize)) {
+            return QString::fromUtf8(Error.what());
+        }
+    }
+    return QStringLiteral("The file does not contain valid configuration information.");
+}
+
+void TConfigStore::ImportConfigFile(const QString& Path) {
+    Config().ReplaceWithCopyOf(QFile::encodeName(Path).toStdString());
+    OpenConfig();
+}
+
 void TConfigStore::ImportLegacyConfiguration() {
     QString FriendlyNames;
     try {

@@ -63,6 +63,13 @@ public:
 
     // True when the file holds a configuration: its COMMON section has at least one key.
     static bool IsValidConfigFile(const QString& Path);
+    // Why the file at Path cannot be imported, or the empty string: one too large to read is
+    // told so, as config.ini itself would be; anything else that is no configuration gets the
+    // general message.
+    static QString ImportProblem(const QString& Path);
+    // Makes config.ini a copy of the file at Path, atomically, and reads it from then on.
+    // Raises EIniFileError when it cannot be read or written.
+    void ImportConfigFile(const QString& Path);
 
     void ImportLegacyConfiguration();
 

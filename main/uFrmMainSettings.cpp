@@ -6,6 +6,7 @@
 #include "About.h"
 #include "uFrmFriendlyNames.h"
 #include "uFrmPinger.h"
+#include "uStartup.h"
 #include "uZephraTools.h"
 #include "zsFileDialog.h"
 #include "zsHint.h"
@@ -419,9 +420,8 @@ void TfrmMain::ImportConfiguration() {
     if (FileName.isEmpty()) {
         return;
     }
-    if (!TConfigStore::IsValidConfigFile(FileName)) {
-        TzsMessageBox::Error(
-            this, QStringLiteral("The file does not contain valid configuration information."));
+    if (const QString Problem = TConfigStore::ImportProblem(FileName); !Problem.isEmpty()) {
+        TzsMessageBox::Error(this, ErrorMessageText(Problem));
         return;
     }
     if (TzsMessageBox::Confirmation(this,
@@ -436,8 +436,12 @@ void TfrmMain::ImportConfiguration() {
     // No group is open now; the one open before belongs to the old configuration and must not
     // be written into the new one when the window closes.
     FCurrentGroup.clear();
-    // A failed copy leaves the old file, which is then applied again.
-    CopyFileReplacing(FileName, FConfig->FConfigFileName);
-    FConfig->OpenConfig();
+    // A failed copy leaves the old file, which is then applied again; the user learns why.
+    try {
+        FConfig->ImportConfigFile(FileName);
+    } catch (const std::exception& Error) {
+        ShowException(Error);
+        FConfig->OpenConfig();
+    }
     ApplyConfiguration();
 }

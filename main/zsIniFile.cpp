@@ -494,6 +494,14 @@ void TzsIniFile::Modify(const std::function<void(std::vector<TLine>&)>& Change) 
     Store(FFileName, Content);
 }
 
+void TzsIniFile::ReplaceWithCopyOf(const std::string& Source) {
+    const std::optional<std::string> Content = Load(Source);
+    if (!Content) {
+        throw EIniFileError("Unable to read " + Source + ": " + ErrnoText(ENOENT));
+    }
+    Store(FFileName, *Content);
+}
+
 bool TzsIniFile::ReplaceFile(const std::string& TempName, const std::string& Target) {
     return ::rename(TempName.c_str(), Target.c_str()) == 0;
 }

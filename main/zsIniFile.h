@@ -70,6 +70,12 @@ public:
     // the section is simply gone.
     void ReplaceSection(std::string_view Section, const std::vector<TKeyValue>& Entries);
 
+    // Replaces the whole file with the bytes of the file at Source, through the same atomic
+    // write as every other change (so a killed copy leaves only a temporary file that a later
+    // write removes). Raises EIniFileError when Source cannot be read (missing, not a regular
+    // file, larger than MaxFileSize) or the file cannot be written.
+    void ReplaceWithCopyOf(const std::string& Source);
+
     // Names and values that cannot be stored without breaking the file's structure, or that
     // are not UTF-8 and would turn the whole file into something else at the next read.
     static bool IsStorableSectionName(std::string_view Name);

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -623,36 +624,58 @@ TEST_F(IniFileTest, TemporaryFilesOfGoneWritersAreRemovedAndLiveOnesKept) {
 }
 
 TEST_F(IniFileTest, SaveKilledBeforeItsRenameLeavesAFileThatALaterSaveRemoves) {
-    Put("[S]\r\nk=old\r\n");
-    const pid_t Child = ::fork();
-    if (Child == 0) {
-        try {
-            TKilledBeforeRename(Path()).WriteString("S", "k", "new");
-        } catch (...) {
+    // An import, which copies another file over the whole configuration, dies the same way.
+    QTemporaryDir Elsewhere;
+    const std::string Imported = Elsewhere.path().toStdString() + "/import.ini";
+    ASSERT_TRUE(WriteWholeFile(QString::fromStdString(Imported), "[S]\r\nk=imported\r\n"));
+    struct TCase {
+        const char* Name;
+        std::function<void(TzsIniFile&)> Save;
+    };
+    const TCase Cases[] = {
+        {"write", [](TzsIniFile& Ini) { Ini.WriteString("S", "k", "new"); }},
+        {"import", [&](TzsIniFile& Ini) { Ini.ReplaceWithCopyOf(Imported); }},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        Put("[S]\r\nk=old\r\n");
+        const pid_t Child = ::fork();
+        if (Child == 0) {
+            try {
+                TKilledBeforeRename Ini(Path());
+                Case.Save(Ini);
+            } catch (...) {
+            }
+            ::_exit(1);
         }
-        ::_exit(1);
-    }
-    int Status = 0;
-    ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
-    ASSERT_TRUE(WIFSIGNALED(Status));
-    EXPECT_EQ(Text(), "[S]\r\nk=old\r\n");
-    std::vector<std::string> Left;
-    for (const auto& Entry : std::filesystem::directory_iterator(Dir.path().toStdString())) {
-        if (Entry.path().filename() != "config.ini") {
-            Left.push_back(Entry.path().string());
+        int Status = 0;
+        ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
+        ASSERT_TRUE(WIFSIGNALED(Status));
+        EXPECT_EQ(Text(), "[S]\r\nk=old\r\n");
+        std::vector<std::string> Left;
+        for (const auto& Entry : std::filesystem::directory_iterator(Dir.path().toStdString())) {
+            if (Entry.path().filename() != "config.ini") {
+                Left.push_back(Entry.path().string());
+            }
         }
-    }
-    ASSERT_EQ(Left.size(), 1u);
-    EXPECT_EQ(std::filesystem::path(Left[0]).filename().string().rfind(
-                  ".config.ini.tmp-" + std::to_string(Child) + "-", 0),
-              0u);
+        ASSERT_EQ(Left.size(), 1u);
+        EXPECT_EQ(std::filesystem::path(Left[0]).filename().string().rfind(
+                      ".config.ini.tmp-" + std::to_string(Child) + "-", 0),
+                  0u);
 
+        TzsIniFile Ini(Path());
+        Ini.WriteString("S", "k", "fresh");
+        EXPECT_TRUE(std::filesystem::exists(Left[0])) << "too fresh to be judged yet";
+        Age(Left[0], 120);
+        Ini.WriteString("S", "k", "newer");
+        EXPECT_FALSE(std::filesystem::exists(Left[0]));
+        EXPECT_EQ(Text(), "[S]\r\nk=newer\r\n");
+        EXPECT_EQ(FilesInFolder(), 1u);
+    }
+    // A finished import is the imported file, byte for byte.
     TzsIniFile Ini(Path());
-    Ini.WriteString("S", "k", "fresh");
-    EXPECT_TRUE(std::filesystem::exists(Left[0])) << "too fresh to be judged yet";
-    Age(Left[0], 120);
-    Ini.WriteString("S", "k", "newer");
-    EXPECT_FALSE(std::filesystem::exists(Left[0]));
-    EXPECT_EQ(Text(), "[S]\r\nk=newer\r\n");
-    EXPECT_EQ(FilesInFolder(), 1u);
+    Ini.ReplaceWithCopyOf(Imported);
+    EXPECT_EQ(Text(), "[S]\r\nk=imported\r\n");
+    EXPECT_THROW(Ini.ReplaceWithCopyOf(Imported + ".missing"), EIniFileError);
+    EXPECT_EQ(Text(), "[S]\r\nk=imported\r\n");
 }

@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <filesystem>
+
 namespace {
 
 const QByteArray TwoGroups = "[COMMON]\r\nHintsEnable=1\r\nDefaultGroup=A\r\n"
@@ -142,6 +144,22 @@ TEST_F(LifeCycleTest, ImportAppliesEverySettingOfTheFile) {
     EXPECT_EQ(M.MonitorTargets(), (QStringList{QStringLiteral("gw"), QStringLiteral("printer")}));
     EXPECT_EQ(M.FindMonitor(QStringLiteral("printer"))->DisplayName(), "Printer");
     EXPECT_EQ(FriendlyNames.GetNamesText(), QStringLiteral("printer~Printer\r\n"));
+}
+
+TEST_F(LifeCycleTest, AnImportTooLargeToReadIsToldSoAndChangesNothing) {
+    WriteConfig(TwoGroups);
+    TfrmMain& M = Open();
+    const QString Huge = ImportFile(TwoGroups);
+    std::filesystem::resize_file(QFile::encodeName(Huge).toStdString(),
+                                 TzsIniFile::MaxFileSize + 1);
+    TzsFileDialog::SetNextFileName(Huge);
+    M.ImportSettings1Click();
+    const auto Shown = TzsMessageBox::TakeShown();
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(Shown[0].Text,
+              QStringLiteral("Unable to read %1: the file is larger than 16 MB.").arg(Huge));
+    EXPECT_EQ(ConfigText(), TwoGroups);
+    EXPECT_EQ(M.MonitorTargets(), QStringList{QStringLiteral("gw")});
 }
 
 TEST_F(LifeCycleTest, CancellingAnyStepOfAnExchangeChangesNothing) {
