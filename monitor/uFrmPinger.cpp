@@ -7,6 +7,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPointer>
 
@@ -36,31 +37,28 @@ TImage32::TImage32(QWidget* Parent) : QWidget(Parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void TImage32::SetSource(const TRaster* Raster) {
-    FSource = Raster;
+void TImage32::SetSource(const TPingerGraph* Graph) {
+    FSource = Graph;
     update();
 }
 
 QImage TImage32::Image() const {
-    return FSource ? FSource->Image() : QImage();
+    return FSource ? FSource->Composed().Image() : QImage();
 }
 
-void TImage32::paintEvent(QPaintEvent*) {
+void TImage32::paintEvent(QPaintEvent* Event) {
     QPainter Painter(this);
-    const QImage Picture = Image();
-    // The raster is sized to this area on every full redraw; anything it does not cover (for a
-    // moment during a resize) stays black like the graph's own fill.
-    if (Picture.width() < width() || Picture.height() < height()) {
-        Painter.fillRect(rect(), Qt::black);
+    // The rasters are sized to this area on every full redraw; anything they do not cover (for
+    // a moment during a resize) stays black like the graph's own fill.
+    const QRect Covered =
+        FSource ? QRect(0, 0, FSource->Background().Width(), FSource->Background().Height())
+                : QRect();
+    if (!Covered.contains(Event->rect())) {
+        Painter.fillRect(Event->rect(), Qt::black);
     }
-    if (Picture.isNull()) {
-        return;
+    if (FSource) {
+        FSource->Paint(Painter, Event->rect());
     }
-    // The display ignores the alpha byte (the low statistic line is written with alpha 0): view
-    // the same pixels as opaque RGB without copying them.
-    const QImage Opaque(Picture.constBits(), Picture.width(), Picture.height(),
-                        Picture.bytesPerLine(), QImage::Format_RGB32);
-    Painter.drawImage(QPoint(0, 0), Opaque);
 }
 
 void TImage32::mousePressEvent(QMouseEvent* Event) {
@@ -155,7 +153,7 @@ void TfrmPinger::FormCreate() {
     connect(zsibClose, &TzsImageButton::clicked, this, &TfrmPinger::zsibCloseClick);
 
     Image32 = new TImage32(this);
-    Image32->SetSource(&ComposedBitmap());
+    Image32->SetSource(&Graph());
 
     pnlBottom = new QWidget(this);
     QPalette Bottom = pnlBottom->palette();
@@ -213,23 +211,50 @@ void TfrmPinger::HeaderChanged() {
         return;
     }
     lbHeader->setText(HeaderText());
-    SetTextColor(lbHeader, QColorFromTColor(HeaderColor()));
+    if (HeaderColor() != FShownHeaderColor) {
+        FShownHeaderColor = HeaderColor();
+        SetTextColor(lbHeader, QColorFromTColor(FShownHeaderColor));
+    }
 }
 
 void TfrmPinger::StatusLineChanged() {
     if (!lbStatus) {
         return;
     }
-    lbUpTime->setText(UpTimeText());
-    lbStatus->setText(StatusText());
-    lbStatus->setFont(StatusFont());
-    SetTextColor(lbStatus, QColorFromTColor(StatusColor()));
+    // The font is the status line's own at every change (see StatusFont()); a label given its
+    // own font again changes nothing.
+    if (lbStatus->font() != StatusFont()) {
+        lbStatus->setFont(StatusFont());
+    }
+    if (StatusColor() != FShownStatusColor) {
+        FShownStatusColor = StatusColor();
+        SetTextColor(lbStatus, QColorFromTColor(FShownStatusColor));
+    }
+    if (UpTimeText() == FShownUpTime && StatusText() == FShownStatus) {
+        return;
+    }
+    FShownUpTime = UpTimeText();
+    FShownStatus = StatusText();
+    lbUpTime->setText(FShownUpTime);
+    lbStatus->setText(FShownStatus);
     LayoutStatusLine();
 }
 
 void TfrmPinger::GraphChanged() {
-    if (Image32) {
+    if (!Image32) {
+        return;
+    }
+    switch (Graph().LastChange()) {
+    case TPingerGraph::TChange::None:
+        break;
+    case TPingerGraph::TChange::Plot: {
+        const TPlotRect& P = Graph().PlotRect();
+        Image32->update(P.Left, P.Top, P.Width(), P.Height());
+        break;
+    }
+    case TPingerGraph::TChange::Whole:
         Image32->update();
+        break;
     }
 }
 
@@ -241,7 +266,15 @@ void TfrmPinger::PingIndicatorChanged() {
 
 void TfrmPinger::showEvent(QShowEvent* Event) {
     QWidget::showEvent(Event);
+    SetGraphShown(true);
     RefreshDisplay();
+}
+
+// A monitor out of sight (its panel hidden for the list view) keeps no picture; showing it
+// draws it again from the samples.
+void TfrmPinger::hideEvent(QHideEvent* Event) {
+    QWidget::hideEvent(Event);
+    SetGraphShown(false);
 }
 
 void TfrmPinger::resizeEvent(QResizeEvent* Event) {

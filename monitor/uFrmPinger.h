@@ -34,16 +34,16 @@
 class QLabel;
 class TzsImageButton;
 
-// The graph area: shows a raster at its top-left corner, unscaled. It paints straight from the
-// raster it is given, so a refresh costs no copy of the picture.
+// The graph area: shows a graph's picture at its top-left corner, unscaled. It paints straight
+// from the graph's rasters, so a refresh costs no copy of the picture.
 class TImage32 : public QWidget {
     Q_OBJECT
 
 public:
     explicit TImage32(QWidget* Parent = nullptr);
 
-    void SetSource(const TRaster* Raster);
-    QImage Image() const;
+    void SetSource(const TPingerGraph* Graph);
+    QImage Image() const; // the picture shown
 
     // What the owner wants done on a press (the main window swaps monitors with it).
     std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, QPoint)> OnMouseDown;
@@ -53,7 +53,7 @@ protected:
     void mousePressEvent(QMouseEvent* Event) override;
 
 private:
-    const TRaster* FSource = nullptr;
+    const TPingerGraph* FSource = nullptr;
 };
 
 // A panel filled with a vertical gradient and framed by a one-pixel border.
@@ -108,6 +108,7 @@ protected:
     void PingIndicatorChanged() override;
 
     void showEvent(QShowEvent* Event) override;
+    void hideEvent(QHideEvent* Event) override;
     void resizeEvent(QResizeEvent* Event) override;
     void changeEvent(QEvent* Event) override;
     void keyPressEvent(QKeyEvent* Event) override;
@@ -121,6 +122,12 @@ private:
     void SetOpacity(bool Translucent);
 
     TPingerImageLists FImages; // ImgStandard16, ImgHot16, ImgDis16
+    // What the status line and the caption last showed, so that a result that changes nothing
+    // there costs no relayout.
+    QString FShownUpTime;
+    QString FShownStatus;
+    TColor FShownStatusColor = 0xFFFFFFFF;
+    TColor FShownHeaderColor = 0xFFFFFFFF;
     bool FAlphaBlend = false;
     int FAlphaBlendValue = 255;
     void CloseHandling();

@@ -1,10 +1,32 @@
 #include "uPingSamples.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
+namespace {
+
+constexpr double MsPerDay = 86400000.0;
+
+const TSampleTexts& EmptyTexts() {
+    static const TSampleTexts Empty;
+    return Empty;
+}
+
+// Milliseconds from Base to Time, when they fit the 32-bit offset.
+bool OffsetFits(TDateTime Time, TDateTime Base, std::int32_t& Offset) {
+    const double Ms = std::nearbyint((Time - Base) * MsPerDay);
+    if (!(Ms >= double(INT32_MIN) && Ms <= double(INT32_MAX))) { // also NaN
+        return false;
+    }
+    Offset = static_cast<std::int32_t>(Ms);
+    return true;
+}
+
+} // namespace
+
 std::int64_t MillisecondsBetween(TDateTime A, TDateTime B) {
-    const double Ms = std::fabs(A - B) * 86400000.0;
+    const double Ms = std::fabs(A - B) * MsPerDay;
     // Beyond any real span (and NaN): treat as infinitely far apart instead of converting an
     // out-of-range value.
     if (!(Ms < 9.0e18)) {
@@ -12,13 +34,6 @@ std::int64_t MillisecondsBetween(TDateTime A, TDateTime B) {
     }
     return std::llround(Ms);
 }
-
-namespace {
-const TSampleTexts& EmptyTexts() {
-    static const TSampleTexts Empty;
-    return Empty;
-}
-} // namespace
 
 const std::string& TPingEventObj::Target() const {
     return Texts ? Texts->Target : EmptyTexts().Target;
@@ -39,31 +54,104 @@ TPingEvent TPingEventObj::Event() const {
     return E;
 }
 
-TPingEventObj& TPingSamples::PushFront(const TPingEvent& Event) {
+std::uint32_t TPingSamples::Pack(std::int32_t RoundTrip, bool Success, TPingStatus Status) {
+    const std::int32_t Trip = std::clamp(RoundTrip, MinRoundTrip, MaxRoundTrip);
+    return (static_cast<std::uint32_t>(Trip) << 9) | (Success ? 0x100u : 0u) |
+           static_cast<std::uint32_t>(Status);
+}
+
+TPingEventObj TPingSamples::operator[](std::size_t Index) const {
+    const TPacked& P = FItems[Index];
     TPingEventObj S;
-    S.Time = Event.Time;
-    S.RoundTrip = Event.RoundTrip;
-    S.Status = Event.Status;
-    S.Success = Event.Success;
-    // A monitor's results almost always repeat the texts of the one before.
-    if (!FItems.empty() && FItems.front().Texts && FItems.front().Texts->Target == Event.Target &&
-        FItems.front().Texts->IPAddress == Event.IPAddress) {
-        S.Texts = FItems.front().Texts;
-    } else {
-        S.Texts = std::make_shared<const TSampleTexts>(TSampleTexts{Event.Target, Event.IPAddress});
+    S.Ms = P.OffsetMs;
+    S.Time = FBase + double(P.OffsetMs) / MsPerDay;
+    S.RoundTrip = static_cast<std::int32_t>(P.Word) >> 9; // arithmetic: keeps the sign
+    S.Success = (P.Word & 0x100u) != 0;
+    S.Status = static_cast<TPingStatus>(P.Word & 0xFFu);
+    S.Texts = TextsAt(Index);
+    return S;
+}
+
+const TSampleTexts* TPingSamples::TextsAt(std::size_t Index) const {
+    if (FRuns.empty()) {
+        return nullptr;
     }
-    FItems.push_front(std::move(S));
-    return FItems.front();
+    const std::size_t Position = FItems.size() - 1 - Index;
+    // The last run that starts at or before Position; there is nearly always only one.
+    auto It = std::upper_bound(FRuns.begin(), FRuns.end(), Position,
+                               [](std::size_t P, const TTextRun& Run) { return P < Run.From; });
+    return It == FRuns.begin() ? nullptr : std::prev(It)->Texts.get();
+}
+
+// Offsets are measured from the newest sample's time after a jump too far for them (a clock set
+// years ahead); samples too far from it keep the farthest offset on their side.
+void TPingSamples::Rebase(TDateTime Base) {
+    for (TPacked& P : FItems) {
+        const TDateTime Time = FBase + double(P.OffsetMs) / MsPerDay;
+        std::int32_t Offset;
+        if (!OffsetFits(Time, Base, Offset)) {
+            Offset = Time < Base ? INT32_MIN : INT32_MAX;
+        }
+        P.OffsetMs = Offset;
+    }
+    FBase = Base;
+}
+
+TPingEventObj TPingSamples::PushFront(const TPingEvent& Event) {
+    if (FItems.empty()) {
+        FBase = Event.Time;
+    }
+    std::int32_t Offset;
+    if (!OffsetFits(Event.Time, FBase, Offset)) {
+        Rebase(Event.Time);
+        Offset = 0;
+    }
+    FItems.push_front(TPacked{Offset, Pack(Event.RoundTrip, Event.Success, Event.Status)});
+    // A monitor's results almost always repeat the texts of the one before.
+    const TSampleTexts* Last = FRuns.empty() ? nullptr : FRuns.back().Texts.get();
+    if (!Last || Last->Target != Event.Target || Last->IPAddress != Event.IPAddress) {
+        FRuns.push_back(TTextRun{
+            FItems.size() - 1,
+            std::make_shared<const TSampleTexts>(TSampleTexts{Event.Target, Event.IPAddress})});
+    }
+    return (*this)[0];
+}
+
+void TPingSamples::SetFrontResult(bool Success, TPingStatus Status) {
+    if (FItems.empty()) {
+        return;
+    }
+    TPacked& P = FItems.front();
+    P.Word = Pack(static_cast<std::int32_t>(P.Word) >> 9, Success, Status);
 }
 
 void TPingSamples::Clear() {
-    // Swapping with an empty deque hands the memory back, which clear() does not promise.
-    std::deque<TPingEventObj>().swap(FItems);
+    // Swapping with empty containers hands the memory back, which clear() does not promise.
+    std::deque<TPacked>().swap(FItems);
+    std::vector<TTextRun>().swap(FRuns);
 }
 
 std::size_t TPingSamples::RemoveIf(const std::function<bool(const TPingEventObj&)>& Remove) {
-    const auto Kept = std::remove_if(FItems.begin(), FItems.end(), Remove);
-    const auto Removed = static_cast<std::size_t>(FItems.end() - Kept);
-    FItems.erase(Kept, FItems.end());
+    // Oldest first, so that the kept samples' positions and their text runs come out in order.
+    std::deque<TPacked> Kept;
+    std::vector<TTextRun> Runs;
+    std::size_t RunIndex = 0;
+    for (std::size_t Position = 0; Position < FItems.size(); ++Position) {
+        const std::size_t Index = FItems.size() - 1 - Position;
+        while (RunIndex + 1 < FRuns.size() && FRuns[RunIndex + 1].From <= Position) {
+            ++RunIndex;
+        }
+        if (Remove((*this)[Index])) {
+            continue;
+        }
+        if (RunIndex < FRuns.size() &&
+            (Runs.empty() || Runs.back().Texts != FRuns[RunIndex].Texts)) {
+            Runs.push_back(TTextRun{Kept.size(), FRuns[RunIndex].Texts});
+        }
+        Kept.push_front(FItems[Index]);
+    }
+    const std::size_t Removed = FItems.size() - Kept.size();
+    FItems.swap(Kept);
+    FRuns.swap(Runs);
     return Removed;
 }

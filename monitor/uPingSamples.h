@@ -1,11 +1,17 @@
 // The samples of one monitor, newest first (index 0 is the newest), kept compact: a monitor
-// holds up to about eight hours of one-second results, so a sample stores its target and address
-// texts once per run of equal texts instead of once per sample.
+// holds up to about eight hours of one-second results, so a sample is stored in 8 bytes (its time
+// as a millisecond offset, its round trip, status and success), and the target and address texts
+// once per run of samples that share them.
 //
 //   TPingSamples samples;
 //   samples.PushFront(event);            // becomes samples[0]
 //   if (samples[0].Success) use(samples[0].RoundTrip);
 //   TPingEvent e = samples[0].Event();   // full copy with its texts
+//
+// Limits: times keep whole milliseconds (the clocks deliver no finer ones); a round trip is kept
+// within +/-4,194,303 ms (about 70 minutes, far beyond any timeout offered) and a status within
+// 0..255. Samples more than about 24 days older than the newest keep an offset clamped at that
+// distance, which still places them beyond every span and pruning age.
 #pragma once
 
 #include "zsClock.h"
@@ -14,8 +20,10 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Absolute difference of two date-times in whole milliseconds. Date-times are fractions of days,
 // so the difference is rounded to the millisecond before any truncation to seconds or minutes:
@@ -27,13 +35,15 @@ struct TSampleTexts {
     std::string IPAddress;
 };
 
-// One sample: the fields of a TPingEvent, with the texts shared between samples.
+// One sample as read from the list: the fields of a TPingEvent. Its texts belong to the list and
+// stay valid until the list changes.
 struct TPingEventObj {
     TDateTime Time = 0;
-    std::shared_ptr<const TSampleTexts> Texts;
+    std::int64_t Ms = 0; // Time on the list's own millisecond scale: differences are exact
     std::int32_t RoundTrip = -1;
     TPingStatus Status = 0;
     bool Success = false;
+    const TSampleTexts* Texts = nullptr;
 
     const std::string& Target() const;
     const std::string& IPAddress() const;
@@ -41,20 +51,65 @@ struct TPingEventObj {
 };
 
 class TPingSamples {
+    struct TPacked {
+        std::int32_t OffsetMs; // from FBase
+        std::uint32_t Word;    // round trip (signed, bits 9..31), success (bit 8), status
+    };
+    static_assert(sizeof(TPacked) == 8);
+
 public:
+    static constexpr std::int32_t MaxRoundTrip = (1 << 22) - 1;
+    static constexpr std::int32_t MinRoundTrip = -(1 << 22);
+
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = TPingEventObj;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = TPingEventObj;
+
+        const_iterator() = default;
+        const_iterator(const TPingSamples* List, std::size_t Index) : FList(List), FIndex(Index) {}
+        TPingEventObj operator*() const { return (*FList)[FIndex]; }
+        const_iterator& operator++() {
+            ++FIndex;
+            return *this;
+        }
+        bool operator==(const const_iterator& Other) const { return FIndex == Other.FIndex; }
+        bool operator!=(const const_iterator& Other) const { return FIndex != Other.FIndex; }
+
+    private:
+        const TPingSamples* FList = nullptr;
+        std::size_t FIndex = 0;
+    };
+
     std::size_t size() const { return FItems.size(); }
     bool empty() const { return FItems.empty(); }
-    const TPingEventObj& operator[](std::size_t Index) const { return FItems[Index]; }
-    TPingEventObj& operator[](std::size_t Index) { return FItems[Index]; }
-    auto begin() const { return FItems.begin(); }
-    auto end() const { return FItems.end(); }
+    TPingEventObj operator[](std::size_t Index) const;
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, FItems.size()}; }
 
-    // Inserts a sample holding a copy of Event at the front and returns it.
-    TPingEventObj& PushFront(const TPingEvent& Event);
+    // Inserts a sample holding a copy of Event at the front and returns it as stored.
+    TPingEventObj PushFront(const TPingEvent& Event);
+    // Changes the newest sample's result (the timeout rule fails a slow reply in the graph).
+    void SetFrontResult(bool Success, TPingStatus Status);
     void Clear();
     // Removes every sample for which Remove is true, keeping the order of the others.
     std::size_t RemoveIf(const std::function<bool(const TPingEventObj&)>& Remove);
 
 private:
-    std::deque<TPingEventObj> FItems;
+    struct TTextRun {
+        std::size_t From; // position counted from the oldest sample (0)
+        std::shared_ptr<const TSampleTexts> Texts;
+    };
+
+    static std::uint32_t Pack(std::int32_t RoundTrip, bool Success, TPingStatus Status);
+    std::int32_t OffsetOf(TDateTime Time) const;
+    void Rebase(TDateTime Base);
+    const TSampleTexts* TextsAt(std::size_t Index) const;
+
+    std::deque<TPacked> FItems; // newest first
+    TDateTime FBase = 0;
+    std::vector<TTextRun> FRuns; // ascending From; the first starts at 0
 };

@@ -5,6 +5,9 @@
 
 #include <QLocale>
 
+#include <memory>
+#include <vector>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -160,25 +163,207 @@ void TPingerGraph::UpdateStats(const TPingSamples& Samples, std::int32_t Span, T
     FStats = ComputeStats(Samples, Span, Now);
 }
 
+namespace {
+
+// The background without the address text: fill and border, plot frame, axis labels and grid,
+// in that order, and where the labels went.
+struct TLayer {
+    TPingerGraph::TLayerKey Key;
+    TRaster Raster;
+    std::vector<QRect> LabelRects;
+};
+
+void DrawFill(TRaster& Bg, bool OnLine) {
+    const TRasterColor Fill = OnLine ? FillOnLine : FillOffLine;
+    const TRasterColor Border = OnLine ? BorderOnLine : BorderOffLine;
+    Bg.FillRect(0, 0, Bg.Width(), Bg.Height(), Fill);
+    Bg.FrameRect(0, 0, Bg.Width(), Bg.Height(), Border);
+}
+
+struct TAddressPlace {
+    QString Text;
+    int X = 0, Y = 0;
+};
+
+TAddressPlace PlaceAddress(TRaster& Bg, const std::string& AddressText) {
+    TAddressPlace P;
+    P.Text = QString::fromLocal8Bit(AddressText);
+    Bg.SetFont(GraphFont());
+    Bg.SetTextColor(clAddressText);
+    P.X = Bg.Width() / 2 - Bg.TextWidth(P.Text) / 2;
+    P.Y = TGraphGeometry::AddressBottom - Bg.TextHeight(P.Text);
+    return P;
+}
+
+// The plot frame, the value axis and the time axis with their grid lines. LabelRects receives
+// where each label may have touched.
+void DrawAxes(TRaster& Bg, const TPlotRect& Plot, std::int32_t Range, std::int32_t Span,
+              std::vector<QRect>* LabelRects) {
+    using G = TGraphGeometry;
+    const int L = Plot.Left, T = Plot.Top, R = Plot.Right, B = Plot.Bottom;
+    const TPlotRect Frame = G::FrameRect(Plot);
+    Bg.FrameRect(Frame.Left, Frame.Top, Frame.Right, Frame.Bottom, FrameColor);
+
+    Bg.SetFont(GraphFont());
+    Bg.SetTextColor(clAxisLabel);
+    auto Label = [&](int X, int Y, const QString& Text) {
+        Bg.TextOut(X, Y, Text);
+        if (LabelRects) {
+            LabelRects->push_back(Bg.TextRect(X, Y, Text));
+        }
+    };
+    const double ValueStep = double(B - T) / ValueDivisions;
+    const QStringList ValueLabels = TPingerGraph::ValueAxisLabels(Range);
+    for (int I = 0; I <= ValueDivisions; ++I) {
+        const int Y = RoundHalfEven(I * ValueStep) + T;
+        const QString& Text = ValueLabels[I];
+        const int X = std::max(L - Bg.TextWidth(Text) - G::LabelGap, G::LabelMinLeft);
+        Label(X, Y - Bg.TextHeight(Text) / 2, Text);
+        if (I >= 1 && I < ValueDivisions) {
+            Bg.GridLine(L, Y, R, Y, FrameColor);
+        }
+    }
+
+    const TTimeAxis Axis = TimeAxisFor(Span);
+    const double TimeStep = double(R - L) / Axis.Divisions;
+    const QStringList TimeLabels = TPingerGraph::TimeAxisLabels(Span);
+    for (int J = 0; J <= Axis.Divisions; ++J) {
+        const int X = RoundHalfEven(J * TimeStep) + L;
+        const QString& Text = TimeLabels[J];
+        Label(X - Bg.TextWidth(Text) / 2, B + G::LabelGap, Text);
+        if (J > 0 && J < Axis.Divisions) {
+            Bg.GridLine(X, T, X, B, FrameColor);
+        }
+    }
+}
+
+// The layers drawn lately, most recent first: graphs of the same size, range, span and on-line
+// state (a page of tiles) share one and draw their labels once. Per thread, as the rasters'
+// text drawing wants.
+const TLayer& SharedLayer(const TPingerGraph::TLayerKey& Key) {
+    constexpr std::size_t Kept = 8;
+    thread_local std::vector<std::shared_ptr<const TLayer>> Layers;
+    for (std::size_t I = 0; I < Layers.size(); ++I) {
+        if (Layers[I]->Key == Key) {
+            std::rotate(Layers.begin(), Layers.begin() + std::ptrdiff_t(I),
+                        Layers.begin() + std::ptrdiff_t(I) + 1);
+            return *Layers.front();
+        }
+    }
+    auto Layer = std::make_shared<TLayer>();
+    Layer->Key = Key;
+    TRaster& Bg = Layer->Raster;
+    Bg.SetSize(Key.Width, Key.Height);
+    Bg.Clear(GraphClear);
+    DrawFill(Bg, Key.OnLine);
+    DrawAxes(Bg, TGraphGeometry::PlotRect(Bg.Width(), Bg.Height()), Key.Range, Key.Span,
+             &Layer->LabelRects);
+    if (Layers.size() >= Kept) {
+        Layers.pop_back();
+    }
+    Layers.insert(Layers.begin(), std::move(Layer));
+    return *Layers.front();
+}
+
+// Rows at the top that hold the address text: everything drawn after it lies below them or
+// beside it.
+constexpr int AddressRowCount = TGraphGeometry::MarginTop - 1;
+
+} // namespace
+
+void TPingerGraph::SetShown(bool Shown) {
+    if (Shown == FShown) {
+        return;
+    }
+    FShown = Shown;
+    if (!Shown) {
+        ReleaseRasters();
+    }
+}
+
+void TPingerGraph::ReleaseRasters() {
+    FHasBackground = false;
+    FLayer = TRaster();
+    FAddressRows = TRaster();
+    FPlot = TRaster();
+    FBackground = TRaster();
+    FComposed = TRaster();
+    FBackgroundStale = true;
+    FComposedStale = true;
+}
+
+// The address text is drawn before the frame and the labels. Drawn afterwards onto the shared
+// layer it gives the same pixels wherever the two touch no common pixel, which is the rule for
+// every graph area tall enough for a plot; otherwise the graph draws its own in order.
+void TPingerGraph::BuildBackground(const TLayerKey& Key, const std::string& AddressText) {
+    FHasBackground = true;
+    FBackgroundKey = Key;
+    FBackgroundAddress = AddressText;
+    FBackgroundStale = true;
+    FComposedStale = true;
+    const TLayer& Shared = SharedLayer(Key);
+    FLayer = Shared.Raster;
+    FAddressRows = TRaster();
+    if (AddressText.empty()) {
+        return;
+    }
+    TRaster Rows;
+    Rows.SetSize(Key.Width, std::min(Key.Height, AddressRowCount));
+    Rows.CopyFrom(Shared.Raster, 0, 0);
+    const TAddressPlace Address = PlaceAddress(Rows, AddressText);
+    const QRect Touched = Rows.TextRect(Address.X, Address.Y, Address.Text);
+    bool Apart = Key.Height >= TGraphGeometry::MarginTop + TGraphGeometry::MarginBottom + 1 &&
+                 Touched.bottom() < AddressRowCount;
+    for (const QRect& Label : Shared.LabelRects) {
+        Apart = Apart && !Label.intersects(Touched);
+    }
+    if (Apart) {
+        Rows.TextOut(Address.X, Address.Y, Address.Text);
+        FAddressRows = std::move(Rows);
+        return;
+    }
+    TRaster Own;
+    Own.SetSize(Key.Width, Key.Height);
+    Own.Clear(GraphClear);
+    DrawFill(Own, Key.OnLine);
+    const TAddressPlace InOrder = PlaceAddress(Own, AddressText);
+    Own.TextOut(InOrder.X, InOrder.Y, InOrder.Text);
+    DrawAxes(Own, TGraphGeometry::PlotRect(Own.Width(), Own.Height()), Key.Range, Key.Span,
+             nullptr);
+    FLayer = std::move(Own);
+}
+
 bool TPingerGraph::Refresh(const TInput& In, bool Full, const TPingEventObj* Sample) {
     static const TPingSamples NoSamples;
     const TPingSamples& Samples = In.Samples ? *In.Samples : NoSamples;
     UpdateStats(Samples, In.Span, In.Now);
     const bool Auto = In.Range == AutoRange;
     const bool Redraw = Full || Auto;
+    FLastChange = TChange::None;
     if (Redraw) {
         FDisplayRange = Auto ? ChooseAutoRange(FStats.Max) : In.Range;
-        FBackground.SetSize(FWidth, FHeight);
-        FComposed.SetSize(FWidth, FHeight);
-        FBackground.Clear(GraphClear);
-        FPlotRect = TGraphGeometry::PlotRect(FBackground.Width(), FBackground.Height());
-        DrawGraph(In);
+        FHeaderColor = In.OnLine ? clHeaderOnLine : clHeaderOffLine;
+        FPlotRect = TGraphGeometry::PlotRect(FWidth, FHeight);
     }
-    FPlot.SetSize(FPlotRect.Width(), FPlotRect.Height());
-    FPlot.CopyFrom(FBackground, FPlotRect.Left, FPlotRect.Top);
-    DrawSamples(FPlot, Samples, In.Span);
-    FComposed.Draw(0, 0, FBackground);
-    FComposed.Draw(FPlotRect.Left, FPlotRect.Top, FPlot);
+    if (FShown) {
+        // A graph shown again draws its background afresh even for a partial refresh.
+        if (Redraw || !FHasBackground) {
+            const TLayerKey Key{FWidth, FHeight, FDisplayRange, In.Span, In.OnLine};
+            if (!FHasBackground || !(Key == FBackgroundKey) ||
+                In.AddressText != FBackgroundAddress) {
+                FPlotRect = TGraphGeometry::PlotRect(FWidth, FHeight);
+                BuildBackground(Key, In.AddressText);
+                FLastChange = TChange::Whole;
+            }
+        }
+        FPlot.SetSize(FPlotRect.Width(), FPlotRect.Height());
+        FPlot.CopyFrom(FLayer, FPlotRect.Left, FPlotRect.Top);
+        DrawSamples(FPlot, Samples, In.Span);
+        FComposedStale = true;
+        if (FLastChange == TChange::None) {
+            FLastChange = TChange::Plot;
+        }
+    }
 
     FUpTimeText = QStringLiteral("Uptime: ") + QLocale().toString(FStats.Uptime, 'f', 1) +
                   QStringLiteral("%");
@@ -200,59 +385,60 @@ void TPingerGraph::ShowSample(const TPingEventObj& Sample) {
     FHeaderColor = FStatusColor;
 }
 
-void TPingerGraph::DrawGraph(const TInput& In) {
-    using G = TGraphGeometry;
-    TRaster& Bg = FBackground;
-    const int W = Bg.Width();
-    const int H = Bg.Height();
-    const int L = FPlotRect.Left, T = FPlotRect.Top, R = FPlotRect.Right, B = FPlotRect.Bottom;
-
-    TRasterColor Fill, Border;
-    if (In.OnLine) {
-        Fill = FillOnLine;
-        Border = BorderOnLine;
-        FHeaderColor = clHeaderOnLine;
-    } else {
-        Fill = FillOffLine;
-        Border = BorderOffLine;
-        FHeaderColor = clHeaderOffLine;
+const TRaster& TPingerGraph::Background() const {
+    if (FAddressRows.Width() == 0 || FAddressRows.Height() == 0) {
+        return FLayer;
     }
-    Bg.FillRect(0, 0, W, H, Fill);
-    Bg.FrameRect(0, 0, W, H, Border);
+    if (FBackgroundStale) {
+        FBackground = FLayer;
+        FBackground.Draw(0, 0, FAddressRows);
+        FBackgroundStale = false;
+    }
+    return FBackground;
+}
 
-    Bg.SetFont(GraphFont());
-    Bg.SetTextColor(clAddressText);
-    const QString Address = QString::fromLocal8Bit(In.AddressText);
-    Bg.TextOut(W / 2 - Bg.TextWidth(Address) / 2, G::AddressBottom - Bg.TextHeight(Address),
-               Address);
+const TRaster& TPingerGraph::Composed() const {
+    if (FComposedStale) {
+        const TRaster& Bg = Background();
+        FComposed.SetSize(Bg.Width(), Bg.Height());
+        FComposed.Draw(0, 0, Bg);
+        FComposed.Draw(FPlotRect.Left, FPlotRect.Top, FPlot);
+        FComposedStale = false;
+    }
+    return FComposed;
+}
 
-    const TPlotRect Frame = G::FrameRect(FPlotRect);
-    Bg.FrameRect(Frame.Left, Frame.Top, Frame.Right, Frame.Bottom, FrameColor);
-
-    Bg.SetTextColor(clAxisLabel);
-    const double ValueStep = double(B - T) / ValueDivisions;
-    const QStringList ValueLabels = ValueAxisLabels(FDisplayRange);
-    for (int I = 0; I <= ValueDivisions; ++I) {
-        const int Y = RoundHalfEven(I * ValueStep) + T;
-        const QString& Label = ValueLabels[I];
-        const int X = std::max(L - Bg.TextWidth(Label) - G::LabelGap, G::LabelMinLeft);
-        Bg.TextOut(X, Y - Bg.TextHeight(Label) / 2, Label);
-        if (I >= 1 && I < ValueDivisions) {
-            Bg.GridLine(L, Y, R, Y, FrameColor);
+void TPingerGraph::Paint(QPainter& Painter, const QRect& Clip) const {
+    // The display ignores the alpha byte (the low statistic line is written with alpha 0): view
+    // the same pixels as opaque RGB without copying them.
+    auto Opaque = [](const TRaster& R) {
+        const QImage& I = R.Image();
+        return QImage(I.constBits(), I.width(), I.height(), I.bytesPerLine(), QImage::Format_RGB32);
+    };
+    const QRect Area(0, 0, FLayer.Width(), FLayer.Height());
+    const QRect Todo = Clip & Area;
+    if (Todo.isEmpty()) {
+        return;
+    }
+    Painter.save();
+    Painter.setClipRect(Todo);
+    const QRect PlotArea =
+        QRect(FPlotRect.Left, FPlotRect.Top, FPlot.Width(), FPlot.Height()) & Area;
+    if (!PlotArea.contains(Todo)) {
+        Painter.drawImage(Todo.topLeft(), Opaque(FLayer), Todo);
+        if (FAddressRows.Width() > 0 && FAddressRows.Height() > 0) {
+            const QRect Rows = Todo & QRect(0, 0, FAddressRows.Width(), FAddressRows.Height());
+            if (!Rows.isEmpty()) {
+                Painter.drawImage(Rows.topLeft(), Opaque(FAddressRows), Rows);
+            }
         }
     }
-
-    const TTimeAxis Axis = TimeAxisFor(In.Span);
-    const double TimeStep = double(R - L) / Axis.Divisions;
-    const QStringList TimeLabels = TimeAxisLabels(In.Span);
-    for (int J = 0; J <= Axis.Divisions; ++J) {
-        const int X = RoundHalfEven(J * TimeStep) + L;
-        const QString& Label = TimeLabels[J];
-        Bg.TextOut(X - Bg.TextWidth(Label) / 2, B + G::LabelGap, Label);
-        if (J > 0 && J < Axis.Divisions) {
-            Bg.GridLine(X, T, X, B, FrameColor);
-        }
+    const QRect PlotTodo = Todo & PlotArea;
+    if (!PlotTodo.isEmpty()) {
+        Painter.drawImage(PlotTodo.topLeft(), Opaque(FPlot),
+                          PlotTodo.translated(-FPlotRect.Left, -FPlotRect.Top));
     }
+    Painter.restore();
 }
 
 void TPingerGraph::DrawStatLines(TRaster& Plot) const {
@@ -279,7 +465,7 @@ void TPingerGraph::DrawSamples(TRaster& Plot, const TPingSamples& Samples,
     const int Wp = Plot.Width();
     const int Hp = Plot.Height();
     const std::size_t N = Samples.size();
-    const TDateTime Newest = Samples[0].Time;
+    const std::int64_t NewestMs = Samples[0].Ms;
     const double ColumnsPerSecond = double(Wp) / Span;
     bool Pending = false;
     std::size_t K = 0;
@@ -303,7 +489,7 @@ void TPingerGraph::DrawSamples(TRaster& Plot, const TPingSamples& Samples,
             Value = RoundHalfEven(FStats.Avg);
         }
         long long Y = ValueRow(Hp, FDisplayRange, Value);
-        const double Age = std::fabs(S.Time - Newest) * 86400.0;
+        const double Age = double(std::llabs(S.Ms - NewestMs)) / 1000.0;
         const long long X = (long long)Wp - 1 - RoundHalfEven(Age * ColumnsPerSecond);
         if (Y < 0) {
             Y = 0;

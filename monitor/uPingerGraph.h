@@ -9,15 +9,19 @@
 //   g.Refresh({&samples, 60, TPingerGraph::AutoRange, online, address, clock.Now()}, true,
 //   nullptr); show(g.Composed().Image()); status(g.UpTimeText(), g.StatusText(), g.StatusColor());
 //
-// A full refresh rebuilds the background (fill, border, address text, frame, grid, labels); a
-// partial one reuses it and rebuilds only the plot. With the automatic range every refresh is
-// full, since the range may change with each sample.
+// A full refresh brings the background (fill, border, address text, frame, grid, labels) up to
+// date; a partial one reuses it and rebuilds only the plot. With the automatic range every
+// refresh is full, since the range may change with each sample. The background is a picture of
+// its inputs alone, so a full refresh whose inputs are those of the last one keeps it as drawn,
+// and graphs alike share the part without the address text.
 #pragma once
 
 #include "uPingSamples.h"
 #include "zsRaster.h"
 
 #include <QFont>
+#include <QPainter>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -90,15 +94,25 @@ public:
         TDateTime Now = 0;
     };
 
+    // What a refresh changed in the picture.
+    enum class TChange { None, Plot, Whole };
+
     // Size of the graph area; takes effect at the next full refresh. Negative sizes count as 0.
     void SetSize(int Width, int Height);
     int Width() const { return FWidth; }
     int Height() const { return FHeight; }
 
+    // Off: the rasters are let go and refreshes keep only the statistics and texts up to date
+    // (for a graph nobody sees); the next refresh after switching back on draws it whole.
+    void SetShown(bool Shown);
+    bool Shown() const { return FShown; }
+
     // Recomputes the statistics and redraws: in full when Full or the range is automatic. A
     // Sample (the newest, just recorded) sets the status text and colour. Returns whether the
     // background was redrawn (the header colour then follows the on-line state).
     bool Refresh(const TInput& In, bool Full, const TPingEventObj* Sample);
+    // What the last refresh changed in the picture.
+    TChange LastChange() const { return FLastChange; }
     // The statistics alone, for a monitor that is not drawing.
     void UpdateStats(const TPingSamples& Samples, std::int32_t Span, TDateTime Now);
 
@@ -106,10 +120,16 @@ public:
     // The range of the last full redraw: the automatic pick or the fixed setting.
     std::int32_t DisplayRange() const { return FDisplayRange; }
 
-    const TRaster& Background() const { return FBackground; }
+    // The picture is held in layers: the background without the address text (shared by every
+    // graph of the same size, range, span and on-line state), the rows that carry the address
+    // text, and the plot raster. Paint() lays them out; Background() and Composed() put them
+    // together on demand.
+    const TRaster& Background() const;
     const TRaster& Plot() const { return FPlot; }
-    const TRaster& Composed() const { return FComposed; }
+    const TRaster& Composed() const;
     const TPlotRect& PlotRect() const { return FPlotRect; }
+    // Draws the graph area's picture with its top-left at (0, 0), clipped to Clip.
+    void Paint(QPainter& Painter, const QRect& Clip) const;
 
     const QString& UpTimeText() const { return FUpTimeText; }
     const QString& StatusText() const { return FStatusText; }
@@ -124,20 +144,43 @@ public:
     static QStringList ValueAxisLabels(std::int32_t Range);
     static QStringList TimeAxisLabels(std::int32_t Span);
 
+    // What decides the background besides the address text.
+    struct TLayerKey {
+        int Width = -1, Height = -1;
+        std::int32_t Range = 0, Span = 0;
+        bool OnLine = false;
+        bool operator==(const TLayerKey&) const = default;
+    };
+
 private:
-    void DrawGraph(const TInput& In);
-    void DrawStatLines(TRaster& Plot) const;
+    void BuildBackground(const TLayerKey& Key, const std::string& AddressText);
     void DrawSamples(TRaster& Plot, const TPingSamples& Samples, std::int32_t Span) const;
+    void DrawStatLines(TRaster& Plot) const;
     void ShowSample(const TPingEventObj& Sample);
+    void ReleaseRasters();
 
     int FWidth = 0;
     int FHeight = 0;
+    bool FShown = true;
     TGraphStats FStats;
     std::int32_t FDisplayRange = 5;
-    TRaster FBackground;
+    TChange FLastChange = TChange::None;
+
+    // The background of the last full redraw: what it was drawn for, the layer (shared with
+    // other graphs, or a graph's own when the address text overlaps what is drawn after it),
+    // and the top rows with the address text (null without one).
+    bool FHasBackground = false;
+    TLayerKey FBackgroundKey;
+    std::string FBackgroundAddress;
+    TRaster FLayer;
+    TRaster FAddressRows;
     TRaster FPlot;
-    TRaster FComposed;
     TPlotRect FPlotRect;
+    mutable TRaster FBackground; // put together on demand
+    mutable bool FBackgroundStale = true;
+    mutable TRaster FComposed; // put together on demand
+    mutable bool FComposedStale = true;
+
     QString FUpTimeText;
     QString FStatusText;
     TColor FStatusColor = clResultSuccess;

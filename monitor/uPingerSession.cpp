@@ -113,7 +113,7 @@ void TPingerSession::PingDone(const TPingEvent& Event) {
         SetPingIndicator(false); // the request is no longer outstanding
     }
     const bool Success = StoreResult(E);
-    const TPingEventObj& Sample = RecordSample(E, Success);
+    const TPingEventObj Sample = RecordSample(E, Success);
     RefreshAfterResult(Sample);
     PruneIfDue();
     if (CountInLogInterval(E)) {
@@ -131,15 +131,14 @@ bool TPingerSession::StoreResult(const TPingEvent& E) {
 
 // The new sample goes to the front; the on-line state and the address follow it. A sample
 // failed by the timeout keeps its measured round trip.
-const TPingEventObj& TPingerSession::RecordSample(const TPingEvent& E, bool Success) {
+TPingEventObj TPingerSession::RecordSample(const TPingEvent& E, bool Success) {
     FOnLine = Success;
     FAddressText = E.IPAddress;
-    TPingEventObj& S = FSamples.PushFront(E);
+    FSamples.PushFront(E);
     if (E.Success && !Success) {
-        S.Success = false;
-        S.Status = PING_STATUS_REQ_TIMED_OUT;
+        FSamples.SetFrontResult(false, PING_STATUS_REQ_TIMED_OUT);
     }
-    return S;
+    return FSamples[0];
 }
 
 // Not drawing, only the statistics (the list view reads them) are brought up to date.
@@ -245,7 +244,12 @@ void TPingerSession::SetDrawEnabled(bool Enabled) {
     FDrawEnabled = Enabled;
     if (CatchUp) {
         // The graph and the status line as they would be had drawing never stopped.
-        RefreshDisplay(true, FSamples.empty() ? nullptr : &FSamples[0]);
+        if (FSamples.empty()) {
+            RefreshDisplay(true, nullptr);
+        } else {
+            const TPingEventObj Newest = FSamples[0];
+            RefreshDisplay(true, &Newest);
+        }
     }
 }
 

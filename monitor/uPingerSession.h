@@ -83,6 +83,9 @@ public:
     bool DrawEnabled() const { return FDrawEnabled; }
     // Size of the graph area in the window; redraws in full.
     void SetGraphAreaSize(int Width, int Height);
+    // Off while the window is out of sight: the graph's rasters are let go and results update
+    // only the statistics and the status texts. Back on, the next refresh draws it whole.
+    void SetGraphShown(bool Shown) { FGraph.SetShown(Shown); }
 
     // --- log ---------------------------------------------------------------------------------
     void SetLogEnabled(bool Enabled) { FLogEnabled = Enabled; }
@@ -151,7 +154,7 @@ protected:
 private:
     // PingDone's steps.
     bool StoreResult(const TPingEvent& Event);
-    const TPingEventObj& RecordSample(const TPingEvent& Event, bool Success);
+    TPingEventObj RecordSample(const TPingEvent& Event, bool Success);
     void RefreshAfterResult(const TPingEventObj& Sample);
     void PruneIfDue();
     bool CountInLogInterval(const TPingEvent& Event); // true when a record is due

@@ -243,6 +243,11 @@ int TRaster::TextHeight(const QString& Text) const {
     return QFontMetrics(FFont, &FImage).height();
 }
 
+QRect TRaster::TextRect(int X, int Y, const QString& Text) const {
+    const QFontMetrics Metrics(FFont, &FImage);
+    return Metrics.boundingRect(Text).translated(X, Y + Metrics.ascent()).adjusted(-1, -1, 1, 1);
+}
+
 void TRaster::CopyFrom(const TRaster& Source, int Left, int Top) {
     for (int Y = 0; Y < Height(); ++Y) {
         const int SY = Top + Y;

@@ -12,6 +12,7 @@
 
 #include <QFont>
 #include <QImage>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -53,6 +54,9 @@ public:
     void TextOut(int X, int Y, const QString& Text);
     int TextWidth(const QString& Text) const;
     int TextHeight(const QString& Text) const;
+    // Every pixel TextOut(X, Y, Text) may touch lies in this rectangle (with a pixel to spare on
+    // each side for the smoothing at the glyphs' edges).
+    QRect TextRect(int X, int Y, const QString& Text) const;
 
     // The pixels of Source's rectangle (Left, Top)+(Width x Height of this raster) into the whole
     // of this raster; parts outside Source are left as they were.

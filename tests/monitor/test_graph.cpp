@@ -441,3 +441,137 @@ TEST_F(GraphTest, TheAddressTextAppearsOnlyWithAFullRedrawWhenTheRangeIsFixed) {
     Feed({{0, 20}});
     EXPECT_TRUE(AddressDrawn());
 }
+
+namespace {
+
+// The graph area's background drawn by the rules, step by step and in their order: fill and
+// border by the on-line state, the address text, the plot frame, then each value label with its
+// grid row and each time label with its grid column.
+TRaster BackgroundByTheRules(int W, int H, std::int32_t Range, std::int32_t Span, bool OnLine,
+                             const QString& Address) {
+    TRaster Bg;
+    Bg.SetSize(W, H);
+    Bg.Clear(0xFF000000);
+    Bg.FillRect(0, 0, W, H, OnLine ? FillOnLine : FillOffLine);
+    Bg.FrameRect(0, 0, W, H, OnLine ? BorderOnLine : BorderOffLine);
+    Bg.SetFont(GraphFont());
+    Bg.SetTextColor(0x00FFC000);
+    Bg.TextOut(W / 2 - Bg.TextWidth(Address) / 2, 16 - Bg.TextHeight(Address), Address);
+    const int L = 50, T = 18, R = W - 15, B = H - 30;
+    Bg.FrameRect(49, 17, W - 14, H - 29, Frame);
+    Bg.SetTextColor(0x00FFFFFF);
+    const QStringList Values = TPingerGraph::ValueAxisLabels(Range);
+    for (int I = 0; I <= 5; ++I) {
+        const int Y = Round(I * (double(B - T) / 5)) + T;
+        const QString& Text = Values[I];
+        Bg.TextOut(std::max(L - Bg.TextWidth(Text) - 6, 2), Y - Bg.TextHeight(Text) / 2, Text);
+        if (I >= 1 && I <= 4)
+            Bg.GridLine(L, Y, R, Y, Frame);
+    }
+    const QStringList Times = TPingerGraph::TimeAxisLabels(Span);
+    const int D = int(Times.size()) - 1;
+    for (int J = 0; J <= D; ++J) {
+        const int X = Round(J * (double(R - L) / D)) + L;
+        Bg.TextOut(X - Bg.TextWidth(Times[J]) / 2, B + 6, Times[J]);
+        if (J > 0 && J < D)
+            Bg.GridLine(X, T, X, B, Frame);
+    }
+    return Bg;
+}
+
+int PixelsApart(const TRaster& A, const TRaster& B) {
+    if (A.Width() != B.Width() || A.Height() != B.Height())
+        return -1;
+    int Apart = 0;
+    for (int Y = 0; Y < A.Height(); ++Y)
+        for (int X = 0; X < A.Width(); ++X)
+            Apart += A.Pixel(X, Y) != B.Pixel(X, Y);
+    return Apart;
+}
+
+} // namespace
+
+// However the background is put together (shared with graphs alike, or kept from the last
+// redraw), its pixels are those of drawing it whole by the rules: with and without an address
+// text, on and off line, with the address clear of the labels and running into them, and in
+// areas too small for a plot.
+TEST(GraphBackgroundTest, EveryWayOfBuildingItGivesThePixelsOfTheRules) {
+    const struct {
+        int W, H;
+        std::int32_t Range, Span;
+        const char* Address;
+    } Cases[] = {
+        {250, 144, 5, 60, "127.0.0.1"},
+        {240, 134, 5000, 28800, "192.168.100.200"},
+        {800, 560, 250, 7200, ""},
+        {120, 80, 1000, 300, "255.255.255.255"},           // the address reaches the top label
+        {90, 100, 5000, 60, "a-rather-long-host-address"}, // wider than the area
+        {60, 40, 10, 60, "127.0.0.1"},                     // no plot area
+        {250, 30, 5, 60, "10.1.2.3"},
+    };
+    for (const auto& C : Cases) {
+        for (const bool OnLine : {false, true}) {
+            SCOPED_TRACE(testing::Message()
+                         << C.W << " x " << C.H << " range " << C.Range << " span " << C.Span
+                         << " \"" << C.Address << "\" " << (OnLine ? "on" : "off") << " line");
+            auto Clock = std::make_shared<FakeClock>();
+            TPingerSession S(Clock);
+            S.SetTimeOutMS(5000);
+            S.SetGraphAreaSize(C.W, C.H);
+            S.SetSpan(C.Span);
+            S.SetRange(C.Range);
+            // The address arrives with a result; the range stays fixed, so a full refresh
+            // brings it to the background.
+            TPingEvent E = MakeResult(*Clock, 0, OnLine ? 1 : -1);
+            E.IPAddress = C.Address;
+            S.PingDone(E);
+            S.RefreshDisplay();
+            const TRaster Want = BackgroundByTheRules(C.W, C.H, C.Range, C.Span, OnLine,
+                                                      QString::fromLatin1(C.Address));
+            EXPECT_EQ(PixelsApart(S.Graph().Background(), Want), 0);
+            // Again, now that everything is cached.
+            S.RefreshDisplay();
+            EXPECT_EQ(PixelsApart(S.Graph().Background(), Want), 0);
+            TRaster Composed = Want;
+            Composed.Draw(50, 18, S.Graph().Plot());
+            EXPECT_EQ(PixelsApart(S.ComposedBitmap(), Composed), 0);
+        }
+    }
+}
+
+// A result that leaves range, size, address and on-line state as they were changes only the
+// plot, also with the automatic range (every refresh full); a new range redraws the whole.
+TEST_F(GraphTest, AFullRefreshWithTheSameInputsChangesOnlyThePlot) {
+    S.SetRange(-1);
+    Feed({{2, 20}});
+    EXPECT_EQ(S.Graph().LastChange(), TPingerGraph::TChange::Whole); // now on line
+    Feed({{1, 21}});
+    EXPECT_EQ(S.Graph().LastChange(), TPingerGraph::TChange::Plot);
+    Feed({{0, 30}}); // range 25 -> 50
+    EXPECT_EQ(S.Graph().LastChange(), TPingerGraph::TChange::Whole);
+    EXPECT_EQ(S.DisplayRange(), 50);
+}
+
+// Out of sight the graph keeps no rasters but its statistics and texts; shown again it draws
+// what it would have drawn had it stayed in sight.
+TEST_F(GraphTest, AHiddenGraphLetsItsRastersGoAndDrawsWholeWhenShown) {
+    Feed({{3, 20}});
+    S.SetGraphShown(false);
+    Feed({{0, 20}, {1, 30}, {2, 40}});
+    EXPECT_EQ(S.Graph().Plot().Width(), 0);
+    EXPECT_EQ(S.Graph().Background().Width(), 0);
+    EXPECT_EQ(S.StatusText(), QStringLiteral("Round trip : 20 ms"));
+    EXPECT_DOUBLE_EQ(S.Avg(), 27.5);
+
+    S.SetGraphShown(true);
+    S.RefreshDisplay();
+    TPingerSession Seen{Clock};
+    Seen.SetTimeOutMS(1000000);
+    Seen.SetGraphAreaSize(165, 148);
+    Seen.SetSpan(100);
+    Seen.SetRange(100);
+    for (const TAgedResult R : {TAgedResult{3, 20}, {2, 40}, {1, 30}, {0, 20}}) // oldest first
+        Seen.PingDone(MakeResult(*Clock, R.AgeSeconds, R.RoundTrip));
+    Seen.RefreshDisplay();
+    EXPECT_EQ(PixelsApart(S.ComposedBitmap(), Seen.ComposedBitmap()), 0);
+}
