@@ -31,6 +31,13 @@ void SetTextColor(QLabel* Label, const QColor& Color) {
 
 constexpr TColor clUpTime = 0x0000C0B0;
 
+// ImgStandard16, ImgHot16 and ImgDis16: the same pictures for every monitor window, rendered
+// once for the process.
+const TPingerImageLists& PingerImages() {
+    static const TPingerImageLists Lists;
+    return Lists;
+}
+
 } // namespace
 
 TImage32::TImage32(QWidget* Parent) : QWidget(Parent) {
@@ -133,9 +140,9 @@ void TfrmPinger::FormCreate() {
     zsbImgPing = new TzsImageButton(PanelTop);
     zsbImgPing->resize(16, 16);
     zsbImgPing->SetClickMovement(0);
-    zsbImgPing->SetMouseLeaveImageList(&FImages.ImgStandard16);
-    zsbImgPing->SetMouseEnterImageList(&FImages.ImgHot16);
-    zsbImgPing->SetDisabledImageList(&FImages.ImgDis16);
+    zsbImgPing->SetMouseLeaveImageList(&PingerImages().ImgStandard16);
+    zsbImgPing->SetMouseEnterImageList(&PingerImages().ImgHot16);
+    zsbImgPing->SetDisabledImageList(&PingerImages().ImgDis16);
     zsbImgPing->SetImageIndex(TPingerImageLists::PingIndicator);
 
     lbHeader = new QLabel(QStringLiteral("Monitor"), PanelTop);
@@ -146,9 +153,9 @@ void TfrmPinger::FormCreate() {
     zsibClose = new TzsImageButton(PanelTop);
     zsibClose->resize(16, 16);
     zsibClose->SetClickMovement(1);
-    zsibClose->SetMouseLeaveImageList(&FImages.ImgStandard16);
-    zsibClose->SetMouseEnterImageList(&FImages.ImgHot16);
-    zsibClose->SetDisabledImageList(&FImages.ImgDis16);
+    zsibClose->SetMouseLeaveImageList(&PingerImages().ImgStandard16);
+    zsibClose->SetMouseEnterImageList(&PingerImages().ImgHot16);
+    zsibClose->SetDisabledImageList(&PingerImages().ImgDis16);
     zsibClose->SetImageIndex(TPingerImageLists::Close);
     connect(zsibClose, &TzsImageButton::clicked, this, &TfrmPinger::zsibCloseClick);
 

@@ -121,7 +121,6 @@ private:
     void LayoutStatusLine();
     void SetOpacity(bool Translucent);
 
-    TPingerImageLists FImages; // ImgStandard16, ImgHot16, ImgDis16
     // What the status line and the caption last showed, so that a result that changes nothing
     // there costs no relayout.
     QString FShownUpTime;

@@ -5,20 +5,28 @@
 #include <QObject>
 #include <QThread>
 
-#include <condition_variable>
+#include "zsFutex.h"
+
+#include <atomic>
+#include <chrono>
 #include <exception>
 #include <mutex>
 
 namespace {
 
-// One hand-over. The loop thread waits on Done; the event that carries the call to the UI
-// thread sets it when it is destroyed, whether it ran or was discarded with its receiver.
+// One hand-over. The loop thread sleeps on Done; the event that carries the call to the UI
+// thread raises it when it is destroyed, whether it ran or was discarded with its receiver, and
+// wakes that one thread: one system call each way, no lock to take back.
 struct TCall {
-    std::mutex Lock;
-    std::condition_variable Cond;
-    const std::function<void()>* Fn = nullptr;
-    std::exception_ptr Error;
-    bool Done = false;
+    std::atomic<const std::function<void()>*> Fn{nullptr};
+    std::exception_ptr Error; // written before Done is raised
+    std::atomic<std::uint32_t> Done{0};
+
+    void Wait() const {
+        while (Done.load(std::memory_order_acquire) == 0) {
+            FutexWaitUntil(Done, 0, std::chrono::steady_clock::now() + std::chrono::hours(1));
+        }
+    }
 };
 
 const QEvent::Type CallEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -28,29 +36,21 @@ public:
     explicit TCallEvent(std::shared_ptr<TCall> Call)
         : QEvent(CallEventType), FCall(std::move(Call)) {}
     ~TCallEvent() override {
-        {
-            std::lock_guard<std::mutex> Guard(FCall->Lock);
-            FCall->Done = true;
-        }
-        FCall->Cond.notify_all();
+        // The event holds the call, so Done outlives the wake-up call even when the waiter
+        // returns at once.
+        FCall->Done.store(1, std::memory_order_release);
+        FutexWakeAll(FCall->Done);
     }
 
     void Run() {
-        const std::function<void()>* Fn;
-        {
-            // Taking the lock orders this thread after the loop thread's preparation of the
-            // call (and of whatever the callback reads) in a way the thread sanitizer sees.
-            std::lock_guard<std::mutex> Guard(FCall->Lock);
-            Fn = FCall->Fn;
-        }
-        std::exception_ptr Error;
+        // Acquiring the function orders this thread after the loop thread's preparation of the
+        // call (and of whatever the callback reads) in a way the thread sanitizer sees.
+        const std::function<void()>* Fn = FCall->Fn.load(std::memory_order_acquire);
         try {
             (*Fn)();
         } catch (...) {
-            Error = std::current_exception();
+            FCall->Error = std::current_exception();
         }
-        std::lock_guard<std::mutex> Guard(FCall->Lock);
-        FCall->Error = std::move(Error);
     }
 
 private:
@@ -92,7 +92,7 @@ struct TUiInvoker::TShared {
             return;
         }
         auto Call = std::make_shared<TCall>();
-        Call->Fn = &Fn;
+        Call->Fn.store(&Fn, std::memory_order_release);
         {
             // Posting under Lock: the destructor clears Context under the same lock before the
             // context object goes, so every event posted here is either delivered or discarded
@@ -103,13 +103,9 @@ struct TUiInvoker::TShared {
             }
             QCoreApplication::postEvent(Context, new TCallEvent(Call));
         }
-        std::exception_ptr Error;
-        {
-            std::unique_lock<std::mutex> Guard(Call->Lock);
-            Call->Cond.wait(Guard, [&] { return Call->Done; });
-            // Taken out, so that this thread holds the last reference to the exception.
-            Error = std::move(Call->Error);
-        }
+        Call->Wait();
+        // Taken out, so that this thread holds the last reference to the exception.
+        std::exception_ptr Error = std::move(Call->Error);
         if (Error) {
             std::rethrow_exception(Error);
         }
