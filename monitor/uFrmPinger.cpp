@@ -271,6 +271,12 @@ void TfrmPinger::PingIndicatorChanged() {
     }
 }
 
+// Out of sight: hidden itself or in a hidden panel (the tiles while the list view is shown). A
+// window never shown nor hidden yet draws as usual, so that it is ready when it is shown.
+bool TfrmPinger::GraphVisible() const {
+    return isVisible() || !testAttribute(Qt::WA_WState_ExplicitShowHide);
+}
+
 void TfrmPinger::showEvent(QShowEvent* Event) {
     QWidget::showEvent(Event);
     SetGraphShown(true);

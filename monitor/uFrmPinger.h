@@ -106,6 +106,7 @@ protected:
     void StatusLineChanged() override;
     void GraphChanged() override;
     void PingIndicatorChanged() override;
+    bool GraphVisible() const override;
 
     void showEvent(QShowEvent* Event) override;
     void hideEvent(QHideEvent* Event) override;

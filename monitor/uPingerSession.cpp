@@ -297,7 +297,13 @@ void TPingerSession::ComputeStats() {
     FGraph.UpdateStats(FSamples, FSpan, Now());
 }
 
+void TPingerSession::SetGraphShown(bool Shown) {
+    FGraphShown = Shown;
+    FGraph.SetShown(Shown && GraphVisible());
+}
+
 void TPingerSession::RefreshDisplay(bool Full, const TPingEventObj* Sample) {
+    FGraph.SetShown(FGraphShown && GraphVisible());
     const TPingerGraph::TInput In{&FSamples, FSpan, FRange, FOnLine, FAddressText, Now()};
     const bool Redrawn = FGraph.Refresh(In, Full, Sample);
     if (Redrawn || Sample) {

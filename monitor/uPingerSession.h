@@ -85,7 +85,7 @@ public:
     void SetGraphAreaSize(int Width, int Height);
     // Off while the window is out of sight: the graph's rasters are let go and results update
     // only the statistics and the status texts. Back on, the next refresh draws it whole.
-    void SetGraphShown(bool Shown) { FGraph.SetShown(Shown); }
+    void SetGraphShown(bool Shown);
 
     // --- log ---------------------------------------------------------------------------------
     void SetLogEnabled(bool Enabled) { FLogEnabled = Enabled; }
@@ -148,6 +148,8 @@ protected:
     virtual void StatusLineChanged() {}
     virtual void GraphChanged() {}
     virtual void PingIndicatorChanged() {}
+    // Whether anyone can see the graph now; the window answers for itself.
+    virtual bool GraphVisible() const { return true; }
 
     TDateTime Now() const { return FClock->Now(); }
 
@@ -204,4 +206,5 @@ private:
     QString FHeaderText = QStringLiteral("Monitor");
     QFont FStatusFont;
     bool FPingIndicatorEnabled = false;
+    bool FGraphShown = true;
 };

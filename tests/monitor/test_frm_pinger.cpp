@@ -360,3 +360,35 @@ TEST(FrmPingerPicture, WritesAMonitorWindowWithCannedResults) {
 }
 
 } // namespace
+
+// In a hidden panel (the tiles while the list view shows) a monitor keeps no picture and draws
+// none, but its statistics and status line follow; once the panel shows, its graph is what it
+// would have been had it been in sight all along.
+TEST_F(FrmPingerTest, AMonitorOutOfSightDrawsNothingUntilShown) {
+    QWidget Panel;
+    Panel.resize(300, 200);
+    Window->setParent(&Panel);
+    Window->setGeometry(0, 0, 250, 180);
+    Window->show(); // into a panel that is not shown
+    Feed(20);
+    Feed(30);
+    EXPECT_EQ(Window->Graph().Plot().Width(), 0);
+    EXPECT_EQ(Window->Graph().Background().Width(), 0);
+    EXPECT_EQ(Window->lbStatus->text(), QStringLiteral("Round trip : 30 ms"));
+
+    Panel.show();
+    ASSERT_TRUE(Window->isVisible());
+    EXPECT_EQ(Window->Graph().Background().Width(), 250);
+
+    QPointer<TfrmPinger> Seen = NewWindow(Clock);
+    Seen->SetTimeOutMS(5000);
+    for (const TPingEventObj& S : {Window->Samples()[1], Window->Samples()[0]})
+        Seen->PingDone(S.Event());
+    Seen->RefreshDisplay();
+    EXPECT_EQ(Window->ComposedBitmap().Image(), Seen->ComposedBitmap().Image());
+
+    Panel.hide(); // out of sight again: the rasters go
+    EXPECT_EQ(Window->Graph().Plot().Width(), 0);
+    Window->setParent(nullptr);
+    delete Seen.data();
+}
