@@ -188,6 +188,11 @@ int TMonitorListModel::UpdateRow(TfrmPinger* Monitor, const TMonitorRow& Row) {
         Resorting = true; // a new row receives its first caption
     } else {
         TMonitorRow& Old = FRows[std::size_t(Index)].Row;
+        // A result that changes nothing in the row (the common case) costs the view nothing.
+        if (Old.Success == Row.Success && Old.Caption == Row.Caption &&
+            Old.SubItems == Row.SubItems && Old.Keys == Row.Keys) {
+            return Index;
+        }
         Resorting = Old.Caption != Row.Caption;
         Old = Row;
         emit dataChanged(index(Index, 0), index(Index, MonitorListColumnCount - 1));

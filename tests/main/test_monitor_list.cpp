@@ -3,6 +3,7 @@
 #include "main_window_fixture.h"
 #include "uMonitorListModel.h"
 
+#include <QSignalSpy>
 #include <QTreeView>
 
 namespace {
@@ -105,6 +106,20 @@ TEST_F(MainWindowTest, ListSortsOnHeaderClicksAndCaptionChangesOnly) {
     Feed(QStringLiteral("d"), 20);
     EXPECT_EQ(Captions(), QStringLiteral("c,a,b,d"));
     EXPECT_EQ(L.RowAt(3).SubItems[3], QStringLiteral("20(ms)"));
+}
+
+// A result that leaves every cell of the row as it was tells the view nothing, so the list
+// repaints no row for it; one that changes a cell does.
+TEST_F(MainWindowTest, AResultThatChangesNoCellLeavesTheRowAlone) {
+    TfrmMain& M = Open();
+    M.AddMonitor(QStringLiteral("a"));
+    Feed(QStringLiteral("a"), 30);
+    QSignalSpy Changed(M.ListModel(), &QAbstractItemModel::dataChanged);
+    Feed(QStringLiteral("a"), 30);
+    EXPECT_EQ(Changed.count(), 0);
+    Feed(QStringLiteral("a"), 31);
+    EXPECT_EQ(Changed.count(), 1);
+    EXPECT_EQ(M.ListModel()->RowAt(0).SubItems[3], QStringLiteral("31(ms)"));
 }
 
 TEST_F(MainWindowTest, ListViewSelectsTheTopRowAndOnlyItDraws) {
