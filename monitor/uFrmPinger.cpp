@@ -32,10 +32,17 @@ void SetTextColor(QLabel* Label, const QColor& Color) {
 constexpr TColor clUpTime = 0x0000C0B0;
 
 // ImgStandard16, ImgHot16 and ImgDis16: the same pictures for every monitor window, rendered
-// once for the process.
+// once and let go with the application object (their pixmaps need it).
 const TPingerImageLists& PingerImages() {
-    static const TPingerImageLists Lists;
-    return Lists;
+    static TPingerImageLists* Lists = nullptr;
+    if (!Lists) {
+        Lists = new TPingerImageLists();
+        qAddPostRoutine([] {
+            delete Lists;
+            Lists = nullptr;
+        });
+    }
+    return *Lists;
 }
 
 } // namespace

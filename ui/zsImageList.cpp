@@ -57,7 +57,7 @@ void TzsImageList::AddSvg(const QString& Path) {
 }
 
 void TzsImageList::Add(const QImage& Image1x, const QImage& Image2x) {
-    FImages.push_back({Image1x, Image2x});
+    FImages.push_back({Image1x, Image2x, {}, {}});
 }
 
 QImage TzsImageList::Image(int Index, int Scale) const {
@@ -70,13 +70,17 @@ QImage TzsImageList::Image(int Index, int Scale) const {
 
 QPixmap TzsImageList::Pixmap(int Index, qreal DevicePixelRatio) const {
     const bool Dense = DevicePixelRatio > 1.0;
-    QImage Source = Image(Index, Dense ? 2 : 1);
+    const QImage Source = Image(Index, Dense ? 2 : 1);
     if (Source.isNull()) {
         return {};
     }
-    QPixmap Result = QPixmap::fromImage(Source);
-    Result.setDevicePixelRatio(static_cast<qreal>(Source.width()) / FWidth);
-    return Result;
+    const TEntry& E = FImages[static_cast<size_t>(Index)];
+    QPixmap& Made = Dense && !E.X2.isNull() ? E.Pixmap2x : E.Pixmap1x;
+    if (Made.isNull()) {
+        Made = QPixmap::fromImage(Source);
+        Made.setDevicePixelRatio(static_cast<qreal>(Source.width()) / FWidth);
+    }
+    return Made;
 }
 
 QImage TzsImageList::DeriveLook(const QImage& Source, TImageLook Look) {

@@ -31,7 +31,7 @@ public:
     void Add(const QImage& Image1x, const QImage& Image2x);
 
     // The picture for a screen of the given pixel ratio; a null pixmap for an index the list
-    // does not hold.
+    // does not hold. Made once per picture (with an application object running).
     QPixmap Pixmap(int Index, qreal DevicePixelRatio = 1.0) const;
     QImage Image(int Index, int Scale = 1) const;
 
@@ -44,6 +44,10 @@ private:
     struct TEntry {
         QImage X1;
         QImage X2;
+        // Made on first use and shared with every button that shows them, so that switching
+        // a button's look copies no picture.
+        mutable QPixmap Pixmap1x;
+        mutable QPixmap Pixmap2x;
     };
     int FWidth;
     int FHeight;
