@@ -239,9 +239,11 @@ void DrawAxes(TRaster& Bg, const TPlotRect& Plot, std::int32_t Range, std::int32
 
 // The layers drawn lately, most recent first: graphs of the same size, range, span and on-line
 // state (a page of tiles) share one and draw their labels once. Per thread, as the rasters'
-// text drawing wants.
+// text drawing wants. A layer no graph holds any more is kept only while such layers stay
+// small, so that the sizes a window passes through while it is laid out are not kept.
 const TLayer& SharedLayer(const TPingerGraph::TLayerKey& Key) {
-    constexpr std::size_t Kept = 8;
+    constexpr std::size_t KeptUnused = 8;
+    constexpr qsizetype KeptUnusedBytes = 1024 * 1024;
     thread_local std::vector<std::shared_ptr<const TLayer>> Layers;
     for (std::size_t I = 0; I < Layers.size(); ++I) {
         if (Layers[I]->Key == Key) {
@@ -250,6 +252,17 @@ const TLayer& SharedLayer(const TPingerGraph::TLayerKey& Key) {
             return *Layers.front();
         }
     }
+    std::size_t Unused = 0;
+    qsizetype UnusedBytes = 0;
+    std::erase_if(Layers, [&](const std::shared_ptr<const TLayer>& L) {
+        const QImage& Image = L->Raster.Image();
+        if (!Image.isDetached()) {
+            return false; // a graph shows it
+        }
+        ++Unused;
+        UnusedBytes += Image.sizeInBytes();
+        return Unused > KeptUnused || UnusedBytes > KeptUnusedBytes;
+    });
     auto Layer = std::make_shared<TLayer>();
     Layer->Key = Key;
     TRaster& Bg = Layer->Raster;
@@ -258,9 +271,6 @@ const TLayer& SharedLayer(const TPingerGraph::TLayerKey& Key) {
     DrawFill(Bg, Key.OnLine);
     DrawAxes(Bg, TGraphGeometry::PlotRect(Bg.Width(), Bg.Height()), Key.Range, Key.Span,
              &Layer->LabelRects);
-    if (Layers.size() >= Kept) {
-        Layers.pop_back();
-    }
     Layers.insert(Layers.begin(), std::move(Layer));
     return *Layers.front();
 }
