@@ -133,9 +133,7 @@ void BM_MonitorMemory(benchmark::State& State) {
         Fill(*S, *Clock);
         S->RefreshDisplay();
         const long long Full = GLiveBytes.load();
-        const long long Rasters = S->Graph().Background().Image().sizeInBytes() +
-                                  S->Graph().Plot().Image().sizeInBytes() +
-                                  S->ComposedBitmap().Image().sizeInBytes();
+        const long long Rasters = S->Graph().RasterBytes();
 
         const long long BaseStart = GLiveBytes.load();
         {

@@ -418,6 +418,13 @@ const TRaster& TPingerGraph::Composed() const {
     return FComposed;
 }
 
+qsizetype TPingerGraph::RasterBytes() const {
+    auto Own = [](const TRaster& R) {
+        return R.Image().isDetached() ? R.Image().sizeInBytes() : qsizetype(0);
+    };
+    return Own(FLayer) + Own(FAddressRows) + Own(FPlot) + Own(FBackground) + Own(FComposed);
+}
+
 void TPingerGraph::Paint(QPainter& Painter, const QRect& Clip) const {
     // The display ignores the alpha byte (the low statistic line is written with alpha 0): view
     // the same pixels as opaque RGB without copying them.

@@ -128,6 +128,9 @@ public:
     const TRaster& Plot() const { return FPlot; }
     const TRaster& Composed() const;
     const TPlotRect& PlotRect() const { return FPlotRect; }
+    // Bytes of raster this graph holds on its own (what it shares with other graphs is not
+    // counted).
+    qsizetype RasterBytes() const;
     // Draws the graph area's picture with its top-left at (0, 0), clipped to Clip.
     void Paint(QPainter& Painter, const QRect& Clip) const;
 
