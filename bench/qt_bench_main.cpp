@@ -1,4 +1,6 @@
 // What the main window costs with many monitors pinging loopback for real:
+// - WindowMemory: the heap of one monitor window at tile size, and its rasters.
+// - History8h: resident memory with 100 loopback monitors after eight hours of results.
 // - OpenGroup200: opening a stored group of 200 loopback targets. Reports the time until every
 //   monitor has its first result and the longest stretch in which the UI thread handled no
 //   event while the group opens (how long the window stops answering at worst).
@@ -22,6 +24,11 @@
 #include <benchmark/benchmark.h>
 
 #include <ctime>
+#include <fstream>
+#include <malloc.h>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -91,6 +98,18 @@ private:
     qint64 FLongest = 0;
     bool FRunning = false;
 };
+
+// A field of /proc/self/status in KiB ("VmRSS", "VmHWM"), or -1.
+long StatusKiB(const std::string& Field) {
+    std::ifstream In("/proc/self/status");
+    std::string Line;
+    while (std::getline(In, Line)) {
+        if (Line.compare(0, Field.size() + 1, Field + ":") == 0) {
+            return std::atol(Line.c_str() + Field.size() + 1);
+        }
+    }
+    return -1;
+}
 
 bool AllHaveResults(const TfrmMain& Main) {
     for (int I = 0; I < Main.MonitorCount(); ++I) {
@@ -200,6 +219,85 @@ BENCHMARK(UiShare)
     ->UseManualTime()
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+
+// Heap of one monitor window at tile size (240 x 202), shown and painted, without history: the
+// allocator's figures before and after a hundred of them, and the rasters among them.
+void WindowMemory(benchmark::State& State) {
+    constexpr int Count = 100;
+    for (auto _ : State) {
+        QWidget Panel;
+        Panel.resize(240 * 10, 202 * 10);
+        Panel.show();
+        QCoreApplication::processEvents();
+        malloc_trim(0);
+        const struct mallinfo2 Before = mallinfo2();
+        std::vector<TfrmPinger*> Windows;
+        for (int I = 0; I < Count; ++I) {
+            auto* W = new TfrmPinger();
+            W->setParent(&Panel);
+            W->setGeometry((I / 10) * 240, (I % 10) * 202, 240, 202);
+            W->show();
+            Windows.push_back(W);
+        }
+        QCoreApplication::processEvents();
+        const struct mallinfo2 After = mallinfo2();
+        qsizetype Rasters = 0;
+        for (const TfrmPinger* W : Windows) {
+            Rasters += W->Graph().RasterBytes();
+        }
+        const double Heap =
+            double((After.uordblks + After.hblkhd) - (Before.uordblks + Before.hblkhd));
+        State.counters["heap_KiB_per_window"] = Heap / Count / 1024.0;
+        State.counters["rasters_KiB_per_window"] = double(Rasters) / Count / 1024.0;
+        for (TfrmPinger* W : Windows) {
+            W->OnMonitorClosed = nullptr;
+            delete W;
+        }
+    }
+}
+BENCHMARK(WindowMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// A hundred loopback monitors in tiles after eight hours of one-second results: the history is
+// fed through each monitor's result handling with times over the last eight hours (the loops
+// keep pinging meanwhile), then the process's resident memory is read.
+void History8h(benchmark::State& State) {
+    if (!CheckIcmp(State)) {
+        return;
+    }
+    constexpr int Count = 100;
+    constexpr int EightHours = 28800;
+    for (auto _ : State) {
+        TBenchHome Home(Count, true);
+        TfrmMain Main;
+        Main.show();
+        Main.FormActivate();
+        RunUntil([&] { return AllHaveResults(Main); }, 10000);
+        const double Start = double(StatusKiB("VmRSS")) / 1024.0;
+        const TDateTime Now = SystemClock()->Now();
+        for (int M = 0; M < Main.MonitorCount(); ++M) {
+            TfrmPinger* Mon = Main.Monitor(M);
+            const TPingEvent Last = Mon->LastEvent();
+            const auto Updated = std::exchange(Mon->OnMonitorUpdated, nullptr);
+            Mon->SetDrawEnabled(false);
+            for (int I = EightHours; I > 0; --I) {
+                TPingEvent E = Last;
+                E.Time = Now - I / 86400.0;
+                E.RoundTrip = I % 7;
+                Mon->PingDone(E);
+            }
+            Mon->SetDrawEnabled(true);
+            Mon->OnMonitorUpdated = Updated;
+            QCoreApplication::processEvents();
+        }
+        RunUntil([] { return false; }, 3000);
+        State.counters["monitors"] = Main.MonitorCount();
+        State.counters["samples_per_monitor"] = double(Main.Monitor(0)->Samples().size());
+        State.counters["rss_start_MiB"] = Start;
+        State.counters["rss_8h_MiB"] = double(StatusKiB("VmRSS")) / 1024.0;
+        CloseMain(Main);
+    }
+}
+BENCHMARK(History8h)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
