@@ -6,6 +6,7 @@
 #include "uFrmFriendlyNames.h"
 #include "uFrmMain.h"
 #include "uFrmNewGroup.h"
+#include "uHistoryCommandLine.h"
 #include "uPingPermission.h"
 #include "uStartup.h"
 #include "zsImageList.h"
@@ -15,6 +16,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <iostream>
 
 #ifdef VANTOREL_SANITIZED
 // A program file with a capability runs non-dumpable and cannot read its own /proc/self/environ,
@@ -47,6 +49,17 @@ std::string StartLeastPrivileged(bool Secure, int Argc, char** Argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The options that need no window (--help, --version, --export-log) run without any
+    // capability and without a display.
+    if (IsCommandLineRequest(argc, argv)) {
+        const TCapabilityDrop Drop = RunThenDropCapabilities([] {});
+        if (!Drop.Ok) {
+            std::fputs(Drop.Problem.c_str(), stderr);
+            return 1;
+        }
+        return RunCommandLine(argc, argv, std::cout, std::cerr);
+    }
+
     const bool Secure = StartedSecure();
     if (const std::string Problem = StartLeastPrivileged(Secure, argc, argv); !Problem.empty()) {
         std::fputs(Problem.c_str(), stderr);

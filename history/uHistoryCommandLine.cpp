@@ -1,0 +1,172 @@
+#include "uHistoryCommandLine.h"
+
+#include "uPingLogHistory.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include <unistd.h>
+
+#ifndef VANTOREL_VERSION_TEXT
+#define VANTOREL_VERSION_TEXT "0"
+#endif
+
+namespace {
+
+const char* const Usage =
+    "Usage: vantorel [Qt options]\n"
+    "       vantorel --export-log FILE.pin [--from DATE] [--to DATE] [-o OUT.csv]\n"
+    "       vantorel --help | --version\n"
+    "\n"
+    "Vantorel pings a set of hosts at a fixed period and shows each one live. Without the\n"
+    "options below it opens its main window.\n"
+    "\n"
+    "  --export-log FILE.pin  write the records of a monitor's log file as CSV, without a\n"
+    "                         window: local time with its offset, UTC, mean round trip in ms\n"
+    "                         (empty when every ping of the interval failed) and uptime in %\n"
+    "  --from DATE            only records at or after DATE\n"
+    "  --to DATE              only records at or before DATE (a bare date: to its end)\n"
+    "  -o OUT.csv             write the CSV to OUT.csv instead of the standard output\n"
+    "  --help                 show this text\n"
+    "  --version              show the version\n"
+    "\n"
+    "DATE is local time: YYYY-MM-DD, YYYY-MM-DDTHH:MM or YYYY-MM-DDTHH:MM:SS.\n"
+    "Log files are written while logging is on, one per target, in\n"
+    "$XDG_DATA_HOME/Zephra Software/Vantorel (by default ~/.local/share/...).\n"
+    "Exit status: 0 done, 1 the log file could not be read whole or the CSV not written,\n"
+    "2 a wrong command line.\n";
+
+bool Is(const char* Argument, const char* Option) {
+    return std::strcmp(Argument, Option) == 0;
+}
+
+struct TExport {
+    std::string LogFile;
+    std::string Output;
+    std::int64_t From = INT64_MIN;
+    std::int64_t To = INT64_MAX;
+};
+
+int UsageError(std::ostream& Err, const std::string& Message) {
+    Err << "vantorel: " << Message << "\nTry 'vantorel --help' for more information.\n";
+    return 2;
+}
+
+// Writes Text to FileName through a temporary file beside it, so a failed export never leaves
+// half a file in its place.
+bool WriteFileWhole(const std::string& FileName, const std::string& Text, std::string& Problem) {
+    const std::string Temporary = FileName + ".tmp-" + std::to_string(::getpid());
+    {
+        std::ofstream File(Temporary, std::ios::binary | std::ios::trunc);
+        if (File) {
+            File.write(Text.data(), std::streamsize(Text.size()));
+            File.flush();
+        }
+        if (!File) {
+            Problem = std::strerror(errno);
+            std::remove(Temporary.c_str());
+            return false;
+        }
+    }
+    if (std::rename(Temporary.c_str(), FileName.c_str()) != 0) {
+        Problem = std::strerror(errno);
+        std::remove(Temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+int Export(const TExport& Job, std::ostream& Out, std::ostream& Err) {
+    TPingLogHistory History;
+    History.ReadFrom(Job.LogFile);
+    using TProblem = TPingLogHistory::TProblem;
+    const TProblem Problem = History.Problem();
+    if (Problem == TProblem::Missing || Problem == TProblem::Unreadable) {
+        Err << "vantorel: cannot read " << Job.LogFile << ": "
+            << (Problem == TProblem::Missing ? std::strerror(ENOENT) : History.ProblemText())
+            << '\n';
+        return 1;
+    }
+    std::string Csv;
+    {
+        std::ostringstream Text;
+        WriteHistoryCsv(Text, History.Records(), Job.From, Job.To);
+        Csv = Text.str();
+    }
+    if (Job.Output.empty()) {
+        Out << Csv;
+        Out.flush();
+    } else if (std::string Why; !WriteFileWhole(Job.Output, Csv, Why)) {
+        Err << "vantorel: cannot write " << Job.Output << ": " << Why << '\n';
+        return 1;
+    }
+    if (Problem == TProblem::TornTail) {
+        // A record being written as the export reads: the whole ones are all there is.
+        Err << "vantorel: " << Job.LogFile << ": " << History.ProblemText() << '\n';
+        return 0;
+    }
+    if (Problem != TProblem::None) {
+        Err << "vantorel: " << Job.LogFile << ": " << History.ProblemText() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool IsCommandLineRequest(int Argc, char** Argv) {
+    for (int I = 1; I < Argc; ++I) {
+        for (const char* Option : {"--export-log", "--help", "-h", "--version"}) {
+            if (Is(Argv[I], Option)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+int RunCommandLine(int Argc, char** Argv, std::ostream& Out, std::ostream& Err) {
+    TExport Job;
+    bool Exporting = false;
+    for (int I = 1; I < Argc; ++I) {
+        const char* Argument = Argv[I];
+        if (Is(Argument, "--help") || Is(Argument, "-h")) {
+            Out << Usage;
+            return 0;
+        }
+        if (Is(Argument, "--version")) {
+            Out << "Vantorel " << VANTOREL_VERSION_TEXT << '\n';
+            return 0;
+        }
+        const bool TakesValue = Is(Argument, "--export-log") || Is(Argument, "--from") ||
+                                Is(Argument, "--to") || Is(Argument, "-o");
+        if (!TakesValue) {
+            return UsageError(Err, std::string("unknown option '") + Argument + "'");
+        }
+        if (I + 1 >= Argc) {
+            return UsageError(Err, std::string("option '") + Argument + "' needs a value");
+        }
+        const std::string Value = Argv[++I];
+        if (Is(Argument, "--export-log")) {
+            Job.LogFile = Value;
+            Exporting = true;
+        } else if (Is(Argument, "-o")) {
+            Job.Output = Value;
+        } else if (!ParseHistoryDate(Value, Is(Argument, "--to"),
+                                     Is(Argument, "--to") ? Job.To : Job.From)) {
+            return UsageError(Err, "'" + Value +
+                                       "' is not a date (YYYY-MM-DD, YYYY-MM-DDTHH:MM or "
+                                       "YYYY-MM-DDTHH:MM:SS)");
+        }
+    }
+    if (!Exporting) {
+        return UsageError(Err, "--from, --to and -o go with --export-log");
+    }
+    return Export(Job, Out, Err);
+}
