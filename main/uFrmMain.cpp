@@ -572,7 +572,9 @@ void TfrmMain::LoadSettings() {
 void TfrmMain::SaveOnClose() {
     FConfig->WriteHintsEnable(HintsEnabled());
     FConfig->WriteDefaultGroup(FCurrentGroup);
-    SaveGroup(FCurrentGroup);
+    if (!FGroupIncomplete) {
+        SaveGroup(FCurrentGroup);
+    }
 }
 
 void TfrmMain::FormClose() {

@@ -273,6 +273,7 @@ private:
     void FitMainPanelMonitor();
     void ShowProgress(const QString& Caption, int Maximum, int Position, QColor Bar);
     void HandlePendingMessages();
+    void HoldLayout(bool Hold);
     void SplitterMoved(int ListWidth);
 
     TSharedImageLists FImages;
@@ -288,6 +289,13 @@ private:
     TRegistryStore* FRegistry;
     int FListWidth = ListPanelWidth;
     bool FArranging = false;
+    // While monitors are opened or closed in bulk, the tiles are laid out and the list sorted
+    // once per slice of work instead of once per monitor.
+    bool FLayoutHeld = false;
+    bool FArrangePending = false;
+    // A group whose opening a close cut short: its stored targets are not overwritten with the
+    // monitors that did open.
+    bool FGroupIncomplete = false;
 
     std::unique_ptr<TConfigStore> FConfig;
     std::unique_ptr<TzsWorkerThread> FWorker;

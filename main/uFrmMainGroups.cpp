@@ -7,6 +7,7 @@
 #include "zsTextRules.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProgressBar>
 
@@ -38,7 +39,12 @@ void TfrmMain::LoadGroupList() {
     cbGroups->setCurrentIndex(-1);
 }
 
+// Monitors are added in slices of a few milliseconds with the window's messages handled between
+// them, and laid out once per slice: a group of thousands opens without a pause of the window
+// and in time linear in its size. A close of the window that arrives meanwhile ends the opening
+// at the next slice.
 void TfrmMain::OpenGroup(const QString& Name) {
+    constexpr qint64 SliceMs = 25;
     const TBusy Busy(*this);
     EnableControls(false);
     try {
@@ -46,14 +52,29 @@ void TfrmMain::OpenGroup(const QString& Name) {
         FConfig->LoadGroupTargets(Name);
         const QStringList Targets = FConfig->FGroupTargets;
         ShowProgress(QStringLiteral("Loading Monitors..."), Targets.size(), 0, QColor(0, 112, 0));
+        FGroupIncomplete = false;
+        QElapsedTimer Slice;
+        Slice.start();
+        HoldLayout(true);
         for (int I = 0; I < Targets.size(); ++I) {
+            if (Slice.elapsed() >= SliceMs) {
+                HoldLayout(false);
+                HandlePendingMessages();
+                HoldLayout(true);
+                Slice.restart();
+            }
+            if (FCloseDeferred) {
+                FGroupIncomplete = true;
+                break;
+            }
             ProgressBar->setValue(I + 1);
-            HandlePendingMessages();
             AddMonitor(Targets[I]);
         }
+        HoldLayout(false);
         FCurrentGroup = Name;
         ProgressBar->hide();
     } catch (...) {
+        HoldLayout(false);
         EnableControls(true);
         throw;
     }

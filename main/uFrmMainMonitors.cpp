@@ -12,6 +12,8 @@
 #include <QLineEdit>
 #include <QProgressBar>
 
+#include <utility>
+
 #include <algorithm>
 
 namespace {
@@ -91,9 +93,24 @@ void TfrmMain::AddMonitor(const QString& Target) {
     ArrangeMonitors();
 }
 
+void TfrmMain::HoldLayout(bool Hold) {
+    FLayoutHeld = Hold;
+    FListModel->HoldSorting(Hold);
+    if (!Hold && std::exchange(FArrangePending, false)) {
+        ArrangeMonitors();
+    }
+}
+
 void TfrmMain::ArrangeMonitors() {
     const int Count = FMonitors.Count();
     if (Count == 0 || FArranging) {
+        return;
+    }
+    if (FLayoutHeld) {
+        if (Count == 1) {
+            FMonitors.Monitor(0)->Tag = 1; // the first monitor takes the main panel
+        }
+        FArrangePending = true;
         return;
     }
     FArranging = true;
@@ -183,14 +200,21 @@ void TfrmMain::CloseAllMonitors() {
     }
     const int Count = FMonitors.Count();
     ShowProgress(QStringLiteral("Closing Monitors..."), Count, Count, QColor(144, 0, 0));
-    for (int I = Count - 1; I >= 0; --I) {
-        HandlePendingMessages();
-        // Messages handled meanwhile may have closed monitors already.
-        if (I < FMonitors.Count()) {
-            FMonitors.Monitor(I)->close();
+    HoldLayout(true);
+    try {
+        for (int I = Count - 1; I >= 0; --I) {
+            HandlePendingMessages();
+            // Messages handled meanwhile may have closed monitors already.
+            if (I < FMonitors.Count()) {
+                FMonitors.Monitor(I)->close();
+            }
+            ProgressBar->setValue(I);
         }
-        ProgressBar->setValue(I);
+    } catch (...) {
+        HoldLayout(false);
+        throw;
     }
+    HoldLayout(false);
     ProgressBar->hide();
 }
 

@@ -10,6 +10,7 @@
 #include <QPixmap>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -165,12 +166,22 @@ QVariant TMonitorListModel::headerData(int Section, Qt::Orientation Orientation,
 }
 
 int TMonitorListModel::RowOf(const TfrmPinger* Monitor) const {
-    for (std::size_t I = 0; I < FRows.size(); ++I) {
-        if (FRows[I].Monitor == Monitor) {
-            return static_cast<int>(I);
+    if (FRowOfStale) {
+        FRowOf.clear();
+        FRowOf.reserve(qsizetype(FRows.size()));
+        for (std::size_t I = 0; I < FRows.size(); ++I) {
+            FRowOf.insert(FRows[I].Monitor, static_cast<int>(I));
         }
+        FRowOfStale = false;
     }
-    return -1;
+    return FRowOf.value(Monitor, -1);
+}
+
+void TMonitorListModel::HoldSorting(bool Hold) {
+    FSortingHeld = Hold;
+    if (!Hold && std::exchange(FSortPending, false)) {
+        Resort();
+    }
 }
 
 TfrmPinger* TMonitorListModel::MonitorAt(int Row) const {
@@ -184,6 +195,9 @@ int TMonitorListModel::UpdateRow(TfrmPinger* Monitor, const TMonitorRow& Row) {
         Index = rowCount();
         beginInsertRows(QModelIndex(), Index, Index);
         FRows.push_back(TEntry{Monitor, Row});
+        if (!FRowOfStale) {
+            FRowOf.insert(Monitor, Index);
+        }
         endInsertRows();
         Resorting = true; // a new row receives its first caption
     } else {
@@ -197,7 +211,9 @@ int TMonitorListModel::UpdateRow(TfrmPinger* Monitor, const TMonitorRow& Row) {
         Old = Row;
         emit dataChanged(index(Index, 0), index(Index, MonitorListColumnCount - 1));
     }
-    if (Resorting) {
+    if (Resorting && FSortingHeld) {
+        FSortPending = true;
+    } else if (Resorting) {
         Resort();
         Index = RowOf(Monitor);
     }
@@ -211,6 +227,7 @@ void TMonitorListModel::RemoveRow(const TfrmPinger* Monitor) {
     }
     beginRemoveRows(QModelIndex(), Index, Index);
     FRows.erase(FRows.begin() + Index);
+    FRowOfStale = true;
     endRemoveRows();
 }
 
@@ -244,6 +261,7 @@ void TMonitorListModel::Resort() {
         Sorted.push_back(std::move(FRows[Order[I]]));
     }
     FRows = std::move(Sorted);
+    FRowOfStale = true;
     const QModelIndexList Old = persistentIndexList();
     QModelIndexList New;
     New.reserve(Old.size());

@@ -14,6 +14,7 @@
 #include "zsPingLoopThread.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QIcon>
 #include <QString>
 
@@ -66,6 +67,10 @@ public:
     TfrmPinger* MonitorAt(int Row) const;
     const TMonitorRow& RowAt(int Row) const { return FRows[std::size_t(Row)].Row; }
 
+    // While held, the re-sorting that new rows and new captions call for waits; releasing the
+    // hold sorts once (opening or closing many monitors sorts once instead of per row).
+    void HoldSorting(bool Hold);
+
     // A header click: the same column flips the direction, another sorts ascending by it.
     void ColumnClick(int Column);
     int SortColumn() const { return FSortColumn; }
@@ -79,6 +84,11 @@ private:
     void Resort();
 
     std::vector<TEntry> FRows;
+    // Row of each monitor, made afresh after rows were removed or moved.
+    mutable QHash<const TfrmPinger*, int> FRowOf;
+    mutable bool FRowOfStale = false;
+    bool FSortingHeld = false;
+    bool FSortPending = false;
     int FSortColumn = 0;
     bool FSortDescending = false;
     QIcon FImages[2]; // 0 offline, 1 online

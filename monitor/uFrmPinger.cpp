@@ -301,7 +301,9 @@ void TfrmPinger::resizeEvent(QResizeEvent* Event) {
     QWidget::resizeEvent(Event);
     LayoutControls();
     SetGraphAreaSize(Image32->width(), Image32->height());
-    repaint();
+    // Painted with the next pass of the event loop: painting at once costs a walk over every
+    // sibling, and the tile panel re-arranging thousands of monitors would pay it per monitor.
+    update();
 }
 
 void TfrmPinger::SetOpacity(bool Translucent) {
