@@ -382,6 +382,7 @@ void TfrmMain::LayoutBody() {
         X += PanelRight->width();
     }
     PanelLeft->setGeometry(X, 0, std::max(0, Width - X), Height);
+    ShowTilesInView();
 }
 
 void TfrmMain::SplitterMoved(int ListWidth) {

@@ -274,6 +274,7 @@ private:
     void ShowProgress(const QString& Caption, int Maximum, int Position, QColor Bar);
     void HandlePendingMessages();
     void HoldLayout(bool Hold);
+    void ShowTilesInView();
     void SplitterMoved(int ListWidth);
 
     TSharedImageLists FImages;

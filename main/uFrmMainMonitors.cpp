@@ -62,6 +62,8 @@ void TfrmMain::AddMonitor(const QString& Target) {
         return;
     }
     TfrmPinger* Mon = FMonitorFactory ? FMonitorFactory() : new TfrmPinger();
+    // Nothing to draw until the layout shows it: a tile beyond the window's edge never does.
+    Mon->SetGraphShown(false);
     Mon->Image32->OnMouseDown = [this, Mon](Qt::MouseButton Button, Qt::KeyboardModifiers, QPoint) {
         MonitorGraphMouseDown(Mon, Button);
     };
@@ -87,10 +89,29 @@ void TfrmMain::AddMonitor(const QString& Target) {
     Mon->SetPayloadSize(FPayloadSize);
     UpdateMonitorRow(Mon);
     FMonitors.Add(Target, Mon);
-    // A monitor starts as a tile; the first one takes the main panel.
+    // A monitor starts as a tile; the first one takes the main panel. While monitors are added
+    // in bulk, the layout shows the new ones once it has placed them.
     Mon->setParent(PanelRight);
-    Mon->show();
+    if (!FLayoutHeld) {
+        Mon->show();
+    }
     ArrangeMonitors();
+}
+
+// Tiles whose column starts beyond the right edge of the body can never be seen (the window
+// does not scroll): they are hidden, so they draw nothing and hold no picture, until a wider
+// window or a new layout brings them into view.
+void TfrmMain::ShowTilesInView() {
+    if (!PanelRight->isVisibleTo(this)) {
+        return;
+    }
+    const int ViewRight = PanelBody->width() - PanelRight->x();
+    for (int I = 0; I < FMonitors.Count(); ++I) {
+        TfrmPinger* Mon = FMonitors.Monitor(I);
+        if (Mon->parentWidget() == PanelRight) {
+            Mon->setVisible(Mon->x() < ViewRight);
+        }
+    }
 }
 
 void TfrmMain::HoldLayout(bool Hold) {
@@ -152,6 +173,7 @@ void TfrmMain::ArrangeMonitors() {
         }
         Mon->update();
     }
+    ShowTilesInView();
     FArranging = false;
 }
 
