@@ -140,6 +140,38 @@ TEST_F(MainWindowTest, FiveMonitorsTileBesideTheMainPanel) {
     EXPECT_EQ(M.PanelLeft->x(), M.PanelRight->x() + 480);
 }
 
+// More tiles than the window is wide: those whose column starts beyond the body's right edge
+// are hidden (and keep no picture) until a wider window brings them into view.
+TEST_F(MainWindowTest, TilesBeyondTheWindowsEdgeAreHiddenUntilInView) {
+    TfrmMain& M = Open();
+    for (int I = 0; I < 31; ++I) { // 30 tiles: 10 columns of 3, 2400 pixels
+        M.AddMonitor(QStringLiteral("t%1").arg(I, 2, 10, QLatin1Char('0')));
+    }
+    ASSERT_EQ(M.PanelRight->width(), 2400);
+    const auto Check = [&M] {
+        const int ViewRight = M.PanelBody->width() - M.PanelRight->x();
+        int Shown = 0, Hidden = 0;
+        for (int I = 0; I < M.MonitorCount(); ++I) {
+            TfrmPinger* Mon = M.Monitor(I);
+            if (Mon->parentWidget() != M.PanelRight) {
+                continue;
+            }
+            SCOPED_TRACE(Mon->Target());
+            const bool InView = Mon->x() < ViewRight;
+            EXPECT_EQ(Mon->isVisible(), InView);
+            EXPECT_EQ(Mon->Graph().Plot().Width() > 0, InView); // only what is seen is drawn
+            (InView ? Shown : Hidden) += 1;
+        }
+        return std::pair{Shown, Hidden};
+    };
+    const auto [Shown, Hidden] = Check();
+    EXPECT_GT(Shown, 0);
+    EXPECT_GT(Hidden, 0);
+    M.resize(2600, M.height());
+    const auto [ShownWide, HiddenWide] = Check();
+    EXPECT_GT(ShownWide, Shown);
+}
+
 TEST_F(MainWindowTest, ClickingATileSwapsItIntoTheMainPanel) {
     TfrmMain& M = Open();
     for (const char* T : {"a", "b", "c"}) {
