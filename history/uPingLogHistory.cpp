@@ -34,31 +34,24 @@ std::tm WallFields(std::int64_t LocalSeconds) {
     return Parts;
 }
 
-bool SameWallTime(const std::tm& A, const std::tm& B) {
-    return A.tm_year == B.tm_year && A.tm_mon == B.tm_mon && A.tm_mday == B.tm_mday &&
-           A.tm_hour == B.tm_hour && A.tm_min == B.tm_min && A.tm_sec == B.tm_sec;
+// The UTC offset in force at instant T.
+long OffsetAt(std::int64_t T) {
+    std::tm Parts{};
+    return LocalFields(T, Parts) ? Parts.tm_gmtoff : 0;
 }
 
 // The instants whose local wall-clock reading is LocalSeconds: none in a skipped hour, two in
-// a repeated one.
+// a repeated one. Each offset in force a day either side is tried (zones change theirs at
+// most once a day); localtime_r alone, since mktime reads the zone's rules again each call.
 int InstantsOfWallTime(std::int64_t LocalSeconds, std::array<std::int64_t, 2>& Found) {
-    const std::tm Wanted = WallFields(LocalSeconds);
     int Count = 0;
-    for (const int Dst : {1, 0}) {
-        std::tm Try = Wanted;
-        Try.tm_isdst = Dst;
-        errno = 0;
-        const std::time_t T = std::mktime(&Try);
-        if (T == std::time_t(-1) && errno != 0) {
+    for (const long Offset :
+         {OffsetAt(LocalSeconds - SecondsPerDay), OffsetAt(LocalSeconds + SecondsPerDay)}) {
+        const std::int64_t T = LocalSeconds - Offset;
+        if (OffsetAt(T) != Offset || (Count == 1 && Found[0] == T)) {
             continue;
         }
-        std::tm Back{};
-        if (!LocalFields(T, Back) || !SameWallTime(Back, Wanted)) {
-            continue;
-        }
-        if (Count == 0 || Found[0] != T) {
-            Found[std::size_t(Count++)] = T;
-        }
+        Found[std::size_t(Count++)] = T;
     }
     if (Count == 2 && Found[1] < Found[0]) {
         std::swap(Found[0], Found[1]);
