@@ -79,14 +79,20 @@ public:
     }
     void Stop() { FRunning = false; }
     double LongestGapMs() const { return double(FLongest) / 1e6; }
+    // When the longest stretch ended, in ms after Start().
+    double LongestGapEndMs() const { return double(FLongestEnd) / 1e6; }
 
 protected:
     bool event(QEvent* Event) override {
         if (Event->type() != QEvent::User) {
             return QObject::event(Event);
         }
-        FLongest = std::max(FLongest, FTimer.nsecsElapsed() - FLast);
-        FLast = FTimer.nsecsElapsed();
+        const qint64 Now = FTimer.nsecsElapsed();
+        if (Now - FLast > FLongest) {
+            FLongest = Now - FLast;
+            FLongestEnd = Now;
+        }
+        FLast = Now;
         if (FRunning) {
             QCoreApplication::postEvent(this, new QEvent(QEvent::User));
         }
@@ -97,6 +103,7 @@ private:
     QElapsedTimer FTimer;
     qint64 FLast = 0;
     qint64 FLongest = 0;
+    qint64 FLongestEnd = 0;
     bool FRunning = false;
 };
 
@@ -178,6 +185,7 @@ void OpenGroup(benchmark::State& State) {
         State.counters["open_ms"] = Opened;
         State.counters["all_first_results_ms"] = AllHaveResults(Main) ? AllFirst : -1;
         State.counters["longest_ui_gap_ms"] = Beat.LongestGapMs();
+        State.counters["longest_ui_gap_end_ms"] = Beat.LongestGapEndMs();
         State.counters["rss_MiB"] = double(StatusKiB("VmRSS")) / 1024.0;
         QElapsedTimer Closing;
         Closing.start();

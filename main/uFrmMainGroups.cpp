@@ -39,12 +39,12 @@ void TfrmMain::LoadGroupList() {
     cbGroups->setCurrentIndex(-1);
 }
 
-// Monitors are added in slices of a few milliseconds with the window's messages handled between
+// Monitors are added in slices of 15 ms with the window's messages handled between
 // them, and laid out once per slice: a group of thousands opens without a pause of the window
 // and in time linear in its size. A close of the window that arrives meanwhile ends the opening
 // at the next slice.
 void TfrmMain::OpenGroup(const QString& Name) {
-    constexpr qint64 SliceMs = 25;
+    constexpr qint64 SliceMs = 15;
     const TBusy Busy(*this);
     EnableControls(false);
     try {

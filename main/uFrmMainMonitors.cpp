@@ -147,8 +147,10 @@ void TfrmMain::ArrangeMonitors() {
         TfrmPinger* Mon = FMonitors.Monitor(0);
         Mon->Tag = 1;
         Dock(Mon, PanelLeft);
-        Mon->setGeometry(PanelLeft->rect());
-        Mon->update();
+        if (Mon->geometry() != PanelLeft->rect()) {
+            Mon->setGeometry(PanelLeft->rect());
+            Mon->update();
+        }
         FArranging = false;
         return;
     }
@@ -157,21 +159,35 @@ void TfrmMain::ArrangeMonitors() {
         PanelRight->resize(L.PanelWidth, PanelRight->height());
         LayoutBody();
     }
+    // A monitor that keeps its panel and place keeps its picture: repainting it would draw the
+    // same pixels, and with thousands of monitors laid out once per slice of an opening group
+    // it would repaint every visible tile each time.
+    const auto Place = [](TfrmPinger* Mon, const QRect& Rect) {
+        if (Mon->geometry() == Rect) {
+            return;
+        }
+        Mon->setGeometry(Rect);
+        Mon->update();
+    };
+    const auto Hint = [](TfrmPinger* Mon, const QString& Text) {
+        if (TzsHint::Text(Mon->Image32) != Text) {
+            TzsHint::Set(Mon->Image32, Text);
+        }
+    };
     std::size_t Tile = 0;
     for (int I = 0; I < Count; ++I) {
         TfrmPinger* Mon = FMonitors.Monitor(I);
         if (Mon->Tag == 1) {
-            TzsHint::Set(Mon->Image32, QString());
+            Hint(Mon, QString());
             Dock(Mon, PanelLeft);
-            Mon->setGeometry(PanelLeft->rect());
+            Place(Mon, PanelLeft->rect());
         } else {
-            TzsHint::Set(Mon->Image32, GraphHint);
+            Hint(Mon, GraphHint);
             Dock(Mon, PanelRight);
-            const QPoint Place = Tile < L.Places.size() ? L.Places[Tile] : QPoint();
+            const QPoint At = Tile < L.Places.size() ? L.Places[Tile] : QPoint();
             ++Tile;
-            Mon->setGeometry(Place.x(), Place.y(), TTileLayout::TileWidth, L.TileHeight);
+            Place(Mon, QRect(At.x(), At.y(), TTileLayout::TileWidth, L.TileHeight));
         }
-        Mon->update();
     }
     ShowTilesInView();
     FArranging = false;
