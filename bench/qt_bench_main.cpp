@@ -5,6 +5,7 @@
 // the time until every
 //   monitor has its first result and the longest stretch in which the UI thread handled no
 //   event while the group opens (how long the window stops answering at worst).
+// - CloseWhileOpening/5000: the close button pressed while 5,000 targets are still opening.
 // - UiShare/<monitors>/<view>: the UI thread's share of one core over 10 s with monitors at a
 //   1 s period, in tiles (view 0) and in the list view (view 1); one monitor is the baseline.
 //
@@ -196,6 +197,44 @@ void OpenGroup(benchmark::State& State) {
 BENCHMARK(OpenGroup)
     ->Arg(200)
     ->Arg(1000)
+    ->Arg(5000)
+    ->ArgName("targets")
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// The window's close button pressed while a group of 5,000 loopback targets is still opening:
+// the time from the close to the window gone with every monitor stopped, and how many monitors
+// had started.
+void CloseWhileOpening(benchmark::State& State) {
+    if (!CheckIcmp(State)) {
+        return;
+    }
+    const int Count = int(State.range(0));
+    for (auto _ : State) {
+        TBenchHome Home(Count, false);
+        TfrmMain Main;
+        Main.show();
+        Main.FormActivate();
+        QCoreApplication::processEvents();
+        QElapsedTimer Clock;
+        int Started = -1;
+        QTimer::singleShot(1000, &Main, [&] {
+            Started = Main.MonitorCount();
+            Clock.start();
+            Main.close();
+        });
+        Main.cbGroups->setCurrentIndex(0);
+        Main.cbGroupsSelect();
+        RunUntil([&] { return Clock.isValid() && !Main.isVisible() && Main.MonitorCount() == 0; },
+                 60000);
+        const double Closed = Clock.isValid() ? double(Clock.elapsed()) : -1;
+        State.SetIterationTime(Closed / 1000.0);
+        State.counters["started_at_close"] = Started;
+        State.counters["close_ms"] = Main.isVisible() ? -1 : Closed;
+    }
+}
+BENCHMARK(CloseWhileOpening)
     ->Arg(5000)
     ->ArgName("targets")
     ->UseManualTime()
