@@ -272,8 +272,10 @@ void TfrmPinger::GraphChanged() {
     }
 }
 
+// Out of sight the indicator waits: it would change twice a result for nobody. Shown, it shows
+// the session's state again.
 void TfrmPinger::PingIndicatorChanged() {
-    if (zsbImgPing) {
+    if (zsbImgPing && GraphVisible() && zsbImgPing->Disabled() == PingIndicatorEnabled()) {
         zsbImgPing->SetDisabled(!PingIndicatorEnabled());
     }
 }
@@ -288,6 +290,7 @@ void TfrmPinger::showEvent(QShowEvent* Event) {
     QWidget::showEvent(Event);
     SetGraphShown(true);
     RefreshDisplay();
+    PingIndicatorChanged();
 }
 
 // A monitor out of sight (its panel hidden for the list view) keeps no picture; showing it

@@ -375,9 +375,12 @@ TEST_F(FrmPingerTest, AMonitorOutOfSightDrawsNothingUntilShown) {
     EXPECT_EQ(Window->Graph().Plot().Width(), 0);
     EXPECT_EQ(Window->Graph().Background().Width(), 0);
     EXPECT_EQ(Window->lbStatus->text(), QStringLiteral("Round trip : 30 ms"));
+    Window->BeforePing(); // the indicator waits until it can be seen
+    EXPECT_TRUE(Window->zsbImgPing->Disabled());
 
     Panel.show();
     ASSERT_TRUE(Window->isVisible());
+    EXPECT_FALSE(Window->zsbImgPing->Disabled()); // a request is out
     EXPECT_EQ(Window->Graph().Background().Width(), 250);
 
     QPointer<TfrmPinger> Seen = NewWindow(Clock);
@@ -386,6 +389,8 @@ TEST_F(FrmPingerTest, AMonitorOutOfSightDrawsNothingUntilShown) {
         Seen->PingDone(S.Event());
     Seen->RefreshDisplay();
     EXPECT_EQ(Window->ComposedBitmap().Image(), Seen->ComposedBitmap().Image());
+    Feed(25); // in sight, the result puts the indicator out at once
+    EXPECT_TRUE(Window->zsbImgPing->Disabled());
 
     Panel.hide(); // out of sight again: the rasters go
     EXPECT_EQ(Window->Graph().Plot().Width(), 0);
