@@ -889,12 +889,18 @@ std::uint32_t IcmpSendEcho(TIcmpHandle IcmpHandle, std::uint32_t DestinationAddr
     return Finish(1);
 }
 
+bool Icmp6CloseHandle(TIcmpHandle IcmpHandle);
+bool Icmp6OpenEarly();
+
 bool IcmpCloseHandle(TIcmpHandle IcmpHandle) {
-    return TIcmpService::Instance().CloseHandle(IcmpHandle);
+    return TIcmpService::Instance().CloseHandle(IcmpHandle) || Icmp6CloseHandle(IcmpHandle);
 }
 
 bool IcmpOpenEarly() {
-    return TIcmpService::Instance().OpenEarly();
+    const bool Works = TIcmpService::Instance().OpenEarly();
+    // The ICMPv6 socket too: a raw one takes its options now, while they may still be set.
+    Icmp6OpenEarly();
+    return Works;
 }
 
 bool IcmpServiceSetMode(TIcmpMode Mode) {

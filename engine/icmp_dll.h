@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 using TIcmpHandle = std::intptr_t;
@@ -86,3 +87,52 @@ struct TIcmpProbeResult {
     std::string Problem;
 };
 TIcmpProbeResult ProbeIcmp();
+
+// ---- IPv6 ----
+//
+// The IPv6 twin of the service: Icmp6CreateFile / Icmp6SendEcho2 / IcmpCloseHandle, with one
+// ICMPv6 socket for the whole process (datagram preferred, raw as fallback), one receiver
+// thread, replies matched by (identifier, sequence) and round trips from the kernel's receive
+// time. ICMPv6 errors end a request with the IP_STATUS of their IPv4 counterpart (see
+// IPStatusFromIcmp6Error).
+
+struct sockaddr_in6;
+
+// The replying host as in the 32-bit layout: port, flow info, the address as eight 16-bit words
+// in network byte order, and the scope (zone) id.
+#pragma pack(push, 1)
+struct IPV6_ADDRESS_EX {
+    std::uint16_t sin6_port;
+    std::uint32_t sin6_flowinfo;
+    std::uint16_t sin6_addr[8];
+    std::uint32_t sin6_scope_id;
+};
+#pragma pack(pop)
+static_assert(sizeof(IPV6_ADDRESS_EX) == 26);
+
+// One IPv6 reply record, 36 bytes; the echoed data follows it in the reply buffer.
+#pragma pack(push, 1)
+struct ICMPV6_ECHO_REPLY {
+    IPV6_ADDRESS_EX Address;
+    std::uint32_t Status;
+    std::uint32_t RoundTripTime;
+};
+#pragma pack(pop)
+static_assert(sizeof(ICMPV6_ECHO_REPLY) == 34);
+
+// Opens an IPv6 handle; INVALID_HANDLE_VALUE when neither kind of ICMPv6 socket can be opened.
+// IcmpCloseHandle closes it.
+TIcmpHandle Icmp6CreateFile();
+
+// As IcmpSendEcho, to an IPv6 destination (its scope id names the zone of a link-local one).
+std::uint32_t Icmp6SendEcho2(TIcmpHandle IcmpHandle, const sockaddr_in6& DestinationAddress,
+                             const void* RequestData, std::uint32_t RequestSize,
+                             const IP_OPTION_INFORMATION* RequestOptions, void* ReplyBuffer,
+                             std::uint32_t ReplySize, std::uint32_t Timeout);
+
+// As IcmpServiceSetMode and IcmpServiceActiveMode, for the ICMPv6 socket.
+bool Icmp6ServiceSetMode(TIcmpMode Mode);
+std::string Icmp6ServiceActiveMode();
+
+// The IP_STATUS an ICMPv6 error stands for, or nullopt for types that end no request.
+std::optional<std::int32_t> IPStatusFromIcmp6Error(std::uint8_t Type, std::uint8_t Code);

@@ -20,8 +20,9 @@ using TReplyBuffer = std::array<std::uint8_t, PING_REPLY_BUFFER_SIZE>;
 std::uint32_t ReplyStatus(const TReplyBuffer& Reply);
 std::uint32_t ReplyRoundTripTime(const TReplyBuffer& Reply);
 
-// Resolves Target to dotted IPv4 text. On failure Address is empty and ErrorText holds the
-// reason ("IP Address could not be resolved" for a name that does not exist).
+// Resolves Target to dotted IPv4 text, or to IPv6 text ("::1", "fe80::1%eth0") for an IPv6
+// literal (bracketed or not) and for a name with no IPv4 address. On failure Address is empty and
+// ErrorText holds the reason ("IP Address could not be resolved" for a name that does not exist).
 bool ResolveHost(const std::string& Target, std::string& Address, std::string& ErrorText);
 
 // Sends one echo request carrying Payload and blocks until the reply or the timeout. Raises

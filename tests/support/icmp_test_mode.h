@@ -39,10 +39,13 @@ private:
     int FFd;
 };
 
-// True when the service now uses Mode; otherwise Why says what stood in the way.
-inline bool UseIcmpMode(TIcmpMode Mode, std::string& Why) {
+// True when the service (SetMode: IcmpServiceSetMode, or Icmp6ServiceSetMode for the ICMPv6
+// one, which obeys the same ping group range) now uses Mode; otherwise Why says what stood in
+// the way.
+inline bool UseIcmpMode(TIcmpMode Mode, std::string& Why,
+                        bool (*SetMode)(TIcmpMode) = &IcmpServiceSetMode) {
     TPingGroupRangeLock Lock;
-    if (IcmpServiceSetMode(Mode))
+    if (SetMode(Mode))
         return true;
     if (Mode != TIcmpMode::Datagram || ::geteuid() != 0 || !Lock.Held()) {
         Why = std::string("cannot open a ") + IcmpModeName(Mode) +
@@ -59,7 +62,7 @@ inline bool UseIcmpMode(TIcmpMode Mode, std::string& Why) {
         std::ofstream Out(RangePath);
         Out << "0 2147483647\n";
     }
-    const bool Opened = IcmpServiceSetMode(Mode);
+    const bool Opened = SetMode(Mode);
     {
         std::ofstream Out(RangePath);
         Out << Saved << "\n";

@@ -1,0 +1,643 @@
+// The IPv6 echo service. One ICMPv6 socket serves the whole process: a datagram socket when the
+// ping group range allows it, else one raw socket (whose options, the ICMPv6 type filter among
+// them, are all set when it opens, since they may not be changed later). One receiver thread
+// reads it; each request waits on its own condition for the answer matched by its sequence.
+#include "icmp_dll.h"
+
+#include "zsPingHelper.h"
+#include "zsPingStatus.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include <linux/errqueue.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+bool Icmp6CloseHandle(TIcmpHandle IcmpHandle);
+bool Icmp6OpenEarly();
+
+namespace {
+
+using TSteady = std::chrono::steady_clock;
+
+constexpr std::uint8_t ICMP6_DEST_UNREACH = 1;
+constexpr std::uint8_t ICMP6_PACKET_TOO_BIG = 2;
+constexpr std::uint8_t ICMP6_TIME_EXCEEDED = 3;
+constexpr std::uint8_t ICMP6_PARAM_PROBLEM = 4;
+constexpr std::uint8_t ICMP6_ECHO_REQUEST = 128;
+constexpr std::uint8_t ICMP6_ECHO_REPLY = 129;
+// Level and option of the ICMPv6 type filter (<netinet/icmp6.h> clashes with <linux/icmp.h>).
+constexpr int SolIcmpV6 = 58;
+constexpr int Icmp6FilterOption = 1;
+constexpr std::uint8_t SoEeOriginIcmp6 = 3;
+constexpr std::size_t Ip6HeaderSize = 40;
+constexpr std::size_t Icmp6HeaderSize = 8;
+// The largest echo data an IPv6 packet without jumbo option carries: 65535 - 8.
+constexpr std::size_t MaxEchoData = 65527;
+constexpr std::int64_t SequenceGraceMs = 1000;
+constexpr int SendTimeoutMs = 1000;
+constexpr std::size_t ReceiveBufferSize = 65536 + 512;
+constexpr std::size_t ControlSize = 512;
+// Handles of this service are numbered apart from those of the IPv4 one.
+constexpr TIcmpHandle FirstHandle = TIcmpHandle(1) << 40;
+
+std::int64_t NowMs(TSteady::time_point T) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(T.time_since_epoch()).count();
+}
+
+std::int64_t RealNowNs() {
+    timespec T{};
+    ::clock_gettime(CLOCK_REALTIME, &T);
+    return std::int64_t(T.tv_sec) * 1000000000 + T.tv_nsec;
+}
+
+std::uint16_t Read16(const std::uint8_t* P) {
+    return std::uint16_t((P[0] << 8) | P[1]);
+}
+
+bool SameAddress(const in6_addr& A, const in6_addr& B) {
+    return std::memcmp(&A, &B, sizeof A) == 0;
+}
+
+struct TWaiter6 {
+    in6_addr Destination{};
+    std::span<const std::uint8_t> Payload;
+    std::condition_variable Answered;
+    bool Done = false;
+    std::int32_t IPStatus = IP_GENERAL_FAILURE;
+    sockaddr_in6 Source{};
+    std::size_t DataSize = 0;
+    TSteady::time_point Received;
+    std::int64_t ReceivedRealNs = 0;
+};
+
+struct TEcho6Result {
+    bool Replied = false;
+    std::int32_t IPStatus = IP_GENERAL_FAILURE;
+    std::uint32_t RoundTripTime = 0;
+    sockaddr_in6 Source{};
+    std::size_t DataSize = 0;
+};
+
+class TIcmp6Service {
+public:
+    // Never destroyed, as the IPv4 service: detached ping loops may still be inside a request.
+    static TIcmp6Service& Instance() {
+        static TIcmp6Service* Service = new TIcmp6Service;
+        return *Service;
+    }
+
+    TIcmpHandle CreateHandle() {
+        std::lock_guard Guard(FLock);
+        if (!EnsureOpen() || !StartReceiver())
+            return INVALID_HANDLE_VALUE;
+        const TIcmpHandle Handle = FNextHandle++;
+        FHandles.insert(Handle);
+        return Handle;
+    }
+    bool CloseHandle(TIcmpHandle Handle) {
+        std::lock_guard Guard(FLock);
+        return FHandles.erase(Handle) == 1;
+    }
+    bool IsHandle(TIcmpHandle Handle) {
+        std::lock_guard Guard(FLock);
+        return FHandles.contains(Handle);
+    }
+    bool OpenEarly() {
+        std::lock_guard Guard(FLock);
+        return EnsureOpen();
+    }
+    bool SetMode(TIcmpMode Mode) {
+        std::lock_guard Guard(FLock);
+        FMode = Mode;
+        CloseSocket();
+        return EnsureOpen();
+    }
+    std::string ActiveMode() {
+        std::lock_guard Guard(FLock);
+        return FActiveMode;
+    }
+
+    TEcho6Result Send(const sockaddr_in6& Destination, std::span<const std::uint8_t> Payload,
+                      std::uint32_t TimeoutMs);
+
+private:
+    TIcmp6Service() = default;
+    bool EnsureOpen();
+    int OpenSocket(bool Raw);
+    void CloseSocket();
+    bool StartReceiver();
+    void Receive();
+    void ReadPackets(int Fd);
+    void ReadErrors(int Fd);
+    void Deliver(std::uint16_t Identifier, std::uint16_t Sequence, const sockaddr_in6& From,
+                 const in6_addr* QuotedDestination, std::optional<std::int32_t> ErrorStatus,
+                 std::span<const std::uint8_t> Data, TSteady::time_point Received,
+                 std::int64_t ReceivedRealNs);
+
+    std::mutex FLock;
+    TIcmpMode FMode = TIcmpMode::Auto;
+    std::string FActiveMode;
+    int FFd = -1;
+    // The receiver's copy of FFd; a closed socket is kept open until the receiver moved off it.
+    std::atomic<int> FReceiverFd{-1};
+    std::vector<int> FRetired;
+    bool FRaw = false;
+    std::uint16_t FIdentifier = 0;
+    TSequencePool FPool;
+    std::unordered_map<std::uint16_t, TWaiter6*> FPending;
+    std::unordered_set<TIcmpHandle> FHandles;
+    TIcmpHandle FNextHandle = FirstHandle;
+    int FWakeFd = -1;
+    bool FReceiverStarted = false;
+    std::mt19937 FRandom{std::random_device{}()};
+};
+
+int TIcmp6Service::OpenSocket(bool Raw) {
+    const int Fd = ::socket(AF_INET6, (Raw ? SOCK_RAW : SOCK_DGRAM) | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+    if (Fd < 0)
+        return -1;
+    const int On = 1;
+    const int ReceiveBuffer = 4 << 20;
+    ::setsockopt(Fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
+    const timeval SendTimeout{SendTimeoutMs / 1000, (SendTimeoutMs % 1000) * 1000};
+    ::setsockopt(Fd, SOL_SOCKET, SO_SNDTIMEO, &SendTimeout, sizeof SendTimeout);
+    ::setsockopt(Fd, SOL_SOCKET, SO_TIMESTAMPNS, &On, sizeof On);
+    if (Raw) {
+        // A raw ICMPv6 socket sees every ICMPv6 packet of the host, neighbour discovery
+        // included: pass only echo replies and the errors that can quote a request. (The kernel
+        // always fills in and checks the checksum of ICMPv6 on raw sockets; IPV6_CHECKSUM is
+        // neither needed nor allowed for them.)
+        std::uint32_t Filter[8];
+        std::fill(std::begin(Filter), std::end(Filter), 0xFFFFFFFFu); // a set bit blocks
+        for (const std::uint8_t Type : {ICMP6_ECHO_REPLY, ICMP6_DEST_UNREACH, ICMP6_PACKET_TOO_BIG,
+                                        ICMP6_TIME_EXCEEDED, ICMP6_PARAM_PROBLEM})
+            Filter[Type >> 5] &= ~(1u << (Type & 31));
+        if (::setsockopt(Fd, SolIcmpV6, Icmp6FilterOption, Filter, sizeof Filter) != 0) {
+            ::close(Fd);
+            return -1;
+        }
+        FIdentifier = std::uint16_t(FRandom());
+    } else {
+        // Without IPV6_RECVERR a datagram socket drops the ICMPv6 errors for its requests.
+        sockaddr_in6 Local{};
+        Local.sin6_family = AF_INET6;
+        socklen_t Length = sizeof Local;
+        if (::setsockopt(Fd, SOL_IPV6, IPV6_RECVERR, &On, sizeof On) != 0 ||
+            ::bind(Fd, reinterpret_cast<sockaddr*>(&Local), sizeof Local) != 0 ||
+            ::getsockname(Fd, reinterpret_cast<sockaddr*>(&Local), &Length) != 0) {
+            ::close(Fd);
+            return -1;
+        }
+        FIdentifier = ntohs(Local.sin6_port);
+    }
+    return Fd;
+}
+
+bool TIcmp6Service::EnsureOpen() {
+    if (FFd >= 0)
+        return true;
+    if (FMode != TIcmpMode::Raw && (FFd = OpenSocket(false)) >= 0) {
+        FRaw = false;
+        FActiveMode = "datagram";
+    } else if (FMode != TIcmpMode::Datagram && (FFd = OpenSocket(true)) >= 0) {
+        FRaw = true;
+        FActiveMode = "raw";
+    } else {
+        FActiveMode.clear();
+        return false;
+    }
+    FPool = TSequencePool();
+    if (FReceiverStarted) {
+        const std::uint64_t One = 1;
+        [[maybe_unused]] auto Ignored = ::write(FWakeFd, &One, sizeof One);
+    }
+    return true;
+}
+
+void TIcmp6Service::CloseSocket() {
+    if (FFd >= 0) {
+        // The receiver may be reading it right now: it is closed once the receiver has moved on.
+        FRetired.push_back(FFd);
+        FFd = -1;
+        const std::uint64_t One = 1;
+        if (FWakeFd >= 0) {
+            [[maybe_unused]] auto Ignored = ::write(FWakeFd, &One, sizeof One);
+        }
+    }
+    if (!FReceiverStarted) {
+        for (const int Fd : FRetired)
+            ::close(Fd);
+        FRetired.clear();
+    }
+    FActiveMode.clear();
+    for (auto& [Sequence, Waiter] : FPending) {
+        Waiter->Done = true;
+        Waiter->IPStatus = IP_GENERAL_FAILURE;
+        Waiter->Received = TSteady::now();
+        Waiter->Answered.notify_one();
+    }
+    FPending.clear();
+}
+
+bool TIcmp6Service::StartReceiver() {
+    if (FReceiverStarted)
+        return true;
+    if (FWakeFd < 0)
+        FWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (FWakeFd < 0)
+        return false;
+    try {
+        std::thread([this] { Receive(); }).detach();
+    } catch (const std::system_error&) {
+        return false;
+    }
+    FReceiverStarted = true;
+    return true;
+}
+
+void TIcmp6Service::Receive() {
+    for (;;) {
+        int Fd;
+        {
+            std::lock_guard Guard(FLock);
+            for (const int Old : FRetired)
+                ::close(Old);
+            FRetired.clear();
+            Fd = FFd;
+        }
+        pollfd Polls[2] = {{FWakeFd, POLLIN, 0}, {Fd, POLLIN, 0}};
+        const int Count = ::poll(Polls, Fd >= 0 ? 2 : 1, -1);
+        if (Count < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (Polls[0].revents & POLLIN) {
+            std::uint64_t Value = 0;
+            [[maybe_unused]] auto Ignored = ::read(FWakeFd, &Value, sizeof Value);
+            continue; // the socket may have changed
+        }
+        if (Fd >= 0 && Polls[1].revents & (POLLIN | POLLERR)) {
+            if (!FRaw || (Polls[1].revents & POLLERR))
+                ReadErrors(Fd);
+            ReadPackets(Fd);
+        }
+    }
+}
+
+// The kernel's receive time of a packet from its SO_TIMESTAMPNS data, or 0.
+std::int64_t ReceiveTimeNs(msghdr& Header) {
+    for (cmsghdr* C = CMSG_FIRSTHDR(&Header); C; C = CMSG_NXTHDR(&Header, C)) {
+        if (C->cmsg_level == SOL_SOCKET && C->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec T;
+            std::memcpy(&T, CMSG_DATA(C), sizeof T);
+            return std::int64_t(T.tv_sec) * 1000000000 + T.tv_nsec;
+        }
+    }
+    return 0;
+}
+
+void TIcmp6Service::ReadPackets(int Fd) {
+    static thread_local std::vector<std::uint8_t> Buffer(ReceiveBufferSize);
+    alignas(cmsghdr) char Control[ControlSize];
+    for (;;) {
+        sockaddr_in6 From{};
+        iovec Io{Buffer.data(), Buffer.size()};
+        msghdr Header{};
+        Header.msg_name = &From;
+        Header.msg_namelen = sizeof From;
+        Header.msg_iov = &Io;
+        Header.msg_iovlen = 1;
+        Header.msg_control = Control;
+        Header.msg_controllen = sizeof Control;
+        const ssize_t Length = ::recvmsg(Fd, &Header, MSG_DONTWAIT);
+        const TSteady::time_point Received = TSteady::now();
+        if (Length < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return;
+            // A queued error fails the next ordinary read once with its errno.
+            ReadErrors(Fd);
+            continue;
+        }
+        if ((Header.msg_flags & MSG_TRUNC) || std::size_t(Length) < Icmp6HeaderSize)
+            continue;
+        const std::uint8_t* P = Buffer.data();
+        const std::span<const std::uint8_t> Packet(P, std::size_t(Length));
+        const std::int64_t RealNs = ReceiveTimeNs(Header);
+        if (P[0] == ICMP6_ECHO_REPLY && P[1] == 0) {
+            Deliver(Read16(P + 4), Read16(P + 6), From, nullptr, std::nullopt,
+                    Packet.subspan(Icmp6HeaderSize), Received, RealNs);
+            continue;
+        }
+        // Raw sockets: an error quoting our request (IPv6 header, then the echo request's
+        // header; a request carries no extension headers).
+        if (!FRaw || P[0] < ICMP6_DEST_UNREACH || P[0] > ICMP6_PARAM_PROBLEM)
+            continue;
+        if (std::size_t(Length) < Icmp6HeaderSize + Ip6HeaderSize + Icmp6HeaderSize)
+            continue;
+        const std::uint8_t* Inner = P + Icmp6HeaderSize;
+        const std::uint8_t* InnerIcmp = Inner + Ip6HeaderSize;
+        if ((Inner[0] >> 4) != 6 || Inner[6] != IPPROTO_ICMPV6 ||
+            InnerIcmp[0] != ICMP6_ECHO_REQUEST)
+            continue;
+        in6_addr Quoted;
+        std::memcpy(&Quoted, Inner + 24, sizeof Quoted);
+        Deliver(Read16(InnerIcmp + 4), Read16(InnerIcmp + 6), From, &Quoted,
+                IPStatusFromIcmp6Error(P[0], P[1]), {}, Received, RealNs);
+    }
+}
+
+void TIcmp6Service::ReadErrors(int Fd) {
+    std::uint8_t Quoted[64];
+    alignas(cmsghdr) char Control[ControlSize];
+    for (;;) {
+        sockaddr_in6 Destination{};
+        iovec Io{Quoted, sizeof Quoted};
+        msghdr Header{};
+        Header.msg_name = &Destination;
+        Header.msg_namelen = sizeof Destination;
+        Header.msg_iov = &Io;
+        Header.msg_iovlen = 1;
+        Header.msg_control = Control;
+        Header.msg_controllen = sizeof Control;
+        const ssize_t Length = ::recvmsg(Fd, &Header, MSG_ERRQUEUE | MSG_DONTWAIT);
+        const TSteady::time_point Received = TSteady::now();
+        if (Length < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (std::size_t(Length) < Icmp6HeaderSize || Quoted[0] != ICMP6_ECHO_REQUEST)
+            continue;
+        for (cmsghdr* C = CMSG_FIRSTHDR(&Header); C; C = CMSG_NXTHDR(&Header, C)) {
+            if (C->cmsg_level != SOL_IPV6 || C->cmsg_type != IPV6_RECVERR)
+                continue;
+            sock_extended_err Error;
+            std::memcpy(&Error, CMSG_DATA(C), sizeof Error);
+            std::optional<std::int32_t> Status;
+            sockaddr_in6 Offender{};
+            if (Error.ee_origin == SoEeOriginIcmp6) {
+                Status = IPStatusFromIcmp6Error(Error.ee_type, Error.ee_code);
+                std::memcpy(&Offender,
+                            SO_EE_OFFENDER(reinterpret_cast<sock_extended_err*>(CMSG_DATA(C))),
+                            sizeof Offender);
+            } else if (Error.ee_origin == SO_EE_ORIGIN_LOCAL && Error.ee_errno == EMSGSIZE) {
+                Status = IP_PACKET_TOO_BIG; // the local path MTU refused the request
+                Offender = Destination;
+            } else {
+                continue;
+            }
+            if (Status)
+                Deliver(Read16(Quoted + 4), Read16(Quoted + 6), Offender, &Destination.sin6_addr,
+                        Status, {}, Received, ReceiveTimeNs(Header));
+        }
+    }
+}
+
+void TIcmp6Service::Deliver(std::uint16_t Identifier, std::uint16_t Sequence,
+                            const sockaddr_in6& From, const in6_addr* QuotedDestination,
+                            std::optional<std::int32_t> ErrorStatus,
+                            std::span<const std::uint8_t> Data, TSteady::time_point Received,
+                            std::int64_t ReceivedRealNs) {
+    std::lock_guard Guard(FLock);
+    if (Identifier != FIdentifier)
+        return;
+    const auto It = FPending.find(Sequence);
+    if (It == FPending.end())
+        return;
+    TWaiter6& Waiter = *It->second;
+    if (QuotedDestination) {
+        // An error: it must quote a request to this request's destination.
+        if (!ErrorStatus || !SameAddress(*QuotedDestination, Waiter.Destination))
+            return;
+        Waiter.IPStatus = *ErrorStatus;
+        Waiter.DataSize = 0;
+    } else {
+        // A reply: from the destination, with the data sent.
+        if (!SameAddress(From.sin6_addr, Waiter.Destination) ||
+            !std::ranges::equal(Data, Waiter.Payload))
+            return;
+        Waiter.IPStatus = IP_SUCCESS;
+        Waiter.DataSize = Data.size();
+    }
+    Waiter.Source = From;
+    Waiter.Received = Received;
+    Waiter.ReceivedRealNs = ReceivedRealNs;
+    Waiter.Done = true;
+    FPending.erase(It);
+    Waiter.Answered.notify_one();
+}
+
+std::uint32_t RoundTripMs(TSteady::time_point Sent, std::int64_t SentRealNs,
+                          const TWaiter6& Waiter) {
+    const std::int64_t ReadNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Waiter.Received - Sent).count();
+    std::int64_t Ns = ReadNs;
+    if (Waiter.ReceivedRealNs != 0) {
+        // The kernel's receive time, unless the wall clock was set meanwhile.
+        const std::int64_t WireNs = Waiter.ReceivedRealNs - SentRealNs;
+        if (WireNs >= 0 && WireNs <= ReadNs + 1000000)
+            Ns = WireNs;
+    }
+    return std::uint32_t(std::max<std::int64_t>(Ns, 0) / 1000000);
+}
+
+TEcho6Result TIcmp6Service::Send(const sockaddr_in6& Destination,
+                                 std::span<const std::uint8_t> Payload, std::uint32_t TimeoutMs) {
+    TEcho6Result Result;
+    TWaiter6 Waiter;
+    Waiter.Destination = Destination.sin6_addr;
+    Waiter.Payload = Payload;
+    std::unique_lock Guard(FLock);
+    if (!EnsureOpen() || !StartReceiver())
+        return Result;
+    const int Fd = FFd;
+    const std::uint16_t Identifier = FIdentifier;
+    const auto Free = FPool.Acquire(NowMs(TSteady::now()));
+    if (!Free) {
+        Result.IPStatus = IP_NO_RESOURCES;
+        return Result;
+    }
+    const std::uint16_t Sequence = *Free;
+    // Registered before sending: on loopback the reply can beat sendto's return.
+    FPending[Sequence] = &Waiter;
+    // The kernel fills in the checksum of ICMPv6 (it covers the pseudo-header), and on datagram
+    // sockets the identifier too.
+    std::vector<std::uint8_t> Packet(Icmp6HeaderSize + Payload.size());
+    Packet[0] = ICMP6_ECHO_REQUEST;
+    Packet[4] = std::uint8_t(Identifier >> 8);
+    Packet[5] = std::uint8_t(Identifier);
+    Packet[6] = std::uint8_t(Sequence >> 8);
+    Packet[7] = std::uint8_t(Sequence);
+    std::ranges::copy(Payload, Packet.begin() + Icmp6HeaderSize);
+    sockaddr_in6 To = Destination;
+    To.sin6_port = 0;
+    const TSteady::time_point Sent = TSteady::now();
+    const std::int64_t SentRealNs = RealNowNs();
+    const TSteady::time_point Deadline = Sent + std::chrono::milliseconds(TimeoutMs);
+    // The socket stays open while this holds the lock; sendto itself runs unlocked, and a
+    // switch of mode meanwhile ends the request (CloseSocket completes it).
+    Guard.unlock();
+    ssize_t Written;
+    do {
+        Written = ::sendto(Fd, Packet.data(), Packet.size(), 0,
+                           reinterpret_cast<const sockaddr*>(&To), sizeof To);
+    } while (Written < 0 && errno == EINTR);
+    const int SendErrno = errno;
+    Guard.lock();
+    if (Written < 0) {
+        if (!Waiter.Done)
+            FPending.erase(Sequence);
+        FPool.Release(Sequence, NowMs(TSteady::now()) + SequenceGraceMs);
+        Result.IPStatus = Waiter.Done ? Waiter.IPStatus : IPStatusFromSendErrno(SendErrno);
+        return Result;
+    }
+    Waiter.Answered.wait_until(Guard, Deadline, [&] { return Waiter.Done; });
+    if (!Waiter.Done) {
+        FPending.erase(Sequence);
+        Result.IPStatus = IP_REQ_TIMED_OUT;
+    } else {
+        Result.Replied = Waiter.IPStatus != IP_GENERAL_FAILURE;
+        Result.IPStatus = Waiter.IPStatus;
+        Result.RoundTripTime = RoundTripMs(Sent, SentRealNs, Waiter);
+        Result.Source = Waiter.Source;
+        Result.DataSize = Waiter.DataSize;
+    }
+    if (Fd == FFd)
+        FPool.Release(Sequence, std::max(NowMs(TSteady::now()), NowMs(Deadline)) + SequenceGraceMs);
+    return Result;
+}
+
+} // namespace
+
+// Each ICMPv6 error as the IPv4 error it corresponds to:
+//   destination unreachable 1/0 no route             -> IP_DEST_NET_UNREACHABLE  (IPv4 3/0)
+//                           1/1 administratively prohibited,
+//                           1/5 source address failed policy,
+//                           1/6 reject route          -> IP_DEST_HOST_UNREACHABLE (IPv4 3/13)
+//                           1/2 beyond scope of source -> IP_DEST_NET_UNREACHABLE
+//                           1/3 address unreachable   -> IP_DEST_HOST_UNREACHABLE (IPv4 3/1)
+//                           1/4 port unreachable      -> IP_DEST_PORT_UNREACHABLE (IPv4 3/3)
+//                           other codes               -> IP_DEST_HOST_UNREACHABLE
+//   packet too big          2                         -> IP_PACKET_TOO_BIG (IPv4 3/4)
+//   time exceeded           3/0 hop limit             -> IP_TTL_EXPIRED_TRANSIT (IPv4 11/0)
+//                           3/1 reassembly            -> IP_TTL_EXPIRED_REASSEM (IPv4 11/1)
+//   parameter problem       4                         -> IP_PARAM_PROBLEM (IPv4 12)
+// Other types end no request.
+std::optional<std::int32_t> IPStatusFromIcmp6Error(std::uint8_t Type, std::uint8_t Code) {
+    switch (Type) {
+    case ICMP6_DEST_UNREACH:
+        switch (Code) {
+        case 0:
+        case 2:
+            return IPStatusFromIcmpError(ICMP_TYPE_DEST_UNREACH, 0);
+        case 4:
+            return IPStatusFromIcmpError(ICMP_TYPE_DEST_UNREACH, 3);
+        case 3:
+            return IPStatusFromIcmpError(ICMP_TYPE_DEST_UNREACH, 1);
+        default:
+            return IPStatusFromIcmpError(ICMP_TYPE_DEST_UNREACH, 13);
+        }
+    case ICMP6_PACKET_TOO_BIG:
+        return IPStatusFromIcmpError(ICMP_TYPE_DEST_UNREACH, 4);
+    case ICMP6_TIME_EXCEEDED:
+        return IPStatusFromIcmpError(ICMP_TYPE_TIME_EXCEEDED, Code == 1 ? 1 : 0);
+    case ICMP6_PARAM_PROBLEM:
+        return IPStatusFromIcmpError(ICMP_TYPE_PARAM_PROBLEM, 0);
+    default:
+        return std::nullopt;
+    }
+}
+
+TIcmpHandle Icmp6CreateFile() {
+    return TIcmp6Service::Instance().CreateHandle();
+}
+
+std::uint32_t Icmp6SendEcho2(TIcmpHandle IcmpHandle, const sockaddr_in6& DestinationAddress,
+                             const void* RequestData, std::uint32_t RequestSize,
+                             const IP_OPTION_INFORMATION* /*RequestOptions*/, void* ReplyBuffer,
+                             std::uint32_t ReplySize, std::uint32_t Timeout) {
+    constexpr std::size_t StatusEnd = offsetof(ICMPV6_ECHO_REPLY, RoundTripTime) + 4;
+    if (!ReplyBuffer || ReplySize < StatusEnd)
+        return 0;
+    ICMPV6_ECHO_REPLY Record{};
+    auto Finish = [&](std::uint32_t Replies) {
+        std::memcpy(ReplyBuffer, &Record,
+                    std::min<std::size_t>(ReplySize, sizeof(ICMPV6_ECHO_REPLY)));
+        return Replies;
+    };
+    TIcmp6Service& Service = TIcmp6Service::Instance();
+    if (!Service.IsHandle(IcmpHandle)) {
+        Record.Status = IP_GENERAL_FAILURE;
+        return Finish(0);
+    }
+    if (RequestSize > 0 && !RequestData) {
+        Record.Status = IP_BAD_REQ;
+        return Finish(0);
+    }
+    if (RequestSize > MaxEchoData) {
+        Record.Status = IP_PACKET_TOO_BIG;
+        return Finish(0);
+    }
+    if (DestinationAddress.sin6_family != AF_INET6 ||
+        IN6_IS_ADDR_UNSPECIFIED(&DestinationAddress.sin6_addr) ||
+        IN6_IS_ADDR_MULTICAST(&DestinationAddress.sin6_addr)) {
+        Record.Status = IP_BAD_DESTINATION;
+        return Finish(0);
+    }
+    const std::span<const std::uint8_t> Payload(static_cast<const std::uint8_t*>(RequestData),
+                                                RequestSize);
+    const TEcho6Result Result = Service.Send(DestinationAddress, Payload, Timeout);
+    Record.Status = std::uint32_t(Result.IPStatus);
+    if (!Result.Replied)
+        return Finish(0);
+    Record.Address.sin6_port = Result.Source.sin6_port;
+    Record.Address.sin6_flowinfo = Result.Source.sin6_flowinfo;
+    std::memcpy(Record.Address.sin6_addr, &Result.Source.sin6_addr, 16);
+    Record.Address.sin6_scope_id = Result.Source.sin6_scope_id;
+    Record.RoundTripTime = Result.RoundTripTime;
+    if (Result.IPStatus != 0)
+        return Finish(0);
+    if (Result.DataSize > ReplySize - sizeof(ICMPV6_ECHO_REPLY)) {
+        Record.Status = IP_BUF_TOO_SMALL;
+        return Finish(0);
+    }
+    if (Result.DataSize > 0)
+        std::memcpy(static_cast<std::uint8_t*>(ReplyBuffer) + sizeof(ICMPV6_ECHO_REPLY),
+                    RequestData, Result.DataSize);
+    return Finish(1);
+}
+
+bool Icmp6CloseHandle(TIcmpHandle IcmpHandle) {
+    return TIcmp6Service::Instance().CloseHandle(IcmpHandle);
+}
+
+bool Icmp6OpenEarly() {
+    return TIcmp6Service::Instance().OpenEarly();
+}
+
+bool Icmp6ServiceSetMode(TIcmpMode Mode) {
+    return TIcmp6Service::Instance().SetMode(Mode);
+}
+
+std::string Icmp6ServiceActiveMode() {
+    return TIcmp6Service::Instance().ActiveMode();
+}

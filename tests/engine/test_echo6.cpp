@@ -1,0 +1,430 @@
+// The IPv6 echo service and the IPv6 side of the resolver: on ::1, and through a veth link into
+// a network namespace the test makes and removes (requests go only to addresses on that link
+// and behind it, checked against the routing table before anything is sent).
+#include "icmp_dll.h"
+#include "icmp_test_mode.h"
+#include "ping_funcs.h"
+#include "zsPingErrors.h"
+#include "zsPingStatus.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string Shell(const std::string& Command, int* Status = nullptr) {
+    std::string Output;
+    if (FILE* Pipe = ::popen((Command + " 2>&1").c_str(), "r")) {
+        char Chunk[256];
+        while (std::fgets(Chunk, sizeof Chunk, Pipe))
+            Output += Chunk;
+        const int Result = ::pclose(Pipe);
+        if (Status)
+            *Status = Result;
+    } else if (Status) {
+        *Status = -1;
+    }
+    return Output;
+}
+
+sockaddr_in6 Ipv6(const std::string& Text) {
+    sockaddr_in6 Address{};
+    Address.sin6_family = AF_INET6;
+    EXPECT_EQ(::inet_pton(AF_INET6, Text.c_str(), &Address.sin6_addr), 1) << Text;
+    return Address;
+}
+
+std::string Text(const IPV6_ADDRESS_EX& Address) {
+    char Buffer[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, Address.sin6_addr, Buffer, sizeof Buffer);
+    return Buffer;
+}
+
+struct TOutcome {
+    std::uint32_t Replies = 0;
+    ICMPV6_ECHO_REPLY Record{};
+    std::string Data;
+    long long ElapsedMs = 0;
+};
+
+TOutcome Echo(TIcmpHandle Handle, const sockaddr_in6& To, const std::string& Payload,
+              std::uint32_t Timeout) {
+    std::vector<std::uint8_t> Buffer(sizeof(ICMPV6_ECHO_REPLY) + Payload.size() + 8);
+    TOutcome Outcome;
+    const auto Start = std::chrono::steady_clock::now();
+    Outcome.Replies = Icmp6SendEcho2(Handle, To, Payload.data(), std::uint32_t(Payload.size()),
+                                     nullptr, Buffer.data(), std::uint32_t(Buffer.size()), Timeout);
+    Outcome.ElapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - Start)
+                            .count();
+    std::memcpy(&Outcome.Record, Buffer.data(), sizeof Outcome.Record);
+    if (Outcome.Replies == 1)
+        Outcome.Data.assign(reinterpret_cast<const char*>(Buffer.data()) +
+                                sizeof(ICMPV6_ECHO_REPLY),
+                            Payload.size());
+    return Outcome;
+}
+
+const TIcmpMode Modes[] = {TIcmpMode::Raw, TIcmpMode::Datagram};
+
+} // namespace
+
+// Each ICMPv6 error ends a request with the IP_STATUS of its IPv4 counterpart.
+TEST(Echo6Errors, MapToTheirIpv4Counterparts) {
+    struct Case {
+        std::uint8_t Type, Code;
+        std::optional<std::int32_t> Status;
+    };
+    const Case Cases[] = {
+        {1, 0, IP_DEST_NET_UNREACHABLE},  {1, 1, IP_DEST_HOST_UNREACHABLE},
+        {1, 2, IP_DEST_NET_UNREACHABLE},  {1, 3, IP_DEST_HOST_UNREACHABLE},
+        {1, 4, IP_DEST_PORT_UNREACHABLE}, {1, 5, IP_DEST_HOST_UNREACHABLE},
+        {1, 6, IP_DEST_HOST_UNREACHABLE}, {1, 200, IP_DEST_HOST_UNREACHABLE},
+        {2, 0, IP_PACKET_TOO_BIG},        {3, 0, IP_TTL_EXPIRED_TRANSIT},
+        {3, 1, IP_TTL_EXPIRED_REASSEM},   {4, 0, IP_PARAM_PROBLEM},
+        {4, 2, IP_PARAM_PROBLEM},         {128, 0, std::nullopt},
+        {129, 0, std::nullopt},           {135, 0, std::nullopt},
+        {137, 0, std::nullopt},           {0, 0, std::nullopt},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(std::to_string(C.Type) + "/" + std::to_string(C.Code));
+        EXPECT_EQ(IPStatusFromIcmp6Error(C.Type, C.Code), C.Status);
+    }
+}
+
+// Literal forms, zones, and names: IPv4 first, so a name with both families pings as before.
+TEST(Resolve6, LiteralsZonesAndNames) {
+    struct Case {
+        std::string Target;
+        const char* Address; // null: not resolved
+    };
+    const Case Cases[] = {
+        {"::1", "::1"},
+        {"[::1]", "::1"},
+        {"0:0:0:0:0:0:0:1", "::1"},
+        {"2001:DB8::0001", "2001:db8::1"},
+        {"::ffff:127.0.0.1", "::ffff:127.0.0.1"},
+        {"fe80::1%lo", "fe80::1%lo"},
+        {"[fe80::1%lo]", "fe80::1%lo"},
+        {"fe80::1%1", "fe80::1%lo"}, // lo is interface 1
+        {"fe80::1%no-such-if", nullptr},
+        {"::1%lo", nullptr}, // a zone belongs to link-local addresses only
+        {"[::1", nullptr},
+        {"::1]", nullptr},
+        {"[127.0.0.1]", nullptr},
+        {":::", nullptr},
+        {"1::2::3", nullptr},
+        {"::1 ", nullptr},
+        {"[]", nullptr},
+        {"localhost", "127.0.0.1"}, // has ::1 as well: IPv4 first
+        {"127.0.0.1", "127.0.0.1"},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Target);
+        std::string Address = "stale";
+        std::string Error = "untouched";
+        const bool Resolved = ResolveHost(C.Target, Address, Error);
+        EXPECT_EQ(Resolved, C.Address != nullptr) << Address;
+        if (C.Address) {
+            EXPECT_EQ(Address, C.Address);
+            EXPECT_EQ(Error, "untouched");
+        } else {
+            EXPECT_EQ(Address, "");
+            EXPECT_EQ(Error, "IP Address could not be resolved");
+        }
+    }
+}
+
+// Replies on ::1 in each socket kind: status, round trip, replying address, echoed data of
+// several sizes, and the reply buffer rules.
+TEST(Echo6Loopback, RepliesInEachMode) {
+    int ModesRun = 0;
+    for (const TIcmpMode Mode : Modes) {
+        SCOPED_TRACE(IcmpModeName(Mode));
+        std::string Why;
+        if (!UseIcmpMode(Mode, Why, &Icmp6ServiceSetMode)) {
+            std::cout << "[ SKIPPED  ] " << IcmpModeName(Mode) << " mode: " << Why << "\n";
+            continue;
+        }
+        ++ModesRun;
+        EXPECT_EQ(Icmp6ServiceActiveMode(), IcmpModeName(Mode));
+        const TIcmpHandle Handle = Icmp6CreateFile();
+        ASSERT_NE(Handle, INVALID_HANDLE_VALUE);
+        for (const std::size_t Size : {0u, 1u, 32u, 1500u, 65000u}) {
+            SCOPED_TRACE(Size);
+            std::string Payload(Size, '\0');
+            for (std::size_t I = 0; I < Size; ++I)
+                Payload[I] = char('a' + I % 26);
+            const TOutcome Out = Echo(Handle, Ipv6("::1"), Payload, 2000);
+            EXPECT_EQ(Out.Replies, 1U);
+            EXPECT_EQ(Out.Record.Status, 0U);
+            EXPECT_EQ(Text(Out.Record.Address), "::1");
+            EXPECT_EQ(Out.Data, Payload);
+            EXPECT_LT(Out.Record.RoundTripTime, 1000U);
+        }
+        // Too small for the echoed data behind the record; too small for the record itself.
+        std::uint8_t Small[sizeof(ICMPV6_ECHO_REPLY) + 4];
+        EXPECT_EQ(Icmp6SendEcho2(Handle, Ipv6("::1"), "0123456789", 10, nullptr, Small,
+                                 sizeof Small, 1000),
+                  0U);
+        ICMPV6_ECHO_REPLY Record;
+        std::memcpy(&Record, Small, sizeof Record);
+        EXPECT_EQ(Record.Status, std::uint32_t(IP_BUF_TOO_SMALL));
+        // Destinations no echo request may go to, and a handle that is not open.
+        EXPECT_EQ(Echo(Handle, Ipv6("::"), "x", 100).Record.Status,
+                  std::uint32_t(IP_BAD_DESTINATION));
+        EXPECT_EQ(Echo(Handle, Ipv6("ff02::1"), "x", 100).Record.Status,
+                  std::uint32_t(IP_BAD_DESTINATION));
+        EXPECT_TRUE(IcmpCloseHandle(Handle));
+        EXPECT_FALSE(IcmpCloseHandle(Handle));
+        EXPECT_EQ(Echo(Handle, Ipv6("::1"), "x", 100).Record.Status,
+                  std::uint32_t(IP_GENERAL_FAILURE));
+    }
+    Icmp6ServiceSetMode(TIcmpMode::Auto);
+    if (ModesRun == 0)
+        GTEST_SKIP() << "no ICMPv6 socket kind can be opened here";
+}
+
+// Many callers at once on the one socket: each gets the reply to its own request (its own
+// data back), none a neighbour's.
+TEST(Echo6Loopback, ConcurrentCallersEachGetTheirOwnReply) {
+    int ModesRun = 0;
+    for (const TIcmpMode Mode : Modes) {
+        SCOPED_TRACE(IcmpModeName(Mode));
+        std::string Why;
+        if (!UseIcmpMode(Mode, Why, &Icmp6ServiceSetMode))
+            continue;
+        ++ModesRun;
+        constexpr int Threads = 24;
+        constexpr int Requests = 40;
+        std::atomic<int> Wrong{0};
+        std::vector<std::thread> Callers;
+        for (int T = 0; T < Threads; ++T) {
+            Callers.emplace_back([T, &Wrong] {
+                const TIcmpHandle Handle = Icmp6CreateFile();
+                for (int R = 0; R < Requests; ++R) {
+                    const std::string Payload =
+                        "caller " + std::to_string(T) + " request " + std::to_string(R);
+                    const TOutcome Out = Echo(Handle, Ipv6("::1"), Payload, 3000);
+                    if (Out.Replies != 1 || Out.Record.Status != 0 || Out.Data != Payload)
+                        ++Wrong;
+                }
+                IcmpCloseHandle(Handle);
+            });
+        }
+        for (auto& Caller : Callers)
+            Caller.join();
+        EXPECT_EQ(Wrong.load(), 0);
+    }
+    Icmp6ServiceSetMode(TIcmpMode::Auto);
+    if (ModesRun == 0)
+        GTEST_SKIP() << "no ICMPv6 socket kind can be opened here";
+}
+
+// SendEcho takes every literal form to ::1 over IPv6 and names the address it pinged.
+TEST(Echo6Loopback, SendEchoToLiteralForms) {
+    std::string Why;
+    if (!UseIcmpMode(TIcmpMode::Auto, Why, &Icmp6ServiceSetMode))
+        GTEST_SKIP() << Why;
+    for (const std::string Target : {"::1", "[::1]", "0::1"}) {
+        SCOPED_TRACE(Target);
+        TReplyBuffer Reply{};
+        std::string Address;
+        std::string Error;
+        EXPECT_TRUE(ResolveHost(Target, Address, Error)) << Error;
+        SendEcho(Target, "payload", Reply, 2000, Address);
+        EXPECT_EQ(ReplyStatus(Reply), 0U);
+        EXPECT_LT(ReplyRoundTripTime(Reply), 1000U);
+        EXPECT_EQ(Address, "::1");
+    }
+    TReplyBuffer Reply{};
+    std::string Address = "stale";
+    EXPECT_THROW(SendEcho("fe80::1%no-such-if", "x", Reply, 100, Address), EPingError);
+    EXPECT_EQ(Address, "");
+}
+
+namespace {
+
+// A namespace joined to this host by a veth pair carrying a /64 of 2001:db8::/32 chosen by
+// process id. The far side holds one address (it answers or ignores echo requests as told),
+// another address on the link belongs to nobody, and behind the far side lie two prefixes it
+// routes as "unreachable" and "prohibit", and one through a link too narrow for big requests.
+class TTestNamespace6 {
+public:
+    TTestNamespace6() {
+        const std::string Id = std::to_string(::getpid());
+        char Hex[8];
+        std::snprintf(Hex, sizeof Hex, "%x", unsigned(::getpid()) & 0xFFFF);
+        const std::string Prefix = std::string("2001:db8:") + Hex;
+        FNamespace = "vt6echo" + Id;
+        FHostLink = "v6h" + Id;
+        const std::string FarLink = "v6n" + Id;
+        HostAddress = Prefix + "::1";
+        FarAddress = Prefix + "::2";
+        SilentAddress = Prefix + "::5";
+        UnreachableAddress = Prefix + ":1::1";
+        ProhibitedAddress = Prefix + ":2::1";
+        NarrowAddress = Prefix + ":3::";
+        const std::string InNs = "ip netns exec " + FNamespace + " ";
+        const std::string Neigh = "/proc/sys/net/ipv6/neigh/" + FHostLink + "/";
+        const std::string Steps[] = {
+            "ip netns add " + FNamespace,
+            "ip link add " + FHostLink + " type veth peer name " + FarLink + " netns " + FNamespace,
+            // The link-local addresses the kernel would make need no duplicate detection either.
+            "sysctl -qw net.ipv6.conf." + FHostLink + ".accept_dad=0",
+            InNs + "sysctl -qw net.ipv6.conf." + FarLink + ".accept_dad=0",
+            "ip -6 addr add " + HostAddress + "/64 dev " + FHostLink + " nodad",
+            // A neighbour that never answers is given up after one probe of 100 ms.
+            "echo 1 > " + Neigh + "mcast_solicit",
+            "echo 1 > " + Neigh + "ucast_solicit",
+            "echo 100 > " + Neigh + "retrans_time_ms",
+            "ip link set " + FHostLink + " up",
+            "ip -6 route add " + Prefix + ":1::/64 via " + FarAddress + " dev " + FHostLink,
+            "ip -6 route add " + Prefix + ":2::/64 via " + FarAddress + " dev " + FHostLink,
+            "ip -6 route add " + Prefix + ":3::/64 via " + FarAddress + " dev " + FHostLink,
+            InNs + "ip link set lo up",
+            InNs + "ip -6 addr add " + FarAddress + "/64 dev " + FarLink + " nodad",
+            InNs + "ip -6 addr add " + FarLinkLocal + "/64 dev " + FarLink + " nodad",
+            InNs + "ip link set " + FarLink + " up",
+            InNs + "sysctl -qw net.ipv6.conf.all.forwarding=1",
+            InNs + "sysctl -qw net.ipv6.icmp.ratelimit=0",
+            InNs + "ip -6 route add unreachable " + Prefix + ":1::/64",
+            InNs + "ip -6 route add prohibit " + Prefix + ":2::/64",
+            // Forwarded back towards this host over a path that takes no more than 1280 bytes.
+            InNs + "ip -6 route add " + Prefix + ":3::/64 via " + HostAddress + " mtu 1280",
+        };
+        for (const std::string& Step : Steps) {
+            int Status = 0;
+            const std::string Output = Shell(Step, &Status);
+            if (Status != 0) {
+                Problem = "\"" + Step + "\" failed: " + Output;
+                return;
+            }
+        }
+    }
+    ~TTestNamespace6() {
+        Shell("ip netns del " + FNamespace);
+        Shell("ip link del " + FHostLink);
+    }
+    TTestNamespace6(const TTestNamespace6&) = delete;
+    TTestNamespace6& operator=(const TTestNamespace6&) = delete;
+
+    bool SetFarAnswers(bool Answers) {
+        int Status = 0;
+        Shell("ip netns exec " + FNamespace +
+                  " sysctl -qw net.ipv6.icmp.echo_ignore_all=" + (Answers ? "0" : "1"),
+              &Status);
+        return Status == 0;
+    }
+
+    // True when packets to Address leave through our own link and nowhere else.
+    bool RoutedThroughOurLink(const std::string& Address) const {
+        const std::string Route = Shell("ip -6 -o route get " + Address);
+        return Route.find(" dev " + FHostLink + " ") != std::string::npos;
+    }
+
+    std::string Problem;
+    std::string FarLinkLocal = "fe80::2";
+    std::string HostLink() const { return FHostLink; }
+    std::string HostAddress, FarAddress, SilentAddress, UnreachableAddress, ProhibitedAddress,
+        NarrowAddress;
+
+private:
+    std::string FNamespace, FHostLink;
+};
+
+} // namespace
+
+// Replies, a time-out, and each ICMPv6 error the link can be made to produce, in each socket
+// kind.
+TEST(Echo6Namespace, RepliesTimeoutsAndErrors) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to create a network namespace";
+    if (Shell("command -v ip").empty())
+        GTEST_SKIP() << "the ip tool (iproute2) is not installed";
+    TTestNamespace6 Namespace;
+    ASSERT_EQ(Namespace.Problem, "");
+    for (const std::string& Address :
+         {Namespace.FarAddress, Namespace.SilentAddress, Namespace.UnreachableAddress,
+          Namespace.ProhibitedAddress, Namespace.NarrowAddress + "1"})
+        ASSERT_TRUE(Namespace.RoutedThroughOurLink(Address)) << Address;
+
+    int ModesRun = 0;
+    for (const TIcmpMode Mode : Modes) {
+        SCOPED_TRACE(IcmpModeName(Mode));
+        std::string Why;
+        if (!UseIcmpMode(Mode, Why, &Icmp6ServiceSetMode)) {
+            std::cout << "[ SKIPPED  ] " << IcmpModeName(Mode) << " mode: " << Why << "\n";
+            continue;
+        }
+        ++ModesRun;
+        const TIcmpHandle Handle = Icmp6CreateFile();
+        ASSERT_NE(Handle, INVALID_HANDLE_VALUE);
+        struct Case {
+            std::string Address;
+            bool FarAnswers;
+            std::size_t Size;
+            std::uint32_t Timeout;
+            std::uint32_t Status;
+            std::string Reporter; // who answered or reported the error
+        };
+        const Case Cases[] = {
+            {Namespace.FarAddress, true, 32, 2000, IP_SUCCESS, Namespace.FarAddress},
+            {Namespace.FarAddress, false, 32, 300, IP_REQ_TIMED_OUT, ""},
+            {Namespace.SilentAddress, true, 32, 5000, IP_DEST_HOST_UNREACHABLE,
+             Namespace.HostAddress},
+            {Namespace.UnreachableAddress, true, 32, 2000, IP_DEST_NET_UNREACHABLE,
+             Namespace.FarAddress},
+            {Namespace.ProhibitedAddress, true, 32, 2000, IP_DEST_HOST_UNREACHABLE,
+             Namespace.FarAddress},
+            // An address of its own per mode: once the path's MTU is known, requests to it are
+            // sent in fragments.
+            {Namespace.NarrowAddress + std::to_string(ModesRun), true, 1400, 2000,
+             IP_PACKET_TOO_BIG, ""},
+        };
+        for (const Case& C : Cases) {
+            SCOPED_TRACE(C.Address);
+            ASSERT_TRUE(Namespace.SetFarAnswers(C.FarAnswers));
+            const TOutcome Out = Echo(Handle, Ipv6(C.Address), std::string(C.Size, 'v'), C.Timeout);
+            EXPECT_EQ(Out.Record.Status, C.Status);
+            EXPECT_EQ(Out.Replies, C.Status == IP_SUCCESS ? 1U : 0U);
+            if (C.Status == IP_REQ_TIMED_OUT) {
+                EXPECT_GE(Out.ElapsedMs, C.Timeout);
+                EXPECT_LT(Out.ElapsedMs, C.Timeout + 2000);
+            } else {
+                EXPECT_LT(Out.ElapsedMs, C.Timeout);
+                if (!C.Reporter.empty()) {
+                    EXPECT_EQ(Text(Out.Record.Address), C.Reporter);
+                }
+            }
+        }
+        EXPECT_TRUE(IcmpCloseHandle(Handle));
+
+        // The far side's link-local address, through the zone of our end of the link.
+        ASSERT_TRUE(Namespace.SetFarAnswers(true));
+        const std::string Zoned = Namespace.FarLinkLocal + "%" + Namespace.HostLink();
+        for (const std::string& Target : {Zoned, "[" + Zoned + "]"}) {
+            SCOPED_TRACE(Target);
+            TReplyBuffer Reply{};
+            std::string Address;
+            SendEcho(Target, "zoned", Reply, 2000, Address);
+            EXPECT_EQ(ReplyStatus(Reply), 0U);
+            EXPECT_EQ(Address, Zoned);
+        }
+    }
+    Icmp6ServiceSetMode(TIcmpMode::Auto);
+    if (ModesRun == 0)
+        GTEST_SKIP() << "no ICMPv6 socket kind can be opened here";
+}
