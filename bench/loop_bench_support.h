@@ -122,10 +122,12 @@ public:
     static constexpr double IntervalMs = 0.5;
 
     bool Start(const std::string& Program, const std::vector<std::string>& Hosts, int PeriodMs,
-               int TimeOutMs, int PayloadBytes, int Periods, int NetNsFd) {
+               int TimeOutMs, int PayloadBytes, int Periods, int NetNsFd, bool Ipv6 = false) {
         std::vector<std::string> Args = {
             Program, "-q",  "-c", std::to_string(Periods),   "-p", std::to_string(PeriodMs),
             "-i",    "0.5", "-t", std::to_string(TimeOutMs), "-b", std::to_string(PayloadBytes)};
+        if (Ipv6)
+            Args.push_back("-6");
         Args.insert(Args.end(), Hosts.begin(), Hosts.end());
         FStart = TSteady::now();
         FPid = Spawn(Args, NetNsFd);
@@ -203,6 +205,7 @@ struct TLoopRun {
     int PayloadBytes = 16;
     bool FakeEcho = false; // an echo that answers at once, without the echo service
     int NetNsFd = -1;      // where fping runs; -1: this thread's namespace
+    bool Ipv6 = false;     // the targets are IPv6 addresses (fping -6)
 };
 
 struct TLoopResult {
@@ -274,7 +277,7 @@ inline void RunLoops(const TLoopRun& Run, bool WithFping, TLoopResult& Result) {
     const auto Wall0 = TSteady::now();
     if (!FpingProgram.empty())
         Result.Fping.Start(FpingProgram, Run.Targets, Run.PeriodMs, Run.TimeOutMs, Run.PayloadBytes,
-                           int(Periods) + 2, Run.NetNsFd);
+                           int(Periods) + 2, Run.NetNsFd, Run.Ipv6);
     const auto Spacing = std::chrono::duration<double, std::milli>(TFping::IntervalMs);
     for (std::size_t I = 0; I < Count; ++I) {
         std::this_thread::sleep_until(

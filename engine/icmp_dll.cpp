@@ -929,6 +929,8 @@ TIcmpProbeResult ProbeIcmp() {
         "users:\n    sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n(add the same "
         "line to a file in /etc/sysctl.d/ to keep it after a restart), or let this program "
         "open raw sockets:\n    sudo setcap cap_net_raw+ep " +
-        ProgramPath() + "\nand start Vantorel again.";
+        ProgramPath() +
+        "\nand start Vantorel again. Either one allows IPv6 targets as well: the kernel's "
+        "ping group range covers unprivileged ICMPv6 sockets too.";
     return Result;
 }

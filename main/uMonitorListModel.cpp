@@ -10,7 +10,10 @@
 #include <QPixmap>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
+
+#include <arpa/inet.h>
 
 namespace {
 
@@ -49,6 +52,15 @@ TMonitorRow MakeMonitorRow(const std::string& DisplayName, const TPingEvent& Las
     Row.Caption = QString::fromStdString(DisplayName);
     Row.SubItems[0] = QString::fromStdString(Last.IPAddress);
     Row.Keys[0] = NetToHostLong(AddrFromText(Last.IPAddress));
+    // Every text gives the key 0xFFFFFFFF but that one address.
+    if (Row.Keys[0] == 0xFFFFFFFFu && Last.IPAddress != "255.255.255.255") {
+        const std::string Bare = Last.IPAddress.substr(0, Last.IPAddress.find('%'));
+        in6_addr Ipv6{};
+        const bool IsIpv6 = ::inet_pton(AF_INET6, Bare.c_str(), &Ipv6) == 1;
+        Row.AddressRank = IsIpv6 ? 1 : 2;
+        if (IsIpv6)
+            std::memcpy(Row.Address6.data(), &Ipv6, sizeof Ipv6);
+    }
     Row.SubItems[1] = QString::fromStdString(StatusName(Last.Status));
     const long long UptimeRounded = RoundHalfEven(Uptime);
     Row.SubItems[2] = QString::number(UptimeRounded) + QLatin1Char('%');
@@ -92,6 +104,15 @@ int lvPingersCompare(const TMonitorRow& Row1, const TMonitorRow& Row2, int SortC
     int Result;
     if (SortColumn == 0) {
         Result = CompareListText(Row1.Caption, Row2.Caption);
+    } else if (SortColumn == 1 && Row1.AddressRank != Row2.AddressRank) {
+        // Ranks apart even where the keys agree (255.255.255.255 and a text that is no
+        // address both have the key 0xFFFFFFFF), so that the order stays a strict one.
+        Result = Row1.AddressRank < Row2.AddressRank ? -1 : 1;
+    } else if (SortColumn == 1 && Row1.AddressRank == 1) {
+        if (Row1.Address6 != Row2.Address6)
+            Result = Row1.Address6 < Row2.Address6 ? -1 : 1;
+        else
+            Result = CompareListText(Row1.SubItems[0], Row2.SubItems[0]); // the zones
     } else if (SortColumn == 2) {
         Result = CompareListText(Row1.SubItems[1], Row2.SubItems[1]);
     } else if (SortColumn > 0 && SortColumn < MonitorListColumnCount) {

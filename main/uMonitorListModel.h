@@ -32,6 +32,10 @@ struct TMonitorRow {
     QString Caption;
     std::array<QString, MonitorListColumnCount - 1> SubItems;
     std::array<std::uint32_t, MonitorListColumnCount - 1> Keys{};
+    // The address column's order beyond Keys[0]: IPv4 addresses (by Keys[0]), then IPv6 ones
+    // (by Address6, then by zone text), then texts that are no address.
+    std::uint8_t AddressRank = 0;
+    std::array<std::uint8_t, 16> Address6{};
 };
 
 // The row of a monitor whose last result and statistics are these.
@@ -39,7 +43,8 @@ TMonitorRow MakeMonitorRow(const std::string& DisplayName, const TPingEvent& Las
                            std::int32_t Min, std::int32_t Max, double Avg);
 
 // The list's comparison: captions or status texts compared with a-z folded to A-Z only, the
-// other columns by their keys as unsigned numbers; negated when descending.
+// address column IPv4 before IPv6, each in numeric order, the other columns by their keys as
+// unsigned numbers; negated when descending.
 int lvPingersCompare(const TMonitorRow& Row1, const TMonitorRow& Row2, int SortColumn,
                      bool SortDescending);
 int CompareListText(const QString& A, const QString& B);

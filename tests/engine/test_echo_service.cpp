@@ -204,6 +204,7 @@ TEST(EchoServiceCalls, NoSocketPermittedMeansNoHandleAndAHelpfulProbe) {
     EXPECT_EQ(Probe.Mode, "");
     EXPECT_NE(Probe.Problem.find("net.ipv4.ping_group_range"), std::string::npos);
     EXPECT_NE(Probe.Problem.find("setcap cap_net_raw+ep "), std::string::npos);
+    EXPECT_NE(Probe.Problem.find("IPv6 targets as well"), std::string::npos);
 
     if (IcmpServiceSetMode(TIcmpMode::Auto)) {
         const TIcmpProbeResult Working = ProbeIcmp();

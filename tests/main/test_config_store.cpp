@@ -336,6 +336,11 @@ TEST_F(ConfigStoreTest, FriendlyNamesRoundTrip) {
     Store.WriteFriendlyNames(QStringLiteral("10.0.0.1~Router\r\ngw~Gateway\r\n"));
     EXPECT_EQ(Text(), "[FRIENDLYNAMES]\r\n0=10.0.0.1~Router\r\n1=gw~Gateway\r\n");
     EXPECT_EQ(Store.ReadFriendlyNames(), QStringLiteral("10.0.0.1~Router\r\ngw~Gateway\r\n"));
+    // IPv6 hosts keep their colons, brackets and zone in the file.
+    const QString Ipv6 = QStringLiteral("fe80::1%eth0~Link\r\n[::1]~Self\r\n");
+    Store.WriteFriendlyNames(Ipv6);
+    EXPECT_EQ(Text(), "[FRIENDLYNAMES]\r\n0=fe80::1%eth0~Link\r\n1=[::1]~Self\r\n");
+    EXPECT_EQ(Store.ReadFriendlyNames(), Ipv6);
 
     struct TCase {
         const char* Text;

@@ -78,6 +78,49 @@ TEST(MonitorRowTest, CompareFollowsEachColumnsKeyBothWays) {
     EXPECT_LT(CompareListText(QStringLiteral("ab"), QStringLiteral("abc")), 0);
 }
 
+// Mixed families by address: IPv4 first in numeric order, then IPv6 in numeric order (a zone
+// after the same address without one), then texts that are no address; reversed descending.
+TEST(MonitorRowTest, AddressesSortIpv4BeforeIpv6EachNumerically) {
+    const char* Addresses[] = {
+        "",
+        "2001:db8::10",
+        "10.0.0.2",
+        "fe80::1%eth1",
+        "::1",
+        "255.255.255.255",
+        "9.1.1.1",
+        "2001:db8::9",
+        "::ffff:1.2.3.4",
+        "fe80::1",
+        "fe80::1%eth0",
+        "0.0.0.0",
+    };
+    const std::vector<std::string> Ascending = {
+        "0.0.0.0", "9.1.1.1",        "10.0.0.2",     "255.255.255.255",
+        "::1",     "::ffff:1.2.3.4", "2001:db8::9",  "2001:db8::10",
+        "fe80::1", "fe80::1%eth0",   "fe80::1%eth1", "",
+    };
+    std::vector<TMonitorRow> Rows;
+    for (const char* Address : Addresses)
+        Rows.push_back(MakeMonitorRow("h", Result(1, Address), 100, 1, 1, 1));
+    for (const bool Descending : {false, true}) {
+        SCOPED_TRACE(Descending);
+        std::vector<TMonitorRow> Sorted = Rows;
+        std::stable_sort(Sorted.begin(), Sorted.end(), [&](const auto& A, const auto& B) {
+            return lvPingersCompare(A, B, 1, Descending) < 0;
+        });
+        std::vector<std::string> Order;
+        for (const TMonitorRow& Row : Sorted)
+            Order.push_back(Row.SubItems[0].toStdString());
+        std::vector<std::string> Want = Ascending;
+        if (Descending)
+            std::reverse(Want.begin(), Want.end());
+        EXPECT_EQ(Order, Want);
+    }
+    // IPv4 keys stay what they were.
+    EXPECT_EQ(MakeMonitorRow("x", Result(1, "::1"), 0, 0, 0, 0).Keys[0], 4294967295u);
+}
+
 TEST_F(MainWindowTest, ListSortsOnHeaderClicksAndCaptionChangesOnly) {
     TfrmMain& M = Open();
     for (const char* T : {"b", "c", "a"}) {

@@ -234,6 +234,21 @@ TEST_F(PingLogTest, TargetsThatAreNoPlainFileNameWriteNoLog) {
     EXPECT_TRUE(IsPingLogName("..."));
 }
 
+// IPv6 targets as typed are plain file names: colons, brackets and a zone stay in the name and
+// the file lands in the log folder.
+TEST_F(PingLogTest, Ipv6TargetsLogUnderTheirOwnName) {
+    const char* Targets[] = {"::1", "[::1]", "fe80::1%eth0", "2001:db8::1"};
+    for (const char* Target : Targets) {
+        SCOPED_TRACE(Target);
+        auto S = Monitor(Target);
+        S->PingDone(MakeResult(*Clock, 0, 10));
+        S->WriteLogRecord();
+        EXPECT_EQ(Records(Dir / (std::string(Target) + ".pin")).size(), 1u);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(Dir), fs::directory_iterator()),
+              std::ssize(Targets));
+}
+
 namespace {
 // Holds the worker until the test lets it go.
 struct TGate {

@@ -69,6 +69,10 @@ TEST_F(FriendlyNamesTest, TextFormRoundTrip) {
          {{"", "no tilde"}, {"", ""}, {"h", "n~x"}, {" h ", " n "}},
          "~no tilde\r\n~\r\nh~n~x\r\n h ~ n \r\n"},
         {"", {}, ""},
+        // IPv6 hosts: colons, brackets and a zone stay in the host.
+        {"fe80::1%eth0~Link\r\n[2001:db8::1]~Web\r\n",
+         {{"fe80::1%eth0", "Link"}, {"[2001:db8::1]", "Web"}},
+         "fe80::1%eth0~Link\r\n[2001:db8::1]~Web\r\n"},
     };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Text);
@@ -79,12 +83,14 @@ TEST_F(FriendlyNamesTest, TextFormRoundTrip) {
 }
 
 TEST_F(FriendlyNamesTest, LookupTakesTheFirstWholeMatchIgnoringCase) {
-    Dialog.SetNamesText(QStringLiteral("GW~First\r\ngw~Second\r\ngateway~Third\r\n~Nameless\r\n"));
+    Dialog.SetNamesText(QStringLiteral(
+        "GW~First\r\ngw~Second\r\ngateway~Third\r\n~Nameless\r\nFE80::A%eth0~Link\r\n"));
     struct TCase {
         const char* Host;
         const char* Name;
-    } Cases[] = {{"gW", "First"},  {"GATEWAY", "Third"}, {"g", ""},
-                 {"gateway ", ""}, {"gatewayx", ""},     {"", "Nameless"}};
+    } Cases[] = {{"gW", "First"},          {"GATEWAY", "Third"}, {"g", ""},
+                 {"gateway ", ""},         {"gatewayx", ""},     {"", "Nameless"},
+                 {"fe80::a%eth0", "Link"}, {"fe80::a", ""}};
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Host);
         EXPECT_EQ(Dialog.FindFriendlyName(QString::fromUtf8(Case.Host)),
