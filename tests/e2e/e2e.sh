@@ -19,6 +19,13 @@
 #                  the README's setcap in a build tree), is never loaded; without the capability
 #                  the same plugin is, so the probe works
 #   no-permission  neither socket kind is allowed: one message at start-up says how to fix it
+#   wayland        the program on Wayland: a weston compositor shows its output in a window on
+#                  the X server, whose pointer is the compositor's input (weston's headless
+#                  output takes none). The stored loopback group opens and shows replies, the
+#                  size grip resizes and the header moves the frameless window (both through
+#                  the compositor: a Wayland client cannot place itself), and the close button
+#                  saves the group. Skipped only when weston or Qt's Wayland plugin is missing or
+#                  the compositor cannot start.
 #
 # The screen probe tells whether a monitor shows its host on line: the graph's frame is dark
 # green after a reply and red otherwise. Exit code 77: skipped (not root, or a tool missing).
@@ -48,12 +55,16 @@ work=$(mktemp -d "$base/vantorel-e2e.XXXXXX")
 chmod 755 "$work"
 ns=vantorel-e2e-$$
 xvfb_pid=
+weston_pid=
 program_pid=
 display=
 
 cleanup() {
     if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
         { kill -9 "$program_pid" && wait "$program_pid"; } 2>/dev/null || true
+    fi
+    if [ -n "$weston_pid" ]; then
+        { kill "$weston_pid" && wait "$weston_pid"; } 2>/dev/null || true
     fi
     if [ -n "$xvfb_pid" ]; then
         { kill "$xvfb_pid" && wait "$xvfb_pid"; } 2>/dev/null || true
@@ -66,9 +77,17 @@ trap 'exit 143' TERM INT HUP # a test run that times out still cleans up
 
 fail() {
     echo "FAIL ($case_name): $*" >&2
+    if [ -n "${window:-}" ]; then
+        echo "last window place on the desktop: $window" >&2
+        on_desktop --save "$output/e2e-wayland-failed.png" >/dev/null 2>&1 || true
+    fi
     if [ -s "$work/program.log" ]; then
         echo "--- program output" >&2
         tail -n 40 "$work/program.log" >&2
+    fi
+    if [ -s "$work/weston.log" ]; then
+        echo "--- compositor output" >&2
+        tail -n 20 "$work/weston.log" >&2
     fi
     if [ -s "$work/xvfb.log" ]; then
         echo "--- X server output" >&2
@@ -186,7 +205,9 @@ main_window_geometry() { eval "$(as_x xdotool getwindowgeometry --shell "$main_w
 # The close button is the image button at the right end of the window's header.
 click_close_button() {
     main_window_geometry
-    as_x xdotool mousemove --sync $((X + WIDTH - 14)) $((Y + 17)) click 1
+    as_x xdotool mousemove --sync $((X + WIDTH - 14)) $((Y + 17))
+    sleep 0.5
+    as_x xdotool click 1
 }
 
 program_ended() { ! kill -0 "$program_pid" 2>/dev/null; }
@@ -352,6 +373,106 @@ no-permission)
     [ -z "$(message_boxes)" ] || fail "another message box after the one at start-up"
     [ "$(icmp_counter OutEchos)" -eq 0 ] || fail "echo requests went out without permission"
     click_close_button
+    expect_clean_exit
+    expect_config "$saved_loopback_group" "after closing with the close button"
+    ;;
+
+wayland)
+    command -v weston >/dev/null || skip "weston is not installed"
+    [ -n "$(find /usr/lib -path '*qt6/plugins/platforms/libqwayland-generic.so' 2>/dev/null)" ] ||
+        skip "Qt's Wayland platform plugin (qt6-wayland) is not installed"
+    background=203040
+    printf '%s\n' "[core]" "idle-time=0" "[shell]" "background-color=0xff$background" \
+        "panel-position=none" "locking=false" "animation=none" "startup-animation=none" \
+        "close-animation=none" "focus-animation=none" >"$work/weston.ini"
+    chmod a+r "$work/weston.ini"
+    # The compositor runs as the program's user, so that its socket in the user's runtime
+    # folder is the user's.
+    ip netns exec "$ns" setpriv --reuid="$nobody" --regid="$nobody" --clear-groups -- \
+        env -i HOME="$home" XDG_RUNTIME_DIR="$work/run" DISPLAY=":$display" PATH=/usr/bin:/bin \
+        weston --backend=x11-backend.so --use-pixman --width=1200 --height=760 \
+        --socket=wayland-e2e --config="$work/weston.ini" >"$work/weston.log" 2>&1 &
+    weston_pid=$!
+    weston_up_or_gone() { [ -S "$work/run/wayland-e2e" ] || ! kill -0 "$weston_pid" 2>/dev/null; }
+    wait_for "Wayland compositor" 30 weston_up_or_gone
+    if ! kill -0 "$weston_pid" 2>/dev/null; then
+        tail -n 20 "$work/weston.log"
+        skip "the weston compositor cannot start (its output is above)"
+    fi
+    # The compositor's output is the top left 1200 x 760 of the X screen.
+    on_desktop() { screen --crop 0 0 1200 760 --background "$background" "$@"; }
+    window=
+    window_shown() { # sets window to "X Y W H" once a window stands on the desktop
+        window=$(on_desktop | tr ' ' '\n' | sed -n 's/^window=//p' | tr , ' ')
+        [ -n "$window" ] && [ "$window" != none ]
+    }
+    ping_range "0 2147483647"
+    seed_loopback_group
+    start_program QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=wayland-e2e
+    wait_for "main window on the Wayland desktop" 60 window_shown
+    expect_loopback_replies
+    mkdir -p "$output"
+    on_desktop --save "$output/e2e-wayland-desktop.png" >/dev/null
+    read -r X Y WIDTH HEIGHT <<<"$window"
+    ((WIDTH > 400 && HEIGHT > 300)) || fail "the window is $WIDTH x $HEIGHT"
+    # drag <from x> <from y> <to x> <to y>: with the left button, in steps, as a hand would.
+    # A Wayland button event carries no position: the client takes the last motion's, so the
+    # pointer rests before each press.
+    drag() {
+        as_x xdotool mousemove --sync "$1" "$2"
+        sleep 0.5
+        as_x xdotool mousedown 1
+        sleep 0.3
+        as_x xdotool mousemove --sync $((($1 + $3) / 2)) $((($2 + $4) / 2))
+        sleep 0.2
+        as_x xdotool mousemove --sync "$3" "$4"
+        sleep 0.3
+        as_x xdotool mouseup 1
+    }
+    # window_is <"X Y W H">: the window's place, give or take the compositor's rounding.
+    window_is() {
+        local want got i
+        read -r -a want <<<"$1"
+        window_shown || return 1
+        read -r -a got <<<"$window"
+        for i in 0 1 2 3; do
+            ((got[i] - want[i] <= 2 && want[i] - got[i] <= 2)) || return 1
+        done
+    }
+    # drag_until <what> <"X Y W H"> <drag...>: on a busy machine the X server's pointer can
+    # outrun the compositor, so a drag that left the window as it was is tried again, twice.
+    drag_until() {
+        local what=$1 place=$2 try
+        shift 2
+        for try in 1 2 3; do
+            drag "$@"
+            local deadline=$((SECONDS + 5))
+            while ((SECONDS < deadline)); do
+                ! window_is "$place" || return 0
+                sleep 0.2
+            done
+            echo "$what: not after try $try (window at $window)" >&2
+        done
+        fail "no $what"
+    }
+    # The compositor follows the X pointer from its entering the compositor's window on.
+    as_x xdotool mousemove --sync 1250 790
+    sleep 0.3
+    # The size grip in the bottom right corner makes the window 150 x 100 smaller (it may not be smaller than 833 x 560).
+    drag_until "window resized by its size grip" "$X $Y $((WIDTH - 150)) $((HEIGHT - 100))" \
+        $((X + WIDTH - 6)) $((Y + HEIGHT - 6)) $((X + WIDTH - 156)) $((Y + HEIGHT - 106))
+    read -r X Y WIDTH HEIGHT <<<"$window"
+    # The header moves it 100 to the right and 80 down.
+    drag_until "window moved by its header" "$((X + 100)) $((Y + 80)) $WIDTH $HEIGHT" \
+        $((X + WIDTH / 2)) $((Y + 17)) $((X + WIDTH / 2 + 100)) $((Y + 97))
+    read -r X Y WIDTH HEIGHT <<<"$window"
+    on_desktop --save "$output/e2e-wayland-moved.png" >/dev/null
+    ! grep -Ei "protocol error|wayland connection|startSystem" "$work/program.log" ||
+        fail "the program reported a Wayland error"
+    # The close button, at the right end of the header.
+    as_x xdotool mousemove --sync $((X + WIDTH - 14)) $((Y + 17))
+    sleep 0.5
+    as_x xdotool click 1
     expect_clean_exit
     expect_config "$saved_loopback_group" "after closing with the close button"
     ;;

@@ -3,6 +3,9 @@
 // and can save the screen, or a part of it, as a PNG.
 //
 //   vantorel_e2e_screen [--crop X Y W H] [--save FILE.png]   prints "online=N offline=M"
+//   ... --background RRGGBB   also prints " window=X,Y,W,H": the rows and columns holding at
+//                             least 40 pixels of another colour (one window on a plain desktop;
+//                             a pointer sprite is smaller), or window=none
 //
 // The frame colours are the graph renderer's; the graph is drawn unscaled, so they reach the
 // screen exactly.
@@ -14,6 +17,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -46,6 +50,35 @@ int CountFrames(const QImage& Screen, QRgb Colour) {
     return Count;
 }
 
+// The bounding box of the rows and columns that hold at least MinRun pixels not of Background.
+QRect WindowBounds(const QImage& Screen, QRgb Background) {
+    constexpr int MinRun = 40;
+    std::vector<int> Rows(Screen.height()), Columns(Screen.width());
+    for (int Y = 0; Y < Screen.height(); ++Y) {
+        for (int X = 0; X < Screen.width(); ++X) {
+            if ((Screen.pixel(X, Y) | 0xFF000000) != Background) {
+                ++Rows[Y];
+                ++Columns[X];
+            }
+        }
+    }
+    const auto First = [](const std::vector<int>& Counts) {
+        for (size_t I = 0; I < Counts.size(); ++I)
+            if (Counts[I] >= MinRun)
+                return int(I);
+        return -1;
+    };
+    const auto Last = [](const std::vector<int>& Counts) {
+        for (size_t I = Counts.size(); I-- > 0;)
+            if (Counts[I] >= MinRun)
+                return int(I);
+        return -1;
+    };
+    if (First(Rows) < 0 || First(Columns) < 0)
+        return {};
+    return QRect(QPoint(First(Columns), First(Rows)), QPoint(Last(Columns), Last(Rows)));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -58,6 +91,8 @@ int main(int argc, char** argv) {
     }
     Screen = Screen.convertToFormat(QImage::Format_RGB32);
     QString SavePath;
+    bool Bounds = false;
+    QRgb Background = 0;
     for (qsizetype I = 1; I < Args.size(); ++I) {
         if (Args[I] == QStringLiteral("--crop") && I + 4 < Args.size()) {
             const QRect Part(Args[I + 1].toInt(), Args[I + 2].toInt(), Args[I + 3].toInt(),
@@ -66,6 +101,9 @@ int main(int argc, char** argv) {
             I += 4;
         } else if (Args[I] == QStringLiteral("--save") && I + 1 < Args.size()) {
             SavePath = Args[++I];
+        } else if (Args[I] == QStringLiteral("--background") && I + 1 < Args.size()) {
+            Bounds = true;
+            Background = 0xFF000000 | Args[++I].toUInt(nullptr, 16);
         } else {
             std::fprintf(stderr, "unknown argument %s\n", qPrintable(Args[I]));
             return 2;
@@ -75,7 +113,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot save %s\n", qPrintable(SavePath));
         return 2;
     }
-    std::printf("online=%d offline=%d\n", CountFrames(Screen, BorderOnLine),
+    std::printf("online=%d offline=%d", CountFrames(Screen, BorderOnLine),
                 CountFrames(Screen, BorderOffLine));
+    if (Bounds) {
+        const QRect Window = WindowBounds(Screen, Background);
+        if (Window.isEmpty())
+            std::printf(" window=none");
+        else
+            std::printf(" window=%d,%d,%d,%d", Window.x(), Window.y(), Window.width(),
+                        Window.height());
+    }
+    std::printf("\n");
     return 0;
 }
