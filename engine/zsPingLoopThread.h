@@ -29,7 +29,7 @@ struct TPingEvent {
     std::int32_t RoundTrip = -1; // ms when Success, otherwise -1
     TPingStatus Status = 0;
     std::string Target;
-    std::string IPAddress; // resolved dotted address; empty after a failed resolution
+    std::string IPAddress; // resolved address, dotted IPv4 or IPv6; empty after a failed resolution
 };
 
 class TPingLoopThread {

@@ -5,6 +5,7 @@
 #include "icmp_test_mode.h"
 #include "ping_funcs.h"
 #include "zsPingErrors.h"
+#include "zsPingLoopThread.h"
 #include "zsPingStatus.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -253,6 +255,38 @@ TEST(Echo6Loopback, SendEchoToLiteralForms) {
     std::string Address = "stale";
     EXPECT_THROW(SendEcho("fe80::1%no-such-if", "x", Reply, 100, Address), EPingError);
     EXPECT_EQ(Address, "");
+}
+
+// A ping loop on the real service shows a live result for an IPv6 literal, and a name with both
+// families keeps its IPv4 address.
+TEST(Echo6Loopback, PingLoopsOnIpv6AndOnLocalhost) {
+    std::string Why;
+    if (!UseIcmpMode(TIcmpMode::Auto, Why, &Icmp6ServiceSetMode))
+        GTEST_SKIP() << Why;
+    struct Case {
+        const char* Target;
+        const char* Address;
+    };
+    for (const Case C :
+         {Case{"::1", "::1"}, Case{"[::1]", "::1"}, Case{"localhost", "127.0.0.1"}}) {
+        SCOPED_TRACE(C.Target);
+        auto First = std::make_shared<std::promise<TPingEvent>>();
+        auto Once = std::make_shared<std::once_flag>();
+        TPingLoopThread Loop;
+        Loop.SetTarget(C.Target);
+        Loop.SetFrequency(100);
+        Loop.SetTimeOut(2000);
+        Loop.SetPayload(std::string(16, 'A'));
+        Loop.SetOnAfterPing(
+            [First, Once](TPingEvent& E) { std::call_once(*Once, [&] { First->set_value(E); }); });
+        Loop.Resume();
+        auto Future = First->get_future();
+        ASSERT_EQ(Future.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        const TPingEvent E = Future.get();
+        EXPECT_TRUE(E.Success);
+        EXPECT_EQ(E.Status, PING_STATUS_SUCCESS);
+        EXPECT_EQ(E.IPAddress, C.Address);
+    }
 }
 
 namespace {

@@ -508,6 +508,8 @@ TEST(GraphBackgroundTest, EveryWayOfBuildingItGivesThePixelsOfTheRules) {
         {90, 100, 5000, 60, "a-rather-long-host-address"}, // wider than the area
         {60, 40, 10, 60, "127.0.0.1"},                     // no plot area
         {250, 30, 5, 60, "10.1.2.3"},
+        {250, 144, 5, 60, "2001:db8::1"},                       // IPv6 addresses as any text
+        {240, 134, 250, 300, "fe80::1234:5678:9abc:def0%eth0"}, // with a zone, wider than most
     };
     for (const auto& C : Cases) {
         for (const bool OnLine : {false, true}) {
