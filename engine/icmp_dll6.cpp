@@ -8,11 +8,13 @@
 #include "zsPingStatus.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <system_error>
@@ -23,7 +25,7 @@
 
 #include <linux/errqueue.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -47,6 +49,8 @@ constexpr int Icmp6FilterOption = 1;
 constexpr std::uint8_t SoEeOriginIcmp6 = 3;
 constexpr std::size_t Ip6HeaderSize = 40;
 constexpr std::size_t Icmp6HeaderSize = 8;
+// The receiver's eventfd in its epoll set.
+constexpr std::uint64_t WakeTag = ~std::uint64_t(0);
 // The largest echo data an IPv6 packet without jumbo option carries: 65535 - 8.
 constexpr std::size_t MaxEchoData = 65527;
 constexpr std::int64_t SequenceGraceMs = 1000;
@@ -73,6 +77,16 @@ std::uint16_t Read16(const std::uint8_t* P) {
 bool SameAddress(const in6_addr& A, const in6_addr& B) {
     return std::memcmp(&A, &B, sizeof A) == 0;
 }
+
+// The socket, closed when its last user lets go of it (the service, a caller in the middle of a
+// request, the receiver in the middle of a read).
+struct TOwnedFd {
+    int Fd;
+    explicit TOwnedFd(int F) : Fd(F) {}
+    ~TOwnedFd() { ::close(Fd); }
+    TOwnedFd(const TOwnedFd&) = delete;
+    TOwnedFd& operator=(const TOwnedFd&) = delete;
+};
 
 struct TWaiter6 {
     in6_addr Destination{};
@@ -143,20 +157,31 @@ private:
     void CloseSocket();
     bool StartReceiver();
     void Receive();
-    void ReadPackets(int Fd);
-    void ReadErrors(int Fd);
-    void Deliver(std::uint16_t Identifier, std::uint16_t Sequence, const sockaddr_in6& From,
-                 const in6_addr* QuotedDestination, std::optional<std::int32_t> ErrorStatus,
-                 std::span<const std::uint8_t> Data, TSteady::time_point Received,
-                 std::int64_t ReceivedRealNs);
+    void Arm();
+    bool ReadPackets(int Fd, bool Raw, const TWaiter6* Own);
+    bool ReadErrors(int Fd, const TWaiter6* Own);
+    const TWaiter6* Deliver(std::uint16_t Identifier, std::uint16_t Sequence,
+                            const sockaddr_in6& From, const in6_addr* QuotedDestination,
+                            std::optional<std::int32_t> ErrorStatus,
+                            std::span<const std::uint8_t> Data, TSteady::time_point Received,
+                            std::int64_t ReceivedRealNs);
 
     std::mutex FLock;
     TIcmpMode FMode = TIcmpMode::Auto;
     std::string FActiveMode;
     int FFd = -1;
-    // The receiver's copy of FFd; a closed socket is kept open until the receiver moved off it.
-    std::atomic<int> FReceiverFd{-1};
-    std::vector<int> FRetired;
+    std::shared_ptr<TOwnedFd> FSocket; // owns FFd
+    // The receiver watches the socket (epoll one-shot) only while callers wait: a caller first
+    // reads the socket itself right after sending, where on loopback its answer already is.
+    int FWaiters = 0;
+    bool FInEpoll = false;
+    bool FArmed = false;
+    int FEpoll = -1;
+    // Whoever reads packets holds this, for the one read buffer: the receiver waits for it, a
+    // caller that finds it taken waits for its answer instead (the receiver then reads it).
+    std::mutex FReadLock;
+    std::unique_ptr<std::uint8_t[]> FBuffer =
+        std::make_unique_for_overwrite<std::uint8_t[]>(ReceiveBufferSize);
     bool FRaw = false;
     std::uint16_t FIdentifier = 0;
     TSequencePool FPool;
@@ -223,28 +248,17 @@ bool TIcmp6Service::EnsureOpen() {
         return false;
     }
     FPool = TSequencePool();
-    if (FReceiverStarted) {
-        const std::uint64_t One = 1;
-        [[maybe_unused]] auto Ignored = ::write(FWakeFd, &One, sizeof One);
-    }
+    FSocket = std::make_shared<TOwnedFd>(FFd);
+    FInEpoll = FArmed = false;
     return true;
 }
 
 void TIcmp6Service::CloseSocket() {
-    if (FFd >= 0) {
-        // The receiver may be reading it right now: it is closed once the receiver has moved on.
-        FRetired.push_back(FFd);
-        FFd = -1;
-        const std::uint64_t One = 1;
-        if (FWakeFd >= 0) {
-            [[maybe_unused]] auto Ignored = ::write(FWakeFd, &One, sizeof One);
-        }
-    }
-    if (!FReceiverStarted) {
-        for (const int Fd : FRetired)
-            ::close(Fd);
-        FRetired.clear();
-    }
+    // Whoever still uses the socket keeps it open until done; closing it takes it out of the
+    // receiver's epoll set.
+    FSocket.reset();
+    FFd = -1;
+    FInEpoll = FArmed = false;
     FActiveMode.clear();
     for (auto& [Sequence, Waiter] : FPending) {
         Waiter->Done = true;
@@ -258,9 +272,18 @@ void TIcmp6Service::CloseSocket() {
 bool TIcmp6Service::StartReceiver() {
     if (FReceiverStarted)
         return true;
-    if (FWakeFd < 0)
+    if (FEpoll < 0)
+        FEpoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (FWakeFd < 0) {
         FWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (FWakeFd < 0)
+        if (FEpoll >= 0 && FWakeFd >= 0) {
+            epoll_event Event{};
+            Event.events = EPOLLIN;
+            Event.data.u64 = WakeTag;
+            ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, FWakeFd, &Event);
+        }
+    }
+    if (FEpoll < 0 || FWakeFd < 0)
         return false;
     try {
         std::thread([this] { Receive(); }).detach();
@@ -272,33 +295,55 @@ bool TIcmp6Service::StartReceiver() {
 }
 
 void TIcmp6Service::Receive() {
+    std::array<epoll_event, 8> Events;
     for (;;) {
-        int Fd;
-        {
-            std::lock_guard Guard(FLock);
-            for (const int Old : FRetired)
-                ::close(Old);
-            FRetired.clear();
-            Fd = FFd;
-        }
-        pollfd Polls[2] = {{FWakeFd, POLLIN, 0}, {Fd, POLLIN, 0}};
-        const int Count = ::poll(Polls, Fd >= 0 ? 2 : 1, -1);
+        const int Count = ::epoll_wait(FEpoll, Events.data(), int(Events.size()), -1);
         if (Count < 0) {
             if (errno == EINTR)
                 continue;
             return;
         }
-        if (Polls[0].revents & POLLIN) {
-            std::uint64_t Value = 0;
-            [[maybe_unused]] auto Ignored = ::read(FWakeFd, &Value, sizeof Value);
-            continue; // the socket may have changed
-        }
-        if (Fd >= 0 && Polls[1].revents & (POLLIN | POLLERR)) {
-            if (!FRaw || (Polls[1].revents & POLLERR))
-                ReadErrors(Fd);
-            ReadPackets(Fd);
+        for (int I = 0; I < Count; ++I) {
+            if (Events[I].data.u64 == WakeTag) {
+                std::uint64_t Value = 0;
+                [[maybe_unused]] auto Ignored = ::read(FWakeFd, &Value, sizeof Value);
+                continue;
+            }
+            std::shared_ptr<TOwnedFd> Socket;
+            bool Raw;
+            {
+                std::lock_guard Guard(FLock);
+                if (!FSocket || FSocket->Fd != int(Events[I].data.u64))
+                    continue; // a socket closed meanwhile
+                Socket = FSocket;
+                Raw = FRaw;
+            }
+            if (!Raw)
+                ReadErrors(Socket->Fd, nullptr);
+            {
+                std::lock_guard Reading(FReadLock);
+                ReadPackets(Socket->Fd, Raw, nullptr);
+            }
+            std::lock_guard Guard(FLock);
+            if (FSocket == Socket) {
+                FArmed = false; // the one-shot event is spent
+                if (FWaiters > 0)
+                    Arm();
+            }
         }
     }
+}
+
+// Under the lock. Arming a socket that already holds a packet reports it at once, so nothing
+// that came while nobody watched is missed.
+void TIcmp6Service::Arm() {
+    if (FArmed || !FSocket || FEpoll < 0)
+        return;
+    epoll_event Event{};
+    Event.events = EPOLLIN | EPOLLERR | EPOLLONESHOT;
+    Event.data.u64 = std::uint64_t(FSocket->Fd);
+    if (::epoll_ctl(FEpoll, FInEpoll ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, FSocket->Fd, &Event) == 0)
+        FInEpoll = FArmed = true;
 }
 
 // The kernel's receive time of a packet from its SO_TIMESTAMPNS data, or 0.
@@ -313,12 +358,14 @@ std::int64_t ReceiveTimeNs(msghdr& Header) {
     return 0;
 }
 
-void TIcmp6Service::ReadPackets(int Fd) {
-    static thread_local std::vector<std::uint8_t> Buffer(ReceiveBufferSize);
+// Reads until the socket is empty, or until Own's answer is in (then true).
+bool TIcmp6Service::ReadPackets(int Fd, bool Raw, const TWaiter6* Own) {
+    // The caller holds FReadLock: FBuffer is the service's one read buffer.
+    std::uint8_t* const Buffer = FBuffer.get();
     alignas(cmsghdr) char Control[ControlSize];
     for (;;) {
         sockaddr_in6 From{};
-        iovec Io{Buffer.data(), Buffer.size()};
+        iovec Io{Buffer, ReceiveBufferSize};
         msghdr Header{};
         Header.msg_name = &From;
         Header.msg_namelen = sizeof From;
@@ -332,24 +379,27 @@ void TIcmp6Service::ReadPackets(int Fd) {
             if (errno == EINTR)
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return;
+                return false;
             // A queued error fails the next ordinary read once with its errno.
-            ReadErrors(Fd);
+            if (ReadErrors(Fd, Own))
+                return true;
             continue;
         }
         if ((Header.msg_flags & MSG_TRUNC) || std::size_t(Length) < Icmp6HeaderSize)
             continue;
-        const std::uint8_t* P = Buffer.data();
+        const std::uint8_t* P = Buffer;
         const std::span<const std::uint8_t> Packet(P, std::size_t(Length));
         const std::int64_t RealNs = ReceiveTimeNs(Header);
         if (P[0] == ICMP6_ECHO_REPLY && P[1] == 0) {
-            Deliver(Read16(P + 4), Read16(P + 6), From, nullptr, std::nullopt,
-                    Packet.subspan(Icmp6HeaderSize), Received, RealNs);
+            if (Deliver(Read16(P + 4), Read16(P + 6), From, nullptr, std::nullopt,
+                        Packet.subspan(Icmp6HeaderSize), Received, RealNs) == Own &&
+                Own)
+                return true;
             continue;
         }
         // Raw sockets: an error quoting our request (IPv6 header, then the echo request's
         // header; a request carries no extension headers).
-        if (!FRaw || P[0] < ICMP6_DEST_UNREACH || P[0] > ICMP6_PARAM_PROBLEM)
+        if (!Raw || P[0] < ICMP6_DEST_UNREACH || P[0] > ICMP6_PARAM_PROBLEM)
             continue;
         if (std::size_t(Length) < Icmp6HeaderSize + Ip6HeaderSize + Icmp6HeaderSize)
             continue;
@@ -360,12 +410,16 @@ void TIcmp6Service::ReadPackets(int Fd) {
             continue;
         in6_addr Quoted;
         std::memcpy(&Quoted, Inner + 24, sizeof Quoted);
-        Deliver(Read16(InnerIcmp + 4), Read16(InnerIcmp + 6), From, &Quoted,
-                IPStatusFromIcmp6Error(P[0], P[1]), {}, Received, RealNs);
+        if (Deliver(Read16(InnerIcmp + 4), Read16(InnerIcmp + 6), From, &Quoted,
+                    IPStatusFromIcmp6Error(P[0], P[1]), {}, Received, RealNs) == Own &&
+            Own)
+            return true;
     }
 }
 
-void TIcmp6Service::ReadErrors(int Fd) {
+// Reads the error queue; true when one of the errors ended Own.
+bool TIcmp6Service::ReadErrors(int Fd, const TWaiter6* Own) {
+    bool Answered = false;
     std::uint8_t Quoted[64];
     alignas(cmsghdr) char Control[ControlSize];
     for (;;) {
@@ -383,7 +437,7 @@ void TIcmp6Service::ReadErrors(int Fd) {
         if (Length < 0) {
             if (errno == EINTR)
                 continue;
-            return;
+            return Answered;
         }
         if (std::size_t(Length) < Icmp6HeaderSize || Quoted[0] != ICMP6_ECHO_REQUEST)
             continue;
@@ -405,36 +459,40 @@ void TIcmp6Service::ReadErrors(int Fd) {
             } else {
                 continue;
             }
-            if (Status)
+            if (Status &&
                 Deliver(Read16(Quoted + 4), Read16(Quoted + 6), Offender, &Destination.sin6_addr,
-                        Status, {}, Received, ReceiveTimeNs(Header));
+                        Status, {}, Received, ReceiveTimeNs(Header)) == Own &&
+                Own)
+                Answered = true;
         }
     }
 }
 
-void TIcmp6Service::Deliver(std::uint16_t Identifier, std::uint16_t Sequence,
-                            const sockaddr_in6& From, const in6_addr* QuotedDestination,
-                            std::optional<std::int32_t> ErrorStatus,
-                            std::span<const std::uint8_t> Data, TSteady::time_point Received,
-                            std::int64_t ReceivedRealNs) {
+// The request the message completed, or null. The pointer is only compared once the lock is let
+// go: the waiter may be gone by then.
+const TWaiter6* TIcmp6Service::Deliver(std::uint16_t Identifier, std::uint16_t Sequence,
+                                       const sockaddr_in6& From, const in6_addr* QuotedDestination,
+                                       std::optional<std::int32_t> ErrorStatus,
+                                       std::span<const std::uint8_t> Data,
+                                       TSteady::time_point Received, std::int64_t ReceivedRealNs) {
     std::lock_guard Guard(FLock);
     if (Identifier != FIdentifier)
-        return;
+        return nullptr;
     const auto It = FPending.find(Sequence);
     if (It == FPending.end())
-        return;
+        return nullptr;
     TWaiter6& Waiter = *It->second;
     if (QuotedDestination) {
         // An error: it must quote a request to this request's destination.
         if (!ErrorStatus || !SameAddress(*QuotedDestination, Waiter.Destination))
-            return;
+            return nullptr;
         Waiter.IPStatus = *ErrorStatus;
         Waiter.DataSize = 0;
     } else {
         // A reply: from the destination, with the data sent.
         if (!SameAddress(From.sin6_addr, Waiter.Destination) ||
             !std::ranges::equal(Data, Waiter.Payload))
-            return;
+            return nullptr;
         Waiter.IPStatus = IP_SUCCESS;
         Waiter.DataSize = Data.size();
     }
@@ -444,6 +502,7 @@ void TIcmp6Service::Deliver(std::uint16_t Identifier, std::uint16_t Sequence,
     Waiter.Done = true;
     FPending.erase(It);
     Waiter.Answered.notify_one();
+    return &Waiter;
 }
 
 std::uint32_t RoundTripMs(TSteady::time_point Sent, std::int64_t SentRealNs,
@@ -469,7 +528,9 @@ TEcho6Result TIcmp6Service::Send(const sockaddr_in6& Destination,
     std::unique_lock Guard(FLock);
     if (!EnsureOpen() || !StartReceiver())
         return Result;
+    const std::shared_ptr<TOwnedFd> Socket = FSocket;
     const int Fd = FFd;
+    const bool Raw = FRaw;
     const std::uint16_t Identifier = FIdentifier;
     const auto Free = FPool.Acquire(NowMs(TSteady::now()));
     if (!Free) {
@@ -493,8 +554,8 @@ TEcho6Result TIcmp6Service::Send(const sockaddr_in6& Destination,
     const TSteady::time_point Sent = TSteady::now();
     const std::int64_t SentRealNs = RealNowNs();
     const TSteady::time_point Deadline = Sent + std::chrono::milliseconds(TimeoutMs);
-    // The socket stays open while this holds the lock; sendto itself runs unlocked, and a
-    // switch of mode meanwhile ends the request (CloseSocket completes it).
+    // Socket keeps the descriptor open; a switch of mode meanwhile ends the request
+    // (CloseSocket completes it).
     Guard.unlock();
     ssize_t Written;
     do {
@@ -502,6 +563,11 @@ TEcho6Result TIcmp6Service::Send(const sockaddr_in6& Destination,
                            reinterpret_cast<const sockaddr*>(&To), sizeof To);
     } while (Written < 0 && errno == EINTR);
     const int SendErrno = errno;
+    // On loopback the answer is queued by now: read it here rather than have the receiver wake.
+    if (Written >= 0 && FReadLock.try_lock()) {
+        ReadPackets(Fd, Raw, &Waiter);
+        FReadLock.unlock();
+    }
     Guard.lock();
     if (Written < 0) {
         if (!Waiter.Done)
@@ -510,7 +576,12 @@ TEcho6Result TIcmp6Service::Send(const sockaddr_in6& Destination,
         Result.IPStatus = Waiter.Done ? Waiter.IPStatus : IPStatusFromSendErrno(SendErrno);
         return Result;
     }
-    Waiter.Answered.wait_until(Guard, Deadline, [&] { return Waiter.Done; });
+    if (!Waiter.Done) {
+        ++FWaiters;
+        Arm();
+        Waiter.Answered.wait_until(Guard, Deadline, [&] { return Waiter.Done; });
+        --FWaiters;
+    }
     if (!Waiter.Done) {
         FPending.erase(Sequence);
         Result.IPStatus = IP_REQ_TIMED_OUT;
