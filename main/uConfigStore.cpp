@@ -229,11 +229,12 @@ void TConfigStore::RemoveGroup(const QString& Name) {
     WriteGroupNames(Names);
 }
 
-void TConfigStore::LoadGroupTargets(const QString& Name) {
-    if (IsBlankText(Name)) {
-        return;
+QStringList TConfigStore::LoadGroupTargets(const QString& Name) const {
+    QStringList Targets;
+    if (!IsBlankText(Name)) {
+        ReadNumberedList(Config(), Name, Targets);
     }
-    ReadNumberedList(Config(), Name, FGroupTargets);
+    return Targets;
 }
 
 void TConfigStore::LoadGroupList(QStringList& Groups) const {
@@ -356,18 +357,17 @@ void TConfigStore::ImportLegacyConfiguration() {
 
     for (const QString& Name : Names) {
         TZRegistry Reg(FRegistry);
+        QStringList GroupTargets;
         if (Reg.KeyExists(LegacyGroupsKey) && Reg.OpenKeyReadOnly(LegacyGroupsKey)) {
-            FGroupTargets.clear();
             if (Reg.ValueExists(Utf8(Name))) {
                 std::vector<std::string> Targets;
                 Reg.ReadMultiString(Utf8(Name), Targets);
                 for (const std::string& Target : Targets) {
                     // A line break would split the entry in the file.
-                    FGroupTargets.append(
-                        FromUtf8(Target).replace(u'\r', u' ').replace(u'\n', u' '));
+                    GroupTargets.append(FromUtf8(Target).replace(u'\r', u' ').replace(u'\n', u' '));
                 }
             }
         }
-        SaveGroup(StorableGroupName(Name), FGroupTargets);
+        SaveGroup(StorableGroupName(Name), GroupTargets);
     }
 }

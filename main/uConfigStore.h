@@ -45,8 +45,8 @@ public:
     void AddGroupName(const QString& Name);
     void SaveGroup(const QString& Name, const QStringList& Targets);
     void RemoveGroup(const QString& Name);
-    // Reads the group's targets into FGroupTargets; a blank name leaves it as it was.
-    void LoadGroupTargets(const QString& Name);
+    // The group's targets as stored; none for a blank name.
+    QStringList LoadGroupTargets(const QString& Name) const;
     // Fills Groups with the stored group names, or "Default Group" when there are none.
     void LoadGroupList(QStringList& Groups) const;
 
@@ -82,7 +82,6 @@ public:
 
     QString FConfigFolder;   // ends with "/"
     QString FConfigFileName; // FConfigFolder + "config.ini"
-    QStringList FGroupTargets;
 
 private:
     TzsIniFile& Config() const;

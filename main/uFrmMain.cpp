@@ -185,7 +185,7 @@ void TfrmMain::BuildToolbar() {
     Row->setSpacing(0);
 
     using L = TSharedImageLists;
-    btnHints = MakeToolButton(L::HintsOn, QString());
+    btnHints = MakeToolButton(FSettings.Hints ? L::HintsOn : L::HintsOff, QString());
     btnSettings = MakeToolButton(L::Configuration, QStringLiteral("Configuration"));
     btnAbout = MakeToolButton(L::About, QStringLiteral("About Vantorel"));
     btnToggleView = MakeToolButton(L::ToggleView, QStringLiteral("Toggle View"));
@@ -471,14 +471,16 @@ void TfrmMain::FormCreate() {
                                 QStringLiteral(" - ") + CaptionCredit;
         setWindowTitle(Caption);
         lbHeader->setText(Caption);
-        FConfig->FGroupTargets.clear();
-        FPayloadSize = 16;
-        FRange = -1;
-        FSpan = 60;
-        FFrequency = 1000;
-        FTimeOutMS = 5000;
-        SetLogging(false);
-        SetAlerting(false);
+        {
+            const TMonitorSettings Defaults;
+            FSettings.Span = Defaults.Span;
+            FSettings.Range = Defaults.Range;
+            FSettings.Frequency = Defaults.Frequency;
+            FSettings.TimeOutMS = Defaults.TimeOutMS;
+            FSettings.PayloadSize = Defaults.PayloadSize;
+            SetLogging(Defaults.Logging);
+            SetAlerting(Defaults.Alerting);
+        }
         FWorker = std::make_unique<TzsWorkerThread>();
         // Without a data folder there is no log folder: never one below the file system's root.
         const QString DataFolder = GetUserAppDataFolder();
@@ -604,7 +606,6 @@ void TfrmMain::FormDestroy() {
     }
     FMonitors = TMonitorList();
     if (FConfig) {
-        FConfig->FGroupTargets.clear();
     }
     FWorker.reset();
 }

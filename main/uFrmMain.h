@@ -18,6 +18,7 @@
 
 #include "uConfigStore.h"
 #include "uMonitorCollection.h"
+#include "uMonitorSettings.h"
 #include "zsBorderlessFrame.h"
 #include "zsImageList.h"
 
@@ -157,11 +158,12 @@ public:
     // --- settings and switches ----------------------------------------------------------------
     void SetHintsEnabled(bool On);
     bool HintsEnabled() const;
-    std::int32_t Span() const { return FSpan; }
-    std::int32_t Range() const { return FRange; }
-    std::int32_t Frequency() const { return FFrequency; }
-    std::int32_t TimeOutMS() const { return FTimeOutMS; }
-    std::int32_t PayloadSize() const { return FPayloadSize; }
+    const TMonitorSettings& Settings() const { return FSettings; }
+    std::int32_t Span() const { return FSettings.Span; }
+    std::int32_t Range() const { return FSettings.Range; }
+    std::int32_t Frequency() const { return FSettings.Frequency; }
+    std::int32_t TimeOutMS() const { return FSettings.TimeOutMS; }
+    std::int32_t PayloadSize() const { return FSettings.PayloadSize; }
     void btnHintsClick();
     // The menus: each shows at the mouse pointer, and on a right-click of its button.
     void btnSpanClick();
@@ -300,11 +302,7 @@ private:
 
     std::unique_ptr<TConfigStore> FConfig;
     std::unique_ptr<TzsWorkerThread> FWorker;
-    std::int32_t FSpan = 60;
-    std::int32_t FRange = -1;
-    std::int32_t FFrequency = 1000;
-    std::int32_t FPayloadSize = 16;
-    std::int32_t FTimeOutMS = 5000;
+    TMonitorSettings FSettings;
     QString FLogFolder;
     QString FCurrentGroup;
     bool FActivated = false;

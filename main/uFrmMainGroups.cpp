@@ -49,8 +49,7 @@ void TfrmMain::OpenGroup(const QString& Name) {
     EnableControls(false);
     try {
         CloseAllMonitors();
-        FConfig->LoadGroupTargets(Name);
-        const QStringList Targets = FConfig->FGroupTargets;
+        const QStringList Targets = FConfig->LoadGroupTargets(Name);
         ShowProgress(QStringLiteral("Loading Monitors..."), Targets.size(), 0, QColor(0, 112, 0));
         FGroupIncomplete = false;
         QElapsedTimer Slice;
@@ -141,7 +140,6 @@ void TfrmMain::DeleteGroup(const QString& Name) {
     for (int I = 0; I < cbGroups->count(); ++I) {
         if (cbGroups->itemText(I).compare(Name, Qt::CaseInsensitive) == 0) {
             cbGroups->removeItem(I);
-            FConfig->FGroupTargets.clear();
             FConfig->RemoveGroup(Name);
             return;
         }

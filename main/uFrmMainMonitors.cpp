@@ -82,11 +82,7 @@ void TfrmMain::AddMonitor(const QString& Target) {
     Mon->SetLogFolder(FLogFolder.toStdString());
     const QString Friendly = FFriendlyNames ? FFriendlyNames->FindFriendlyName(Target) : QString();
     Mon->BeginMonitor(Target.toStdString(), Friendly.toStdString());
-    Mon->SetFrequency(FFrequency);
-    Mon->SetSpan(FSpan);
-    Mon->SetRange(FRange);
-    Mon->SetTimeOutMS(FTimeOutMS);
-    Mon->SetPayloadSize(FPayloadSize);
+    FSettings.ApplyTo(*Mon);
     UpdateMonitorRow(Mon);
     FMonitors.Add(Target, Mon);
     // A monitor starts as a tile; the first one takes the main panel. While monitors are added

@@ -131,7 +131,7 @@ void TfrmMain::BuildSettingsMenus() {
                {"2hr", 7200},
                {"4hr", 14400},
                {"8hr", 28800}},
-              FSpan, &TfrmMain::SetSpanClick);
+              FSettings.Span, &TfrmMain::SetSpanClick);
     menRange = MakeButtonMenu(btnRange, QStringLiteral("Chart Range"));
     AddValues(menRange,
               {{"Auto", -1},
@@ -141,12 +141,12 @@ void TfrmMain::BuildSettingsMenus() {
                {"500ms", 500},
                {"1000ms", 1000},
                {"5000ms", 5000}},
-              FRange, &TfrmMain::SetRangeClick);
+              FSettings.Range, &TfrmMain::SetRangeClick);
     menFreq = MakeButtonMenu(btnFreq, QStringLiteral("Ping Frequency"));
     AddValues(
         menFreq,
         {{"1 Sec", 1000}, {"5 Sec", 5000}, {"10 Sec", 10000}, {"30 Sec", 30000}, {"1 Min", 60000}},
-        FFrequency, &TfrmMain::SetFrequencyClick);
+        FSettings.Frequency, &TfrmMain::SetFrequencyClick);
     menTimeOutMS = MakeButtonMenu(btnTimeOutMS, QStringLiteral("Ping Timeout (ms)"));
     AddValues(menTimeOutMS,
               {{"50 (ms)", 50},
@@ -157,7 +157,7 @@ void TfrmMain::BuildSettingsMenus() {
                {"2000 (ms)", 2000},
                {"5000 (ms)", 5000},
                {"10000 (ms)", 10000}},
-              FTimeOutMS, &TfrmMain::TimeOutMSClick);
+              FSettings.TimeOutMS, &TfrmMain::TimeOutMSClick);
     menPayloadSize = MakeButtonMenu(btnPayloadSize, QStringLiteral("Payload Size"));
     AddValues(menPayloadSize,
               {{"0 Bytes", 0},
@@ -168,7 +168,7 @@ void TfrmMain::BuildSettingsMenus() {
                {"4 Kilobytes", 4096, true},
                {"16 Kilobytes", 16384, true},
                {"32 Kilobytes", 32768, true}},
-              FPayloadSize, &TfrmMain::PayloadSizeClick);
+              FSettings.PayloadSize, &TfrmMain::PayloadSizeClick);
 
     menSettings = MakeButtonMenu(btnSettings, QStringLiteral("Configuration"));
     ExportSettings1 = menSettings->addAction(QStringLiteral("Export Configuration"));
@@ -254,32 +254,33 @@ void TfrmMain::PushSetting(std::int32_t& Field, QAction* Entry,
 }
 
 void TfrmMain::SetSpanClick(QAction* Entry) {
-    PushSetting(FSpan, Entry, &TPingerSession::SetSpan);
+    PushSetting(FSettings.Span, Entry, &TPingerSession::SetSpan);
 }
 
 void TfrmMain::SetRangeClick(QAction* Entry) {
-    PushSetting(FRange, Entry, &TPingerSession::SetRange);
+    PushSetting(FSettings.Range, Entry, &TPingerSession::SetRange);
 }
 
 void TfrmMain::SetFrequencyClick(QAction* Entry) {
-    PushSetting(FFrequency, Entry, &TPingerSession::SetFrequency);
+    PushSetting(FSettings.Frequency, Entry, &TPingerSession::SetFrequency);
 }
 
 void TfrmMain::TimeOutMSClick(QAction* Entry) {
-    PushSetting(FTimeOutMS, Entry, &TPingerSession::SetTimeOutMS);
+    PushSetting(FSettings.TimeOutMS, Entry, &TPingerSession::SetTimeOutMS);
 }
 
 void TfrmMain::PayloadSizeClick(QAction* Entry) {
-    PushSetting(FPayloadSize, Entry, &TPingerSession::SetPayloadSize);
+    PushSetting(FSettings.PayloadSize, Entry, &TPingerSession::SetPayloadSize);
 }
 
 // --- switches --------------------------------------------------------------------------------
 
 bool TfrmMain::HintsEnabled() const {
-    return btnHints->ImageIndex() == TSharedImageLists::HintsOn;
+    return FSettings.Hints;
 }
 
 void TfrmMain::SetHintsEnabled(bool On) {
+    FSettings.Hints = On;
     for (int I = FMonitors.Count() - 1; I >= 0; --I) {
         TzsHint::SetShow(FMonitors.Monitor(I)->Image32, On);
     }
@@ -302,10 +303,11 @@ void TfrmMain::btnHintsClick() {
 }
 
 bool TfrmMain::LoggingEnabled() const {
-    return btnLogging->ImageIndex() == TSharedImageLists::LoggingOn;
+    return FSettings.Logging;
 }
 
 void TfrmMain::SetLogging(bool On) {
+    FSettings.Logging = On;
     btnLogging->SetImageIndex(On ? TSharedImageLists::LoggingOn : TSharedImageLists::LoggingOff);
     TzsHint::Set(btnLogging, On ? QStringLiteral("Data logging is enabled.\r\nClick to turn off.")
                                 : QStringLiteral("Data logging is disabled.\r\nClick to turn on."));
@@ -319,10 +321,11 @@ void TfrmMain::btnLoggingClick() {
 }
 
 bool TfrmMain::AlertingEnabled() const {
-    return btnAlerting->ImageIndex() == TSharedImageLists::AlertingOn;
+    return FSettings.Alerting;
 }
 
 void TfrmMain::SetAlerting(bool On) {
+    FSettings.Alerting = On;
     btnAlerting->SetImageIndex(On ? TSharedImageLists::AlertingOn : TSharedImageLists::AlertingOff);
     TzsHint::Set(btnAlerting, On ? QStringLiteral("Alerting is enabled.\r\nClick to turn off.")
                                  : QStringLiteral("Alerting is disabled.\r\nClick to turn on."));

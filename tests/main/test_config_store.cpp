@@ -101,9 +101,9 @@ TEST_F(ConfigStoreTest, LegacyLayoutIsCarriedOver) {
                       "[Bad_Name]\r\n0=a  b\r\n"
                       "[Common_]\r\n0=x\r\n"
                       "[Servers]\r\n0=10.0.0.1\r\n1=gw\r\n2=\" spaced \"\r\n");
-    Store.LoadGroupTargets(QStringLiteral("SERVERS"));
-    EXPECT_EQ(Store.FGroupTargets, (QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("gw"),
-                                                QStringLiteral(" spaced ")}));
+    EXPECT_EQ(Store.LoadGroupTargets(QStringLiteral("SERVERS")),
+              (QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("gw"),
+                           QStringLiteral(" spaced ")}));
     EXPECT_FALSE(Store.ReadHintsEnable());
 }
 
@@ -227,8 +227,8 @@ TEST_F(ConfigStoreTest, SavingUnderAnotherLetterCaseKeepsTheStoredSpelling) {
     Store.SaveGroup(QStringLiteral("Servers"), {QStringLiteral("a")});
     Store.SaveGroup(QStringLiteral("SERVERS"), {QStringLiteral("b"), QStringLiteral("c")});
     EXPECT_EQ(Text(), "[GROUPS]\r\n0=Servers\r\n[SERVERS]\r\n0=b\r\n1=c\r\n");
-    Store.LoadGroupTargets(QStringLiteral("servers"));
-    EXPECT_EQ(Store.FGroupTargets, (QStringList{QStringLiteral("b"), QStringLiteral("c")}));
+    EXPECT_EQ(Store.LoadGroupTargets(QStringLiteral("servers")),
+              (QStringList{QStringLiteral("b"), QStringLiteral("c")}));
 }
 
 TEST_F(ConfigStoreTest, GroupSectionsFollowSaveAndRemove) {
@@ -236,13 +236,8 @@ TEST_F(ConfigStoreTest, GroupSectionsFollowSaveAndRemove) {
     Store.SaveGroup(QStringLiteral("X"), {QStringLiteral("x")});
     Store.SaveGroup(QStringLiteral("A"), {});
     EXPECT_EQ(Text(), "[GROUPS]\r\n0=A\r\n1=X\r\n[X]\r\n0=x\r\n");
-    Store.FGroupTargets = QStringList{QStringLiteral("stale")};
-    Store.LoadGroupTargets(QStringLiteral("A"));
-    EXPECT_TRUE(Store.FGroupTargets.isEmpty());
-
-    Store.FGroupTargets = QStringList{QStringLiteral("kept")};
-    Store.LoadGroupTargets(QStringLiteral("  "));
-    EXPECT_EQ(Store.FGroupTargets, QStringList{QStringLiteral("kept")});
+    EXPECT_TRUE(Store.LoadGroupTargets(QStringLiteral("A")).isEmpty());
+    EXPECT_TRUE(Store.LoadGroupTargets(QStringLiteral("  ")).isEmpty());
 
     Store.RemoveGroup(QStringLiteral("x"));
     EXPECT_EQ(Text(), "[GROUPS]\r\n0=A\r\n");
@@ -258,10 +253,9 @@ TEST_F(ConfigStoreTest, GroupNamesAndTargetsWithBlanksRoundTrip) {
     Store.WriteDefaultGroup(QStringLiteral(" A "));
     EXPECT_EQ(Groups(), (QStringList{QStringLiteral(" A "), QStringLiteral("A")}));
     EXPECT_EQ(Store.ReadDefaultGroup(), QStringLiteral(" A "));
-    Store.LoadGroupTargets(QStringLiteral(" A "));
-    EXPECT_EQ(Store.FGroupTargets, (QStringList{QStringLiteral(" t "), QStringLiteral("u")}));
-    Store.LoadGroupTargets(QStringLiteral("A"));
-    EXPECT_EQ(Store.FGroupTargets, QStringList{QStringLiteral("v")});
+    EXPECT_EQ(Store.LoadGroupTargets(QStringLiteral(" A ")),
+              (QStringList{QStringLiteral(" t "), QStringLiteral("u")}));
+    EXPECT_EQ(Store.LoadGroupTargets(QStringLiteral("A")), QStringList{QStringLiteral("v")});
 }
 
 TEST_F(ConfigStoreTest, NamesThatWouldBreakTheFileAreRefused) {
@@ -295,8 +289,8 @@ TEST_F(ConfigStoreTest, AnEntryThatCannotBeStoredIsNamedAndEverythingElseIsSaved
     EXPECT_NE(Targets.find("\"x\\x0d\\x0ay\" in [A] holds a character that cannot be stored"),
               std::string::npos)
         << Targets;
-    Store.LoadGroupTargets(QStringLiteral("A"));
-    EXPECT_EQ(Store.FGroupTargets, (QStringList{QStringLiteral("t1"), QStringLiteral("t2")}));
+    EXPECT_EQ(Store.LoadGroupTargets(QStringLiteral("A")),
+              (QStringList{QStringLiteral("t1"), QStringLiteral("t2")}));
 
     // A group name with a NUL, read from the file, used to fail every save of every group.
     QByteArray WithNul("[GROUPS]\r\n0=ok\r\n1=bad");
@@ -307,8 +301,8 @@ TEST_F(ConfigStoreTest, AnEntryThatCannotBeStoredIsNamedAndEverythingElseIsSaved
         Store.SaveGroup(QStringLiteral("Open"), {QStringLiteral("h1"), QStringLiteral("h2")});
     });
     EXPECT_NE(Groups.find("\"bad\\x00name\" in [GROUPS]"), std::string::npos) << Groups;
-    Store.LoadGroupTargets(QStringLiteral("Open"));
-    EXPECT_EQ(Store.FGroupTargets, (QStringList{QStringLiteral("h1"), QStringLiteral("h2")}));
+    EXPECT_EQ(Store.LoadGroupTargets(QStringLiteral("Open")),
+              (QStringList{QStringLiteral("h1"), QStringLiteral("h2")}));
     QStringList Names;
     Store.LoadGroupList(Names);
     EXPECT_EQ(Names, (QStringList{QStringLiteral("ok"), QStringLiteral("Open")}));
@@ -429,14 +423,11 @@ TEST_F(ConfigStoreTest, Windows1252FileKeepsEveryNameWithItsSectionThroughAWrite
         EXPECT_EQ(Groups().size(), 3);
         EXPECT_TRUE(Groups().contains(Buero) && Groups().contains(Cafe) && Groups().contains(Kasse))
             << Groups().join(u'|').toStdString();
-        Store.LoadGroupTargets(Buero);
-        EXPECT_EQ(Store.FGroupTargets,
+        EXPECT_EQ(Store.LoadGroupTargets(Buero),
                   (QStringList{QStringLiteral("dr\u00FCcker.lan"), QStringLiteral("10.0.0.1")}));
         // The section header's letter case differs; names still fold alike.
-        Store.LoadGroupTargets(Cafe);
-        EXPECT_EQ(Store.FGroupTargets, QStringList{QStringLiteral("caf\u00E9")});
-        Store.LoadGroupTargets(Kasse);
-        EXPECT_EQ(Store.FGroupTargets, QStringList{QStringLiteral("kasse-\u20AC")});
+        EXPECT_EQ(Store.LoadGroupTargets(Cafe), QStringList{QStringLiteral("caf\u00E9")});
+        EXPECT_EQ(Store.LoadGroupTargets(Kasse), QStringList{QStringLiteral("kasse-\u20AC")});
         EXPECT_EQ(Store.ReadFriendlyNames(), Names);
     };
     ExpectEverythingIntact();
@@ -454,8 +445,8 @@ TEST_F(ConfigStoreTest, Windows1252FileKeepsEveryNameWithItsSectionThroughAWrite
 
     Store.SaveGroup(Buero, {QStringLiteral("neu")});
     Store.WriteFriendlyNames(Store.ReadFriendlyNames());
-    Store.LoadGroupTargets(QStringLiteral("B\u00DCRO"));
-    EXPECT_EQ(Store.FGroupTargets, QStringList{QStringLiteral("neu")});
+    EXPECT_EQ(Store.LoadGroupTargets(QStringLiteral("B\u00DCRO")),
+              QStringList{QStringLiteral("neu")});
     EXPECT_EQ(Store.ReadFriendlyNames(), Names);
     EXPECT_EQ(Text().count("[B\xC3\xBCro]"), 1) << "the group's section is rewritten, not doubled";
     EXPECT_EQ(QDir(Store.FConfigFolder).entryList(QDir::Files | QDir::Hidden).size(), 1);
@@ -499,9 +490,7 @@ TEST_F(ConfigStoreTest, NamesOfUnicodeBlanksAreBlank) {
         SCOPED_TRACE(Name.toStdString());
         Store.AddGroupName(Name);
         EXPECT_EQ(Text(), Before) << "a blank name is never entered into GROUPS";
-        Store.FGroupTargets = QStringList{QStringLiteral("kept")};
-        Store.LoadGroupTargets(Name);
-        EXPECT_EQ(Store.FGroupTargets, QStringList{QStringLiteral("kept")});
+        EXPECT_TRUE(Store.LoadGroupTargets(Name).isEmpty());
     }
     Put("[GROUPS]\r\n0=\xE3\x80\x80\r\n1=\xC2\xA0\r\n");
     EXPECT_EQ(Groups(), QStringList{QStringLiteral("Default Group")});
