@@ -348,9 +348,12 @@ bool TPingerGraph::Refresh(const TInput& In, bool Full, const TPingEventObj* Sam
     const TPingSamples& Samples = In.Samples ? *In.Samples : NoSamples;
     UpdateStats(Samples, In.Span, In.Now);
     const bool Auto = In.Range == AutoRange;
-    const bool Redraw = Full || Auto;
+    // The frame and fill show the on-line state, so a change of it redraws the background even
+    // when the range is fixed.
+    const bool Redraw = Full || Auto || In.OnLine != FBackgroundOnLine;
     FLastChange = TChange::None;
     if (Redraw) {
+        FBackgroundOnLine = In.OnLine;
         FDisplayRange = Auto ? ChooseAutoRange(FStats.Max) : In.Range;
         FHeaderColor = In.OnLine ? clHeaderOnLine : clHeaderOffLine;
         FPlotRect = TGraphGeometry::PlotRect(FWidth, FHeight);

@@ -11,9 +11,10 @@
 //
 // A full refresh brings the background (fill, border, address text, frame, grid, labels) up to
 // date; a partial one reuses it and rebuilds only the plot. With the automatic range every
-// refresh is full, since the range may change with each sample. The background is a picture of
-// its inputs alone, so a full refresh whose inputs are those of the last one keeps it as drawn,
-// and graphs alike share the part without the address text.
+// refresh is full, since the range may change with each sample, and a change of the on-line
+// state makes any refresh full, since the fill and border show it. The background is a picture
+// of its inputs alone, so a full refresh whose inputs are those of the last one keeps it as
+// drawn, and graphs alike share the part without the address text.
 #pragma once
 
 #include "uPingSamples.h"
@@ -107,9 +108,10 @@ public:
     void SetShown(bool Shown);
     bool Shown() const { return FShown; }
 
-    // Recomputes the statistics and redraws: in full when Full or the range is automatic. A
-    // Sample (the newest, just recorded) sets the status text and colour. Returns whether the
-    // background was redrawn (the header colour then follows the on-line state).
+    // Recomputes the statistics and redraws: in full when Full, the range is automatic or the
+    // on-line state differs from the one the background shows. A Sample (the newest, just
+    // recorded) sets the status text and colour. Returns whether the background was redrawn
+    // (the header colour then follows the on-line state).
     bool Refresh(const TInput& In, bool Full, const TPingEventObj* Sample);
     // What the last refresh changed in the picture.
     TChange LastChange() const { return FLastChange; }
@@ -167,6 +169,7 @@ private:
     bool FShown = true;
     TGraphStats FStats;
     std::int32_t FDisplayRange = 5;
+    bool FBackgroundOnLine = false; // the state the background was last drawn for
     TChange FLastChange = TChange::None;
 
     // The background of the last full redraw: what it was drawn for, the layer (shared with

@@ -120,23 +120,19 @@ TEST_F(GraphTest, NoSamplesDrawOnlyTheHighAndAverageLinesOnTheBottomRow) {
     EXPECT_TRUE(S.StatusText().isEmpty());
 }
 
-TEST_F(GraphTest, OneSampleDrawsNoSegmentAndAPartialRefreshKeepsTheBackground) {
+TEST_F(GraphTest, OneSampleDrawsNoSegment) {
     Feed({{0, 30}});
-    // Fixed range: the result's refresh is not full, so the off-line background stays.
-    TPicture Want = TPicture::Background(100, 100, FillOffLine, 6);
+    TPicture Want = Background();
     Want.Row(69, AvgLine);
     ExpectPlot(S.Graph().Plot(), Want);
-    EXPECT_EQ(S.ComposedBitmap().Pixel(0, 0), BorderOffLine);
     EXPECT_EQ(S.StatusText(), QStringLiteral("Round trip : 30 ms"));
     EXPECT_EQ(S.StatusColor(), 0x0000C000u);
-    EXPECT_EQ(S.HeaderColor(), 0x0000C000u);
+    EXPECT_EQ(S.HeaderColor(), 0x0000C000u); // the result's colour, after the redraw
 
     S.RefreshDisplay();
-    Want = TPicture::Background(100, 100, FillOnLine, 6);
-    Want.Row(69, AvgLine);
     ExpectPlot(S.Graph().Plot(), Want);
     EXPECT_EQ(S.ComposedBitmap().Pixel(0, 0), BorderOnLine);
-    EXPECT_EQ(S.HeaderColor(), 0x00FFFFFFu);
+    EXPECT_EQ(S.HeaderColor(), 0x00FFFFFFu); // a full redraw without a result: by the state
     EXPECT_EQ(S.UpTimeText(), QStringLiteral("Uptime: 100.0%"));
 }
 
@@ -417,29 +413,65 @@ TEST_F(StatsTest, UptimeWithinTheSpanAndNoSuccessAtAll) {
     EXPECT_DOUBLE_EQ(S.Avg(), 9.5);
 }
 
-TEST_F(GraphTest, TheAddressTextAppearsOnlyWithAFullRedrawWhenTheRangeIsFixed) {
-    // Anything but fill in the strip above the plot frame (clear of the value labels to its
-    // left) is the address text.
-    auto AddressDrawn = [&] {
-        const TRasterColor Fill = S.Graph().Background().Pixel(1, 1);
+// With a fixed range a result redraws only the plot, keeping the background (fill, border and
+// the address text above the plot) as the last full redraw left it, unless the result changes
+// the on-line state: the background then shows the new state and the result's address.
+TEST_F(GraphTest, WithAFixedRangeAChangeOfOnLineStateAloneRedrawsTheBackground) {
+    // The address text is the only thing drawn in the strip above the plot frame, clear of the
+    // value labels to its left; its pixels there, as drawn for one address and fill.
+    auto Strip = [](const TRaster& Bg) {
+        std::vector<TRasterColor> Px;
         for (int Y = 1; Y < 16; ++Y)
-            for (int X = 50; X < S.ComposedBitmap().Width() - 15; ++X)
-                if (S.ComposedBitmap().Pixel(X, Y) != Fill)
-                    return true;
-        return false;
+            for (int X = 50; X < Bg.Width() - 15; ++X)
+                Px.push_back(Bg.Pixel(X, Y));
+        return Px;
     };
-    Feed({{0, 20}});
-    EXPECT_EQ(S.AddressText(), "127.0.0.1");
-    EXPECT_FALSE(AddressDrawn());
-    S.RefreshDisplay();
-    EXPECT_TRUE(AddressDrawn());
+    auto AddressStrip = [&] { return Strip(S.Graph().Background()); };
+    auto StripOf = [&](const std::string& Address, bool OnLine) {
+        TPingerSession Other{Clock};
+        Other.SetGraphAreaSize(165, 148);
+        Other.SetSpan(100);
+        Other.SetRange(-1); // every result redraws in full: an oracle for the background
+        Other.SetTimeOutMS(1000000);
+        Other.PingDone(MakeResult(*Clock, 0, OnLine ? 20 : -1, PING_STATUS_REQ_TIMED_OUT,
+                                  "localhost", Address));
+        return Strip(Other.Graph().Background());
+    };
+    const std::vector<TRasterColor> Blank(AddressStrip().size(), FillOffLine);
+    ASSERT_EQ(AddressStrip(), Blank); // started: off line, no address yet
+    ASSERT_NE(StripOf("127.0.0.1", true), StripOf("127.0.0.2", true));
+
+    const struct {
+        int RoundTrip; // < 0: failed
+        const char* Address;
+        bool OnLine;       // the background's state afterwards
+        const char* Shown; // the address drawn above the plot afterwards
+    } Steps[] = {
+        {20, "127.0.0.1", true, "127.0.0.1"},  // first answer: on line, address shown
+        {25, "127.0.0.2", true, "127.0.0.1"},  // same state: background kept
+        {-1, "127.0.0.3", false, "127.0.0.3"}, // off line
+        {-1, "127.0.0.2", false, "127.0.0.3"}, // same state: kept
+        {30, "127.0.0.2", true, "127.0.0.2"},  // back on line
+    };
+    for (const auto& Step : Steps) {
+        SCOPED_TRACE(testing::Message() << Step.RoundTrip << " from " << Step.Address);
+        S.PingDone(MakeResult(*Clock, 0, Step.RoundTrip, PING_STATUS_REQ_TIMED_OUT, "localhost",
+                              Step.Address));
+        EXPECT_EQ(S.OnLine(), Step.OnLine);
+        const TRaster& C = S.ComposedBitmap();
+        EXPECT_EQ(C.Pixel(0, 0), Step.OnLine ? BorderOnLine : BorderOffLine);
+        EXPECT_EQ(C.Pixel(C.Width() - 1, C.Height() - 1),
+                  Step.OnLine ? BorderOnLine : BorderOffLine);
+        EXPECT_EQ(C.Pixel(1, 1), Step.OnLine ? FillOnLine : FillOffLine);
+        EXPECT_EQ(AddressStrip(), StripOf(Step.Shown, Step.OnLine));
+        // The caption takes the result's colour, whether or not the background was redrawn.
+        EXPECT_EQ(S.HeaderColor(), Step.RoundTrip >= 0 ? 0x0000C000u : 0x000020D0u);
+    }
 
     // Automatic range: every result redraws in full.
     S.SetRange(-1);
-    S.StopMonitor();
-    EXPECT_FALSE(AddressDrawn());
-    Feed({{0, 20}});
-    EXPECT_TRUE(AddressDrawn());
+    S.PingDone(MakeResult(*Clock, 0, 30, PING_STATUS_SUCCESS, "localhost", "127.0.0.1"));
+    EXPECT_EQ(AddressStrip(), StripOf("127.0.0.1", true));
 }
 
 namespace {
