@@ -456,6 +456,12 @@ void TfrmMain::EnableWindowButtons() {
 void TfrmMain::FormCreate() {
     FCreated = false;
     try {
+        // The caption comes first, so that a window whose set-up fails still has its title.
+        const QString Caption = QStringLiteral("Vantorel : ") +
+                                GetFileVersionText(QStringLiteral("/proc/self/exe")) +
+                                QStringLiteral(" - ") + CaptionCredit;
+        setWindowTitle(Caption);
+        lbHeader->setText(Caption);
         // Qt paints every widget through a back buffer: nothing to ask for double buffering.
         FConfig = std::make_unique<TConfigStore>(*FRegistry);
         FConfig->PrepareConfigFolder();
@@ -466,11 +472,6 @@ void TfrmMain::FormCreate() {
         FFrame.FHeaderDrag.Clear();
         FFrame.FGripDrag.Clear();
         FActivated = false;
-        const QString Caption = QStringLiteral("Vantorel : ") +
-                                GetFileVersionText(QStringLiteral("/proc/self/exe")) +
-                                QStringLiteral(" - ") + CaptionCredit;
-        setWindowTitle(Caption);
-        lbHeader->setText(Caption);
         {
             const TMonitorSettings Defaults;
             FSettings.Span = Defaults.Span;
@@ -568,7 +569,7 @@ void TfrmMain::LoadSettings() {
             FFriendlyNames->SetNamesText(FConfig->ReadFriendlyNames());
         }
     } catch (const std::exception& E) {
-        TzsMessageBox::Information(this, QString::fromUtf8(E.what()));
+        TzsMessageBox::Plain(this, QString::fromUtf8(E.what()));
     }
 }
 

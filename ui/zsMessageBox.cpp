@@ -15,7 +15,9 @@ TTestState& Test() {
     return State;
 }
 
-QMessageBox::Icon IconOf(TzsMessageBox::TKind Kind) {
+} // namespace
+
+QMessageBox::Icon TzsMessageBox::IconOf(TKind Kind) {
     switch (Kind) {
     case TzsMessageBox::TKind::Warning:
         return QMessageBox::Warning;
@@ -25,11 +27,11 @@ QMessageBox::Icon IconOf(TzsMessageBox::TKind Kind) {
         return QMessageBox::Information;
     case TzsMessageBox::TKind::Confirmation:
         return QMessageBox::Question;
+    case TzsMessageBox::TKind::Plain:
+        return QMessageBox::NoIcon;
     }
     return QMessageBox::NoIcon;
 }
-
-} // namespace
 
 QMessageBox::StandardButton TzsMessageBox::Show(QWidget* Parent, TKind Kind, const QString& Text,
                                                 QMessageBox::StandardButtons Buttons,

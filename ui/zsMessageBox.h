@@ -1,6 +1,6 @@
-// The program's message boxes: the title "Vantorel" and four kinds (warning, error,
-// information, confirmation). Every message box of the program goes through here, so that
-// tests can answer them without a modal loop:
+// The program's message boxes: the title "Vantorel" and five kinds (warning, error,
+// information, confirmation, and a plain box without an icon). Every message box of the program
+// goes through here, so that tests can answer them without a modal loop:
 //
 //   TzsMessageBox::SetTestMode(true);
 //   TzsMessageBox::SetNextAnswer(QMessageBox::Yes);
@@ -14,7 +14,7 @@
 
 class TzsMessageBox {
 public:
-    enum class TKind { Warning, Error, Information, Confirmation };
+    enum class TKind { Warning, Error, Information, Confirmation, Plain };
 
     struct TShown {
         TKind Kind;
@@ -36,11 +36,17 @@ public:
     static QMessageBox::StandardButton Information(QWidget* Parent, const QString& Text) {
         return Show(Parent, TKind::Information, Text);
     }
+    static QMessageBox::StandardButton Plain(QWidget* Parent, const QString& Text) {
+        return Show(Parent, TKind::Plain, Text);
+    }
     static QMessageBox::StandardButton
     Confirmation(QWidget* Parent, const QString& Text,
                  QMessageBox::StandardButtons Buttons = QMessageBox::Yes | QMessageBox::No) {
         return Show(Parent, TKind::Confirmation, Text, Buttons);
     }
+
+    // The icon a box of the kind shows.
+    static QMessageBox::Icon IconOf(TKind Kind);
 
     // Test seam. In test mode no box is ever shown: each one takes the next queued answer
     // (NoButton when none is queued) and is recorded for TakeShown.

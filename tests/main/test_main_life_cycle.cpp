@@ -278,6 +278,10 @@ TEST_F(LifeCycleTest, AnErrorWhileCreatingLeavesAWindowThatOnlyCloses) {
                                                              "\"%1/Zephra Software/Vantorel/\"")
                                                   .arg(Homes.ConfigHome())));
     EXPECT_FALSE(M.Created());
+    // The window and task-bar titles keep the caption.
+    EXPECT_TRUE(M.windowTitle().startsWith(QStringLiteral("Vantorel : ")))
+        << M.windowTitle().toStdString();
+    EXPECT_EQ(M.lbHeader->text(), M.windowTitle());
     EXPECT_TRUE(M.btnNewPinger->Disabled());
     EXPECT_FALSE(M.cbTarget->isEnabled());
     EXPECT_FALSE(M.btnClose->Disabled());
@@ -321,7 +325,8 @@ TEST_F(LifeCycleTest, AnUnreadableFileIsReportedAndTheWindowStaysUsable) {
     ASSERT_EQ(Shown.size(), 2);
     // Loading the settings stops at its first error, in a plain box; the default group is not
     // found; the window works on.
-    EXPECT_EQ(Shown[0].Kind, TzsMessageBox::TKind::Information);
+    EXPECT_EQ(Shown[0].Kind, TzsMessageBox::TKind::Plain);
+    EXPECT_EQ(TzsMessageBox::IconOf(Shown[0].Kind), QMessageBox::NoIcon);
     EXPECT_EQ(Shown[1].Kind, TzsMessageBox::TKind::Error);
     EXPECT_TRUE(M.HintsEnabled());
     EXPECT_EQ(M.cbGroups->count(), 0);
