@@ -252,6 +252,14 @@ void TConfigStore::WriteHintsEnable(bool Value) {
     Config().WriteBool("COMMON", "HintsEnable", Value);
 }
 
+bool TConfigStore::ReadLoggingEnable() const {
+    return Config().ReadBool("LOGGING", "Enabled", false);
+}
+
+void TConfigStore::WriteLoggingEnable(bool Value) {
+    Config().WriteBool("LOGGING", "Enabled", Value);
+}
+
 bool TConfigStore::ReadListViewEnable() const {
     return Config().ReadBool("COMMON", "ListViewEnable", false);
 }

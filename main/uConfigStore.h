@@ -52,6 +52,9 @@ public:
 
     bool ReadHintsEnable() const;
     void WriteHintsEnable(bool Value);
+    // The logging switch, in a section of Vantorel's own ([LOGGING] Enabled); off when absent.
+    bool ReadLoggingEnable() const;
+    void WriteLoggingEnable(bool Value);
     bool ReadListViewEnable() const;
     void WriteListViewEnable(bool Value);
     QString ReadDefaultGroup() const;

@@ -199,7 +199,6 @@ void TfrmMain::BuildToolbar() {
     btnLogging = MakeToolButton(L::LoggingOff, QString());
     btnCloseAll = MakeToolButton(L::CloseAll, QStringLiteral("Close all monitors"));
     btnAlerting->hide();
-    btnLogging->hide();
     btnCloseAll->hide();
 
     lbTarget = new QLabel(QStringLiteral("Target"), PanelToolbar);
@@ -307,6 +306,13 @@ void TfrmMain::BuildBody() {
     }
     ListBox->addWidget(lvPingers);
     connect(Header, &QHeaderView::sectionClicked, this, &TfrmMain::lvPingersColumnClick);
+    lvPingers->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lvPingers, &QWidget::customContextMenuRequested, this, [this](const QPoint& At) {
+        const QModelIndex Row = lvPingers->indexAt(At);
+        if (TfrmPinger* Monitor = Row.isValid() ? FListModel->MonitorAt(Row.row()) : nullptr) {
+            ShowMonitorMenu(Monitor, lvPingers->viewport()->mapToGlobal(At));
+        }
+    });
     connect(lvPingers->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         const QModelIndexList Rows = lvPingers->selectionModel()->selectedRows();
         lvPingersSelectItem(Rows.isEmpty() ? nullptr : FListModel->MonitorAt(Rows.first().row()));
@@ -561,6 +567,7 @@ void TfrmMain::ApplyConfiguration() {
 void TfrmMain::LoadSettings() {
     try {
         SetHintsEnabled(FConfig->ReadHintsEnable());
+        SetLogging(FConfig->ReadLoggingEnable());
         if (FConfig->ReadListViewEnable() != ListViewShown()) {
             ToggleView();
         }

@@ -39,6 +39,7 @@ class QMenu;
 class QComboBox;
 class QProgressBar;
 class QTreeView;
+class TfrmHistory;
 class TfrmPinger;
 class TFrmFriendlyNames;
 class TfrmAbout;
@@ -117,6 +118,13 @@ public:
     void ArrangeMonitors();
     void MoveToMainPanel(TfrmPinger* Monitor);
     void MonitorGraphMouseDown(TfrmPinger* Monitor, Qt::MouseButton Button);
+    // A monitor's menu (right button on its graph or its list row): its history.
+    void ShowMonitorMenu(TfrmPinger* Monitor, const QPoint& At);
+    TfrmHistory* ShowHistory(TfrmPinger* Monitor);
+    // Test seam: receives the monitor menu instead of its being shown.
+    void SetMonitorMenuHandler(std::function<void(QMenu&)> Handler) {
+        FOnMonitorMenu = std::move(Handler);
+    }
     void MonitorClosed(TfrmPinger* Monitor);
     void MonitorCloseClicked(TfrmPinger* Monitor);
     void MonitorUpdated(TfrmPinger* Monitor);
@@ -283,6 +291,7 @@ private:
     TBorderlessFrame FFrame;
     TMonitorListModel* FListModel = nullptr;
     TMonitorFactory FMonitorFactory;
+    std::function<void(QMenu&)> FOnMonitorMenu;
     TGroupNamePrompt FGroupNamePrompt;
     QPointer<TFrmFriendlyNames> FFriendlyNames;
     QPointer<TfrmNewGroup> FNewGroup;

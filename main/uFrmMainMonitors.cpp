@@ -2,6 +2,7 @@
 #include "uFrmMain.h"
 
 #include "uFrmFriendlyNames.h"
+#include "uFrmHistory.h"
 #include "uFrmPinger.h"
 #include "uMonitorListModel.h"
 #include "zsHint.h"
@@ -9,7 +10,10 @@
 #include "zsMessageBox.h"
 #include "zsWorkerThread.h"
 
+#include <QCursor>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
 #include <QProgressBar>
 
 #include <utility>
@@ -80,6 +84,7 @@ void TfrmMain::AddMonitor(const QString& Target) {
     };
     Mon->SetLogWorker(FWorker.get());
     Mon->SetLogFolder(FLogFolder.toStdString());
+    Mon->SetLogEnabled(LoggingEnabled());
     const QString Friendly = FFriendlyNames ? FFriendlyNames->FindFriendlyName(Target) : QString();
     Mon->BeginMonitor(Target.toStdString(), Friendly.toStdString());
     FSettings.ApplyTo(*Mon);
@@ -206,7 +211,36 @@ void TfrmMain::MoveToMainPanel(TfrmPinger* Monitor) {
 void TfrmMain::MonitorGraphMouseDown(TfrmPinger* Monitor, Qt::MouseButton Button) {
     if (Button == Qt::LeftButton) {
         MoveToMainPanel(Monitor);
+    } else if (Button == Qt::RightButton) {
+        ShowMonitorMenu(Monitor, QCursor::pos());
     }
+}
+
+void TfrmMain::ShowMonitorMenu(TfrmPinger* Monitor, const QPoint& At) {
+    QMenu Menu(this);
+    Menu.setObjectName(QStringLiteral("mnuMonitor"));
+    const QPointer<TfrmPinger> Target(Monitor);
+    Menu.addAction(QStringLiteral("&History..."), this, [this, Target] {
+        if (Target) {
+            ShowHistory(Target);
+        }
+    });
+    FOnMonitorMenu ? FOnMonitorMenu(Menu) : (void)Menu.exec(At);
+}
+
+TfrmHistory* TfrmMain::ShowHistory(TfrmPinger* Monitor) {
+    const QString Target = QString::fromStdString(Monitor->Target());
+    if (FLogFolder.isEmpty()) {
+        TzsMessageBox::Information(this, QStringLiteral("There is no folder for log files."));
+        return nullptr;
+    }
+    auto* History = new TfrmHistory(FLogFolder + QLatin1Char('/') + Target + QStringLiteral(".pin"),
+                                    QString::fromStdString(Monitor->DisplayName()), this);
+    History->setAttribute(Qt::WA_DeleteOnClose);
+    History->setAttribute(Qt::WA_QuitOnClose, false);
+    History->show();
+    History->activateWindow();
+    return History;
 }
 
 void TfrmMain::MonitorClosed(TfrmPinger* Monitor) {

@@ -318,6 +318,14 @@ void TfrmMain::SetLogging(bool On) {
 
 void TfrmMain::btnLoggingClick() {
     SetLogging(!LoggingEnabled());
+    // Kept at once, so that only a file whose user used the switch holds it.
+    if (FConfig) {
+        try {
+            FConfig->WriteLoggingEnable(LoggingEnabled());
+        } catch (const std::exception& Error) {
+            ShowException(Error);
+        }
+    }
 }
 
 bool TfrmMain::AlertingEnabled() const {

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 
 namespace {
@@ -178,7 +179,11 @@ TEST_F(MainWindowTest, ClickingATileSwapsItIntoTheMainPanel) {
         M.AddMonitor(QString::fromLatin1(T));
     }
     TfrmPinger* C = M.FindMonitor(QStringLiteral("c"));
+    // The right button offers the monitor's menu and moves nothing.
+    int Menus = 0;
+    M.SetMonitorMenuHandler([&](QMenu&) { ++Menus; });
     QTest::mouseClick(C->Image32, Qt::RightButton, {}, QPoint(20, 20));
+    EXPECT_EQ(Menus, 1);
     EXPECT_EQ(C->Tag, 0);
     QTest::mouseClick(C->Image32, Qt::LeftButton, {}, QPoint(20, 20));
     EXPECT_EQ(C->Tag, 1);

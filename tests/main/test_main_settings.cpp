@@ -329,7 +329,7 @@ TEST_F(SettingsTest, LoggingSwitchReachesEveryMonitorAndStatesItselfInItsHint) {
     M.AddMonitor(QStringLiteral("a"));
     M.AddMonitor(QStringLiteral("b"));
     EXPECT_FALSE(M.LoggingEnabled());
-    EXPECT_TRUE(M.btnLogging->isHidden());
+    EXPECT_FALSE(M.btnLogging->isHidden());
     EXPECT_EQ(TzsHint::Text(M.btnLogging),
               QStringLiteral("Data logging is disabled.\r\nClick to turn on."));
 
@@ -466,12 +466,12 @@ TEST_F(SettingsTest, TabWalksTheToolbarFromLeftToRight) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&M));
     M.btnHints->setFocus(Qt::TabFocusReason);
     const QList<QWidget*> Expected = {
-        M.btnHints,       M.btnSettings,      M.btnAbout,       M.btnToggleView,
-        M.btnSpan,        M.btnRange,         M.btnFreq,        M.btnTimeOutMS,
-        M.btnPayloadSize, M.btnFriendlyNames, M.cbTarget,       M.btnNewPinger,
-        M.cbGroups,       M.btnAddGroup,      M.btnDeleteGroup, M.btnZephraSoftware};
+        M.btnHints,       M.btnSettings,      M.btnAbout,     M.btnToggleView,  M.btnSpan,
+        M.btnRange,       M.btnFreq,          M.btnTimeOutMS, M.btnPayloadSize, M.btnFriendlyNames,
+        M.btnLogging,     M.cbTarget,         M.btnNewPinger, M.cbGroups,       M.btnAddGroup,
+        M.btnDeleteGroup, M.btnZephraSoftware};
     QList<QWidget*> Walked;
-    for (int I = 0; I < Expected.size(); ++I) {
+    for (qsizetype I = 0; I < Expected.size(); ++I) {
         Walked.append(QApplication::focusWidget());
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
