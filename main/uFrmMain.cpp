@@ -26,6 +26,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTimer>
 #include <QTreeView>
 
@@ -59,6 +60,11 @@ void TResizePanel::resizeEvent(QResizeEvent* Event) {
     }
 }
 
+QPoint TfrmMain::CentredPlace(QSize Window, const QRect& Area) {
+    return {Area.x() + std::max(0, (Area.width() - Window.width()) / 2),
+            Area.y() + std::max(0, (Area.height() - Window.height()) / 2)};
+}
+
 TfrmMain::TfrmMain(TRegistryStore* Registry, QWidget* Parent)
     : QWidget(Parent), FFrame(this), FRegistry(Registry) {
     if (!FRegistry) {
@@ -71,6 +77,11 @@ TfrmMain::TfrmMain(TRegistryStore* Registry, QWidget* Parent)
     setWindowIcon(QIcon(QPixmap::fromImage(VantorelIconImage(64))));
     setMinimumSize(MinWidth, MinHeight);
     resize(DesignWidth, DesignHeight);
+    if (!Parent) {
+        if (const QScreen* Screen = QGuiApplication::primaryScreen()) {
+            move(CentredPlace(size(), Screen->availableGeometry()));
+        }
+    }
     TBorderlessFrame::SetMainWindow(this);
 
     BuildHeader();

@@ -22,7 +22,10 @@
 #include "zsBorderlessFrame.h"
 #include "zsImageList.h"
 
+#include <QPoint>
 #include <QPointer>
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -78,6 +81,10 @@ public:
 
     // Registry: what the legacy carry-over reads (none on Linux unless a test supplies one).
     explicit TfrmMain(TRegistryStore* Registry = nullptr, QWidget* Parent = nullptr);
+    // Where a window of size Window stands centred in Area (the screen less its panels); a
+    // window larger than the area keeps its top left corner inside it. The main window opens
+    // there, so that it is centred also where the desktop leaves placement to the program.
+    static QPoint CentredPlace(QSize Window, const QRect& Area);
     ~TfrmMain() override;
 
     // --- seams -------------------------------------------------------------------------------

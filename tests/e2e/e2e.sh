@@ -266,6 +266,12 @@ group-close)
     expect_loopback_replies
     # The picture of the running program, for anyone to look at.
     main_window_geometry
+    # Nothing places windows on this display: the program centres its window itself.
+    screen_size=$(as_x xdotool getdisplaygeometry)
+    expected_x=$(((${screen_size% *} - WIDTH) / 2))
+    expected_y=$(((${screen_size#* } - HEIGHT) / 2))
+    [ "$X $Y" = "$expected_x $expected_y" ] ||
+        fail "main window at $X,$Y (${WIDTH}x$HEIGHT), not centred on the ${screen_size/ /x} screen at $expected_x,$expected_y"
     mkdir -p "$output"
     screen --crop "$X" "$Y" "$WIDTH" "$HEIGHT" --save "$output/e2e-main-window.png" >/dev/null
     click_close_button

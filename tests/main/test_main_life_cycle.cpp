@@ -336,3 +336,21 @@ TEST_F(LifeCycleTest, AnUnreadableFileIsReportedAndTheWindowStaysUsable) {
 }
 
 } // namespace
+
+TEST(MainWindowPlace, CentredOnTheScreenAreaWithTheTopLeftKeptInside) {
+    struct TCase {
+        QSize Window;
+        QRect Area;
+        QPoint Expected;
+    } const Cases[] = {
+        {{1050, 700}, {0, 0, 1280, 800}, {115, 50}},
+        {{1050, 700}, {0, 30, 1280, 770}, {115, 65}},      // a panel along the top
+        {{1050, 700}, {1280, 0, 1920, 1080}, {1715, 190}}, // a second screen to the right
+        {{1050, 700}, {0, 0, 800, 600}, {0, 0}},           // larger than the screen
+        {{1050, 700}, {0, 0, 1051, 701}, {0, 0}},
+    };
+    for (const TCase& C : Cases) {
+        EXPECT_EQ(TfrmMain::CentredPlace(C.Window, C.Area), C.Expected)
+            << C.Area.width() << "x" << C.Area.height();
+    }
+}
