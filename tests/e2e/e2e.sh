@@ -19,6 +19,7 @@
 #                  the README's setcap in a build tree), is never loaded; without the capability
 #                  the same plugin is, so the probe works
 #   no-permission  neither socket kind is allowed: one message at start-up says how to fix it
+#   ipv6           a stored group of ::1 and 127.0.0.1: both show replies, ::1 over ICMPv6
 #   wayland        the program on Wayland: a weston compositor shows its output in a window on
 #                  the X server, whose pointer is the compositor's input (weston's headless
 #                  output takes none). The stored loopback group opens and shows replies, the
@@ -359,6 +360,26 @@ capability-plugins)
         grep -q "is not allowed" "$work/program.log" || fail "$options: no reason given"
         ! probe_loaded || fail "$options: the probe was loaded"
     done
+    ;;
+
+ipv6)
+    ping_range "0 2147483647"
+    [ -e "/proc/sys/net/ipv6" ] || skip "this kernel has no IPv6"
+    mkdir -p "$config_dir"
+    printf '%s' $'[COMMON]\r\nDefaultGroup=Six\r\n[GROUPS]\r\n0=Six\r\n' \
+        $'[Six]\r\n0=::1\r\n1=127.0.0.1\r\n' >"$config"
+    chown -R "$nobody:$nobody" "$home"
+    start_program
+    wait_for "main window" 60 find_main_window
+    wait_for "two monitors on line" 90 shows online 2
+    echo6_replies() {
+        ip netns exec "$ns" awk '$1 == "Icmp6InEchoReplies" { exit !($2 > 0) }' /proc/net/snmp6
+    }
+    wait_for "ICMPv6 echo replies in the namespace" 30 echo6_replies
+    click_close_button
+    expect_clean_exit
+    expect_config $'[COMMON]\r\nDefaultGroup=Six\r\nHintsEnable=1\r\n[GROUPS]\r\n0=Six\r\n[Six]\r\n0=127.0.0.1\r\n1=::1\r\n' \
+        "after closing with the close button"
     ;;
 
 no-permission)
