@@ -373,6 +373,7 @@ ipv6)
     wait_for "main window" 60 find_main_window
     wait_for "two monitors on line" 90 shows online 2
     echo6_replies() {
+        # shellcheck disable=SC2016 # awk's own fields
         ip netns exec "$ns" awk '$1 == "Icmp6InEchoReplies" { exit !($2 > 0) }' /proc/net/snmp6
     }
     wait_for "ICMPv6 echo replies in the namespace" 30 echo6_replies
@@ -435,7 +436,12 @@ wayland)
     }
     ping_range "0 2147483647"
     seed_loopback_group
-    start_program QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=wayland-e2e
+    # Under the address sanitizer, Qt's Wayland plugin and libwayland-client leave allocations
+    # whose library is unloaded before the leak report, so no suppression can name them; the
+    # X11 cases check the program's own leaks.
+    sanitizer=()
+    [ -z "${ASAN_OPTIONS:-}" ] || sanitizer=("ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0")
+    start_program QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=wayland-e2e "${sanitizer[@]}"
     wait_for "main window on the Wayland desktop" 60 window_shown
     expect_loopback_replies
     mkdir -p "$output"
