@@ -24,6 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -193,7 +194,9 @@ TFigures Measure(pid_t Pid, pid_t XServer, int WarmUp, int Stretch) {
     const auto T0 = TSteady::now();
     std::this_thread::sleep_for(std::chrono::seconds(Stretch));
     const double Wall = std::chrono::duration<double>(TSteady::now() - T0).count();
-    F.CpuPct = 100.0 * (ProcessCpuSeconds(Pid) - Cpu0) / Wall;
+    // A thread that ended during the stretch takes its time out of the sum: never report less
+    // than nothing (the idle program's few short-lived threads).
+    F.CpuPct = std::max(0.0, 100.0 * (ProcessCpuSeconds(Pid) - Cpu0) / Wall);
     if (XServer > 0) {
         F.XServerPct = 100.0 * (ProcessCpuSeconds(XServer) - X0) / Wall;
     }
