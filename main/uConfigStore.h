@@ -10,6 +10,7 @@
 //   Store.LoadGroupTargets(Store.ReadDefaultGroup());
 #pragma once
 
+#include "uAlertRules.h"
 #include "zsIniFile.h"
 
 #include <QString>
@@ -63,6 +64,13 @@ public:
     QString ReadFriendlyNames() const;
     // Replaces the friendly names with the lines of Text (split at CR, LF or CR LF).
     void WriteFriendlyNames(const QString& Text);
+
+    // The alerts: the switch and the thresholds, in a section of their own ([ALERTS]) that
+    // readers which do not know it keep as it is. Values out of range are moved into it.
+    bool ReadAlertingEnable() const;
+    void WriteAlertingEnable(bool Value);
+    TAlertSettings ReadAlertSettings() const;
+    void WriteAlertSettings(const TAlertSettings& Settings);
 
     // True when the file holds a configuration: its COMMON section has at least one key.
     static bool IsValidConfigFile(const QString& Path);

@@ -2,6 +2,8 @@
 #include "uFrmMain.h"
 
 #include "ZRegistry.h"
+#include "uAlertCenter.h"
+#include "uAlertTray.h"
 #include "uFrmFriendlyNames.h"
 #include "uFrmNewGroup.h"
 #include "uFrmPinger.h"
@@ -88,12 +90,14 @@ TfrmMain::TfrmMain(TRegistryStore* Registry, QWidget* Parent)
     BuildToolbar();
     BuildBody();
     BuildBottom();
+    BuildAlerts();
     TzsHint::ApplyApplicationStyle();
     FormCreate();
 }
 
 TfrmMain::~TfrmMain() {
     FormDestroy();
+    FTray.reset();
 }
 
 void TfrmMain::SetDialogs(TFrmFriendlyNames* FriendlyNames, TfrmNewGroup* NewGroup) {
@@ -209,7 +213,6 @@ void TfrmMain::BuildToolbar() {
     btnAlerting = MakeToolButton(L::AlertingOff, QString());
     btnLogging = MakeToolButton(L::LoggingOff, QString());
     btnCloseAll = MakeToolButton(L::CloseAll, QStringLiteral("Close all monitors"));
-    btnAlerting->hide();
     btnCloseAll->hide();
 
     lbTarget = new QLabel(QStringLiteral("Target"), PanelToolbar);
@@ -579,6 +582,7 @@ void TfrmMain::LoadSettings() {
     try {
         SetHintsEnabled(FConfig->ReadHintsEnable());
         SetLogging(FConfig->ReadLoggingEnable());
+        LoadAlertSettings();
         if (FConfig->ReadListViewEnable() != ListViewShown()) {
             ToggleView();
         }

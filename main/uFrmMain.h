@@ -47,6 +47,11 @@ class TfrmPinger;
 class TFrmFriendlyNames;
 class TfrmAbout;
 class TfrmNewGroup;
+class TfrmAlerts;
+class TAlertCenter;
+class TAlertNotifier;
+class TAlertTray;
+class TDesktopNotifier;
 class TMonitorListModel;
 class TRegistryStore;
 class TzsImageButton;
@@ -102,6 +107,8 @@ public:
     // the friendly names dialog through it without a modal loop.
     using TModalRunner = std::function<int(QDialog&)>;
     void SetModalRunner(TModalRunner Runner) { FModalRunner = std::move(Runner); }
+    // Where alert notifications go; the default is the desktop's notification service.
+    void SetAlertNotifier(TAlertNotifier* Notifier);
 
     const TSharedImageLists& ImageLists() const { return FImages; }
     TConfigStore* Config() const { return FConfig.get(); }
@@ -196,9 +203,16 @@ public:
     void SetLogging(bool On);
     bool LoggingEnabled() const;
     void btnLoggingClick();
+    // The alerting switch: its button's picture and hint, and whether state changes are
+    // notified. A click stores it in config.ini.
     void SetAlerting(bool On);
     bool AlertingEnabled() const;
     void btnAlertingClick();
+    // The Alerts dialog, from the alerting button's menu: on OK the thresholds are stored and
+    // every monitor counts afresh under them.
+    void AlertSettingsClick();
+    TAlertCenter& Alerts() const { return *FAlerts; }
+    TAlertTray* Tray() const { return FTray.get(); }
     void btnFriendlyNamesClick();
     // Every monitor shows the friendly name the dialog's table holds for its target.
     void RefreshFriendlyNames();
@@ -252,6 +266,8 @@ public:
     QMenu* menTimeOutMS = nullptr;
     QMenu* menPayloadSize = nullptr;
     QMenu* menSettings = nullptr;
+    QMenu* menAlerting = nullptr;
+    QAction* AlertSettings1 = nullptr;
     QAction* ExportSettings1 = nullptr;
     QAction* ImportSettings1 = nullptr;
     // Body.
@@ -281,6 +297,8 @@ private:
     void BuildSettingsMenus();
     QMenu* MakeButtonMenu(TzsImageButton* Button, const QString& Title);
     void ShowButtonMenu(QMenu* Menu, TzsImageButton* Button);
+    void BuildAlerts();
+    void LoadAlertSettings();
     void PushSetting(std::int32_t& Field, QAction* Entry,
                      void (TPingerSession::*Operation)(std::int32_t));
     // After an error that leaves the controls disabled: the window can still be moved,
@@ -315,6 +333,11 @@ private:
     // A group whose opening a close cut short: its stored targets are not overwritten with the
     // monitors that did open.
     bool FGroupIncomplete = false;
+
+    // Declared before the configuration so that they exist when the creation handler runs.
+    std::unique_ptr<TAlertCenter> FAlerts;
+    std::unique_ptr<TDesktopNotifier> FDesktopNotifier;
+    std::unique_ptr<TAlertTray> FTray;
 
     std::unique_ptr<TConfigStore> FConfig;
     std::unique_ptr<TzsWorkerThread> FWorker;

@@ -1,6 +1,7 @@
 // The main window's monitor collection: adding, docking and tiling, closing.
 #include "uFrmMain.h"
 
+#include "uAlertCenter.h"
 #include "uFrmFriendlyNames.h"
 #include "uFrmHistory.h"
 #include "uFrmPinger.h"
@@ -245,6 +246,7 @@ TfrmHistory* TfrmMain::ShowHistory(TfrmPinger* Monitor) {
 
 void TfrmMain::MonitorClosed(TfrmPinger* Monitor) {
     const bool WasMain = Monitor->Tag == 1;
+    FAlerts->MonitorRemoved(*Monitor);
     FListModel->RemoveRow(Monitor);
     FMonitors.Delete(FMonitors.IndexOfMonitor(Monitor));
     if (WasMain && FMonitors.Count() > 0) {
@@ -258,6 +260,7 @@ void TfrmMain::MonitorCloseClicked(TfrmPinger*) {
 }
 
 void TfrmMain::MonitorUpdated(TfrmPinger* Monitor) {
+    FAlerts->ResultArrived(*Monitor);
     UpdateMonitorRow(Monitor);
 }
 

@@ -4,6 +4,7 @@
 #include "uFrmMain.h"
 
 #include "About.h"
+#include "uAlertCenter.h"
 #include "uFrmFriendlyNames.h"
 #include "uFrmPinger.h"
 #include "uStartup.h"
@@ -337,11 +338,19 @@ void TfrmMain::SetAlerting(bool On) {
     btnAlerting->SetImageIndex(On ? TSharedImageLists::AlertingOn : TSharedImageLists::AlertingOff);
     TzsHint::Set(btnAlerting, On ? QStringLiteral("Alerting is enabled.\r\nClick to turn off.")
                                  : QStringLiteral("Alerting is disabled.\r\nClick to turn on."));
+    FAlerts->SetEnabled(On);
 }
 
 void TfrmMain::btnAlertingClick() {
     SetAlerting(!AlertingEnabled());
-    TzsMessageBox::Information(this, QStringLiteral("Alerting not implimented."));
+    // Kept at once, as the logging switch is.
+    if (FConfig) {
+        try {
+            FConfig->WriteAlertingEnable(AlertingEnabled());
+        } catch (const std::exception& Error) {
+            ShowException(Error);
+        }
+    }
 }
 
 // --- friendly names, web page, About -----------------------------------------------------------

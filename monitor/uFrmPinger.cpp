@@ -184,6 +184,14 @@ void TfrmPinger::FormCreate() {
     lbStatus->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lbStatus->setFont(GraphFont());
 
+    lbDegraded = new QLabel(QStringLiteral("Degraded"), pnlBottom);
+    lbDegraded->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    QFont DegradedFont = GraphFont();
+    DegradedFont.setBold(true);
+    lbDegraded->setFont(DegradedFont);
+    SetTextColor(lbDegraded, QColor(255, 176, 0));
+    lbDegraded->setVisible(Degraded());
+
     zsbImgPing->SetDisabled(true);
     lbStatus->clear();
     lbUpTime->clear();
@@ -216,7 +224,12 @@ void TfrmPinger::LayoutStatusLine() {
     const int W = pnlBottom->width();
     const int UpTimeWidth = lbUpTime->text().isEmpty() ? 0 : lbUpTime->sizeHint().width();
     lbUpTime->setGeometry(3, 1, UpTimeWidth, StatusHeight - 2);
-    const int StatusLeft = 3 + UpTimeWidth + 4;
+    int StatusLeft = 3 + UpTimeWidth + 4;
+    if (lbDegraded && Degraded()) {
+        const int DegradedWidth = lbDegraded->sizeHint().width();
+        lbDegraded->setGeometry(StatusLeft, 1, DegradedWidth, StatusHeight - 2);
+        StatusLeft += DegradedWidth + 4;
+    }
     lbStatus->setGeometry(StatusLeft, 1, qMax(0, W - 3 - StatusLeft), StatusHeight - 2);
 }
 
@@ -269,6 +282,13 @@ void TfrmPinger::GraphChanged() {
     case TPingerGraph::TChange::Whole:
         Image32->update();
         break;
+    }
+}
+
+void TfrmPinger::DegradedChanged() {
+    if (lbDegraded) {
+        lbDegraded->setVisible(Degraded());
+        LayoutStatusLine();
     }
 }
 

@@ -100,6 +100,7 @@ public:
     QWidget* pnlBottom = nullptr;
     QLabel* lbUpTime = nullptr;
     QLabel* lbStatus = nullptr;
+    QLabel* lbDegraded = nullptr; // "Degraded" in amber, between the uptime and the status
 
 protected:
     void HeaderChanged() override;
@@ -107,6 +108,7 @@ protected:
     void GraphChanged() override;
     void PingIndicatorChanged() override;
     bool GraphVisible() const override;
+    void DegradedChanged() override;
 
     void showEvent(QShowEvent* Event) override;
     void hideEvent(QHideEvent* Event) override;

@@ -56,6 +56,7 @@ void TPingerSession::StartPingLoop(const std::string& Target) {
     SetTarget(Target);
     ShowHeader(QString::fromLocal8Bit(FDisplayName));
     ResetStats();
+    SetDegraded(false);
     RefreshDisplay(true, nullptr);
     if (FLoopThread) {
         return;
@@ -72,6 +73,13 @@ void TPingerSession::StartPingLoop(const std::string& Target) {
     FLoopThread = std::move(Loop);
 }
 
+void TPingerSession::SetDegraded(bool On) {
+    if (FDegraded != On) {
+        FDegraded = On;
+        DegradedChanged();
+    }
+}
+
 void TPingerSession::StopMonitor() {
     if (FLoopThread) {
         FLoopThread->Terminate();
@@ -80,6 +88,7 @@ void TPingerSession::StopMonitor() {
     ClearSamples();
     SetTarget(std::string());
     ShowHeader(QStringLiteral("Ping Monitor"));
+    SetDegraded(false);
     FAddressText.clear();
     RefreshDisplay(true, nullptr);
 }

@@ -81,6 +81,10 @@ public:
     // Off: results update the statistics only. Switched back on, the graph catches up at once.
     void SetDrawEnabled(bool Enabled);
     bool DrawEnabled() const { return FDrawEnabled; }
+    // Marks the monitor's results as degraded (lossy or slow while the host answers); the
+    // window says so in its status line. The alerts decide it; a new start clears it.
+    void SetDegraded(bool On);
+    bool Degraded() const { return FDegraded; }
     // Size of the graph area in the window; redraws in full.
     void SetGraphAreaSize(int Width, int Height);
     // Off while the window is out of sight: the graph's rasters are let go and results update
@@ -150,6 +154,7 @@ protected:
     virtual void PingIndicatorChanged() {}
     // Whether anyone can see the graph now; the window answers for itself.
     virtual bool GraphVisible() const { return true; }
+    virtual void DegradedChanged() {}
 
     TDateTime Now() const { return FClock->Now(); }
 
@@ -207,4 +212,5 @@ private:
     QFont FStatusFont;
     bool FPingIndicatorEnabled = false;
     bool FGraphShown = true;
+    bool FDegraded = false;
 };

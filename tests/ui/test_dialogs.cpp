@@ -267,6 +267,7 @@ TEST_F(NewGroupTest, RefusesTakenBlankAndUnstorableNames) {
         {"Common", "The name COMMON is reserved. Please choose another group name."},
         {"groups", "The name GROUPS is reserved. Please choose another group name."},
         {"FRIENDLYnames", "The name FRIENDLYNAMES is reserved. Please choose another group name."},
+        {"Alerts", "The name ALERTS is reserved. Please choose another group name."},
         {" Servers ", ""},
         {"Lab", ""},
     };

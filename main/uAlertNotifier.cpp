@@ -1,0 +1,145 @@
+#include "uAlertNotifier.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDeadlineTimer>
+#include <QThread>
+#include <QVariantMap>
+
+namespace {
+
+const QString Service = QStringLiteral("org.freedesktop.Notifications");
+const QString Path = QStringLiteral("/org/freedesktop/Notifications");
+const QString Interface = QStringLiteral("org.freedesktop.Notifications");
+
+} // namespace
+
+QString AlertNoticeBody(TAlertState State, const QString& Address, const QString& Last,
+                        const QString& Time) {
+    QStringList Parts{QString::fromLatin1(AlertStateName(State))};
+    for (const QString& Part : {Address, Last, Time}) {
+        if (!Part.isEmpty()) {
+            Parts << Part;
+        }
+    }
+    return Parts.join(QStringLiteral(" \u00B7 "));
+}
+
+// Lives on the notifier's thread: owns the bus connection and the calls in flight.
+class TDBusNotifySender : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TDBusNotifySender(QString BusAddress) : FBusAddress(std::move(BusAddress)) {}
+    ~TDBusNotifySender() override {
+        if (!FBusAddress.isEmpty() && FConnected) {
+            QDBusConnection::disconnectFromBus(ConnectionName());
+        }
+    }
+
+    void Send(const TAlertNotice& Notice) {
+        QDBusConnection Bus = Connection();
+        if (!Bus.isConnected()) {
+            emit Done(Notice, false);
+            return;
+        }
+        QDBusMessage Call =
+            QDBusMessage::createMethodCall(Service, Path, Interface, QStringLiteral("Notify"));
+        QVariantMap Hints;
+        const bool Down = Notice.State == TAlertState::Down;
+        Hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(Down ? 2 : 1));
+        Hints.insert(QStringLiteral("category"), Notice.State == TAlertState::Up
+                                                     ? QStringLiteral("network.connected")
+                                                     : QStringLiteral("network.disconnected"));
+        Hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("vantorel"));
+        if (Notice.Sound) {
+            Hints.insert(QStringLiteral("sound-name"), Down ? QStringLiteral("dialog-warning")
+                                                            : QStringLiteral("dialog-information"));
+        } else {
+            Hints.insert(QStringLiteral("suppress-sound"), true);
+        }
+        Call << QStringLiteral("Vantorel") << uint(0) << QString() << Notice.Title
+             << Notice.Body.toHtmlEscaped() << QStringList() << Hints << int(-1);
+        auto* Watcher =
+            new QDBusPendingCallWatcher(Bus.asyncCall(Call, TDesktopNotifier::CallTimeoutMs), this);
+        connect(Watcher, &QDBusPendingCallWatcher::finished, this,
+                [this, Notice](QDBusPendingCallWatcher* W) {
+                    const QDBusPendingReply<uint> Reply = *W;
+                    emit Done(Notice, !Reply.isError());
+                    W->deleteLater();
+                });
+    }
+
+signals:
+    void Done(const TAlertNotice& Notice, bool Delivered);
+
+private:
+    QString ConnectionName() const {
+        return QStringLiteral("vantorel-alerts-%1").arg(quintptr(this), 0, 16);
+    }
+    QDBusConnection Connection() {
+        if (FBusAddress.isEmpty()) {
+            return QDBusConnection::sessionBus();
+        }
+        FConnected = true;
+        return QDBusConnection::connectToBus(FBusAddress, ConnectionName());
+    }
+
+    QString FBusAddress;
+    bool FConnected = false;
+};
+
+TDesktopNotifier::TDesktopNotifier(const QString& BusAddress, QObject* Parent)
+    : QObject(Parent), FFallback([](const TAlertNotice& Notice) {
+          if (Notice.Sound) {
+              QApplication::beep();
+          }
+      }) {
+    qRegisterMetaType<TAlertNotice>("TAlertNotice");
+    FThread = new QThread;
+    FThread->setObjectName(QStringLiteral("Alert notifications"));
+    FSender = new TDBusNotifySender(BusAddress);
+    FSender->moveToThread(FThread);
+    connect(FThread, &QThread::finished, FSender, &QObject::deleteLater);
+    connect(
+        FSender, &TDBusNotifySender::Done, this,
+        [this](const TAlertNotice& Notice, bool Delivered) {
+            FPending.fetch_sub(1);
+            Finished(Notice, Delivered);
+        },
+        Qt::QueuedConnection);
+    FThread->start();
+}
+
+TDesktopNotifier::~TDesktopNotifier() {
+    FThread->quit();
+    // A bus that hangs in the middle of a connection must not hang the program's exit: the
+    // thread is then left to the end of the process.
+    if (FThread->wait(QDeadlineTimer(2000))) {
+        delete FThread;
+    }
+}
+
+void TDesktopNotifier::Notify(const TAlertNotice& Notice) {
+    if (FPending.fetch_add(1) >= MaxPending) {
+        FPending.fetch_sub(1);
+        Finished(Notice, false);
+        return;
+    }
+    TDBusNotifySender* Sender = FSender;
+    QMetaObject::invokeMethod(
+        Sender, [Sender, Notice] { Sender->Send(Notice); }, Qt::QueuedConnection);
+}
+
+void TDesktopNotifier::Finished(const TAlertNotice& Notice, bool Delivered) {
+    (Delivered ? FDelivered : FUndelivered).fetch_add(1);
+    if (!Delivered && FFallback) {
+        FFallback(Notice);
+    }
+    emit NoticeDone(Delivered);
+}
+
+#include "uAlertNotifier.moc"

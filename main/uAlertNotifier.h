@@ -1,0 +1,79 @@
+// Desktop notifications for alert changes. TAlertNotifier is the seam: the alert center hands
+// it a finished notice and returns at once; tests plug in a recorder.
+//
+//   TDesktopNotifier Notifier;               // the freedesktop service on the session bus
+//   Notifier.Notify({"router", "Down · 10.0.0.1 · REQ_TIMED_OUT · 14:02:11", ...});
+//
+// TDesktopNotifier talks to org.freedesktop.Notifications from a thread of its own with
+// asynchronous calls, so a bus that is slow, hung or missing never holds up the caller (the
+// user-interface thread, on which the ping loops wait). A notice that cannot be delivered (no
+// bus, no service, an error reply or no reply within CallTimeoutMs) ends in the fallback, a
+// plain beep when the notice asks for a sound. At most MaxPending notices wait for the bus;
+// more are counted as undelivered instead of piling up.
+#pragma once
+
+#include "uAlertRules.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+
+struct TAlertNotice {
+    QString Title; // the monitor's display name
+    QString Body;  // state, address, last round trip or status name, time
+    TAlertState State = TAlertState::Unknown;
+    bool Sound = false;
+};
+
+// "Down · 10.0.0.1 · REQ_TIMED_OUT · 14:02:11": the body of a notice.
+QString AlertNoticeBody(TAlertState State, const QString& Address, const QString& Last,
+                        const QString& Time);
+
+class TAlertNotifier {
+public:
+    virtual ~TAlertNotifier() = default;
+    // Must return promptly: it runs on the user-interface thread, inside a monitor's result.
+    virtual void Notify(const TAlertNotice& Notice) = 0;
+};
+
+class TDBusNotifySender;
+class QThread;
+
+class TDesktopNotifier : public QObject, public TAlertNotifier {
+    Q_OBJECT
+
+public:
+    static constexpr int CallTimeoutMs = 10000;
+    static constexpr int MaxPending = 32;
+
+    // BusAddress: the bus to use; empty for the session bus. Fallback runs on this object's
+    // thread for each notice that could not be delivered; the default beeps when the notice
+    // asks for a sound.
+    explicit TDesktopNotifier(const QString& BusAddress = {}, QObject* Parent = nullptr);
+    ~TDesktopNotifier() override;
+
+    void Notify(const TAlertNotice& Notice) override;
+
+    using TFallback = std::function<void(const TAlertNotice&)>;
+    void SetFallback(TFallback Fallback) { FFallback = std::move(Fallback); }
+
+    // Counts, for tests and diagnostics.
+    int Delivered() const { return FDelivered.load(); }
+    int Undelivered() const { return FUndelivered.load(); }
+
+signals:
+    // After each notice: delivered to the service, or handed to the fallback.
+    void NoticeDone(bool Delivered);
+
+private:
+    void Finished(const TAlertNotice& Notice, bool Delivered);
+
+    QThread* FThread = nullptr;
+    TDBusNotifySender* FSender = nullptr;
+    TFallback FFallback;
+    std::atomic<int> FPending{0};
+    std::atomic<int> FDelivered{0};
+    std::atomic<int> FUndelivered{0};
+};

@@ -1,0 +1,123 @@
+#include "uAlertTray.h"
+
+#include "uAlertCenter.h"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+QRgb AlertColour(TAlertState State) {
+    switch (State) {
+    case TAlertState::Up:
+        return AlertColourUp;
+    case TAlertState::Degraded:
+        return AlertColourDegraded;
+    case TAlertState::Down:
+        return AlertColourDown;
+    case TAlertState::Unknown:
+        break;
+    }
+    return AlertColourUnknown;
+}
+
+QImage AlertTrayImage(TAlertState State, int Size) {
+    QImage Image(Size, Size, QImage::Format_ARGB32_Premultiplied);
+    Image.fill(Qt::transparent);
+    QPainter P(&Image);
+    P.setRenderHint(QPainter::Antialiasing);
+    const qreal Rim = qMax<qreal>(1.0, Size / 16.0);
+    P.setPen(QPen(QColor(0, 0, 0, 160), Rim));
+    P.setBrush(QColor::fromRgb(AlertColour(State)));
+    const qreal Inset = Size / 16.0 + Rim / 2;
+    P.drawEllipse(QRectF(Inset, Inset, Size - 2 * Inset, Size - 2 * Inset));
+    return Image;
+}
+
+QString AlertTrayToolTip(TAlertState Worst, const QStringList& Trouble) {
+    QStringList Lines{QStringLiteral("Vantorel")};
+    if (!Trouble.isEmpty()) {
+        Lines += Trouble;
+    } else if (Worst == TAlertState::Up) {
+        Lines << QStringLiteral("All hosts are up.");
+    } else {
+        Lines << QStringLiteral("No results yet.");
+    }
+    return Lines.join(u'\n');
+}
+
+TAlertTray::TAlertTray(QWidget* Window, TAlertCenter* Alerts, QObject* Parent)
+    : QObject(Parent), FWindow(Window), FAlerts(Alerts) {
+    FMenu = new QMenu;
+    FMenu->addAction(QStringLiteral("Show"), this, &TAlertTray::ShowWindow);
+    FMenu->addAction(QStringLiteral("Quit"), this, &TAlertTray::Quit);
+    const QString Platform = QGuiApplication::platformName();
+    if (Platform != QLatin1String("offscreen") && Platform != QLatin1String("minimal")) {
+        FIcon = new QSystemTrayIcon(this);
+        FIcon->setContextMenu(FMenu);
+    }
+    connect(FAlerts, &TAlertCenter::SummaryChanged, this, &TAlertTray::Refresh);
+    Refresh();
+    if (!FIcon) {
+        return;
+    }
+    connect(FIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason Reason) {
+                if (Reason == QSystemTrayIcon::Trigger || Reason == QSystemTrayIcon::DoubleClick) {
+                    ShowWindow();
+                }
+            });
+    // Where there is no tray yet, Qt shows the icon once one appears.
+    FIcon->show();
+}
+
+TAlertTray::~TAlertTray() {
+    delete FIcon;
+    delete FMenu;
+}
+
+void TAlertTray::Refresh() {
+    const TAlertState Worst = FAlerts->WorstState();
+    if (!FHasPicture || Worst != FShown) {
+        QIcon Icon;
+        for (const int Size : {16, 22, 24, 32, 48, 64}) {
+            Icon.addPixmap(QPixmap::fromImage(AlertTrayImage(Worst, Size)));
+        }
+        FPicture = Icon;
+        if (FIcon) {
+            FIcon->setIcon(Icon);
+        }
+        FShown = Worst;
+        FHasPicture = true;
+    }
+    FToolTip = AlertTrayToolTip(Worst, FAlerts->TroubleList());
+    if (FIcon) {
+        FIcon->setToolTip(FToolTip);
+    }
+}
+
+QString TAlertTray::ToolTip() const {
+    return FToolTip;
+}
+
+void TAlertTray::ShowWindow() {
+    if (!FWindow) {
+        return;
+    }
+    if (FWindow->isMinimized()) {
+        FWindow->setWindowState((FWindow->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    }
+    FWindow->show();
+    FWindow->raise();
+    FWindow->activateWindow();
+}
+
+void TAlertTray::Quit() {
+    if (FWindow) {
+        FWindow->close();
+    }
+}

@@ -1,0 +1,67 @@
+// The tray icon: a dot in the colour of the worst alert state over all monitors (green up,
+// amber degraded, red down, grey when nothing is known), a tooltip naming the hosts that are
+// down or degraded, a click that brings the main window to the front, and a menu with Show and
+// Quit. Shown where the desktop has a system tray; the picture itself is a plain function of
+// the state so that it can be checked without one.
+//
+//   TAlertTray Tray(Main, Alerts);   // follows Alerts.SummaryChanged
+//   QImage Dot = AlertTrayImage(TAlertState::Down, 22);
+#pragma once
+
+#include "uAlertRules.h"
+
+#include <QIcon>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QRgb>
+#include <QString>
+#include <QStringList>
+
+class QMenu;
+class QSystemTrayIcon;
+class QWidget;
+class TAlertCenter;
+
+// Colours of the dot.
+constexpr QRgb AlertColourUp = 0xFF20B030;
+constexpr QRgb AlertColourDegraded = 0xFFFFB000;
+constexpr QRgb AlertColourDown = 0xFFE01818;
+constexpr QRgb AlertColourUnknown = 0xFF909090;
+
+QRgb AlertColour(TAlertState State);
+// A Size x Size picture: a filled dot with a dark rim on a transparent ground.
+QImage AlertTrayImage(TAlertState State, int Size);
+// The tooltip: "Vantorel" and then one line per host in trouble, or a line saying all is well.
+QString AlertTrayToolTip(TAlertState Worst, const QStringList& Trouble);
+
+class TAlertTray : public QObject {
+    Q_OBJECT
+
+public:
+    // Window: what a click brings forward and Quit closes (closing it ends the program).
+    TAlertTray(QWidget* Window, TAlertCenter* Alerts, QObject* Parent = nullptr);
+    ~TAlertTray() override;
+
+    void Refresh();
+    // Show: the window comes out of hiding or minimising, on top and active.
+    void ShowWindow();
+    void Quit();
+
+    // Null where the platform has no tray at all (offscreen).
+    QSystemTrayIcon* Icon() const { return FIcon; }
+    const QIcon& Picture() const { return FPicture; }
+    TAlertState ShownState() const { return FShown; }
+    QString ToolTip() const;
+    QMenu* Menu() const { return FMenu; }
+
+private:
+    QPointer<QWidget> FWindow;
+    TAlertCenter* FAlerts;
+    QMenu* FMenu = nullptr;
+    QSystemTrayIcon* FIcon = nullptr;
+    QIcon FPicture;
+    QString FToolTip;
+    TAlertState FShown = TAlertState::Unknown;
+    bool FHasPicture = false;
+};

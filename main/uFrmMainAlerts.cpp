@@ -1,0 +1,49 @@
+// The main window's alerts: the Alerts dialog on the alerting switch's menu and the tray icon of
+// the worst state. The alert center itself is widget-free (uAlertCenter.h).
+#include "uFrmMain.h"
+
+#include "uAlertCenter.h"
+#include "uAlertNotifier.h"
+#include "uAlertTray.h"
+#include "uFrmAlerts.h"
+#include "uStartup.h"
+
+#include <QAction>
+#include <QMenu>
+
+void TfrmMain::BuildAlerts() {
+    FAlerts = std::make_unique<TAlertCenter>();
+    FDesktopNotifier = std::make_unique<TDesktopNotifier>();
+    FAlerts->SetNotifier(FDesktopNotifier.get());
+    FTray = std::make_unique<TAlertTray>(this, FAlerts.get());
+
+    menAlerting = MakeButtonMenu(btnAlerting, QStringLiteral("Alerting"));
+    AlertSettings1 = menAlerting->addAction(QStringLiteral("Alert Settings..."));
+    connect(AlertSettings1, &QAction::triggered, this, &TfrmMain::AlertSettingsClick);
+}
+
+void TfrmMain::SetAlertNotifier(TAlertNotifier* Notifier) {
+    FAlerts->SetNotifier(Notifier ? Notifier : FDesktopNotifier.get());
+}
+
+void TfrmMain::LoadAlertSettings() {
+    FAlerts->SetSettings(FConfig->ReadAlertSettings());
+    SetAlerting(FConfig->ReadAlertingEnable());
+}
+
+void TfrmMain::AlertSettingsClick() {
+    TfrmAlerts Dialog(&FImages, this);
+    Dialog.SetSettings(FAlerts->Settings());
+    const int Result = FModalRunner ? FModalRunner(Dialog) : Dialog.exec();
+    if (Result != QDialog::Accepted) {
+        return;
+    }
+    FAlerts->SetSettings(Dialog.Settings());
+    if (FConfig) {
+        try {
+            FConfig->WriteAlertSettings(FAlerts->Settings());
+        } catch (const std::exception& Error) {
+            ShowException(Error);
+        }
+    }
+}

@@ -1,0 +1,263 @@
+// Alerts in the main window: the switch and the thresholds in config.ini, notifications for
+// changes of the monitors' states (through a recording notifier), the "Degraded" mark of a
+// monitor, the tray icon's state and tooltip, and the Alerts dialog.
+#include "main_window_fixture.h"
+#include "uAlertCenter.h"
+#include "uAlertNotifier.h"
+#include "uAlertTray.h"
+#include "uFrmAlerts.h"
+#include "zsImageButton.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QSpinBox>
+#include <QSystemTrayIcon>
+
+#include <vector>
+
+namespace {
+
+class TRecordingNotifier : public TAlertNotifier {
+public:
+    void Notify(const TAlertNotice& Notice) override { Notices.push_back(Notice); }
+    std::vector<TAlertNotice> Notices;
+};
+
+class AlertsTest : public MainWindowTest {
+protected:
+    TfrmMain& OpenWithRecorder(const std::function<void(TfrmMain&)>& Prepare = {}) {
+        TfrmMain& M = Open([&](TfrmMain& W) {
+            W.SetAlertNotifier(&Recorder);
+            if (Prepare) {
+                Prepare(W);
+            }
+        });
+        return M;
+    }
+    // '1' a reply in 5 ms, '0' a timeout.
+    void FeedSequence(const QString& Target, const std::string& Results) {
+        for (const char R : Results) {
+            Feed(Target, R == '1' ? 5 : -1);
+        }
+    }
+    TRecordingNotifier Recorder;
+};
+
+} // namespace
+
+TEST_F(AlertsTest, SwitchIsOffAtFirstAndIsStoredInItsOwnSection) {
+    TfrmMain& M = OpenWithRecorder();
+    EXPECT_FALSE(M.AlertingEnabled());
+    EXPECT_FALSE(ConfigText().contains("[ALERTS]"));
+    M.btnAlertingClick();
+    EXPECT_TRUE(ConfigText().contains("[ALERTS]\r\nEnabled=1\r\n"));
+
+    TfrmMain& Again = Restart([&](TfrmMain& W) { W.SetAlertNotifier(&Recorder); });
+    EXPECT_TRUE(Again.AlertingEnabled());
+    EXPECT_EQ(Again.btnAlerting->ImageIndex(), TSharedImageLists::AlertingOn);
+    Again.btnAlertingClick();
+    EXPECT_TRUE(ConfigText().contains("[ALERTS]\r\nEnabled=0\r\n"));
+    // The sections of the file stay as they were.
+    EXPECT_TRUE(ConfigText().contains("[COMMON]"));
+    EXPECT_TRUE(ConfigText().contains("[GROUPS]"));
+}
+
+TEST_F(AlertsTest, OneNotificationWhenAHostGoesDownAndOneWhenItComesBack) {
+    TfrmMain& M = OpenWithRecorder();
+    M.AddMonitor(QStringLiteral("gw"));
+    M.btnAlertingClick();
+
+    FeedSequence(QStringLiteral("gw"), "1101010"); // flapping below N=3: quiet
+    EXPECT_TRUE(Recorder.Notices.empty());
+    FeedSequence(QStringLiteral("gw"), "00000"); // three in a row, and more
+    ASSERT_EQ(Recorder.Notices.size(), 1u);
+    const TAlertNotice& Down = Recorder.Notices[0];
+    EXPECT_EQ(Down.Title, QStringLiteral("gw"));
+    EXPECT_EQ(Down.State, TAlertState::Down);
+    EXPECT_TRUE(
+        Down.Body.startsWith(QStringLiteral("Down \u00B7 127.0.0.1 \u00B7 REQ_TIMED_OUT \u00B7 ")))
+        << Down.Body.toStdString();
+    EXPECT_TRUE(Down.Body.endsWith(QStringLiteral("12:00:00"))) << Down.Body.toStdString();
+    EXPECT_FALSE(Down.Sound);
+
+    FeedSequence(QStringLiteral("gw"), "1"); // M=2: not yet
+    EXPECT_EQ(Recorder.Notices.size(), 1u);
+    FeedSequence(QStringLiteral("gw"), "1111");
+    ASSERT_EQ(Recorder.Notices.size(), 2u);
+    EXPECT_EQ(Recorder.Notices[1].State, TAlertState::Up);
+    EXPECT_TRUE(
+        Recorder.Notices[1].Body.startsWith(QStringLiteral("Up \u00B7 127.0.0.1 \u00B7 5 ms")))
+        << Recorder.Notices[1].Body.toStdString();
+}
+
+TEST_F(AlertsTest, WithTheSwitchOffStatesAreFollowedButNothingIsNotified) {
+    TfrmMain& M = OpenWithRecorder();
+    M.AddMonitor(QStringLiteral("a"));
+    M.AddMonitor(QStringLiteral("b"));
+    FeedSequence(QStringLiteral("a"), "11");
+    FeedSequence(QStringLiteral("b"), "1000");
+    EXPECT_TRUE(Recorder.Notices.empty());
+    ASSERT_NE(M.Tray(), nullptr);
+    EXPECT_EQ(M.Tray()->ShownState(), TAlertState::Down);
+    EXPECT_EQ(M.Tray()->ToolTip(), QStringLiteral("Vantorel\nb: Down"));
+    // Turning alerting on raises nothing for a state that already holds.
+    M.btnAlertingClick();
+    FeedSequence(QStringLiteral("b"), "0");
+    EXPECT_TRUE(Recorder.Notices.empty());
+
+    // The monitor that is down goes: the tray shows the rest.
+    M.FindMonitor(QStringLiteral("b"))->close();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(M.Tray()->ShownState(), TAlertState::Up);
+    EXPECT_EQ(M.Tray()->ToolTip(), QStringLiteral("Vantorel\nAll hosts are up."));
+    EXPECT_EQ(M.Alerts().MonitorCount(), 1);
+}
+
+TEST_F(AlertsTest, TrayPictureFollowsTheWorstState) {
+    TfrmMain& M = OpenWithRecorder();
+    ASSERT_NE(M.Tray(), nullptr);
+    EXPECT_EQ(M.Tray()->ShownState(), TAlertState::Unknown);
+    const auto Centre = [&] {
+        const QImage Image = M.Tray()->Picture().pixmap(32, 32).toImage();
+        return Image.pixel(Image.width() / 2, Image.height() / 2) | 0xFF000000;
+    };
+    EXPECT_EQ(Centre(), AlertColourUnknown);
+    M.AddMonitor(QStringLiteral("a"));
+    FeedSequence(QStringLiteral("a"), "1");
+    EXPECT_EQ(Centre(), AlertColourUp);
+    FeedSequence(QStringLiteral("a"), "000");
+    EXPECT_EQ(Centre(), AlertColourDown);
+}
+
+TEST_F(AlertsTest, DegradedMonitorSaysSoInItsStatusLine) {
+    WriteConfig("[ALERTS]\r\nWindow=4\r\nLossPercent=20\r\n");
+    TfrmMain& M = OpenWithRecorder();
+    M.AddMonitor(QStringLiteral("a"));
+    M.btnAlertingClick();
+    TfrmPinger* Mon = M.FindMonitor(QStringLiteral("a"));
+    FeedSequence(QStringLiteral("a"), "1110"); // 25 % of the last four
+    EXPECT_TRUE(Mon->Degraded());
+    EXPECT_FALSE(Mon->lbDegraded->isHidden());
+    EXPECT_EQ(Mon->lbDegraded->text(), QStringLiteral("Degraded"));
+    EXPECT_GE(Mon->lbStatus->x(), Mon->lbDegraded->x() + Mon->lbDegraded->width());
+    EXPECT_EQ(M.Tray()->ShownState(), TAlertState::Degraded);
+    EXPECT_EQ(M.Tray()->ToolTip(), QStringLiteral("Vantorel\na: Degraded"));
+    ASSERT_EQ(Recorder.Notices.size(), 1u);
+    EXPECT_EQ(Recorder.Notices[0].State, TAlertState::Degraded);
+
+    FeedSequence(QStringLiteral("a"), "11111");
+    EXPECT_FALSE(Mon->Degraded());
+    EXPECT_TRUE(Mon->lbDegraded->isHidden());
+    ASSERT_EQ(Recorder.Notices.size(), 2u);
+    EXPECT_EQ(Recorder.Notices[1].State, TAlertState::Up);
+}
+
+TEST_F(AlertsTest, DialogStoresTheThresholdsOnOkOnly) {
+    int Answer = QDialog::Rejected;
+    TfrmMain& M = OpenWithRecorder([&](TfrmMain& W) {
+        W.SetModalRunner([&](QDialog& D) {
+            auto& Dialog = static_cast<TfrmAlerts&>(D);
+            EXPECT_EQ(Dialog.seFailThreshold->value(), 3);
+            EXPECT_EQ(Dialog.seRecoverThreshold->value(), 2);
+            EXPECT_EQ(Dialog.seWindow->value(), 20);
+            EXPECT_EQ(Dialog.seLossPercent->value(), 10);
+            EXPECT_EQ(Dialog.seLatencyMs->text(), QStringLiteral("off"));
+            EXPECT_FALSE(Dialog.chkSound->isChecked());
+            EXPECT_EQ(Dialog.seFailThreshold->maximum(), 10);
+            EXPECT_EQ(Dialog.seFailThreshold->minimum(), 1);
+            Dialog.seFailThreshold->setValue(1);
+            Dialog.seRecoverThreshold->setValue(10);
+            Dialog.seWindow->setValue(50);
+            Dialog.seLossPercent->setValue(25);
+            Dialog.seLatencyMs->setValue(150);
+            Dialog.chkSound->setChecked(true);
+            return Answer;
+        });
+    });
+    // The switch's menu leads to the dialog.
+    ASSERT_NE(M.menAlerting, nullptr);
+    EXPECT_TRUE(M.menAlerting->actions().contains(M.AlertSettings1));
+
+    const QByteArray Before = ConfigText();
+    M.AlertSettings1->trigger();
+    EXPECT_EQ(ConfigText(), Before);
+    EXPECT_EQ(M.Alerts().Settings(), TAlertSettings());
+
+    Answer = QDialog::Accepted;
+    M.AlertSettings1->trigger();
+    EXPECT_TRUE(
+        ConfigText().contains("[ALERTS]\r\nFailThreshold=1\r\nRecoverThreshold=10\r\n"
+                              "Window=50\r\nLossPercent=25\r\nLatencyMs=150\r\nSound=1\r\n"))
+        << ConfigText().toStdString();
+    // The new thresholds apply at once: one failure is enough now.
+    M.AddMonitor(QStringLiteral("a"));
+    M.btnAlertingClick();
+    FeedSequence(QStringLiteral("a"), "10");
+    ASSERT_EQ(Recorder.Notices.size(), 1u);
+    EXPECT_TRUE(Recorder.Notices[0].Sound);
+
+    TfrmMain& Again = Restart([&](TfrmMain& W) { W.SetAlertNotifier(&Recorder); });
+    TAlertSettings Expected;
+    Expected.FailThreshold = 1;
+    Expected.RecoverThreshold = 10;
+    Expected.Window = 50;
+    Expected.LossPercent = 25;
+    Expected.LatencyMs = 150;
+    Expected.Sound = true;
+    EXPECT_EQ(Again.Alerts().Settings(), Expected);
+}
+
+TEST_F(AlertsTest, StoredValuesOutOfRangeOrNotNumbersAreMended) {
+    WriteConfig("[ALERTS]\r\nFailThreshold=0\r\nRecoverThreshold=abc\r\nWindow=99999999999\r\n"
+                "LossPercent=-3\r\nLatencyMs=7\r\nSound=x\r\nFuture=keep me\r\n");
+    TfrmMain& M = OpenWithRecorder();
+    TAlertSettings Expected;
+    Expected.FailThreshold = 1;
+    Expected.RecoverThreshold = 2;
+    Expected.Window = TAlertSettings::MaxWindow;
+    Expected.LossPercent = 0;
+    Expected.LatencyMs = 7;
+    EXPECT_EQ(M.Alerts().Settings(), Expected);
+    // A write keeps the key this version does not know.
+    M.btnAlertingClick();
+    EXPECT_TRUE(ConfigText().contains("Future=keep me\r\n"));
+}
+
+TEST(AlertTray, PictureAndToolTip) {
+    for (const TAlertState S :
+         {TAlertState::Unknown, TAlertState::Up, TAlertState::Degraded, TAlertState::Down}) {
+        for (const int Size : {16, 22, 64}) {
+            const QImage Image = AlertTrayImage(S, Size);
+            ASSERT_EQ(Image.size(), QSize(Size, Size));
+            EXPECT_EQ(Image.pixel(Size / 2, Size / 2) | 0xFF000000, AlertColour(S));
+            EXPECT_EQ(qAlpha(Image.pixel(0, 0)), 0); // the corners stay clear
+        }
+    }
+    EXPECT_EQ(AlertTrayToolTip(TAlertState::Unknown, {}),
+              QStringLiteral("Vantorel\nNo results yet."));
+    EXPECT_EQ(AlertTrayToolTip(TAlertState::Down,
+                               {QStringLiteral("x: Down"), QStringLiteral("y: Degraded")}),
+              QStringLiteral("Vantorel\nx: Down\ny: Degraded"));
+}
+
+TEST_F(AlertsTest, TrayMenuShowsTheWindowAndQuitClosesIt) {
+    TfrmMain& M = OpenWithRecorder();
+    ASSERT_NE(M.Tray(), nullptr);
+    const QList<QAction*> Entries = M.Tray()->Menu()->actions();
+    ASSERT_EQ(Entries.size(), 2);
+    EXPECT_EQ(Entries[0]->text(), QStringLiteral("Show"));
+    EXPECT_EQ(Entries[1]->text(), QStringLiteral("Quit"));
+
+    M.hide();
+    Entries[0]->trigger();
+    EXPECT_TRUE(M.isVisible());
+    EXPECT_FALSE(M.isMinimized());
+
+    M.AddMonitor(QStringLiteral("a"));
+    Entries[1]->trigger();
+    // Quitting is closing the window: the open group is saved as the close button saves it.
+    QTRY_VERIFY(!M.isVisible());
+    EXPECT_TRUE(ConfigText().contains("[Default Group]\r\n0=a\r\n")) << ConfigText().toStdString();
+}
