@@ -27,6 +27,12 @@
 #                  the compositor: a Wayland client cannot place itself), and the close button
 #                  saves the group. Skipped only when weston or Qt's Wayland plugin is missing or
 #                  the compositor cannot start.
+#   alerts         alerting stored on, with a session bus, a notification daemon (dunst) and a
+#                  tray host (tint2, which hosts XEmbed icons) of the user's: a host inside the
+#                  namespace (an address the test puts on loopback) goes down when the test
+#                  takes its address away, and exactly one notification arrives while the tray
+#                  icon turns red; the address comes back, exactly one more and the icon is green.
+#                  Skipped only when one of them is missing or cannot start.
 #
 # The screen probe tells whether a monitor shows its host on line: the graph's frame is dark
 # green after a reply and red otherwise. Exit code 77: skipped (not root, or a tool missing).
@@ -58,12 +64,17 @@ ns=vantorel-e2e-$$
 xvfb_pid=
 weston_pid=
 program_pid=
+helper_pids=() # daemons a case starts for the program (session bus, notifications, tray)
 display=
 
 cleanup() {
     if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
         { kill -9 "$program_pid" && wait "$program_pid"; } 2>/dev/null || true
     fi
+    local pid
+    for pid in "${helper_pids[@]}"; do
+        { kill "$pid" && wait "$pid"; } 2>/dev/null || true
+    done
     if [ -n "$weston_pid" ]; then
         { kill "$weston_pid" && wait "$weston_pid"; } 2>/dev/null || true
     fi
@@ -90,6 +101,13 @@ fail() {
         echo "--- compositor output" >&2
         tail -n 20 "$work/weston.log" >&2
     fi
+    local log
+    for log in bus dunst tint2; do
+        if [ -s "$work/$log.log" ]; then
+            echo "--- $log output" >&2
+            tail -n 20 "$work/$log.log" >&2
+        fi
+    done
     if [ -s "$work/xvfb.log" ]; then
         echo "--- X server output" >&2
         tail -n 20 "$work/xvfb.log" >&2
@@ -508,6 +526,111 @@ wayland)
     as_x xdotool click 1
     expect_clean_exit
     expect_config "$saved_loopback_group" "after closing with the close button"
+    ;;
+
+alerts)
+    for tool in dbus-daemon dunst dunstctl dbus-send tint2; do
+        command -v "$tool" >/dev/null || skip "$tool is not installed"
+    done
+    # The host: an address of the namespace's own on loopback, taken away and given back.
+    host=10.99.0.1
+    ip -n "$ns" addr add "$host/32" dev lo
+    ping_range "0 2147483647"
+    mkdir -p "$config_dir"
+    printf '%s' $'[COMMON]\r\nDefaultGroup=Lab\r\nHintsEnable=0\r\n[GROUPS]\r\n0=Lab\r\n' \
+        $'[Lab]\r\n0='"$host"$'\r\n[FRIENDLYNAMES]\r\n0='"$host"$'~Lab router\r\n' \
+        $'[ALERTS]\r\nEnabled=1\r\nFailThreshold=2\r\nRecoverThreshold=2\r\n' >"$config"
+    chown -R "$nobody:$nobody" "$home"
+
+    # The desktop's daemons run as the program's user, in the namespace, on a bus of their own.
+    bus="unix:path=$work/run/bus"
+    as_user=(ip netns exec "$ns" setpriv --reuid="$nobody" --regid="$nobody" --clear-groups
+        --inh-caps=-all -- env -i HOME="$home" XDG_RUNTIME_DIR="$work/run" DISPLAY=":$display"
+        PATH=/usr/bin:/bin DBUS_SESSION_BUS_ADDRESS="$bus")
+    # ip, setpriv and env each replace themselves, so $! is the daemon's process id.
+    as_user() { "${as_user[@]}" "$@"; }
+    as_user dbus-daemon --session --fork --address="$bus" --print-pid=3 \
+        3>"$work/bus.pid" >"$work/bus.log" 2>&1 ||
+        skip "the session bus cannot start: $(cat "$work/bus.log")"
+    helper_pids+=("$(cat "$work/bus.pid")")
+    printf '%s\n' "[global]" "    history_length = 50" "    sticky_history = yes" \
+        "    idle_threshold = 0" >"$work/dunstrc"
+    chmod a+r "$work/dunstrc"
+    "${as_user[@]}" dunst -config "$work/dunstrc" >"$work/dunst.log" 2>&1 &
+    helper_pids+=($!)
+    dunst_pid=$!
+    notifier_up_or_gone() { as_user dunstctl is-paused >/dev/null 2>&1 || ! kill -0 "$dunst_pid" 2>/dev/null; }
+    wait_for "notification daemon" 30 notifier_up_or_gone
+    kill -0 "$dunst_pid" 2>/dev/null || skip "dunst cannot start: $(tail -n 5 "$work/dunst.log")"
+    # A panel holding only a system tray, at the top right, away from the centred window.
+    printf '%s\n' "rounded = 0" "border_width = 0" "background_color = #303030 100" \
+        "border_color = #303030 100" "panel_items = S" "panel_size = 240 48" \
+        "panel_position = top right horizontal" "panel_background_id = 1" "panel_layer = top" \
+        "panel_window_name = tint2" "systray_padding = 8 8 8" "systray_background_id = 0" \
+        "systray_icon_size = 32" >"$work/tint2rc"
+    chmod a+r "$work/tint2rc"
+    "${as_user[@]}" tint2 -c "$work/tint2rc" >"$work/tint2.log" 2>&1 &
+    helper_pids+=($!)
+    tint2_pid=$!
+    panel=
+    panel_up_or_gone() {
+        panel=$(as_x xdotool search --onlyvisible --name '^tint2$' 2>/dev/null | head -n 1)
+        [ -n "$panel" ] || ! kill -0 "$tint2_pid" 2>/dev/null
+    }
+    wait_for "tray host" 30 panel_up_or_gone
+    [ -n "$panel" ] || skip "tint2 cannot start: $(tail -n 5 "$work/tint2.log")"
+
+    start_program DBUS_SESSION_BUS_ADDRESS="$bus"
+    wait_for "main window" 60 find_main_window
+    wait_for "the monitor on line" 60 shows online 1
+
+    # The tray icon's colours (green up, red down) on the panel.
+    eval "$(as_x xdotool getwindowgeometry --shell "$panel")"
+    tray() { screen --crop "$X" "$Y" "$WIDTH" "$HEIGHT" --count 20b030 --count e01818 "$@"; }
+    tray_is() { # <green|red>: the icon's dot has that colour, and none of the other
+        local counts green red
+        counts=$(tray)
+        green=$(sed -n 's/.* 20b030=\([0-9]*\).*/\1/p' <<<"$counts")
+        red=$(sed -n 's/.* e01818=\([0-9]*\).*/\1/p' <<<"$counts")
+        case $1 in
+        green) ((green >= 20 && red == 0)) ;;
+        red) ((red >= 20 && green == 0)) ;;
+        esac
+    }
+    mkdir -p "$output"
+    wait_for "a green tray icon" 60 tray_is green
+    # dunst's count of notifications: waiting, shown and in its history.
+    notices() { as_user dunstctl count | awk -F: '{ n += $2 } END { print n + 0 }'; }
+    notices_are() { [ "$(notices)" -eq "$1" ]; }
+    sleep 2
+    notices_are 0 || fail "$(notices) notifications while the host answers"
+
+    ip -n "$ns" addr del "$host/32" dev lo
+    wait_for "the monitor off line" 60 shows offline 1
+    wait_for "a notification that the host is down" 30 notices_are 1
+    wait_for "a red tray icon" 30 tray_is red
+    tray --save "$output/e2e-tray-down.png" >/dev/null
+    sleep 4 # more failed pings: the state holds, nothing more is said
+    notices_are 1 || fail "$(notices) notifications while the host stays down"
+
+    ip -n "$ns" addr add "$host/32" dev lo
+    wait_for "the monitor on line again" 60 shows online 1
+    wait_for "a notification that the host is up" 30 notices_are 2
+    wait_for "a green tray icon again" 30 tray_is green
+    sleep 4
+    notices_are 2 || fail "$(notices) notifications after the host came back"
+
+    # What dunst showed: the monitor's name as the title, the state first in the text.
+    as_user dunstctl close-all
+    history=$(as_user dunstctl history)
+    [ "$(grep -o '"Lab router"' <<<"$history" | wc -l)" -eq 2 ] ||
+        fail "the notifications are not titled with the monitor's name: $history"
+    for state in Down Up; do
+        grep -q "\"$state · $host · " <<<"$history" ||
+            fail "no notification saying $state for $host: $history"
+    done
+    click_close_button
+    expect_clean_exit
     ;;
 
 *)

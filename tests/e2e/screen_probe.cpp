@@ -6,6 +6,8 @@
 //   ... --background RRGGBB   also prints " window=X,Y,W,H": the rows and columns holding at
 //                             least 40 pixels of another colour (one window on a plain desktop;
 //                             a pointer sprite is smaller), or window=none
+//   ... --count RRGGBB        also prints " RRGGBB=N": how many pixels have exactly that colour
+//                             (may be given more than once)
 //
 // The frame colours are the graph renderer's; the graph is drawn unscaled, so they reach the
 // screen exactly.
@@ -93,6 +95,7 @@ int main(int argc, char** argv) {
     QString SavePath;
     bool Bounds = false;
     QRgb Background = 0;
+    QStringList Counted;
     for (qsizetype I = 1; I < Args.size(); ++I) {
         if (Args[I] == QStringLiteral("--crop") && I + 4 < Args.size()) {
             const QRect Part(Args[I + 1].toInt(), Args[I + 2].toInt(), Args[I + 3].toInt(),
@@ -104,6 +107,8 @@ int main(int argc, char** argv) {
         } else if (Args[I] == QStringLiteral("--background") && I + 1 < Args.size()) {
             Bounds = true;
             Background = 0xFF000000 | Args[++I].toUInt(nullptr, 16);
+        } else if (Args[I] == QStringLiteral("--count") && I + 1 < Args.size()) {
+            Counted << Args[++I].toLower();
         } else {
             std::fprintf(stderr, "unknown argument %s\n", qPrintable(Args[I]));
             return 2;
@@ -122,6 +127,16 @@ int main(int argc, char** argv) {
         else
             std::printf(" window=%d,%d,%d,%d", Window.x(), Window.y(), Window.width(),
                         Window.height());
+    }
+    for (const QString& Name : Counted) {
+        const QRgb Colour = 0xFF000000 | Name.toUInt(nullptr, 16);
+        int Count = 0;
+        for (int Y = 0; Y < Screen.height(); ++Y) {
+            for (int X = 0; X < Screen.width(); ++X) {
+                Count += (Screen.pixel(X, Y) | 0xFF000000) == Colour ? 1 : 0;
+            }
+        }
+        std::printf(" %s=%d", qPrintable(Name), Count);
     }
     std::printf("\n");
     return 0;
