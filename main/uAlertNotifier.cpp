@@ -33,7 +33,8 @@ class TDBusNotifySender : public QObject {
     Q_OBJECT
 
 public:
-    explicit TDBusNotifySender(QString BusAddress) : FBusAddress(std::move(BusAddress)) {}
+    TDBusNotifySender(QString BusAddress, int CallTimeoutMs)
+        : FBusAddress(std::move(BusAddress)), FCallTimeoutMs(CallTimeoutMs) {}
     ~TDBusNotifySender() override {
         if (!FBusAddress.isEmpty() && FConnected) {
             QDBusConnection::disconnectFromBus(ConnectionName());
@@ -63,8 +64,7 @@ public:
         }
         Call << QStringLiteral("Vantorel") << uint(0) << QString() << Notice.Title
              << Notice.Body.toHtmlEscaped() << QStringList() << Hints << int(-1);
-        auto* Watcher =
-            new QDBusPendingCallWatcher(Bus.asyncCall(Call, TDesktopNotifier::CallTimeoutMs), this);
+        auto* Watcher = new QDBusPendingCallWatcher(Bus.asyncCall(Call, FCallTimeoutMs), this);
         connect(Watcher, &QDBusPendingCallWatcher::finished, this,
                 [this, Notice](QDBusPendingCallWatcher* W) {
                     const QDBusPendingReply<uint> Reply = *W;
@@ -89,10 +89,11 @@ private:
     }
 
     QString FBusAddress;
+    int FCallTimeoutMs;
     bool FConnected = false;
 };
 
-TDesktopNotifier::TDesktopNotifier(const QString& BusAddress, QObject* Parent)
+TDesktopNotifier::TDesktopNotifier(const QString& BusAddress, int CallTimeoutMs, QObject* Parent)
     : QObject(Parent), FFallback([](const TAlertNotice& Notice) {
           if (Notice.Sound) {
               QApplication::beep();
@@ -101,7 +102,7 @@ TDesktopNotifier::TDesktopNotifier(const QString& BusAddress, QObject* Parent)
     qRegisterMetaType<TAlertNotice>("TAlertNotice");
     FThread = new QThread;
     FThread->setObjectName(QStringLiteral("Alert notifications"));
-    FSender = new TDBusNotifySender(BusAddress);
+    FSender = new TDBusNotifySender(BusAddress, CallTimeoutMs);
     FSender->moveToThread(FThread);
     connect(FThread, &QThread::finished, FSender, &QObject::deleteLater);
     connect(

@@ -7,7 +7,7 @@
 // TDesktopNotifier talks to org.freedesktop.Notifications from a thread of its own with
 // asynchronous calls, so a bus that is slow, hung or missing never holds up the caller (the
 // user-interface thread, on which the ping loops wait). A notice that cannot be delivered (no
-// bus, no service, an error reply or no reply within CallTimeoutMs) ends in the fallback, a
+// bus, no service, an error reply or no reply within the call's time-out) ends in the fallback, a
 // plain beep when the notice asks for a sound. At most MaxPending notices wait for the bus;
 // more are counted as undelivered instead of piling up.
 #pragma once
@@ -45,13 +45,14 @@ class TDesktopNotifier : public QObject, public TAlertNotifier {
     Q_OBJECT
 
 public:
-    static constexpr int CallTimeoutMs = 10000;
+    static constexpr int DefaultCallTimeoutMs = 10000;
     static constexpr int MaxPending = 32;
 
-    // BusAddress: the bus to use; empty for the session bus. Fallback runs on this object's
-    // thread for each notice that could not be delivered; the default beeps when the notice
-    // asks for a sound.
-    explicit TDesktopNotifier(const QString& BusAddress = {}, QObject* Parent = nullptr);
+    // BusAddress: the bus to use; empty for the session bus. CallTimeoutMs: how long a call may
+    // wait for the service's answer. Fallback runs on this object's thread for each notice that
+    // could not be delivered; the default beeps when the notice asks for a sound.
+    explicit TDesktopNotifier(const QString& BusAddress = {},
+                              int CallTimeoutMs = DefaultCallTimeoutMs, QObject* Parent = nullptr);
     ~TDesktopNotifier() override;
 
     void Notify(const TAlertNotice& Notice) override;
