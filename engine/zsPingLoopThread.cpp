@@ -41,6 +41,8 @@ struct TPingLoopThread::TState {
     bool Synchronized = true;
 
     std::atomic<bool> Stop{false};
+    std::atomic<bool> BeforePingWanted{true};
+    std::atomic<bool> Outstanding{false};
     bool Started = false; // owner-side only
 
     // The wait between requests sleeps on Changes; the stop request and every new Frequency
@@ -61,6 +63,7 @@ struct TPingLoopThread::TState {
     void Run();
     void Iterate(std::int64_t& StartMs);
     void Call(const std::function<void()>& Fn);
+    void Deliver();
     void WaitForPeriod(std::int64_t StartMs);
     void Changed();
     static void* ThreadMain(void* Arg);
@@ -78,13 +81,16 @@ void TPingLoopThread::TState::Iterate(std::int64_t& StartMs) {
     // A failing before-ping callback leaves no start time of its own; measuring from here keeps
     // the period instead of spinning.
     StartMs = Clock->MonoMs();
+    Outstanding.store(true);
     try {
-        Call([this] {
-            // Checked where the callback runs, so a stop made there meanwhile is honoured.
-            if (!Stop.load() && OnBeforePing) {
-                OnBeforePing(Target);
-            }
-        });
+        if (OnBeforePing && BeforePingWanted.load(std::memory_order_relaxed)) {
+            Call([this] {
+                // Checked where the callback runs, so a stop made there meanwhile is honoured.
+                if (!Stop.load() && OnBeforePing) {
+                    OnBeforePing(Target);
+                }
+            });
+        }
 
         if (Stop.load()) {
             return; // nobody would see the result: spare the blocking request
@@ -112,11 +118,7 @@ void TPingLoopThread::TState::Iterate(std::int64_t& StartMs) {
         PingEvent.RoundTrip =
             PingEvent.Success ? static_cast<std::int32_t>(ReplyRoundTripTime(Reply)) : -1;
 
-        Call([this] {
-            if (!Stop.load() && OnAfterPing) {
-                OnAfterPing(PingEvent);
-            }
-        });
+        Call([this] { Deliver(); });
     } catch (...) {
         PingEvent.Target = Target;
         PingEvent.Success = false;
@@ -125,13 +127,19 @@ void TPingLoopThread::TState::Iterate(std::int64_t& StartMs) {
         PingEvent.RoundTrip = -1;
         PingEvent.Time = Clock->Now();
         try {
-            Call([this] {
-                if (!Stop.load() && OnAfterPing) {
-                    OnAfterPing(PingEvent);
-                }
-            });
+            Call([this] { Deliver(); });
         } catch (...) {
             // The owner has been told of the failure as far as it can be; keep pinging.
+        }
+    }
+}
+
+// The after-ping step, where the callback runs.
+void TPingLoopThread::TState::Deliver() {
+    if (!Stop.load()) {
+        Outstanding.store(false);
+        if (OnAfterPing) {
+            OnAfterPing(PingEvent);
         }
     }
 }
@@ -222,6 +230,14 @@ void TPingLoopThread::SetTimeOut(std::int32_t Ms) {
 void TPingLoopThread::SetPayload(const std::string& Payload) {
     std::lock_guard<std::mutex> Guard(FState->Lock);
     FState->Payload = Payload;
+}
+
+void TPingLoopThread::SetBeforePingWanted(bool Wanted) {
+    FState->BeforePingWanted.store(Wanted, std::memory_order_relaxed);
+}
+
+bool TPingLoopThread::RequestOutstanding() const {
+    return FState->Outstanding.load();
 }
 
 std::int32_t TPingLoopThread::Frequency() const {

@@ -64,6 +64,14 @@ public:
     void SetFrequency(std::int32_t Ms);
     void SetTimeOut(std::int32_t Ms);
     void SetPayload(const std::string& Payload);
+    // Off: the before-ping step passes over the callback without handing it to the
+    // user-interface thread, sparing that thread a wake-up per request. The owner turns it off
+    // while its callback would do nothing; on by default, read at each step.
+    void SetBeforePingWanted(bool Wanted);
+    // A request is on its way or its result not yet delivered: raised on the loop thread where
+    // the before-ping step begins, lowered where the after-ping callback runs, just before it.
+    // An owner that stopped wanting the before-ping step learns from it what that step missed.
+    bool RequestOutstanding() const;
     std::int32_t Frequency() const;
     std::int32_t TimeOut() const;
     std::string Payload() const;

@@ -69,6 +69,8 @@ void TPingerSession::StartPingLoop(const std::string& Target) {
     Loop->SetOnAfterPing([this](TPingEvent& Event) { PingDone(Event); });
     Loop->SetOnBeforePing([this](const std::string&) { BeforePing(); });
     Loop->SetSyncInvoker(FSyncInvoker ? FSyncInvoker : FInvoker->Invoker());
+    FBeforePingWanted = FDrawEnabled && FGraphShown && GraphVisible();
+    Loop->SetBeforePingWanted(FBeforePingWanted);
     Loop->Resume();
     FLoopThread = std::move(Loop);
 }
@@ -77,6 +79,26 @@ void TPingerSession::SetDegraded(bool On) {
     if (FDegraded != On) {
         FDegraded = On;
         DegradedChanged();
+    }
+}
+
+// BeforePing only lights the indicator, which nobody sees while the monitor does not draw or
+// is out of sight: the loop then spares the UI thread that hand-over. Wanted again, the
+// indicator shows whether a request is out, as the skipped steps would have left it.
+void TPingerSession::UpdateBeforePingWanted() {
+    const bool Wanted = FDrawEnabled && FGraphShown && GraphVisible();
+    if (Wanted == FBeforePingWanted) {
+        return;
+    }
+    FBeforePingWanted = Wanted;
+    if (FLoopThread) {
+        FLoopThread->SetBeforePingWanted(Wanted);
+    }
+    if (Wanted && FLoopThread) {
+        const bool Out = FLoopThread->RequestOutstanding();
+        if (Out != FPingIndicatorEnabled) {
+            SetPingIndicator(Out);
+        }
     }
 }
 
@@ -251,6 +273,7 @@ void TPingerSession::SetFriendlyName(const std::string& Name) {
 void TPingerSession::SetDrawEnabled(bool Enabled) {
     const bool CatchUp = Enabled && !FDrawEnabled;
     FDrawEnabled = Enabled;
+    UpdateBeforePingWanted();
     if (CatchUp) {
         // The graph and the status line as they would be had drawing never stopped.
         if (FSamples.empty()) {
@@ -309,6 +332,7 @@ void TPingerSession::ComputeStats() {
 void TPingerSession::SetGraphShown(bool Shown) {
     FGraphShown = Shown;
     FGraph.SetShown(Shown && GraphVisible());
+    UpdateBeforePingWanted();
 }
 
 void TPingerSession::RefreshDisplay(bool Full, const TPingEventObj* Sample) {

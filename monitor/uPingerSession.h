@@ -173,6 +173,7 @@ private:
     void ClearSamples();
     void PruneSamples();
     void QueueLogWrite();
+    void UpdateBeforePingWanted();
 
     // Has the graph redrawn (in full, or only the plot when the range is fixed) and tells the
     // window what changed.
@@ -213,4 +214,5 @@ private:
     bool FPingIndicatorEnabled = false;
     bool FGraphShown = true;
     bool FDegraded = false;
+    bool FBeforePingWanted = true; // what the loop was told
 };

@@ -432,6 +432,68 @@ TEST_F(PingLoop, PayloadAndTimeOutChangesApplyToTheNextRequest) {
     EXPECT_EQ(Calls[1].TimeOut, 250);
 }
 
+// With the before-ping step unwanted, a request costs the user-interface thread one hand-over
+// (the result) instead of two; wanted again, the next request is announced as before. The
+// period and the results are the same either way, and the request counts as outstanding from
+// the before-ping step until its result is handed over, whether that step ran or not.
+TEST_F(PingLoop, UnwantedBeforePingIsNotHandedOver) {
+    auto Ui = std::make_shared<TUiThread>();
+    auto HandOvers = std::make_shared<std::atomic<int>>(0);
+    MakeLoop(1000, [Ui, HandOvers](const std::function<void()>& Fn) {
+        ++*HandOvers;
+        TUiThread::Invoker(Ui)(Fn);
+    });
+    auto OutstandingSeen = std::make_shared<std::vector<std::string>>(); // on the loop's turns
+    const TPingLoopThread* Handle = Loop.get();
+    const auto Seen = [Handle, OutstandingSeen](const char* Where) {
+        OutstandingSeen->push_back(Where + std::string(Handle->RequestOutstanding() ? "+" : "-"));
+    };
+    Echo->Behave = [Seen](int, TReplyBuffer& Reply, std::string& Address) {
+        Seen("echo");
+        Address = "127.0.0.1";
+        SetReply(Reply, IP_SUCCESS, 7);
+    };
+    Loop->SetOnBeforePing([R = Recorder, Seen](const std::string& T) {
+        Seen("before");
+        R->Before(T);
+    });
+    Loop->SetOnAfterPing([R = Recorder, Seen](TPingEvent& E) {
+        Seen("after");
+        R->After(E);
+    });
+    EXPECT_FALSE(Loop->RequestOutstanding());
+    Loop->SetBeforePingWanted(false);
+    Loop->Resume();
+    ASSERT_TRUE(Recorder->WaitForEvents(1));
+    ASSERT_TRUE(Clock->WaitForWaiter(M0 + 1000));
+    EXPECT_FALSE(Loop->RequestOutstanding());
+    EXPECT_EQ(HandOvers->load(), 1);
+    Clock->Advance(1000);
+    ASSERT_TRUE(Recorder->WaitForEvents(2));
+    ASSERT_TRUE(Clock->WaitForWaiter(M0 + 2000));
+    EXPECT_EQ(HandOvers->load(), 2);
+
+    Loop->SetBeforePingWanted(true);
+    Clock->Advance(1000);
+    ASSERT_TRUE(Recorder->WaitForEvents(3));
+    Loop->Terminate();
+    EXPECT_EQ(HandOvers->load(), 4);
+    const std::vector<std::string> Expected = {"after 0", "after 0", "before localhost", "after 0"};
+    EXPECT_EQ(Recorder->Log(), Expected);
+    const std::vector<TEchoCall> Calls = Echo->Calls();
+    ASSERT_EQ(Calls.size(), 3u);
+    for (int I = 0; I < 3; ++I) {
+        EXPECT_EQ(Calls[std::size_t(I)].MonoMs, M0 + 1000 * I);
+    }
+    for (std::thread::id Id : Recorder->Threads()) {
+        EXPECT_EQ(Id, Ui->Id());
+    }
+    ASSERT_TRUE(WaitUntil([] { return TPingLoopThread::RunningCount() == 0; }));
+    const std::vector<std::string> Outstanding = {"echo+",   "after-", "echo+", "after-",
+                                                  "before+", "echo+",  "after-"};
+    EXPECT_EQ(*OutstandingSeen, Outstanding);
+}
+
 // The owner rewrites the settings while requests run back to back; every request must see a
 // whole payload that was set at some point.
 TEST_F(PingLoop, SettingsWrittenWhileRunningAreNeverTorn) {

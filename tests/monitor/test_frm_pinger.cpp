@@ -1,8 +1,10 @@
 // The monitor window: controls and their look, caption and indicator, closing, opacity, small
 // sizes, and a rendering of a window with canned results (monitor-window.png in the test-output
 // folder).
+#include "icmp_dll.h"
 #include "monitor_test_support.h"
 #include "uFrmPinger.h"
+#include "uUiInvoker.h"
 #include "zsImageButton.h"
 
 #include <QApplication>
@@ -12,7 +14,12 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -396,4 +403,114 @@ TEST_F(FrmPingerTest, AMonitorOutOfSightDrawsNothingUntilShown) {
     EXPECT_EQ(Window->Graph().Plot().Width(), 0);
     Window->setParent(nullptr);
     delete Seen.data();
+}
+
+namespace {
+
+// An echo service whose requests wait for a permit each; Open() lets every one through (the
+// loop may outlive the test's window and must end by itself).
+class TGatedEcho {
+public:
+    TPingLoopThread::TEchoFunction Function() {
+        return [State = FState](const std::string&, const std::string&, TReplyBuffer& Reply,
+                                std::int32_t, std::string& Address) {
+            std::unique_lock<std::mutex> Guard(State->Lock);
+            ++State->Waiting;
+            State->Cond.wait_for(Guard, std::chrono::seconds(20),
+                                 [&] { return State->Open || State->Permits > 0; });
+            --State->Waiting;
+            if (!State->Open && State->Permits > 0) {
+                --State->Permits;
+            }
+            ICMP_ECHO_REPLY R{};
+            R.Status = IP_SUCCESS;
+            R.RoundTripTime = 1;
+            std::memcpy(Reply.data(), &R, sizeof R);
+            Address = "127.0.0.1";
+        };
+    }
+    void Permit(int Count) {
+        std::lock_guard<std::mutex> Guard(FState->Lock);
+        FState->Permits += Count;
+        FState->Cond.notify_all();
+    }
+    void Open() {
+        std::lock_guard<std::mutex> Guard(FState->Lock);
+        FState->Open = true;
+        FState->Cond.notify_all();
+    }
+    bool RequestWaiting() const {
+        std::lock_guard<std::mutex> Guard(FState->Lock);
+        return FState->Waiting > 0 && FState->Permits == 0;
+    }
+
+private:
+    struct TState {
+        std::mutex Lock;
+        std::condition_variable Cond;
+        int Permits = 0;
+        int Waiting = 0;
+        bool Open = false;
+    };
+    std::shared_ptr<TState> FState = std::make_shared<TState>();
+};
+
+} // namespace
+
+// A monitor nobody sees (its panel hidden, as the tiles are while the list view shows) or that
+// does not draw has no use for the before-ping step: its loop hands the UI thread only the
+// results. Seen and drawing again, the indicator is lit at once for the request already out,
+// and the next requests are announced as before.
+TEST(FrmPinger, AMonitorOutOfSightOrNotDrawingCostsTheUiThreadOneHandOverARequest) {
+    struct Case {
+        const char* Name;
+        bool HiddenPanel; // else in sight with drawing switched off
+    };
+    for (const Case C : {Case{"panel hidden", true}, Case{"not drawing", false}}) {
+        SCOPED_TRACE(C.Name);
+        TGatedEcho Echo;
+        auto HandOvers = std::make_shared<std::atomic<int>>(0);
+        auto Invoker = std::make_shared<TUiInvoker>();
+        QWidget Panel;
+        Panel.resize(300, 200);
+        QPointer<TfrmPinger> W = new TfrmPinger();
+        W->setParent(&Panel);
+        W->setGeometry(0, 0, 250, 180);
+        W->show();
+        if (!C.HiddenPanel) {
+            Panel.show();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&Panel));
+            W->SetDrawEnabled(false);
+        }
+        W->SetEchoFunction(Echo.Function());
+        W->SetSyncInvoker([Inner = Invoker->Invoker(), HandOvers](const std::function<void()>& Fn) {
+            ++*HandOvers;
+            Inner(Fn);
+        });
+        W->SetFrequency(0);
+        W->BeginMonitor("localhost", "");
+        Echo.Permit(2);
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return W->Samples().size() == 2 && Echo.RequestWaiting(); }));
+        EXPECT_EQ(HandOvers->load(), 2) << "the results alone";
+        EXPECT_TRUE(W->zsbImgPing->Disabled());
+
+        if (C.HiddenPanel) {
+            Panel.show();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&Panel));
+        } else {
+            W->SetDrawEnabled(true);
+        }
+        EXPECT_FALSE(W->zsbImgPing->Disabled()) << "the third request is out";
+        Echo.Permit(1);
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return W->Samples().size() == 3 && Echo.RequestWaiting(); }));
+        EXPECT_EQ(HandOvers->load(), 4) << "the third result, then the fourth request announced";
+        EXPECT_FALSE(W->zsbImgPing->Disabled());
+
+        W->StopMonitor();
+        Echo.Open();
+        delete W.data();
+        FlushDeletes();
+    }
 }
