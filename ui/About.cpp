@@ -163,6 +163,34 @@ QList<QTreeWidgetItem*> VersionHistoryTree(const QStringList& Lines) {
     return TopLevel;
 }
 
+QString VersionHistoryCutNote() {
+    return QStringLiteral("(The history goes on: only its first %1 MiB are shown.)")
+        .arg(VersionHistoryReadLimit >> 20);
+}
+
+QByteArray ReadVersionHistoryText(const QString& Path, qint64 Limit, bool& Cut) {
+    Cut = false;
+    // Only a regular file: opening a pipe or a device could wait for ever.
+    if (Path.isEmpty() || !QFileInfo(Path).isFile()) {
+        return {};
+    }
+    QFile File(Path);
+    if (!File.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QByteArray Text = File.read(Limit + 1);
+    if (Text.size() <= Limit) {
+        return Text;
+    }
+    Cut = true;
+    Text.truncate(Limit);
+    // Keep whole lines: up to the last line end within the limit (a CR LF pair split by the
+    // limit loses its LF, which reads the same).
+    const qsizetype LineEnd = qMax(Text.lastIndexOf('\n'), Text.lastIndexOf('\r'));
+    Text.truncate(LineEnd < 0 ? 0 : LineEnd + 1);
+    return Text;
+}
+
 QString VersionHistoryFile(const QString& ProgramFolder) {
     const QString FileName = QStringLiteral("VersionHistory.txt");
     const QDir Folder(ProgramFolder);
@@ -186,7 +214,7 @@ QString DefaultVersionHistoryFile() {
 
 TfrmAbout::TfrmAbout(const TSharedImageLists* Lists, const QString& MainCaption,
                      const QString& HistoryFile, QWidget* Parent)
-    : QDialog(Parent), FFrame(this) {
+    : QDialog(Parent), FFrame(this), FHistoryFile(HistoryFile) {
     const TzsDialogHeader Header =
         BuildDialogShell(*this, FFrame, Lists,
                          {QStringLiteral("frmAbout"), QStringLiteral("About"),
@@ -216,7 +244,8 @@ TfrmAbout::TfrmAbout(const TSharedImageLists* Lists, const QString& MainCaption,
         "#PanelRelease { background: rgb(239,239,239); }"
         "#PanelRelease QLabel { color: black; }"
         "#lblPurchase, #lblProductLink { border: 1px solid transparent; }"
-        "#lblPurchase { color: rgb(0,0,255); }"
+        // Two names outrank the band's rule for all its labels above.
+        "#PanelRelease #lblPurchase { color: rgb(0,0,255); }"
         "#lblPurchase:focus, #lblProductLink:focus { border: 1px dotted palette(highlight); }"
         "QTreeWidget { background: white; color: black; border: none; }"));
 
@@ -280,29 +309,34 @@ TfrmAbout::TfrmAbout(const TSharedImageLists* Lists, const QString& MainCaption,
     connect(btnClose, &TzsImageButton::clicked, this, &TfrmAbout::btnCloseClick);
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &TfrmAbout::FocusWindowChanged);
 
-    // FormCreate: the drag record starts clear, the history is read once, the caption is the
-    // main window's as it is now, and the window never gets smaller than it starts.
+    // FormCreate: the drag record starts clear, the caption is the main window's as it is now,
+    // and the window never gets smaller than it starts. The history waits for the first showing.
     FFrame.FHeaderDrag.Clear();
-    LoadVersionHistory(HistoryFile);
     setMinimumSize(size());
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
 }
 
 TfrmAbout::~TfrmAbout() = default;
 
-void TfrmAbout::LoadVersionHistory(const QString& HistoryFile) {
+void TfrmAbout::LoadVersionHistory() {
+    FHistoryLoaded = true;
     VersionTreeView->clear();
-    QFile File(HistoryFile);
     // A missing or unreadable file leaves the tree empty and says nothing.
-    if (!File.open(QIODevice::ReadOnly)) {
-        return;
-    }
-    const QByteArray Text = File.readAll();
+    bool Cut = false;
+    const QByteArray Text = ReadVersionHistoryText(FHistoryFile, VersionHistoryReadLimit, Cut);
+    VersionTreeView->setUpdatesEnabled(false);
     VersionTreeView->addTopLevelItems(VersionHistoryTree(VersionHistoryLines(Text)));
+    if (Cut) {
+        VersionTreeView->addTopLevelItem(new QTreeWidgetItem(QStringList{VersionHistoryCutNote()}));
+    }
     VersionTreeView->collapseAll();
+    VersionTreeView->setUpdatesEnabled(true);
 }
 
 void TfrmAbout::ShowAbout() {
+    if (!FHistoryLoaded) {
+        LoadVersionHistory();
+    }
     show();
     raise();
     activateWindow();
@@ -333,6 +367,9 @@ void TfrmAbout::FocusWindowChanged(QWindow* Window) {
 }
 
 void TfrmAbout::showEvent(QShowEvent* Event) {
+    if (!FHistoryLoaded) {
+        LoadVersionHistory();
+    }
     QDialog::showEvent(Event);
     if (!FPlaced) {
         FPlaced = true;

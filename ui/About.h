@@ -1,7 +1,9 @@
 // The About window: the product's name and picture, the main window's caption (which carries
 // the version), links to the maker's and the product's web pages, and the release history read
 // from VersionHistory.txt as a tree. It is created once at start-up, after the main window,
-// and shown without being modal.
+// and shown without being modal. The history is read when the window is first shown, never at
+// start-up, and only its first VersionHistoryReadLimit bytes: a larger file is cut at a line end
+// and the tree ends with a note saying so.
 //
 //   auto* About = new TfrmAbout(&Lists, MainWindow->windowTitle());
 //   connect(btnAbout, &TzsImageButton::clicked, About, &TfrmAbout::ShowAbout);
@@ -38,6 +40,17 @@ QStringList VersionHistoryLines(const QByteArray& Text);
 // before the first <Ver> line ends the loading: the items made until then are returned.
 QList<QTreeWidgetItem*> VersionHistoryTree(const QStringList& Lines);
 
+// The most of VersionHistory.txt that is read: 4 MiB, a few thousand releases' worth.
+inline constexpr qint64 VersionHistoryReadLimit = qint64(4) << 20;
+
+// The last node of a tree read from a file cut at VersionHistoryReadLimit.
+QString VersionHistoryCutNote();
+
+// Reads at most Limit bytes of the regular file Path (anything else, and a file that cannot be
+// read, gives nothing) and cuts a longer file after its last line end within Limit; Cut tells
+// whether it was cut.
+QByteArray ReadVersionHistoryText(const QString& Path, qint64 Limit, bool& Cut);
+
 // Where the running program finds its history: VersionHistory.txt in ProgramFolder (the
 // build tree and a self-contained copy), else in the installed data folder that lies beside
 // the installed program's folder (share/vantorel for bin/).
@@ -50,7 +63,8 @@ class TfrmAbout : public QDialog {
 
 public:
     // Lists may be null (no pictures on the window buttons) and must outlive the window.
-    // MainCaption is the main window's caption at this moment; HistoryFile is read once, here.
+    // MainCaption is the main window's caption at this moment; HistoryFile is read once, at
+    // the first showing.
     TfrmAbout(const TSharedImageLists* Lists, const QString& MainCaption,
               const QString& HistoryFile = DefaultVersionHistoryFile(), QWidget* Parent = nullptr);
     ~TfrmAbout() override;
@@ -84,10 +98,12 @@ protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
-    void LoadVersionHistory(const QString& HistoryFile);
+    void LoadVersionHistory();
     void OpenLink(const QLabel* Link);
     void FocusWindowChanged(QWindow* Window);
 
     TBorderlessFrame FFrame;
+    QString FHistoryFile;
+    bool FHistoryLoaded = false;
     bool FPlaced = false;
 };

@@ -12,12 +12,15 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -66,8 +69,14 @@ protected:
         return std::make_unique<TfrmAbout>(nullptr, QStringLiteral("Vantorel : 9.8.7.6 - credit"),
                                            HistoryFile);
     }
+    // The window as the user first sees it: the history is read at the first showing.
+    std::unique_ptr<TfrmAbout> Shown(const QString& HistoryFile) {
+        auto About = Make(HistoryFile);
+        About->ShowAbout();
+        return About;
+    }
     QString TreeOf(const QByteArray& Text) {
-        return Dump(*Make(WriteHistory(Text))->VersionTreeView);
+        return Dump(*Shown(WriteHistory(Text))->VersionTreeView);
     }
 
     QTemporaryDir Dir;
@@ -131,26 +140,70 @@ TEST_F(AboutTest, TagLinesBuildTheTree) {
 }
 
 TEST_F(AboutTest, MissingOrUnreadableHistoryGivesAnEmptyTreeAndNoMessage) {
-    const auto About = Make(Dir.filePath(QStringLiteral("VersionHistory.txt")));
+    const auto About = Shown(Dir.filePath(QStringLiteral("VersionHistory.txt")));
     EXPECT_EQ(About->VersionTreeView->topLevelItemCount(), 0);
-    const auto OnAFolder = Make(Dir.path());
+    const auto OnAFolder = Shown(Dir.path());
     EXPECT_EQ(OnAFolder->VersionTreeView->topLevelItemCount(), 0);
+    // A pipe is not read at all: opening it would wait for a writer that never comes.
+    const QString Pipe = Dir.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(Pipe).constData(), 0600), 0);
+    const auto OnAPipe = Shown(Pipe);
+    EXPECT_EQ(OnAPipe->VersionTreeView->topLevelItemCount(), 0);
     EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
     EXPECT_EQ(About->lbCaption->text(), QStringLiteral("Vantorel : 9.8.7.6 - credit"));
 }
 
-TEST_F(AboutTest, TheFileIsReadOnceAtCreation) {
+TEST_F(AboutTest, TheFileIsReadAtTheFirstShowingOnly) {
     const QString Path = WriteHistory("<Ver>1");
     const auto About = Make(Path);
-    WriteHistory("<Ver>1\n<Ver>2");
+    EXPECT_EQ(About->VersionTreeView->topLevelItemCount(), 0) << "nothing is read at start-up";
+    WriteHistory("<Ver>2");
     About->ShowAbout();
+    EXPECT_EQ(Dump(*About->VersionTreeView), QStringLiteral("Version : 2"));
+    WriteHistory("<Ver>3");
     About->close();
     About->ShowAbout();
-    EXPECT_EQ(Dump(*About->VersionTreeView), QStringLiteral("Version : 1"));
+    EXPECT_EQ(Dump(*About->VersionTreeView), QStringLiteral("Version : 2"));
+}
+
+TEST_F(AboutTest, ReadingStopsAtTheLimitOnALineEnd) {
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+        qint64 Limit;
+        QByteArray Read;
+        bool Cut;
+    };
+    const TCase Cases[] = {
+        {"shorter than the limit", "<Ver>1\n<Ver>2", 20, "<Ver>1\n<Ver>2", false},
+        {"exactly the limit", "<Ver>1\n<Ver>2", 13, "<Ver>1\n<Ver>2", false},
+        {"one byte over: the broken last line goes", "<Ver>1\n<Ver>2", 12, "<Ver>1\n", true},
+        {"a line end at the limit is kept", "<Ver>1\n<Ver>2", 7, "<Ver>1\n", true},
+        {"CR LF split by the limit keeps the CR", "<Ver>1\r\n<Ver>2", 7, "<Ver>1\r", true},
+        {"no line end within the limit: nothing", "<Ver>12345", 4, "", true},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        bool Cut = !Case.Cut;
+        EXPECT_EQ(ReadVersionHistoryText(WriteHistory(Case.File), Case.Limit, Cut), Case.Read);
+        EXPECT_EQ(Cut, Case.Cut);
+    }
+}
+
+TEST_F(AboutTest, AHugeHistoryShowsItsFirstPartAndSaysItIsCut) {
+    QByteArray Text;
+    for (int Version = 1; Text.size() <= VersionHistoryReadLimit; ++Version) {
+        Text += "<Ver>" + QByteArray::number(Version) + "\r\n<Date>1 May\r\n<Enh>item\r\n";
+    }
+    const auto About = Shown(WriteHistory(Text));
+    const QTreeWidget& Tree = *About->VersionTreeView;
+    // The tree is that of the file's whole lines within the limit, then the note.
+    const QByteArray Kept = Text.left(Text.lastIndexOf('\n', VersionHistoryReadLimit - 1) + 1);
+    EXPECT_EQ(Dump(Tree), TreeOf(Kept) + u'\n' + VersionHistoryCutNote());
 }
 
 TEST_F(AboutTest, ShippedHistoryStartsWithThisVersionAndEveryVersionIsDated) {
-    const auto About = Make(SourceHistoryFile());
+    const auto About = Shown(SourceHistoryFile());
     const QTreeWidget& Tree = *About->VersionTreeView;
     ASSERT_GT(Tree.topLevelItemCount(), 1);
     EXPECT_TRUE(Tree.topLevelItem(0)->text(0).startsWith(
@@ -182,7 +235,7 @@ TEST_F(AboutTest, HistoryIsFoundBesideTheProgramOrInItsInstalledDataFolder) {
 }
 
 TEST_F(AboutTest, WindowShapeAndCaptions) {
-    const auto About = Make(WriteHistory("<Ver>1\n<Note>n"));
+    const auto About = Shown(WriteHistory("<Ver>1\n<Note>n"));
     EXPECT_EQ(About->windowTitle(), QStringLiteral("About"));
     EXPECT_EQ(About->lbHeader->text(), QStringLiteral("About"));
     EXPECT_EQ(About->size(), QSize(544, 540));
@@ -194,6 +247,28 @@ TEST_F(AboutTest, WindowShapeAndCaptions) {
     EXPECT_EQ(About->lblProductLink->text(), VantorelWebAddress());
     EXPECT_FALSE(About->VersionTreeView->topLevelItem(0)->isExpanded());
     EXPECT_EQ(About->VersionTreeView->indentation(), 19);
+}
+
+TEST_F(AboutTest, LinksAreDrawnInTheirColours) {
+    const auto About = Shown(QString());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(About.get()));
+    // The text's colour at full strength, as its underline is drawn; no pixel of any other.
+    const auto Inks = [&About](QLabel* Link) {
+        const QImage Shot =
+            About->grab(QRect(Link->mapTo(About.get(), QPoint()), Link->size())).toImage();
+        QSet<QRgb> Seen;
+        for (int Y = 0; Y < Shot.height(); ++Y) {
+            for (int X = 0; X < Shot.width(); ++X) {
+                Seen.insert(Shot.pixel(X, Y));
+            }
+        }
+        return Seen;
+    };
+    const QSet<QRgb> Purchase = Inks(About->lblPurchase);
+    EXPECT_TRUE(Purchase.contains(qRgb(0, 0, 255)));
+    EXPECT_FALSE(Purchase.contains(qRgb(0, 0, 0))) << "drawn in the band's black";
+    const QSet<QRgb> Product = Inks(About->lblProductLink);
+    EXPECT_TRUE(Product.contains(qRgb(255, 255, 255)));
 }
 
 TEST_F(AboutTest, LinksOpenTheirOwnTextByMouseOrKeyboard) {
@@ -262,14 +337,15 @@ TEST_F(AboutTest, RenderingForALookByEye) {
     TfrmAbout About(&Lists,
                     QStringLiteral("Vantorel : " VANTOREL_VERSION_TEXT " - Zephra Software"),
                     SourceHistoryFile());
+    About.ShowAbout();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&About));
     QTreeWidget& Tree = *About.VersionTreeView;
     ASSERT_GT(Tree.topLevelItemCount(), 0);
     Tree.expandItem(Tree.topLevelItem(0));
     for (int I = 0; I < Tree.topLevelItem(0)->childCount(); ++I) {
         Tree.expandItem(Tree.topLevelItem(0)->child(I));
     }
-    About.ShowAbout();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&About));
+    QApplication::processEvents();
     const QImage Shot = About.grab().toImage();
     QDir().mkpath(QStringLiteral(VANTOREL_TEST_OUTPUT_DIR));
     ASSERT_TRUE(Shot.save(QStringLiteral(VANTOREL_TEST_OUTPUT_DIR "/about.png")));
