@@ -270,13 +270,19 @@ void TfrmMain::BuildToolbar() {
     Row->addSpacing(4);
     Row->addWidget(btnZephraSoftware);
 
-    connect(btnNewPinger, &TzsImageButton::clicked, this, &TfrmMain::btnNewPingerClick);
-    connect(cbTarget, &QLineEdit::returnPressed, this, &TfrmMain::btnNewPingerClick);
-    connect(btnCloseAll, &TzsImageButton::clicked, this, &TfrmMain::btnCloseAllClick);
-    connect(btnToggleView, &TzsImageButton::clicked, this, &TfrmMain::btnToggleViewClick);
-    connect(btnAddGroup, &TzsImageButton::clicked, this, &TfrmMain::btnAddGroupClick);
-    connect(btnDeleteGroup, &TzsImageButton::clicked, this, &TfrmMain::btnDeleteGroupClick);
-    connect(cbGroups, &QComboBox::activated, this, [this](int) { cbGroupsSelect(); });
+    connect(btnNewPinger, &TzsImageButton::clicked, this,
+            ShowingErrors([this] { btnNewPingerClick(); }));
+    connect(cbTarget, &QLineEdit::returnPressed, this,
+            ShowingErrors([this] { btnNewPingerClick(); }));
+    connect(btnCloseAll, &TzsImageButton::clicked, this,
+            ShowingErrors([this] { btnCloseAllClick(); }));
+    connect(btnToggleView, &TzsImageButton::clicked, this,
+            ShowingErrors([this] { btnToggleViewClick(); }));
+    connect(btnAddGroup, &TzsImageButton::clicked, this,
+            ShowingErrors([this] { btnAddGroupClick(); }));
+    connect(btnDeleteGroup, &TzsImageButton::clicked, this,
+            ShowingErrors([this] { btnDeleteGroupClick(); }));
+    connect(cbGroups, &QComboBox::activated, this, ShowingErrors([this] { cbGroupsSelect(); }));
     BuildSettingsMenus();
 }
 
@@ -319,18 +325,23 @@ void TfrmMain::BuildBody() {
         lvPingers->setColumnWidth(C, TMonitorListModel::ColumnWidth(C));
     }
     ListBox->addWidget(lvPingers);
-    connect(Header, &QHeaderView::sectionClicked, this, &TfrmMain::lvPingersColumnClick);
+    connect(Header, &QHeaderView::sectionClicked, this,
+            ShowingErrors([this](int Column) { lvPingersColumnClick(Column); }));
     lvPingers->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(lvPingers, &QWidget::customContextMenuRequested, this, [this](const QPoint& At) {
-        const QModelIndex Row = lvPingers->indexAt(At);
-        if (TfrmPinger* Monitor = Row.isValid() ? FListModel->MonitorAt(Row.row()) : nullptr) {
-            ShowMonitorMenu(Monitor, lvPingers->viewport()->mapToGlobal(At));
-        }
-    });
-    connect(lvPingers->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        const QModelIndexList Rows = lvPingers->selectionModel()->selectedRows();
-        lvPingersSelectItem(Rows.isEmpty() ? nullptr : FListModel->MonitorAt(Rows.first().row()));
-    });
+    connect(lvPingers, &QWidget::customContextMenuRequested, this,
+            ShowingErrors([this](const QPoint& At) {
+                const QModelIndex Row = lvPingers->indexAt(At);
+                if (TfrmPinger* Monitor =
+                        Row.isValid() ? FListModel->MonitorAt(Row.row()) : nullptr) {
+                    ShowMonitorMenu(Monitor, lvPingers->viewport()->mapToGlobal(At));
+                }
+            }));
+    connect(lvPingers->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            ShowingErrors([this] {
+                const QModelIndexList Rows = lvPingers->selectionModel()->selectedRows();
+                lvPingersSelectItem(Rows.isEmpty() ? nullptr
+                                                   : FListModel->MonitorAt(Rows.first().row()));
+            }));
     PanelList->hide();
 
     Splitter = new QWidget(PanelBody);

@@ -6,6 +6,7 @@
 #include "uFrmHistory.h"
 #include "uFrmPinger.h"
 #include "uMonitorListModel.h"
+#include "uStartup.h"
 #include "zsHint.h"
 #include "zsImageButton.h"
 #include "zsMessageBox.h"
@@ -69,20 +70,19 @@ void TfrmMain::AddMonitor(const QString& Target) {
     TfrmPinger* Mon = FMonitorFactory ? FMonitorFactory() : new TfrmPinger();
     // Nothing to draw until the layout shows it: a tile beyond the window's edge never does.
     Mon->SetGraphShown(false);
-    Mon->Image32->OnMouseDown = [this, Mon](Qt::MouseButton Button, Qt::KeyboardModifiers, QPoint) {
-        MonitorGraphMouseDown(Mon, Button);
-    };
+    // Each hook shows what it throws from inside itself: it runs within the monitor's events.
+    Mon->Image32->OnMouseDown =
+        ShowingErrors([this, Mon](Qt::MouseButton Button, Qt::KeyboardModifiers, QPoint) {
+            MonitorGraphMouseDown(Mon, Button);
+        });
     TzsHint::Set(Mon->Image32, GraphHint);
     TzsHint::SetShow(Mon->Image32, HintsEnabled());
-    Mon->OnMonitorClosed = [this](TPingerSession& S) {
-        MonitorClosed(static_cast<TfrmPinger*>(&S));
-    };
-    Mon->OnCloseClicked = [this](TPingerSession& S) {
-        MonitorCloseClicked(static_cast<TfrmPinger*>(&S));
-    };
-    Mon->OnMonitorUpdated = [this](TPingerSession& S) {
-        MonitorUpdated(static_cast<TfrmPinger*>(&S));
-    };
+    Mon->OnMonitorClosed =
+        ShowingErrors([this](TPingerSession& S) { MonitorClosed(static_cast<TfrmPinger*>(&S)); });
+    Mon->OnCloseClicked = ShowingErrors(
+        [this](TPingerSession& S) { MonitorCloseClicked(static_cast<TfrmPinger*>(&S)); });
+    Mon->OnMonitorUpdated =
+        ShowingErrors([this](TPingerSession& S) { MonitorUpdated(static_cast<TfrmPinger*>(&S)); });
     Mon->SetLogWorker(FWorker.get());
     Mon->SetLogFolder(FLogFolder.toStdString());
     Mon->SetLogEnabled(LoggingEnabled());
@@ -221,11 +221,11 @@ void TfrmMain::ShowMonitorMenu(TfrmPinger* Monitor, const QPoint& At) {
     QMenu Menu(this);
     Menu.setObjectName(QStringLiteral("mnuMonitor"));
     const QPointer<TfrmPinger> Target(Monitor);
-    Menu.addAction(QStringLiteral("&History..."), this, [this, Target] {
-        if (Target) {
-            ShowHistory(Target);
-        }
-    });
+    Menu.addAction(QStringLiteral("&History..."), this, ShowingErrors([this, Target] {
+                       if (Target) {
+                           ShowHistory(Target);
+                       }
+                   }));
     FOnMonitorMenu ? FOnMonitorMenu(Menu) : (void)Menu.exec(At);
 }
 

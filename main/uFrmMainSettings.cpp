@@ -118,7 +118,7 @@ void TfrmMain::BuildSettingsMenus() {
             Entry->setVisible(!E.Hidden);
             Group->addAction(Entry);
             connect(Entry, &QAction::triggered, this,
-                    [this, Entry, Handler] { (this->*Handler)(Entry); });
+                    ShowingErrors([this, Entry, Handler] { (this->*Handler)(Entry); }));
         }
     };
 
@@ -174,22 +174,31 @@ void TfrmMain::BuildSettingsMenus() {
     menSettings = MakeButtonMenu(btnSettings, QStringLiteral("Configuration"));
     ExportSettings1 = menSettings->addAction(QStringLiteral("Export Configuration"));
     ImportSettings1 = menSettings->addAction(QStringLiteral("Import Configuration"));
-    connect(ExportSettings1, &QAction::triggered, this, &TfrmMain::ExportSettings1Click);
-    connect(ImportSettings1, &QAction::triggered, this, &TfrmMain::ImportSettings1Click);
+    connect(ExportSettings1, &QAction::triggered, this,
+            ShowingErrors([this] { ExportSettings1Click(); }));
+    connect(ImportSettings1, &QAction::triggered, this,
+            ShowingErrors([this] { ImportSettings1Click(); }));
 
-    connect(btnSpan, &TzsImageButton::clicked, this, &TfrmMain::btnSpanClick);
-    connect(btnRange, &TzsImageButton::clicked, this, &TfrmMain::btnRangeClick);
-    connect(btnFreq, &TzsImageButton::clicked, this, &TfrmMain::btnFreqClick);
-    connect(btnTimeOutMS, &TzsImageButton::clicked, this, &TfrmMain::btnTimeOutMSClick);
-    connect(btnPayloadSize, &TzsImageButton::clicked, this, &TfrmMain::btnPayloadSizeClick);
-    connect(btnSettings, &TzsImageButton::clicked, this, &TfrmMain::btnSettingsClick);
-    connect(btnHints, &TzsImageButton::clicked, this, &TfrmMain::btnHintsClick);
-    connect(btnLogging, &TzsImageButton::clicked, this, &TfrmMain::btnLoggingClick);
-    connect(btnAlerting, &TzsImageButton::clicked, this, &TfrmMain::btnAlertingClick);
-    connect(btnFriendlyNames, &TzsImageButton::clicked, this, &TfrmMain::btnFriendlyNamesClick);
-    connect(btnAbout, &TzsImageButton::clicked, this, &TfrmMain::btnAboutClick);
-    connect(btnZephraSoftware, &TzsImageButton::clicked, this, &TfrmMain::btnZephraSoftwareClick);
-    new TClickFilter(lbZephraSoftware, [this] { btnZephraSoftwareClick(); });
+    connect(btnSpan, &TzsImageButton::clicked, this, ShowingErrors([this] { btnSpanClick(); }));
+    connect(btnRange, &TzsImageButton::clicked, this, ShowingErrors([this] { btnRangeClick(); }));
+    connect(btnFreq, &TzsImageButton::clicked, this, ShowingErrors([this] { btnFreqClick(); }));
+    connect(btnTimeOutMS, &TzsImageButton::clicked, this,
+            ShowingErrors([this] { btnTimeOutMSClick(); }));
+    connect(btnPayloadSize, &TzsImageButton::clicked, this,
+            ShowingErrors([this] { btnPayloadSizeClick(); }));
+    connect(btnSettings, &TzsImageButton::clicked, this,
+            ShowingErrors([this] { btnSettingsClick(); }));
+    connect(btnHints, &TzsImageButton::clicked, this, ShowingErrors([this] { btnHintsClick(); }));
+    connect(btnLogging, &TzsImageButton::clicked, this,
+            ShowingErrors([this] { btnLoggingClick(); }));
+    connect(btnAlerting, &TzsImageButton::clicked, this,
+            ShowingErrors([this] { btnAlertingClick(); }));
+    connect(btnFriendlyNames, &TzsImageButton::clicked, this,
+            ShowingErrors([this] { btnFriendlyNamesClick(); }));
+    connect(btnAbout, &TzsImageButton::clicked, this, ShowingErrors([this] { btnAboutClick(); }));
+    connect(btnZephraSoftware, &TzsImageButton::clicked, this,
+            ShowingErrors([this] { btnZephraSoftwareClick(); }));
+    new TClickFilter(lbZephraSoftware, ShowingErrors([this] { btnZephraSoftwareClick(); }));
     lbZephraSoftware->setCursor(Qt::PointingHandCursor);
 
     // Tab walks the toolbar from left to right; hidden buttons drop out of the walk by

@@ -13,7 +13,9 @@
 #include <QApplication>
 #include <QString>
 
+#include <concepts>
 #include <exception>
+#include <utility>
 
 // The application title: the taskbar entry, the error box's title, the start of the main
 // window's caption.
@@ -42,6 +44,38 @@ bool DeliverShowingErrors(TDeliver&& Deliver) {
     return false;
 }
 
+// A handler that shows what it throws through the general error handler from inside itself,
+// for connecting to a signal or an event hook: an exception must never unwind through Qt's
+// event delivery (Qt is not exception safe: a mouse event's copy, for one, would leak). The
+// arguments are passed on.
+//
+//   connect(btnFriendlyNames, &TzsImageButton::clicked, this,
+//           ShowingErrors([this] { btnFriendlyNamesClick(); }));
+template <typename THandler>
+class TShowingErrors {
+public:
+    explicit TShowingErrors(THandler Handler) : FHandler(std::move(Handler)) {}
+
+    // Callable only with what the handler takes, so that a signal's surplus arguments are
+    // dropped as for any slot.
+    template <typename... TArgs>
+    requires std::invocable<const THandler&, TArgs...>
+    void operator()(TArgs&&... Args) const {
+        DeliverShowingErrors([&] {
+            FHandler(std::forward<TArgs>(Args)...);
+            return true;
+        });
+    }
+
+private:
+    THandler FHandler;
+};
+
+template <typename THandler>
+TShowingErrors<THandler> ShowingErrors(THandler Handler) {
+    return TShowingErrors<THandler>(std::move(Handler));
+}
+
 class TVantorelApplication : public QApplication {
     Q_OBJECT
 
@@ -49,7 +83,8 @@ public:
     // Sets the application's name, its display name and the desktop entry it belongs to.
     TVantorelApplication(int& Argc, char** Argv);
 
-    // Every event goes through here: an exception out of its handler reaches the general
-    // error handler instead of ending the program, and the event counts as not handled.
+    // Every event goes through here: an exception that still escapes a handler reaches the
+    // general error handler instead of ending the program, and the event counts as not
+    // handled. A last resort: handlers catch their own (ShowingErrors).
     bool notify(QObject* Receiver, QEvent* Event) override;
 };

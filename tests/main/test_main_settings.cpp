@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,6 +22,8 @@
 #include <QToolTip>
 
 #include <functional>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -479,6 +482,34 @@ TEST_F(SettingsTest, TabWalksTheToolbarFromLeftToRight) {
     QTest::keyClick(M.btnSpan, Qt::Key_Return);
     EXPECT_TRUE(M.menSpan->isVisible());
     M.menSpan->hide();
+}
+
+} // namespace
+
+namespace {
+
+// Errors of a handler that a real click runs are shown from inside the handler: nothing is
+// thrown through Qt's event delivery (the test's application object has no general error
+// handler, so an escaping exception fails the test), and the window goes on working.
+TEST_F(SettingsTest, ErrorsOfAClickedControlAreShownFromItsHandler) {
+    TfrmMain& M = OpenWithDialogs();
+    AnswerFriendlyNames(M, [](TFrmFriendlyNames& Names) { Names.btnOKClick(); });
+    // config.ini becomes something that cannot be read or written as a file.
+    ASSERT_TRUE(QFile::remove(ConfigFileName()));
+    ASSERT_EQ(mkfifo(QFile::encodeName(ConfigFileName()).constData(), 0600), 0);
+    TzsMessageBox::TakeShown();
+
+    QTest::mouseClick(M.btnFriendlyNames, Qt::LeftButton);
+    const auto Shown = TzsMessageBox::TakeShown();
+    ASSERT_EQ(Shown.size(), 1);
+    EXPECT_EQ(Shown[0].Kind, TzsMessageBox::TKind::Error);
+    EXPECT_TRUE(Shown[0].Text.contains(QStringLiteral("config.ini")))
+        << Shown[0].Text.toStdString();
+
+    // Still answering: a target typed and added starts its monitor.
+    QTest::keyClicks(M.cbTarget, QStringLiteral("127.0.0.1"));
+    QTest::mouseClick(M.btnNewPinger, Qt::LeftButton);
+    EXPECT_NE(M.FindMonitor(QStringLiteral("127.0.0.1")), nullptr);
 }
 
 } // namespace
