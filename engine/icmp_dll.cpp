@@ -1,5 +1,6 @@
 #include "icmp_dll.h"
 
+#include "icmp_dll_common.h"
 #include "zsFutex.h"
 #include "zsPingHelper.h"
 #include "zsPingStatus.h"
@@ -30,22 +31,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace EchoService;
+
 namespace {
 
-using TSteady = std::chrono::steady_clock;
-
-// A sequence number stays out of use this long after its request's timeout, so a late reply to
-// an old request cannot complete a new one.
-constexpr std::int64_t SequenceGraceMs = 1000;
 // Each channel has 65,536 sequence numbers; beyond this many channels a request gets
 // IP_NO_RESOURCES instead of yet another socket.
 constexpr std::size_t MaxChannels = 64;
-// How long a send may wait for room in a full socket buffer before it counts as no resources.
-constexpr int SendTimeoutMs = 1000;
-// Room for the largest IPv4 packet, and for the ancillary data of one packet (receive time, TTL
-// and TOS, or an extended error with its offender's address).
+// Room for the largest IPv4 packet.
 constexpr std::size_t ReceiveBufferSize = 65536;
-constexpr std::size_t ControlSize = 512;
 // Packets read with one system call: on a raw socket other programs' echo replies come in too,
 // and a caller usually finds one or two of them queued before its own.
 constexpr std::size_t ReadBatch = 8;
@@ -54,17 +48,14 @@ constexpr std::size_t ReadBatch = 8;
 // read most packets themselves meanwhile. Round trips come from the kernel's receive times, so a
 // reply read later than it arrived still reports its true round trip.
 constexpr auto RewatchDelay = std::chrono::milliseconds(20);
-// The receiver's eventfd is woken when the watch list changes and, with this set, at exit.
-constexpr std::uint64_t WakeTag = ~std::uint64_t(0);
+// Set at exit, when the receiver's eventfd is woken for it to leave (as it is woken too when the
+// watch list changes).
 std::atomic<bool> ServiceExiting{false};
-
-std::int64_t NowMs(TSteady::time_point T) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(T.time_since_epoch()).count();
-}
 
 struct TSocket {
     int Fd = -1;
     bool Raw = false;
+    std::uint16_t Identifier = 0; // a datagram socket's, which the kernel assigned
     // Whoever reads the socket holds this: the receiver thread, or a caller right after sending
     // (on loopback the reply is usually queued by then, and reading it on the spot saves two
     // thread switches). Nobody waits for it: a thread that finds it taken raises MoreToRead
@@ -140,43 +131,10 @@ struct TWaiter : TEchoMatcher::TRequest {
     std::int64_t ReceivedRealNs = 0; // the kernel's receive time, 0 when it gave none
 };
 
-std::int64_t RealNowNs() {
-    timespec T{};
-    ::clock_gettime(CLOCK_REALTIME, &T);
-    return std::int64_t(T.tv_sec) * 1000000000 + T.tv_nsec;
-}
+using TIcmpResult = EchoService::TEchoResult<std::uint32_t>;
 
-// The kernel's receive time of a packet, from the SO_TIMESTAMPNS data, or 0.
-std::int64_t ReceiveTimeNs(msghdr& Header) {
-    for (cmsghdr* C = CMSG_FIRSTHDR(&Header); C; C = CMSG_NXTHDR(&Header, C)) {
-        if (C->cmsg_level == SOL_SOCKET && C->cmsg_type == SCM_TIMESTAMPNS) {
-            timespec T;
-            std::memcpy(&T, CMSG_DATA(C), sizeof T);
-            return std::int64_t(T.tv_sec) * 1000000000 + T.tv_nsec;
-        }
-    }
-    return 0;
-}
-
-struct TEchoResult {
-    bool Replied = false; // an echo reply or an ICMP error arrived
-    std::int32_t IPStatus = IP_GENERAL_FAILURE;
-    std::uint32_t RoundTripTime = 0;
-    std::uint32_t Source = 0;
-    std::uint8_t Ttl = 0;
-    std::uint8_t Tos = 0;
-    std::size_t DataSize = 0;
-};
-
-class TIcmpService {
+class TIcmpService : public TServiceBase<TIcmpService> {
 public:
-    // Deliberately never destroyed: ping loop threads are detached and may still be inside
-    // IcmpSendEcho while static destructors run at exit.
-    static TIcmpService& Instance() {
-        static TIcmpService* Service = new TIcmpService;
-        return *Service;
-    }
-
     TIcmpHandle CreateHandle() {
         // Every request makes a handle; once the service stands, that takes no service lock.
         if (!FReady.load()) {
@@ -186,32 +144,7 @@ public:
                 return INVALID_HANDLE_VALUE;
             FReady = true;
         }
-        std::lock_guard Guard(FHandleLock);
-        const TIcmpHandle Handle = FNextHandle++;
-        FHandles.insert(Handle);
-        return Handle;
-    }
-
-    bool CloseHandle(TIcmpHandle Handle) {
-        std::lock_guard Guard(FHandleLock);
-        return FHandles.erase(Handle) == 1;
-    }
-
-    bool IsHandle(TIcmpHandle Handle) {
-        std::lock_guard Guard(FHandleLock);
-        return FHandles.contains(Handle);
-    }
-
-    bool SetMode(TIcmpMode Mode) {
-        std::lock_guard Guard(FLock);
-        FMode = Mode;
-        CloseAll();
-        return EnsureOpen();
-    }
-
-    std::string ActiveMode() {
-        std::lock_guard Guard(FLock);
-        return FActiveMode;
+        return FHandles.Open();
     }
 
     // Opens a socket if none is open; for the start-up probe.
@@ -234,11 +167,12 @@ public:
         return Works;
     }
 
-    TEchoResult Send(std::uint32_t Destination, std::span<const std::uint8_t> Payload,
+    TIcmpResult Send(std::uint32_t Destination, std::span<const std::uint8_t> Payload,
                      std::uint32_t TimeoutMs);
 
 private:
-    TIcmpService() = default;
+    friend class TServiceBase<TIcmpService>;
+    TIcmpService() : TServiceBase(1) {}
 
     bool EnsureOpen();
     std::shared_ptr<TChannel> OpenChannel();
@@ -257,9 +191,6 @@ private:
               std::unique_lock<std::mutex>& Guard);
     void NoteAnswerTime(std::uint32_t Destination, bool AnsweredAtOnce);
 
-    std::mutex FLock;
-    TIcmpMode FMode = TIcmpMode::Auto;
-    std::string FActiveMode; // "datagram", "raw" or "" while nothing is open
     std::vector<std::shared_ptr<TChannel>> FChannels;
     std::shared_ptr<TSocket> FRawSocket;
     std::unordered_map<int, std::shared_ptr<TSocket>> FWatched; // by descriptor, for epoll
@@ -269,11 +200,6 @@ private:
     // timeout, or a round trip on a real network). Their callers skip the read right after
     // sending, which would only find the socket empty, and wait at once.
     std::unordered_set<std::uint32_t> FLateDestinations;
-    // Handles have a lock of their own: every request looks its handle up, and that need not
-    // queue behind the readers of replies.
-    std::mutex FHandleLock;
-    std::unordered_set<TIcmpHandle> FHandles;
-    TIcmpHandle FNextHandle = 1;
     int FDatagramErrno = 0;
     int FRawErrno = 0;
     int FEpoll = -1;
@@ -286,19 +212,12 @@ private:
 };
 
 std::shared_ptr<TSocket> TIcmpService::OpenSocket(bool Raw) {
-    const int Fd = ::socket(AF_INET, (Raw ? SOCK_RAW : SOCK_DGRAM) | SOCK_CLOEXEC, IPPROTO_ICMP);
+    const int Fd = OpenIcmpSocket(AF_INET, Raw);
     if (Fd < 0) {
         (Raw ? FRawErrno : FDatagramErrno) = errno;
         return nullptr;
     }
     auto Socket = std::make_shared<TSocket>(Fd, Raw);
-    const int On = 1;
-    // Room for bursts of replies from hundreds of callers.
-    const int ReceiveBuffer = 4 << 20;
-    ::setsockopt(Fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
-    const timeval SendTimeout{SendTimeoutMs / 1000, (SendTimeoutMs % 1000) * 1000};
-    ::setsockopt(Fd, SOL_SOCKET, SO_SNDTIMEO, &SendTimeout, sizeof SendTimeout);
-    ::setsockopt(Fd, SOL_SOCKET, SO_TIMESTAMPNS, &On, sizeof On);
     if (Raw) {
         // A raw socket sees every ICMP packet of the host; keep only what can answer a request.
         icmp_filter Filter{};
@@ -310,16 +229,11 @@ std::shared_ptr<TSocket> TIcmpService::OpenSocket(bool Raw) {
             return nullptr;
         }
     } else {
-        // Without IP_RECVERR a datagram socket silently drops the ICMP errors for its requests.
-        sockaddr_in Local{};
-        Local.sin_family = AF_INET;
-        socklen_t Length = sizeof Local;
-        if (::setsockopt(Fd, SOL_IP, IP_RECVERR, &On, sizeof On) != 0 ||
-            ::bind(Fd, reinterpret_cast<sockaddr*>(&Local), sizeof Local) != 0 ||
-            ::getsockname(Fd, reinterpret_cast<sockaddr*>(&Local), &Length) != 0) {
+        if (!BindDatagramSocket(Fd, AF_INET, Socket->Identifier)) {
             FDatagramErrno = errno;
             return nullptr;
         }
+        const int On = 1;
         ::setsockopt(Fd, SOL_IP, IP_RECVTTL, &On, sizeof On);
         ::setsockopt(Fd, SOL_IP, IP_RECVTOS, &On, sizeof On);
     }
@@ -337,10 +251,7 @@ std::shared_ptr<TChannel> TIcmpService::OpenChannel() {
         Channel->Socket = OpenSocket(false);
         if (!Channel->Socket)
             return nullptr;
-        sockaddr_in Local{};
-        socklen_t Length = sizeof Local;
-        ::getsockname(Channel->Socket->Fd, reinterpret_cast<sockaddr*>(&Local), &Length);
-        Channel->Identifier = ntohs(Local.sin_port);
+        Channel->Identifier = Channel->Socket->Identifier;
     } else {
         if (!FRawSocket)
             FRawSocket = OpenSocket(true);
@@ -515,14 +426,9 @@ void TIcmpService::Receive() {
 void TIcmpService::Watch(TSocket& Socket) {
     if (Socket.Watched || Socket.Closed)
         return;
-    epoll_event Event{};
-    // One-shot: after one wake-up the receiver decides when to watch again. Adding or re-arming
-    // a socket that already holds a packet or an error reports it at once, so nothing that
-    // came while nobody watched is missed.
-    Event.events = EPOLLIN | EPOLLERR | EPOLLONESHOT;
-    Event.data.u64 = std::uint64_t(Socket.Fd);
-    if (::epoll_ctl(FEpoll, Socket.InEpoll ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, Socket.Fd, &Event) == 0)
-        Socket.InEpoll = Socket.Watched = true;
+    // One-shot: after one wake-up the receiver decides when to watch again.
+    if (WatchOnce(FEpoll, Socket.Fd, Socket.InEpoll))
+        Socket.Watched = true;
 }
 
 bool TIcmpService::Drain(TSocket& Socket, bool WithErrors, const TWaiter* Own) {
@@ -616,43 +522,34 @@ bool TIcmpService::ReadPackets(TSocket& Socket, const TWaiter* Own) {
 }
 
 void TIcmpService::ReadErrors(TSocket& Socket, const TWaiter* Own) {
-    for (;;) {
+    auto Prepare = [&Socket]() -> msghdr& {
         Socket.PrepareRead(1);
-        msghdr& Header = Socket.Messages[0].msg_hdr;
-        const ssize_t Length = ::recvmsg(Socket.Fd, &Header, MSG_ERRQUEUE | MSG_DONTWAIT);
-        const TSteady::time_point Received = TSteady::now();
-        if (Length < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        for (cmsghdr* C = CMSG_FIRSTHDR(&Header); C; C = CMSG_NXTHDR(&Header, C)) {
-            if (C->cmsg_level != SOL_IP || C->cmsg_type != IP_RECVERR)
-                continue;
-            sock_extended_err Error;
-            std::memcpy(&Error, CMSG_DATA(C), sizeof Error);
+        return Socket.Messages[0].msg_hdr;
+    };
+    ReadErrorQueue(
+        Socket.Fd, SOL_IP, IP_RECVERR, Prepare,
+        [&](const sock_extended_err& Error, const sockaddr* Offender, msghdr& Header,
+            std::size_t Length, TSteady::time_point Received) {
             std::uint8_t Type = Error.ee_type;
             std::uint8_t Code = Error.ee_code;
-            std::uint32_t Offender = 0;
+            std::uint32_t OffenderAddress = 0;
             if (Error.ee_origin == SO_EE_ORIGIN_ICMP) {
                 sockaddr_in From;
-                std::memcpy(&From,
-                            SO_EE_OFFENDER(reinterpret_cast<sock_extended_err*>(CMSG_DATA(C))),
-                            sizeof From);
-                Offender = From.sin_addr.s_addr;
+                std::memcpy(&From, Offender, sizeof From);
+                OffenderAddress = From.sin_addr.s_addr;
             } else if (Error.ee_origin == SO_EE_ORIGIN_LOCAL && Error.ee_errno == EMSGSIZE) {
-                // The local path MTU refused the request: what a "fragmentation needed" says.
+                // The local path MTU refused the request: what a "fragmentation
+                // needed" says.
                 Type = ICMP_TYPE_DEST_UNREACH;
                 Code = 4;
             } else {
-                continue;
+                return;
             }
             TIcmpMessage Message;
-            if (ParseQueuedIcmpError(Socket.Packet(0, std::size_t(Length)),
-                                     Socket.From[0].sin_addr.s_addr, Type, Code, Offender, Message))
+            if (ParseQueuedIcmpError(Socket.Packet(0, Length), Socket.From[0].sin_addr.s_addr, Type,
+                                     Code, OffenderAddress, Message))
                 Deliver(Message, Received, ReceiveTimeNs(Header), Own);
-        }
-    }
+        });
 }
 
 TWaiter* TIcmpService::Deliver(const TIcmpMessage& Message, TSteady::time_point Received,
@@ -715,25 +612,9 @@ void TIcmpService::NoteAnswerTime(std::uint32_t Destination, bool AnsweredAtOnce
     }
 }
 
-// Measured from just before the send to the kernel's receive time when it gave one: that is
-// the round trip on the wire, however long the reply then waited to be read. The read time
-// stands in when the wall clock was set between the two.
-std::uint32_t RoundTripMs(TSteady::time_point Sent, std::int64_t SentRealNs,
-                          const TWaiter& Waiter) {
-    const std::int64_t ReadNs =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(Waiter.Received - Sent).count();
-    std::int64_t Ns = ReadNs;
-    if (Waiter.ReceivedRealNs != 0) {
-        const std::int64_t WireNs = Waiter.ReceivedRealNs - SentRealNs;
-        if (WireNs >= 0 && WireNs <= ReadNs + 1000000)
-            Ns = WireNs;
-    }
-    return std::uint32_t(std::max<std::int64_t>(Ns, 0) / 1000000);
-}
-
-TEchoResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::uint8_t> Payload,
+TIcmpResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::uint8_t> Payload,
                                std::uint32_t TimeoutMs) {
-    TEchoResult Result;
+    TIcmpResult Result;
     TWaiter Waiter;
     Waiter.Destination = Destination;
     Waiter.Payload = Payload;
@@ -773,11 +654,8 @@ TEchoResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
     To.sin_addr.s_addr = Destination;
     const TSteady::time_point Sent = TSteady::now();
     const std::int64_t SentRealNs = RealNowNs();
-    ssize_t Written;
-    do {
-        Written = ::sendto(Channel->Socket->Fd, Packet.data(), Packet.size(), 0,
-                           reinterpret_cast<const sockaddr*>(&To), sizeof To);
-    } while (Written < 0 && errno == EINTR);
+    const ssize_t Written =
+        SendPacket(Channel->Socket->Fd, Packet, reinterpret_cast<const sockaddr*>(&To), sizeof To);
     const int SendErrno = errno;
     const std::int64_t SendReturnedRealNs = RealNowNs();
     if (Written >= 0 && ReadAtOnce)
@@ -800,18 +678,9 @@ TEchoResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
                          Waiter.ReceivedRealNs <= SendReturnedRealNs;
     }
     NoteAnswerTime(Destination, AnsweredAtOnce);
-    if (!Waiter.Done) {
+    if (!Waiter.Done)
         FMatcher.Remove(Channel->Identifier, Sequence);
-        Result.IPStatus = IP_REQ_TIMED_OUT;
-    } else {
-        Result.Replied = Waiter.IPStatus != IP_GENERAL_FAILURE;
-        Result.IPStatus = Waiter.IPStatus;
-        Result.RoundTripTime = RoundTripMs(Sent, SentRealNs, Waiter);
-        Result.Source = Waiter.Source;
-        Result.Ttl = Waiter.Ttl;
-        Result.Tos = Waiter.Tos;
-        Result.DataSize = Waiter.DataSize;
-    }
+    Conclude(Result, Waiter, Sent, SentRealNs);
     Channel->Pool.Release(Sequence,
                           std::max(NowMs(TSteady::now()), NowMs(Deadline)) + SequenceGraceMs);
     return Result;
@@ -833,60 +702,19 @@ std::uint32_t IcmpSendEcho(TIcmpHandle IcmpHandle, std::uint32_t DestinationAddr
                            const void* RequestData, std::uint32_t RequestSize,
                            const IP_OPTION_INFORMATION* /*RequestOptions*/, void* ReplyBuffer,
                            std::uint32_t ReplySize, std::uint32_t Timeout) {
-    constexpr std::size_t StatusEnd = offsetof(ICMP_ECHO_REPLY, RoundTripTime) + 4;
-    if (!ReplyBuffer || ReplySize < StatusEnd)
-        return 0;
-    ICMP_ECHO_REPLY Record{};
-    auto Finish = [&](std::uint32_t Replies) {
-        std::memcpy(ReplyBuffer, &Record,
-                    std::min<std::size_t>(ReplySize, sizeof(ICMP_ECHO_REPLY)));
-        return Replies;
-    };
-    if (ReplySize < sizeof(ICMP_ECHO_REPLY)) {
-        Record.Status = IP_BUF_TOO_SMALL;
-        return Finish(0);
-    }
     TIcmpService& Service = TIcmpService::Instance();
-    if (!Service.IsHandle(IcmpHandle)) {
-        Record.Status = IP_GENERAL_FAILURE;
-        return Finish(0);
-    }
-    if (RequestSize > 0 && !RequestData) {
-        Record.Status = IP_BAD_REQ;
-        return Finish(0);
-    }
-    if (RequestSize > ICMP_MAX_ECHO_DATA) {
-        Record.Status = IP_PACKET_TOO_BIG; // no IPv4 packet can carry it
-        return Finish(0);
-    }
-    if (DestinationAddress == INADDR_ANY || DestinationAddress == INADDR_BROADCAST) {
-        Record.Status = IP_BAD_DESTINATION;
-        return Finish(0);
-    }
-    const std::span<const std::uint8_t> Payload(static_cast<const std::uint8_t*>(RequestData),
-                                                RequestSize);
-    const TEchoResult Result = Service.Send(DestinationAddress, Payload, Timeout);
-    Record.Status = std::uint32_t(Result.IPStatus);
-    if (!Result.Replied)
-        return Finish(0);
-    Record.Address = Result.Source;
-    Record.RoundTripTime = Result.RoundTripTime;
-    Record.Options.Ttl = Result.Ttl;
-    Record.Options.Tos = Result.Tos;
-    if (Result.IPStatus != 0)
-        return Finish(0);
-    if (Result.DataSize > ReplySize - sizeof(ICMP_ECHO_REPLY)) {
-        // The echo came back but its data does not fit behind the record.
-        Record.Status = IP_BUF_TOO_SMALL;
-        return Finish(0);
-    }
-    // The echoed data was checked to equal the request's.
-    Record.DataSize = std::uint16_t(Result.DataSize);
-    Record.Data = sizeof(ICMP_ECHO_REPLY);
-    if (Result.DataSize > 0)
-        std::memcpy(static_cast<std::uint8_t*>(ReplyBuffer) + sizeof(ICMP_ECHO_REPLY), RequestData,
-                    Result.DataSize);
-    return Finish(1);
+    return SendEchoInto<ICMP_ECHO_REPLY>(
+        Service, IcmpHandle,
+        DestinationAddress != INADDR_ANY && DestinationAddress != INADDR_BROADCAST,
+        ICMP_MAX_ECHO_DATA, RequestData, RequestSize, ReplyBuffer, ReplySize,
+        [&](std::span<const std::uint8_t> Payload) {
+            return Service.Send(DestinationAddress, Payload, Timeout);
+        },
+        [](ICMP_ECHO_REPLY& Record, const TIcmpResult& Result) {
+            Record.Address = Result.Source;
+            Record.Options.Ttl = Result.Ttl;
+            Record.Options.Tos = Result.Tos;
+        });
 }
 
 bool Icmp6CloseHandle(TIcmpHandle IcmpHandle);

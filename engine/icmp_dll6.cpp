@@ -4,6 +4,7 @@
 // reads it; each request waits on its own condition for the answer matched by its sequence.
 #include "icmp_dll.h"
 
+#include "icmp_dll_common.h"
 #include "zsPingHelper.h"
 #include "zsPingStatus.h"
 
@@ -17,10 +18,10 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include <linux/errqueue.h>
@@ -33,9 +34,9 @@
 bool Icmp6CloseHandle(TIcmpHandle IcmpHandle);
 bool Icmp6OpenEarly();
 
-namespace {
+using namespace EchoService;
 
-using TSteady = std::chrono::steady_clock;
+namespace {
 
 constexpr std::uint8_t ICMP6_DEST_UNREACH = 1;
 constexpr std::uint8_t ICMP6_PACKET_TOO_BIG = 2;
@@ -49,26 +50,11 @@ constexpr int Icmp6FilterOption = 1;
 constexpr std::uint8_t SoEeOriginIcmp6 = 3;
 constexpr std::size_t Ip6HeaderSize = 40;
 constexpr std::size_t Icmp6HeaderSize = 8;
-// The receiver's eventfd in its epoll set.
-constexpr std::uint64_t WakeTag = ~std::uint64_t(0);
 // The largest echo data an IPv6 packet without jumbo option carries: 65535 - 8.
 constexpr std::size_t MaxEchoData = 65527;
-constexpr std::int64_t SequenceGraceMs = 1000;
-constexpr int SendTimeoutMs = 1000;
 constexpr std::size_t ReceiveBufferSize = 65536 + 512;
-constexpr std::size_t ControlSize = 512;
 // Handles of this service are numbered apart from those of the IPv4 one.
 constexpr TIcmpHandle FirstHandle = TIcmpHandle(1) << 40;
-
-std::int64_t NowMs(TSteady::time_point T) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(T.time_since_epoch()).count();
-}
-
-std::int64_t RealNowNs() {
-    timespec T{};
-    ::clock_gettime(CLOCK_REALTIME, &T);
-    return std::int64_t(T.tv_sec) * 1000000000 + T.tv_nsec;
-}
 
 std::uint16_t Read16(const std::uint8_t* P) {
     return std::uint16_t((P[0] << 8) | P[1]);
@@ -76,6 +62,20 @@ std::uint16_t Read16(const std::uint8_t* P) {
 
 bool SameAddress(const in6_addr& A, const in6_addr& B) {
     return std::memcmp(&A, &B, sizeof A) == 0;
+}
+
+// A header for one read into Io, the sender's address into From and ancillary data into
+// Control.
+msghdr ReadHeader(sockaddr_in6& From, iovec& Io, std::span<char> Control) {
+    From = sockaddr_in6{};
+    msghdr Header{};
+    Header.msg_name = &From;
+    Header.msg_namelen = sizeof From;
+    Header.msg_iov = &Io;
+    Header.msg_iovlen = 1;
+    Header.msg_control = Control.data();
+    Header.msg_controllen = Control.size();
+    return Header;
 }
 
 // The socket, closed when its last user lets go of it (the service, a caller in the middle of a
@@ -100,61 +100,32 @@ struct TWaiter6 {
     std::int64_t ReceivedRealNs = 0;
 };
 
-struct TEcho6Result {
-    bool Replied = false;
-    std::int32_t IPStatus = IP_GENERAL_FAILURE;
-    std::uint32_t RoundTripTime = 0;
-    sockaddr_in6 Source{};
-    std::size_t DataSize = 0;
-};
+using TEcho6Result = EchoService::TEchoResult<sockaddr_in6>;
 
-class TIcmp6Service {
+class TIcmp6Service : public TServiceBase<TIcmp6Service> {
 public:
-    // Never destroyed, as the IPv4 service: detached ping loops may still be inside a request.
-    static TIcmp6Service& Instance() {
-        static TIcmp6Service* Service = new TIcmp6Service;
-        return *Service;
-    }
-
     TIcmpHandle CreateHandle() {
-        std::lock_guard Guard(FLock);
-        if (!EnsureOpen() || !StartReceiver())
-            return INVALID_HANDLE_VALUE;
-        const TIcmpHandle Handle = FNextHandle++;
-        FHandles.insert(Handle);
-        return Handle;
-    }
-    bool CloseHandle(TIcmpHandle Handle) {
-        std::lock_guard Guard(FLock);
-        return FHandles.erase(Handle) == 1;
-    }
-    bool IsHandle(TIcmpHandle Handle) {
-        std::lock_guard Guard(FLock);
-        return FHandles.contains(Handle);
+        {
+            std::lock_guard Guard(FLock);
+            if (!EnsureOpen() || !StartReceiver())
+                return INVALID_HANDLE_VALUE;
+        }
+        return FHandles.Open();
     }
     bool OpenEarly() {
         std::lock_guard Guard(FLock);
         return EnsureOpen();
-    }
-    bool SetMode(TIcmpMode Mode) {
-        std::lock_guard Guard(FLock);
-        FMode = Mode;
-        CloseSocket();
-        return EnsureOpen();
-    }
-    std::string ActiveMode() {
-        std::lock_guard Guard(FLock);
-        return FActiveMode;
     }
 
     TEcho6Result Send(const sockaddr_in6& Destination, std::span<const std::uint8_t> Payload,
                       std::uint32_t TimeoutMs);
 
 private:
-    TIcmp6Service() = default;
+    friend class TServiceBase<TIcmp6Service>;
+    TIcmp6Service() : TServiceBase(FirstHandle) {}
     bool EnsureOpen();
     int OpenSocket(bool Raw);
-    void CloseSocket();
+    void CloseAll();
     bool StartReceiver();
     void Receive();
     void Arm();
@@ -166,9 +137,6 @@ private:
                             std::span<const std::uint8_t> Data, TSteady::time_point Received,
                             std::int64_t ReceivedRealNs);
 
-    std::mutex FLock;
-    TIcmpMode FMode = TIcmpMode::Auto;
-    std::string FActiveMode;
     int FFd = -1;
     std::shared_ptr<TOwnedFd> FSocket; // owns FFd
     // The receiver watches the socket (epoll one-shot) only while callers wait: a caller first
@@ -186,23 +154,15 @@ private:
     std::uint16_t FIdentifier = 0;
     TSequencePool FPool;
     std::unordered_map<std::uint16_t, TWaiter6*> FPending;
-    std::unordered_set<TIcmpHandle> FHandles;
-    TIcmpHandle FNextHandle = FirstHandle;
     int FWakeFd = -1;
     bool FReceiverStarted = false;
     std::mt19937 FRandom{std::random_device{}()};
 };
 
 int TIcmp6Service::OpenSocket(bool Raw) {
-    const int Fd = ::socket(AF_INET6, (Raw ? SOCK_RAW : SOCK_DGRAM) | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+    const int Fd = OpenIcmpSocket(AF_INET6, Raw);
     if (Fd < 0)
         return -1;
-    const int On = 1;
-    const int ReceiveBuffer = 4 << 20;
-    ::setsockopt(Fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
-    const timeval SendTimeout{SendTimeoutMs / 1000, (SendTimeoutMs % 1000) * 1000};
-    ::setsockopt(Fd, SOL_SOCKET, SO_SNDTIMEO, &SendTimeout, sizeof SendTimeout);
-    ::setsockopt(Fd, SOL_SOCKET, SO_TIMESTAMPNS, &On, sizeof On);
     if (Raw) {
         // A raw ICMPv6 socket sees every ICMPv6 packet of the host, neighbour discovery
         // included: pass only echo replies and the errors that can quote a request. (The kernel
@@ -218,18 +178,9 @@ int TIcmp6Service::OpenSocket(bool Raw) {
             return -1;
         }
         FIdentifier = std::uint16_t(FRandom());
-    } else {
-        // Without IPV6_RECVERR a datagram socket drops the ICMPv6 errors for its requests.
-        sockaddr_in6 Local{};
-        Local.sin6_family = AF_INET6;
-        socklen_t Length = sizeof Local;
-        if (::setsockopt(Fd, SOL_IPV6, IPV6_RECVERR, &On, sizeof On) != 0 ||
-            ::bind(Fd, reinterpret_cast<sockaddr*>(&Local), sizeof Local) != 0 ||
-            ::getsockname(Fd, reinterpret_cast<sockaddr*>(&Local), &Length) != 0) {
-            ::close(Fd);
-            return -1;
-        }
-        FIdentifier = ntohs(Local.sin6_port);
+    } else if (!BindDatagramSocket(Fd, AF_INET6, FIdentifier)) {
+        ::close(Fd);
+        return -1;
     }
     return Fd;
 }
@@ -253,7 +204,7 @@ bool TIcmp6Service::EnsureOpen() {
     return true;
 }
 
-void TIcmp6Service::CloseSocket() {
+void TIcmp6Service::CloseAll() {
     // Whoever still uses the socket keeps it open until done; closing it takes it out of the
     // receiver's epoll set.
     FSocket.reset();
@@ -334,28 +285,12 @@ void TIcmp6Service::Receive() {
     }
 }
 
-// Under the lock. Arming a socket that already holds a packet reports it at once, so nothing
-// that came while nobody watched is missed.
+// Under the lock.
 void TIcmp6Service::Arm() {
     if (FArmed || !FSocket || FEpoll < 0)
         return;
-    epoll_event Event{};
-    Event.events = EPOLLIN | EPOLLERR | EPOLLONESHOT;
-    Event.data.u64 = std::uint64_t(FSocket->Fd);
-    if (::epoll_ctl(FEpoll, FInEpoll ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, FSocket->Fd, &Event) == 0)
-        FInEpoll = FArmed = true;
-}
-
-// The kernel's receive time of a packet from its SO_TIMESTAMPNS data, or 0.
-std::int64_t ReceiveTimeNs(msghdr& Header) {
-    for (cmsghdr* C = CMSG_FIRSTHDR(&Header); C; C = CMSG_NXTHDR(&Header, C)) {
-        if (C->cmsg_level == SOL_SOCKET && C->cmsg_type == SCM_TIMESTAMPNS) {
-            timespec T;
-            std::memcpy(&T, CMSG_DATA(C), sizeof T);
-            return std::int64_t(T.tv_sec) * 1000000000 + T.tv_nsec;
-        }
-    }
-    return 0;
+    if (WatchOnce(FEpoll, FSocket->Fd, FInEpoll))
+        FArmed = true;
 }
 
 // Reads until the socket is empty, or until Own's answer is in (then true).
@@ -364,15 +299,9 @@ bool TIcmp6Service::ReadPackets(int Fd, bool Raw, const TWaiter6* Own) {
     std::uint8_t* const Buffer = FBuffer.get();
     alignas(cmsghdr) char Control[ControlSize];
     for (;;) {
-        sockaddr_in6 From{};
+        sockaddr_in6 From;
         iovec Io{Buffer, ReceiveBufferSize};
-        msghdr Header{};
-        Header.msg_name = &From;
-        Header.msg_namelen = sizeof From;
-        Header.msg_iov = &Io;
-        Header.msg_iovlen = 1;
-        Header.msg_control = Control;
-        Header.msg_controllen = sizeof Control;
+        msghdr Header = ReadHeader(From, Io, Control);
         const ssize_t Length = ::recvmsg(Fd, &Header, MSG_DONTWAIT);
         const TSteady::time_point Received = TSteady::now();
         if (Length < 0) {
@@ -422,50 +351,38 @@ bool TIcmp6Service::ReadErrors(int Fd, const TWaiter6* Own) {
     bool Answered = false;
     std::uint8_t Quoted[64];
     alignas(cmsghdr) char Control[ControlSize];
-    for (;;) {
-        sockaddr_in6 Destination{};
-        iovec Io{Quoted, sizeof Quoted};
-        msghdr Header{};
-        Header.msg_name = &Destination;
-        Header.msg_namelen = sizeof Destination;
-        Header.msg_iov = &Io;
-        Header.msg_iovlen = 1;
-        Header.msg_control = Control;
-        Header.msg_controllen = sizeof Control;
-        const ssize_t Length = ::recvmsg(Fd, &Header, MSG_ERRQUEUE | MSG_DONTWAIT);
-        const TSteady::time_point Received = TSteady::now();
-        if (Length < 0) {
-            if (errno == EINTR)
-                continue;
-            return Answered;
-        }
-        if (std::size_t(Length) < Icmp6HeaderSize || Quoted[0] != ICMP6_ECHO_REQUEST)
-            continue;
-        for (cmsghdr* C = CMSG_FIRSTHDR(&Header); C; C = CMSG_NXTHDR(&Header, C)) {
-            if (C->cmsg_level != SOL_IPV6 || C->cmsg_type != IPV6_RECVERR)
-                continue;
-            sock_extended_err Error;
-            std::memcpy(&Error, CMSG_DATA(C), sizeof Error);
+    sockaddr_in6 Destination;
+    iovec Io;
+    msghdr Header;
+    auto Prepare = [&]() -> msghdr& {
+        Io = {Quoted, sizeof Quoted};
+        Header = ReadHeader(Destination, Io, Control);
+        return Header;
+    };
+    ReadErrorQueue(
+        Fd, SOL_IPV6, IPV6_RECVERR, Prepare,
+        [&](const sock_extended_err& Error, const sockaddr* Reporter, msghdr& Read,
+            std::size_t Length, TSteady::time_point Received) {
+            if (Length < Icmp6HeaderSize || Quoted[0] != ICMP6_ECHO_REQUEST)
+                return;
             std::optional<std::int32_t> Status;
             sockaddr_in6 Offender{};
             if (Error.ee_origin == SoEeOriginIcmp6) {
                 Status = IPStatusFromIcmp6Error(Error.ee_type, Error.ee_code);
-                std::memcpy(&Offender,
-                            SO_EE_OFFENDER(reinterpret_cast<sock_extended_err*>(CMSG_DATA(C))),
-                            sizeof Offender);
+                std::memcpy(&Offender, Reporter, sizeof Offender);
             } else if (Error.ee_origin == SO_EE_ORIGIN_LOCAL && Error.ee_errno == EMSGSIZE) {
                 Status = IP_PACKET_TOO_BIG; // the local path MTU refused the request
                 Offender = Destination;
             } else {
-                continue;
+                return;
             }
             if (Status &&
                 Deliver(Read16(Quoted + 4), Read16(Quoted + 6), Offender, &Destination.sin6_addr,
-                        Status, {}, Received, ReceiveTimeNs(Header)) == Own &&
+                        Status, {}, Received, ReceiveTimeNs(Read)) == Own &&
                 Own)
                 Answered = true;
-        }
-    }
+        });
+    return Answered;
 }
 
 // The request the message completed, or null. The pointer is only compared once the lock is let
@@ -505,20 +422,6 @@ const TWaiter6* TIcmp6Service::Deliver(std::uint16_t Identifier, std::uint16_t S
     return &Waiter;
 }
 
-std::uint32_t RoundTripMs(TSteady::time_point Sent, std::int64_t SentRealNs,
-                          const TWaiter6& Waiter) {
-    const std::int64_t ReadNs =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(Waiter.Received - Sent).count();
-    std::int64_t Ns = ReadNs;
-    if (Waiter.ReceivedRealNs != 0) {
-        // The kernel's receive time, unless the wall clock was set meanwhile.
-        const std::int64_t WireNs = Waiter.ReceivedRealNs - SentRealNs;
-        if (WireNs >= 0 && WireNs <= ReadNs + 1000000)
-            Ns = WireNs;
-    }
-    return std::uint32_t(std::max<std::int64_t>(Ns, 0) / 1000000);
-}
-
 TEcho6Result TIcmp6Service::Send(const sockaddr_in6& Destination,
                                  std::span<const std::uint8_t> Payload, std::uint32_t TimeoutMs) {
     TEcho6Result Result;
@@ -555,13 +458,10 @@ TEcho6Result TIcmp6Service::Send(const sockaddr_in6& Destination,
     const std::int64_t SentRealNs = RealNowNs();
     const TSteady::time_point Deadline = Sent + std::chrono::milliseconds(TimeoutMs);
     // Socket keeps the descriptor open; a switch of mode meanwhile ends the request
-    // (CloseSocket completes it).
+    // (CloseAll completes it).
     Guard.unlock();
-    ssize_t Written;
-    do {
-        Written = ::sendto(Fd, Packet.data(), Packet.size(), 0,
-                           reinterpret_cast<const sockaddr*>(&To), sizeof To);
-    } while (Written < 0 && errno == EINTR);
+    const ssize_t Written =
+        SendPacket(Fd, Packet, reinterpret_cast<const sockaddr*>(&To), sizeof To);
     const int SendErrno = errno;
     // On loopback the answer is queued by now: read it here rather than have the receiver wake.
     if (Written >= 0 && FReadLock.try_lock()) {
@@ -582,16 +482,9 @@ TEcho6Result TIcmp6Service::Send(const sockaddr_in6& Destination,
         Waiter.Answered.wait_until(Guard, Deadline, [&] { return Waiter.Done; });
         --FWaiters;
     }
-    if (!Waiter.Done) {
+    if (!Waiter.Done)
         FPending.erase(Sequence);
-        Result.IPStatus = IP_REQ_TIMED_OUT;
-    } else {
-        Result.Replied = Waiter.IPStatus != IP_GENERAL_FAILURE;
-        Result.IPStatus = Waiter.IPStatus;
-        Result.RoundTripTime = RoundTripMs(Sent, SentRealNs, Waiter);
-        Result.Source = Waiter.Source;
-        Result.DataSize = Waiter.DataSize;
-    }
+    Conclude(Result, Waiter, Sent, SentRealNs);
     if (Fd == FFd)
         FPool.Release(Sequence, std::max(NowMs(TSteady::now()), NowMs(Deadline)) + SequenceGraceMs);
     return Result;
@@ -646,55 +539,22 @@ std::uint32_t Icmp6SendEcho2(TIcmpHandle IcmpHandle, const sockaddr_in6& Destina
                              const void* RequestData, std::uint32_t RequestSize,
                              const IP_OPTION_INFORMATION* /*RequestOptions*/, void* ReplyBuffer,
                              std::uint32_t ReplySize, std::uint32_t Timeout) {
-    constexpr std::size_t StatusEnd = offsetof(ICMPV6_ECHO_REPLY, RoundTripTime) + 4;
-    if (!ReplyBuffer || ReplySize < StatusEnd)
-        return 0;
-    ICMPV6_ECHO_REPLY Record{};
-    auto Finish = [&](std::uint32_t Replies) {
-        std::memcpy(ReplyBuffer, &Record,
-                    std::min<std::size_t>(ReplySize, sizeof(ICMPV6_ECHO_REPLY)));
-        return Replies;
-    };
     TIcmp6Service& Service = TIcmp6Service::Instance();
-    if (!Service.IsHandle(IcmpHandle)) {
-        Record.Status = IP_GENERAL_FAILURE;
-        return Finish(0);
-    }
-    if (RequestSize > 0 && !RequestData) {
-        Record.Status = IP_BAD_REQ;
-        return Finish(0);
-    }
-    if (RequestSize > MaxEchoData) {
-        Record.Status = IP_PACKET_TOO_BIG;
-        return Finish(0);
-    }
-    if (DestinationAddress.sin6_family != AF_INET6 ||
-        IN6_IS_ADDR_UNSPECIFIED(&DestinationAddress.sin6_addr) ||
-        IN6_IS_ADDR_MULTICAST(&DestinationAddress.sin6_addr)) {
-        Record.Status = IP_BAD_DESTINATION;
-        return Finish(0);
-    }
-    const std::span<const std::uint8_t> Payload(static_cast<const std::uint8_t*>(RequestData),
-                                                RequestSize);
-    const TEcho6Result Result = Service.Send(DestinationAddress, Payload, Timeout);
-    Record.Status = std::uint32_t(Result.IPStatus);
-    if (!Result.Replied)
-        return Finish(0);
-    Record.Address.sin6_port = Result.Source.sin6_port;
-    Record.Address.sin6_flowinfo = Result.Source.sin6_flowinfo;
-    std::memcpy(Record.Address.sin6_addr, &Result.Source.sin6_addr, 16);
-    Record.Address.sin6_scope_id = Result.Source.sin6_scope_id;
-    Record.RoundTripTime = Result.RoundTripTime;
-    if (Result.IPStatus != 0)
-        return Finish(0);
-    if (Result.DataSize > ReplySize - sizeof(ICMPV6_ECHO_REPLY)) {
-        Record.Status = IP_BUF_TOO_SMALL;
-        return Finish(0);
-    }
-    if (Result.DataSize > 0)
-        std::memcpy(static_cast<std::uint8_t*>(ReplyBuffer) + sizeof(ICMPV6_ECHO_REPLY),
-                    RequestData, Result.DataSize);
-    return Finish(1);
+    return SendEchoInto<ICMPV6_ECHO_REPLY>(
+        Service, IcmpHandle,
+        DestinationAddress.sin6_family == AF_INET6 &&
+            !IN6_IS_ADDR_UNSPECIFIED(&DestinationAddress.sin6_addr) &&
+            !IN6_IS_ADDR_MULTICAST(&DestinationAddress.sin6_addr),
+        MaxEchoData, RequestData, RequestSize, ReplyBuffer, ReplySize,
+        [&](std::span<const std::uint8_t> Payload) {
+            return Service.Send(DestinationAddress, Payload, Timeout);
+        },
+        [](ICMPV6_ECHO_REPLY& Record, const TEcho6Result& Result) {
+            Record.Address.sin6_port = Result.Source.sin6_port;
+            Record.Address.sin6_flowinfo = Result.Source.sin6_flowinfo;
+            std::memcpy(Record.Address.sin6_addr, &Result.Source.sin6_addr, 16);
+            Record.Address.sin6_scope_id = Result.Source.sin6_scope_id;
+        });
 }
 
 bool Icmp6CloseHandle(TIcmpHandle IcmpHandle) {
