@@ -32,6 +32,14 @@ public:
             .count();
     }
 
+    std::int64_t BootMs() const override {
+        timespec Time{};
+        if (clock_gettime(CLOCK_BOOTTIME, &Time) != 0) {
+            return MonoMs(); // a kernel without it: no sleep is ever seen
+        }
+        return std::int64_t(Time.tv_sec) * 1000 + Time.tv_nsec / 1000000;
+    }
+
     void WaitUntil(std::unique_lock<std::mutex>& Lock, std::condition_variable& Cond,
                    std::int64_t DeadlineMs, const std::function<bool()>& Wake) override {
         // MonoMs() truncates the same steady clock, so this deadline is never early.

@@ -22,8 +22,14 @@ public:
     // The current local date-time.
     virtual TDateTime Now() const = 0;
 
-    // Milliseconds on a monotonic scale, for periods and deadlines.
+    // Milliseconds on a monotonic scale, for periods and deadlines. It stands still while the
+    // machine is suspended.
     virtual std::int64_t MonoMs() const = 0;
+
+    // Milliseconds on a scale that goes on counting while the machine is suspended. Over any
+    // stretch, its advance minus MonoMs()'s is the time the machine slept. Clocks that never
+    // sleep leave it as MonoMs().
+    virtual std::int64_t BootMs() const { return MonoMs(); }
 
     // Blocks on Cond (Lock held by the caller) until Wake() is true or MonoMs() reaches
     // DeadlineMs. Whoever makes Wake() true notifies Cond.
@@ -43,5 +49,5 @@ public:
     static void WakeWaiters(const std::atomic<std::uint32_t>& Word);
 };
 
-// The process's real clock (local time, steady_clock).
+// The process's real clock (local time, steady_clock, and CLOCK_BOOTTIME for BootMs()).
 std::shared_ptr<TClock> SystemClock();

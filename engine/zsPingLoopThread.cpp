@@ -2,6 +2,7 @@
 
 #include "zsPingErrors.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <exception>
@@ -59,12 +60,17 @@ struct TPingLoopThread::TState {
     TPingEvent PingEvent;
     TReplyBuffer Reply{}; // reused without clearing
     std::string Address;  // whatever the last echo left in it
+    // Both clocks as read at the previous result, for the time slept since.
+    bool Stamped = false;
+    std::int64_t StampMono = 0;
+    std::int64_t StampBoot = 0;
 
     void Run();
     void Iterate(std::int64_t& StartMs);
     void Call(const std::function<void()>& Fn);
     void Deliver();
     void WaitForPeriod(std::int64_t StartMs);
+    void StampResult();
     void Changed();
     static void* ThreadMain(void* Arg);
 };
@@ -75,6 +81,19 @@ void TPingLoopThread::TState::Call(const std::function<void()>& Fn) {
     } else {
         Fn();
     }
+}
+
+// The result's time, and how long the machine slept since the previous result: a suspend stops
+// the monotonic clock but not the boot-time clock.
+void TPingLoopThread::TState::StampResult() {
+    PingEvent.Time = Clock->Now();
+    const std::int64_t Mono = Clock->MonoMs();
+    const std::int64_t Boot = Clock->BootMs();
+    PingEvent.SleptMs =
+        Stamped ? std::max<std::int64_t>(0, (Boot - StampBoot) - (Mono - StampMono)) : 0;
+    Stamped = true;
+    StampMono = Mono;
+    StampBoot = Boot;
 }
 
 void TPingLoopThread::TState::Iterate(std::int64_t& StartMs) {
@@ -112,7 +131,7 @@ void TPingLoopThread::TState::Iterate(std::int64_t& StartMs) {
         } catch (...) {
             PingEvent.Status = PING_STATUS_CANNOT_RESOLVE;
         }
-        PingEvent.Time = Clock->Now();
+        StampResult();
         PingEvent.Success = PingEvent.Status == PING_STATUS_SUCCESS;
         PingEvent.IPAddress = Address;
         PingEvent.RoundTrip =
@@ -125,7 +144,7 @@ void TPingLoopThread::TState::Iterate(std::int64_t& StartMs) {
         PingEvent.IPAddress = Address;
         PingEvent.Status = PING_STATUS_UNKNOWN_ERROR;
         PingEvent.RoundTrip = -1;
-        PingEvent.Time = Clock->Now();
+        StampResult();
         try {
             Call([this] { Deliver(); });
         } catch (...) {

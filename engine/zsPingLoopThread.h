@@ -30,6 +30,9 @@ struct TPingEvent {
     TPingStatus Status = 0;
     std::string Target;
     std::string IPAddress; // resolved address, dotted IPv4 or IPv6; empty after a failed resolution
+    // How long the machine was suspended since the loop's previous result (0 for the first):
+    // what the boot-time clock gained on the monotonic one in between.
+    std::int64_t SleptMs = 0;
 };
 
 class TPingLoopThread {

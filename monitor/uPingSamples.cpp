@@ -69,7 +69,20 @@ TPingEventObj TPingSamples::operator[](std::size_t Index) const {
     S.Success = (P.Word & 0x100u) != 0;
     S.Status = static_cast<TPingStatus>(P.Word & 0xFFu);
     S.Texts = TextsAt(Index);
+    S.AfterGap = AfterGapAt(Index);
     return S;
+}
+
+bool TPingSamples::AfterGapAt(std::size_t Index) const {
+    // Gaps are rare (one per sleep of the machine): nearly always nothing to look through.
+    return !FGaps.empty() &&
+           std::binary_search(FGaps.begin(), FGaps.end(), FItems.size() - 1 - Index);
+}
+
+void TPingSamples::MarkFrontAfterGap() {
+    if (!FItems.empty() && (FGaps.empty() || FGaps.back() != FItems.size() - 1)) {
+        FGaps.push_back(FItems.size() - 1);
+    }
 }
 
 const TSampleTexts* TPingSamples::TextsAt(std::size_t Index) const {
@@ -129,12 +142,14 @@ void TPingSamples::Clear() {
     // Swapping with empty containers hands the memory back, which clear() does not promise.
     std::deque<TPacked>().swap(FItems);
     std::vector<TTextRun>().swap(FRuns);
+    std::vector<std::size_t>().swap(FGaps);
 }
 
 std::size_t TPingSamples::RemoveIf(const std::function<bool(const TPingEventObj&)>& Remove) {
     // Oldest first, so that the kept samples' positions and their text runs come out in order.
     std::deque<TPacked> Kept;
     std::vector<TTextRun> Runs;
+    std::vector<std::size_t> Gaps;
     std::size_t RunIndex = 0;
     for (std::size_t Position = 0; Position < FItems.size(); ++Position) {
         const std::size_t Index = FItems.size() - 1 - Position;
@@ -148,10 +163,14 @@ std::size_t TPingSamples::RemoveIf(const std::function<bool(const TPingEventObj&
             (Runs.empty() || Runs.back().Texts != FRuns[RunIndex].Texts)) {
             Runs.push_back(TTextRun{Kept.size(), FRuns[RunIndex].Texts});
         }
+        if (AfterGapAt(Index)) {
+            Gaps.push_back(Kept.size());
+        }
         Kept.push_front(FItems[Index]);
     }
     const std::size_t Removed = FItems.size() - Kept.size();
     FItems.swap(Kept);
     FRuns.swap(Runs);
+    FGaps.swap(Gaps);
     return Removed;
 }

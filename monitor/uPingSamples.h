@@ -43,6 +43,8 @@ struct TPingEventObj {
     std::int32_t RoundTrip = -1;
     TPingStatus Status = 0;
     bool Success = false;
+    // The machine slept between the next older sample and this one: nothing joins the two.
+    bool AfterGap = false;
     const TSampleTexts* Texts = nullptr;
 
     const std::string& Target() const;
@@ -94,8 +96,11 @@ public:
     TPingEventObj PushFront(const TPingEvent& Event);
     // Changes the newest sample's result (the timeout rule fails a slow reply in the graph).
     void SetFrontResult(bool Success, TPingStatus Status);
+    // Marks the newest sample as the first after a gap (a sleep of the machine).
+    void MarkFrontAfterGap();
     void Clear();
-    // Removes every sample for which Remove is true, keeping the order of the others.
+    // Removes every sample for which Remove is true, keeping the order of the others. A removed
+    // sample takes its gap mark with it.
     std::size_t RemoveIf(const std::function<bool(const TPingEventObj&)>& Remove);
 
 private:
@@ -108,8 +113,10 @@ private:
     std::int32_t OffsetOf(TDateTime Time) const;
     void Rebase(TDateTime Base);
     const TSampleTexts* TextsAt(std::size_t Index) const;
+    bool AfterGapAt(std::size_t Index) const;
 
     std::deque<TPacked> FItems; // newest first
     TDateTime FBase = 0;
-    std::vector<TTextRun> FRuns; // ascending From; the first starts at 0
+    std::vector<TTextRun> FRuns;    // ascending From; the first starts at 0
+    std::vector<std::size_t> FGaps; // positions (from the oldest) of samples after a gap, ascending
 };

@@ -135,10 +135,14 @@ TGraphStats TPingerGraph::ComputeStats(const TPingSamples& Samples, std::int32_t
     // including the next success: a target that has been failing for longer than the span still
     // shows the last round trips it had.
     for (const TPingEventObj& S : Samples) {
-        ++Seen;
         if (!S.Success) {
+            // A request the machine's sleep cut off says nothing about the target.
+            if (!S.AfterGap) {
+                ++Seen;
+            }
             continue;
         }
+        ++Seen;
         Stats.Max = std::max(Stats.Max, S.RoundTrip);
         Stats.Min = std::min(Stats.Min, S.RoundTrip);
         ++Good;
@@ -488,9 +492,16 @@ void TPingerGraph::DrawSamples(TRaster& Plot, const TPingSamples& Samples,
     const std::int64_t NewestMs = Samples[0].Ms;
     const double ColumnsPerSecond = double(Wp) / Span;
     bool Pending = false;
+    // Across a gap (the machine slept) the pen is lifted: the next older point starts afresh.
+    bool PenUp = true;
     std::size_t K = 0;
     for (auto It = Samples.begin(); It != Samples.end(); ++It, ++K) {
         const TPingEventObj& S = *It;
+        if (S.AfterGap && !S.Success) {
+            PenUp = true; // the request the sleep cut off gets no point
+            Pending = false;
+            continue;
+        }
         double Value;
         if (S.Success) {
             Value = S.RoundTrip;
@@ -515,13 +526,18 @@ void TPingerGraph::DrawSamples(TRaster& Plot, const TPingSamples& Samples,
             Y = 0;
             Plot.SetPen(OverRangePen);
         }
-        if (K == 0) {
+        if (PenUp) {
             Plot.MoveTo(ClampToInt(X), ClampToInt(Y));
+            PenUp = false;
         } else {
             Plot.LineTo(ClampToInt(X), ClampToInt(Y));
         }
         if (X < 0) {
             break;
+        }
+        if (S.AfterGap) {
+            PenUp = true;
+            Pending = false;
         }
     }
 }

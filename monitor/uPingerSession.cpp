@@ -7,6 +7,9 @@ namespace {
 constexpr std::int32_t LoopStartTimeOut = 3000; // ms, while the monitor has no timeout set
 constexpr std::size_t PruneEvery = 600;         // samples
 constexpr std::int64_t KeepMinutes = 481;       // older samples go at a pruning
+// A result after the machine slept at least this long follows a gap; shorter pauses of the
+// machine pass for a slow period.
+constexpr std::int64_t MinSleepMs = 1000;
 } // namespace
 
 TPingerSession::TPingerSession(std::shared_ptr<TClock> Clock)
@@ -144,10 +147,15 @@ void TPingerSession::PingDone(const TPingEvent& Event) {
         SetPingIndicator(false); // the request is no longer outstanding
     }
     const bool Success = StoreResult(E);
-    const TPingEventObj Sample = RecordSample(E, Success);
+    const bool AfterSleep = E.SleptMs >= MinSleepMs;
+    const TPingEventObj Sample = RecordSample(E, Success, AfterSleep);
     RefreshAfterResult(Sample);
     PruneIfDue();
-    if (CountInLogInterval(E)) {
+    const TLogStep Log = CountInLogInterval(E, AfterSleep);
+    if (Log.Closed) {
+        QueueClosedLogWrite();
+    }
+    if (Log.Due) {
         QueueLogWrite();
     }
 }
@@ -161,13 +169,18 @@ bool TPingerSession::StoreResult(const TPingEvent& E) {
 }
 
 // The new sample goes to the front; the on-line state and the address follow it. A sample
-// failed by the timeout keeps its measured round trip.
-TPingEventObj TPingerSession::RecordSample(const TPingEvent& E, bool Success) {
+// failed by the timeout keeps its measured round trip. After a sleep of the machine the sample
+// opens a gap: the graph joins nothing across it, and a failure that the sleep caused counts
+// as none.
+TPingEventObj TPingerSession::RecordSample(const TPingEvent& E, bool Success, bool AfterSleep) {
     FOnLine = Success;
     FAddressText = E.IPAddress;
     FSamples.PushFront(E);
     if (E.Success && !Success) {
         FSamples.SetFrontResult(false, PING_STATUS_REQ_TIMED_OUT);
+    }
+    if (AfterSleep) {
+        FSamples.MarkFrontAfterGap();
     }
     return FSamples[0];
 }
@@ -188,23 +201,31 @@ void TPingerSession::PruneIfDue() {
 }
 
 // Adds the result as delivered to the log interval and tells the main window, which reads a
-// consistent last result because the lock is held meanwhile.
-bool TPingerSession::CountInLogInterval(const TPingEvent& E) {
+// consistent last result because the lock is held meanwhile. While logging, a sleep of the
+// machine closes the interval: its record holds the awake time before the sleep, and the result
+// after it opens the next one. A failure that the sleep caused is not counted.
+TPingerSession::TLogStep TPingerSession::CountInLogInterval(const TPingEvent& E, bool AfterSleep) {
     std::lock_guard<std::recursive_mutex> Guard(FLog->StatsLock);
+    TLogStep Step;
+    if (AfterSleep && FLogEnabled) {
+        Step.Closed = FLog->CloseInterval();
+    }
     TPingLogAvg& Stats = FLog->Stats;
-    ++Stats.SampleCount;
-    Stats.TimeSum += E.Time;
     if (E.Success) {
+        ++Stats.SampleCount;
+        Stats.TimeSum += E.Time;
         Stats.TripSum += E.RoundTrip;
         Stats.UptimeSum += 100;
-    } else {
+    } else if (!AfterSleep) {
+        ++Stats.SampleCount;
+        Stats.TimeSum += E.Time;
         Stats.TripSum -= 1;
     }
-    const bool Due = MillisecondsBetween(Stats.StartTime, Now()) / 1000 >= FLogInterval;
+    Step.Due = MillisecondsBetween(Stats.StartTime, Now()) / 1000 >= FLogInterval;
     if (OnMonitorUpdated) {
         OnMonitorUpdated(*this);
     }
-    return Due;
+    return Step;
 }
 
 void TPingerSession::SetFrequency(std::int32_t Ms) {
@@ -313,6 +334,17 @@ void TPingerSession::QueueLogWrite() {
         FLogWorker->AddJob(TThreadJob::Bind<TPingLogState, &TPingLogState::Run>(FLog));
     } catch (const EPingError&) {
         // A full queue: the interval stays due, so the next result queues the record again.
+    }
+}
+
+void TPingerSession::QueueClosedLogWrite() {
+    if (!FLogWorker) {
+        return;
+    }
+    try {
+        FLogWorker->AddJob(TThreadJob::Bind<TPingLogState, &TPingLogState::RunClosed>(FLog));
+    } catch (const EPingError&) {
+        // A full queue: the closed interval waits for the next job that writes the log.
     }
 }
 

@@ -161,10 +161,14 @@ protected:
 private:
     // PingDone's steps.
     bool StoreResult(const TPingEvent& Event);
-    TPingEventObj RecordSample(const TPingEvent& Event, bool Success);
+    TPingEventObj RecordSample(const TPingEvent& Event, bool Success, bool AfterSleep);
     void RefreshAfterResult(const TPingEventObj& Sample);
     void PruneIfDue();
-    bool CountInLogInterval(const TPingEvent& Event); // true when a record is due
+    struct TLogStep {
+        bool Closed = false; // a sleep closed the interval: its record waits to be written
+        bool Due = false;    // the current interval's record is due
+    };
+    TLogStep CountInLogInterval(const TPingEvent& Event, bool AfterSleep);
 
     void SetTarget(const std::string& Target);
     void ShowHeader(const QString& Text);
@@ -174,6 +178,7 @@ private:
     void PruneSamples();
     void QueueLogWrite();
     void UpdateBeforePingWanted();
+    void QueueClosedLogWrite();
 
     // Has the graph redrawn (in full, or only the plot when the range is fixed) and tells the
     // window what changed.

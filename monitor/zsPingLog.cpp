@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -153,7 +154,64 @@ void TPingLogState::ResetStats() {
     Stats.UptimeSum = 0;
 }
 
+bool TPingLogState::CloseInterval() {
+    std::lock_guard<std::recursive_mutex> Guard(StatsLock);
+    const bool Kept = Stats.SampleCount > 0;
+    if (Kept) {
+        Closed.push_back(Stats);
+    }
+    ResetStats();
+    return Kept;
+}
+
+void TPingLogState::WriteClosedRecords() {
+    std::string Folder;
+    std::string Target;
+    std::vector<TPingLogAvg> Intervals;
+    {
+        std::lock_guard<std::recursive_mutex> Guard(StatsLock);
+        if (LogFolder.empty() || Closed.empty()) {
+            return;
+        }
+        Folder = LogFolder;
+        Target = this->Target;
+        Intervals.swap(Closed);
+    }
+    std::exception_ptr First;
+    for (const TPingLogAvg& Interval : Intervals) {
+        const std::string Name = Interval.Host.empty() ? Target : Interval.Host;
+        std::optional<TPingLogRecord> Record = PingLogRecordFromTotals(Interval);
+        if (!Record || !IsPingLogName(Name)) {
+            continue;
+        }
+        try {
+            AppendPingLogRecord(*Record, Folder + "/" + Name + ".pin");
+        } catch (...) {
+            if (!First) {
+                First = std::current_exception();
+            }
+        }
+    }
+    if (First) {
+        std::rethrow_exception(First);
+    }
+}
+
 void TPingLogState::WriteLogRecord() {
+    // The intervals a sleep closed come first, so that the file keeps the order of time.
+    std::exception_ptr ClosedError;
+    try {
+        WriteClosedRecords();
+    } catch (...) {
+        ClosedError = std::current_exception();
+    }
+    WriteCurrentRecord();
+    if (ClosedError) {
+        std::rethrow_exception(ClosedError);
+    }
+}
+
+void TPingLogState::WriteCurrentRecord() {
     std::string Folder;
     std::string Name;
     std::optional<TPingLogRecord> Record;
@@ -184,4 +242,8 @@ void TPingLogState::WriteLogRecord() {
 
 void TPingLogState::Run(TzsWorkerThread&) {
     WriteLogRecord();
+}
+
+void TPingLogState::RunClosed(TzsWorkerThread&) {
+    WriteClosedRecords();
 }

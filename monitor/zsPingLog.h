@@ -19,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Totals of the current log interval. The counters are 64-bit: with logging off the interval
 // never closes, and 32 bits of summed round trips run out within days.
@@ -72,16 +73,28 @@ public:
     std::string Target;
     std::string LogFolder;
 
+    // Intervals closed early (the machine slept), oldest first, waiting to be written.
+    std::vector<TPingLogAvg> Closed;
+
     // Starts a new interval now, named after Target. Takes StatsLock.
     void ResetStats();
-    // Turns the totals into a record, starts a new interval and appends the record. Worker
-    // thread; raises what the append raises.
+    // Ends the current interval now: its totals, when it holds a sample, wait in Closed for the
+    // next write, and a new interval starts. Returns whether one waits. Takes StatsLock.
+    bool CloseInterval();
+    // Appends the records of the closed intervals, then turns the current totals into a
+    // record, starts a new interval and appends that record. Worker thread; raises what the
+    // append raises (after trying every record).
     void WriteLogRecord();
-    // The worker's entry point.
+    // Appends the records of the closed intervals only.
+    void WriteClosedRecords();
+    // The worker's entry points: the due record, or the closed intervals alone.
     void Run(TzsWorkerThread& Worker);
+    void RunClosed(TzsWorkerThread& Worker);
 
     const std::shared_ptr<TClock>& Clock() const { return FClock; }
 
 private:
+    void WriteCurrentRecord();
+
     std::shared_ptr<TClock> FClock;
 };

@@ -686,6 +686,40 @@ TEST_F(PingLoop, RealWaitWakesForANewPeriodAndForTheStop) {
 
 // Nothing runs before Resume(), so what the loop is given first never races its thread; a loop
 // that is never resumed, or stopped first, never starts.
+// Each result says how long the machine slept since the previous one, wherever the sleep fell:
+// during the request or during the wait before it.
+TEST_F(PingLoop, EachResultCarriesTheTimeSleptSinceThePreviousOne) {
+    Clock->SetAutoAdvance(true);
+    Echo->Behave = [C = Clock](int Call, TReplyBuffer& Reply, std::string& Address) {
+        if (Call == 1) {
+            C->Suspend(3600000);
+        } else if (Call == 3) {
+            C->Suspend(250);
+        }
+        Address = "127.0.0.1";
+        SetReply(Reply, IP_SUCCESS, 7);
+    };
+    // The hand-over before the fifth request sleeps too: that is the wait's side of it.
+    auto Handed = std::make_shared<std::atomic<int>>(0);
+    MakeLoop(1000, [C = Clock, Handed](const std::function<void()>& Fn) {
+        if (++*Handed == 9) {
+            C->Suspend(90000);
+        }
+        Fn();
+    }).Resume();
+    ASSERT_TRUE(Recorder->WaitForEvents(6));
+    Loop->Terminate();
+    const std::vector<TPingEvent> Events = Recorder->Events();
+    const std::int64_t Expected[] = {0, 3600000, 0, 250, 90000, 0};
+    for (int I = 0; I < 6; ++I) {
+        SCOPED_TRACE(I);
+        EXPECT_EQ(Events[I].SleptMs, Expected[I]);
+    }
+    // The wall clock went on during the sleeps, the period did not.
+    EXPECT_NEAR(MsBetween(Events[0].Time, Events[5].Time), 5000 + 3600000 + 250 + 90000, 0.01);
+    EXPECT_EQ(Echo->Calls()[5].MonoMs, M0 + 5000);
+}
+
 TEST(PingLoopHandle, NothingRunsBeforeResume) {
     auto Calls = std::make_shared<std::atomic<int>>(0);
     const TPingLoopThread::TEchoFunction Echo = [Calls](const std::string&, const std::string&,
@@ -803,4 +837,18 @@ TEST(Clock, SystemClockNeverEndsAWaitEarly) {
     const std::int64_t Far = Clock->MonoMs() + 600000;
     Clock->WaitUntil(Guard, Cond, Far, [] { return true; }); // returns at once
     EXPECT_LT(Clock->MonoMs(), Far);
+}
+
+TEST(Clock, TheSystemBootClockRunsWithTheMonotonicOneWhileAwake) {
+    const std::shared_ptr<TClock> Clock = SystemClock();
+    const std::int64_t Mono0 = Clock->MonoMs();
+    const std::int64_t Boot0 = Clock->BootMs();
+    std::this_thread::sleep_for(20ms);
+    const std::int64_t Boot1 = Clock->BootMs();
+    const std::int64_t Mono1 = Clock->MonoMs();
+    // The boot-time clock counts the monotonic one's time and every suspend besides.
+    EXPECT_GE(Boot0 + 1, Mono0);
+    EXPECT_GE(Boot1 - Boot0, 20);
+    // Whole milliseconds on both sides: a truncation each, no sleep in between.
+    EXPECT_LE(std::llabs((Boot1 - Boot0) - (Mono1 - Mono0)), 2);
 }

@@ -27,7 +27,8 @@ inline TPingEvent MakeResult(const TClock& Clock, double AgeSeconds, int RoundTr
 
 struct TAgedResult {
     double AgeSeconds;
-    int RoundTrip; // < 0: failed
+    int RoundTrip;            // < 0: failed
+    std::int64_t SleptMs = 0; // the machine slept this long since the previous result
 };
 
 // Parks a session's loop thread in its first hand-over to the UI thread until this object goes,

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <initializer_list>
 #include <vector>
@@ -99,8 +100,11 @@ protected:
     // Newest first, as the samples list holds them.
     void Feed(std::initializer_list<TAgedResult> NewestFirst) {
         std::vector<TAgedResult> All(NewestFirst);
-        for (auto It = All.rbegin(); It != All.rend(); ++It)
-            S.PingDone(MakeResult(*Clock, It->AgeSeconds, It->RoundTrip));
+        for (auto It = All.rbegin(); It != All.rend(); ++It) {
+            TPingEvent E = MakeResult(*Clock, It->AgeSeconds, It->RoundTrip);
+            E.SleptMs = It->SleptMs;
+            S.PingDone(E);
+        }
     }
     TPicture Background() {
         return TPicture::Background(100, 100, S.OnLine() ? FillOnLine : FillOffLine, 6);
@@ -189,6 +193,65 @@ TEST_F(GraphTest, FailedNewestAndOldestSamplesSitAtTheRoundedAverage) {
     EXPECT_EQ(S.Graph().Plot().Pixel(0, 69), MinLine); // written with its alpha byte of 0
     EXPECT_EQ(S.ComposedBitmap().Pixel(0, 0), BorderOffLine);
     EXPECT_EQ(S.ComposedBitmap().Pixel(55, 50), FillOffLine);
+}
+
+// The machine slept between 70 s and 30 s ago: nothing joins the two sides, and the request
+// the sleep cut off is neither drawn nor counted as a failure. A short sleep (under a second)
+// is no gap.
+TEST_F(GraphTest, NothingIsDrawnAcrossASleepOfTheMachine) {
+    struct Case {
+        const char* Name;
+        std::vector<TAgedResult> NewestFirst;
+        std::vector<std::array<int, 5>> Segments; // x0, y0, x1, y1, colour index
+        int AvgRow;
+        const char* Uptime;
+    };
+    const TRasterColor Colours[] = {Green, Red};
+    const Case Cases[] = {
+        {"results on both sides",
+         {{0, 40}, {10, 40}, {20, 40}, {30, -1, 40000}, {70, 20}, {80, 20}, {90, 20}},
+         {{99, 59, 89, 59, 0}, {89, 59, 79, 59, 0}, {29, 79, 19, 79, 0}, {19, 79, 9, 79, 0}},
+         69,
+         "Uptime: 100.0%"},
+        {"a success first after the sleep",
+         {{0, 40}, {30, 40, 40000}, {70, 20}, {80, 20}},
+         {{99, 59, 69, 59, 0}, {29, 79, 19, 79, 0}},
+         69,
+         "Uptime: 100.0%"},
+        {"nothing yet but the cut-off request",
+         {{0, -1, 3600000}, {40, 20}, {50, 20}},
+         {{59, 79, 49, 79, 0}},
+         79,
+         "Uptime: 100.0%"},
+        {"failures on the older side end there",
+         {{0, 40}, {30, -1, 40000}, {70, -1}, {75, -1}, {80, 20}, {90, 20}},
+         {{19, 79, 9, 79, 0}},
+         72,
+         "Uptime: 60.0%"},
+        {"a pause under a second is no gap",
+         {{0, 20}, {30, -1, 999}, {70, 20}},
+         {{99, 79, 29, 79, 1}},
+         79,
+         "Uptime: 66.7%"},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        S.StopMonitor(); // forgets the samples
+        for (auto It = C.NewestFirst.rbegin(); It != C.NewestFirst.rend(); ++It) {
+            TPingEvent E = MakeResult(*Clock, It->AgeSeconds, It->RoundTrip);
+            E.SleptMs = It->SleptMs;
+            S.PingDone(E);
+        }
+        S.RefreshDisplay();
+        TPicture Want = Background();
+        Want.Row(79, MinLine);
+        Want.Row(S.Max() == 40 ? 59 : 79, MaxLine);
+        Want.Row(C.AvgRow, AvgLine);
+        for (const auto& G : C.Segments)
+            Want.Segment(G[0], G[1], G[2], G[3], Colours[G[4]]);
+        ExpectPlot(S.Graph().Plot(), Want);
+        EXPECT_EQ(S.UpTimeText(), QString::fromLatin1(C.Uptime));
+    }
 }
 
 TEST_F(GraphTest, TheLowHighAndAverageLinesSpanTheWholePlotWidth) {

@@ -3,6 +3,7 @@
 #include "icmp_dll.h"
 #include "monitor_test_support.h"
 #include "uUiInvoker.h"
+#include "zsWorkerThread.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -10,8 +11,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iterator>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -327,4 +334,137 @@ TEST(SessionLoopTest, ResultsArriveThroughTheLoopAndClosingWhileItWaitsIsSafe) {
     while (TPingLoopThread::RunningCount() > Running && Timer.elapsed() < 10000)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(TPingLoopThread::RunningCount(), Running);
+}
+
+namespace {
+// Holds the worker until the test lets it go.
+struct TWorkerGate {
+    std::promise<void> Open;
+    std::shared_future<void> Opened = Open.get_future().share();
+    std::promise<void> Entered;
+    void Run(TzsWorkerThread&) {
+        Entered.set_value();
+        Opened.wait();
+    }
+};
+
+std::vector<TPingLogRecord> ReadLog(const std::filesystem::path& File) {
+    std::ifstream In(File, std::ios::binary);
+    const std::vector<std::uint8_t> B(std::istreambuf_iterator<char>(In), {});
+    std::vector<TPingLogRecord> Out;
+    for (std::size_t I = 0; I + PING_LOG_RECORD_SIZE <= B.size(); I += PING_LOG_RECORD_SIZE)
+        Out.push_back(DecodePingLogRecord(B.data() + I));
+    return Out;
+}
+} // namespace
+
+// Ten minutes of replies, a one-hour suspend that cuts off the next request, ten more minutes:
+// the loop reads the sleep off the clocks and the monitor counts and draws only the awake time.
+TEST(SessionSuspendTest, AnHourAsleepIsAGapNotAnHourOfFailures) {
+    QElapsedTimer Settle;
+    Settle.start();
+    while (TPingLoopThread::RunningCount() > 0 && Settle.elapsed() < 10000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    constexpr int Before = 600, After = 600; // results on each side of the sleep
+    constexpr std::int64_t Hour = 3600000;
+    const std::filesystem::path Dir =
+        std::filesystem::path(VANTOREL_TEST_OUTPUT_DIR) / "suspend-log";
+    std::filesystem::remove_all(Dir);
+    std::filesystem::create_directories(Dir);
+
+    auto Clock = std::make_shared<FakeClock>();
+    Clock->SetAutoAdvance(true);
+    const TDateTime Start = Clock->Now();
+    auto Stalled = std::make_shared<TWorkerGate>(); // the echo after the last result hangs here
+    TzsWorkerThread Worker;
+    auto Held = std::make_shared<TWorkerGate>(); // log jobs wait until everything has arrived
+    Worker.AddJob(TThreadJob::Bind<TWorkerGate, &TWorkerGate::Run>(Held));
+    Held->Entered.get_future().wait();
+    {
+        TPingerSession S(Clock);
+        auto Calls = std::make_shared<std::atomic<int>>(0);
+        S.SetEchoFunction([Clock, Calls, Stalled](const std::string&, const std::string&,
+                                                  TReplyBuffer& Reply, std::int32_t,
+                                                  std::string& Address) {
+            const int Call = (*Calls)++;
+            if (Call == Before + 1 + After) {
+                Stalled->Opened.wait();
+            }
+            ICMP_ECHO_REPLY R{};
+            R.Status = IP_SUCCESS;
+            R.RoundTripTime = Call < Before ? 20 : 40;
+            if (Call == Before) {
+                Clock->Suspend(Hour); // the request is lost to the sleep
+                R.Status = IP_REQ_TIMED_OUT;
+            }
+            std::memcpy(Reply.data(), &R, sizeof R);
+            Address = "127.0.0.1";
+        });
+        S.SetTimeOutMS(5000);
+        S.SetSpan(7200);
+        S.SetRange(100);
+        S.SetLogWorker(&Worker);
+        S.SetLogFolder(Dir.string());
+        S.SetLogEnabled(true);
+        int Updates = 0;
+        S.OnMonitorUpdated = [&](TPingerSession&) { ++Updates; };
+        S.BeginMonitor("localhost", "");
+        ASSERT_TRUE(ProcessEventsUntil([&] { return Updates == Before + 1 + After; }, 60000));
+
+        // The statistics: the cut-off request is no failure, the round trips are those awake.
+        EXPECT_EQ(S.Uptime(), 100.0);
+        EXPECT_EQ(S.UpTimeText(), QStringLiteral("Uptime: 100.0%"));
+        EXPECT_EQ(S.Min(), 20);
+        EXPECT_EQ(S.Max(), 40);
+        EXPECT_EQ(S.Avg(), 30.0);
+        ASSERT_EQ(S.Samples().size(), std::size_t(Before + 1 + After));
+        EXPECT_EQ(S.Samples()[After].Status, PING_STATUS_REQ_TIMED_OUT);
+        EXPECT_TRUE(S.Samples()[After].AfterGap);
+        EXPECT_EQ(S.StatusText(), QStringLiteral("Round trip : 40 ms"));
+
+        // The graph: columns by age as the rules place them; between the oldest point after the
+        // sleep and the newest before it nothing of the polyline is drawn.
+        const TRaster& Plot = S.Graph().Plot();
+        ASSERT_EQ(Plot.Width(), 185);
+        ASSERT_EQ(Plot.Height(), 96);
+        const TDateTime Newest = S.Samples()[0].Time;
+        auto Column = [&](std::size_t K) {
+            const double Age = (Newest - S.Samples()[K].Time) * FakeClock::MsPerDay / 1000.0;
+            return 184 - int(std::nearbyint(Age * 185.0 / 7200.0));
+        };
+        const int AwakeLeft = Column(After - 1);   // the first result after the sleep
+        const int AsleepRight = Column(After + 1); // the last before it
+        EXPECT_EQ(AwakeLeft, 169);
+        EXPECT_EQ(AsleepRight, 76);
+        const int Row20 = 95 - 19, Row40 = 95 - 38; // 96 / 100 * ms, rounded
+        EXPECT_EQ(Plot.Pixel(176, Row40), 0xFF20FF10u);
+        EXPECT_EQ(Plot.Pixel(70, Row20), 0xFF20FF10u);
+        int Drawn = 0;
+        for (int X = AsleepRight + 1; X < AwakeLeft; ++X) {
+            for (int Y = 0; Y < Plot.Height(); ++Y) {
+                const TRasterColor C = Plot.Pixel(X, Y);
+                if ((C == 0xFF20FF10u || C == 0xFFFF4010u || C == 0xFFA0FF00u) && ++Drawn <= 5)
+                    ADD_FAILURE() << "polyline at (" << X << ", " << Y << ")";
+            }
+        }
+        EXPECT_EQ(Drawn, 0);
+    }
+    Stalled->Open.set_value();
+
+    // The log: the interval before the sleep ends with it, the next starts after it; neither
+    // counts the cut-off request.
+    Held->Open.set_value();
+    auto Done = std::make_shared<TWorkerGate>();
+    Worker.AddJob(TThreadJob::Bind<TWorkerGate, &TWorkerGate::Run>(Done));
+    Done->Entered.get_future().wait();
+    Done->Open.set_value();
+    const auto Records = ReadLog(Dir / "localhost.pin");
+    ASSERT_EQ(Records.size(), 2u);
+    EXPECT_EQ(Records[0].UptimePct, 100);
+    EXPECT_EQ(Records[0].AvgTrip, 20);
+    EXPECT_NEAR((Records[0].MeanTime - Start) * 86400.0, (Before - 1) / 2.0, 0.001);
+    EXPECT_EQ(Records[1].UptimePct, 100);
+    EXPECT_EQ(Records[1].AvgTrip, 40);
+    EXPECT_NEAR((Records[1].MeanTime - Start) * 86400.0, Before + 3600 + (After + 1) / 2.0, 0.001);
+    std::filesystem::remove_all(Dir);
 }

@@ -31,11 +31,20 @@ public:
 
     std::int64_t MonoMs() const override { return FMono.load(); }
 
+    // MonoMs() plus the time spent in Suspend().
+    std::int64_t BootMs() const override { return FMono.load() + FSlept.load(); }
+
     // Moves both the wall clock and the monotonic clock forward.
     void Advance(std::int64_t Ms) { FMono.fetch_add(Ms); }
 
     // Moves only the wall clock, like a user changing the system time.
     void ShiftWallClock(std::int64_t Ms) { FWallShift.fetch_add(Ms); }
+
+    // The machine sleeps for Ms: the wall clock and BootMs() move on, MonoMs() stands still.
+    void Suspend(std::int64_t Ms) {
+        FSlept.fetch_add(Ms);
+        FWallShift.fetch_add(Ms);
+    }
 
     // Auto-advance: a wait that would block jumps virtual time to its deadline instead.
     void SetAutoAdvance(bool On) { FAutoAdvance.store(On); }
@@ -82,6 +91,7 @@ private:
     const std::int64_t FMonoStart;
     std::atomic<std::int64_t> FMono;
     std::atomic<std::int64_t> FWallShift{0};
+    std::atomic<std::int64_t> FSlept{0};
     std::atomic<bool> FAutoAdvance{false};
     std::atomic<int> FWaitCalls{0};
     std::atomic<std::int64_t> FLastDeadline{0};
