@@ -43,19 +43,30 @@ void TAlertCenter::ResultArrived(TPingerSession& Monitor) {
     const bool Renamed = Entry.Name != Name;
     Entry.Name = Name;
 
-    const auto Change = Entry.Tracker.Add(Sample.Success, Sample.RoundTrip);
-    Monitor.SetDegraded(Entry.Tracker.State() == TAlertState::Degraded);
-    if (Change && FEnabled && FNotifier) {
-        const QString Last = Sample.Success ? QStringLiteral("%1 ms").arg(Sample.RoundTrip)
-                                            : QString::fromStdString(StatusName(Sample.Status));
-        FNotifier->Notify({Name,
-                           AlertNoticeBody(Change->To, QString::fromStdString(Sample.IPAddress()),
-                                           Last, TimeText(Sample.Time)),
-                           Change->To, FSettings.Sound});
+    // A request that a sleep of the machine cut off says nothing about the host.
+    bool Changed = false;
+    if (Sample.Success || !Sample.AfterGap) {
+        if (const auto Change = Entry.Tracker.Add(Sample.Success, Sample.RoundTrip)) {
+            Changed = true;
+            Notify(Name, Sample, Change->To);
+        }
     }
-    if (Added || Change || Renamed) {
+    Monitor.SetDegraded(Entry.Tracker.State() == TAlertState::Degraded);
+    if (Added || Changed || Renamed) {
         emit SummaryChanged();
     }
+}
+
+void TAlertCenter::Notify(const QString& Name, const TPingEventObj& Sample, TAlertState To) {
+    if (!FEnabled || !FNotifier) {
+        return;
+    }
+    const QString Last = Sample.Success ? QStringLiteral("%1 ms").arg(Sample.RoundTrip)
+                                        : QString::fromStdString(StatusName(Sample.Status));
+    FNotifier->Notify({Name,
+                       AlertNoticeBody(To, QString::fromStdString(Sample.IPAddress()), Last,
+                                       TimeText(Sample.Time)),
+                       To, FSettings.Sound});
 }
 
 void TAlertCenter::MonitorRemoved(const TPingerSession& Monitor) {

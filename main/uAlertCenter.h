@@ -25,6 +25,7 @@
 #include <unordered_map>
 
 class TPingerSession;
+struct TPingEventObj;
 
 class TAlertCenter : public QObject {
     Q_OBJECT
@@ -39,7 +40,8 @@ public:
     void SetSettings(const TAlertSettings& Settings);
     const TAlertSettings& Settings() const { return FSettings; }
 
-    // The monitor's newest sample was just recorded.
+    // The monitor's newest sample was just recorded. A failure right after a sleep of the
+    // machine is passed over.
     void ResultArrived(TPingerSession& Monitor);
     // The monitor is going; it is forgotten (and never dereferenced again).
     void MonitorRemoved(const TPingerSession& Monitor);
@@ -57,6 +59,8 @@ signals:
     void SummaryChanged();
 
 private:
+    void Notify(const QString& Name, const TPingEventObj& Sample, TAlertState To);
+
     struct TEntry {
         TAlertTracker Tracker;
         std::string Target;

@@ -19,7 +19,8 @@ void TfrmMain::BuildAlerts() {
 
     menAlerting = MakeButtonMenu(btnAlerting, QStringLiteral("Alerting"));
     AlertSettings1 = menAlerting->addAction(QStringLiteral("Alert Settings..."));
-    connect(AlertSettings1, &QAction::triggered, this, &TfrmMain::AlertSettingsClick);
+    connect(AlertSettings1, &QAction::triggered, this,
+            ShowingErrors([this] { AlertSettingsClick(); }));
 }
 
 void TfrmMain::SetAlertNotifier(TAlertNotifier* Notifier) {

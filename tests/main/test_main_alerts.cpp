@@ -7,6 +7,7 @@
 #include "uAlertTray.h"
 #include "uFrmAlerts.h"
 #include "zsImageButton.h"
+#include "zsMessageBox.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -15,7 +16,11 @@
 #include <QSpinBox>
 #include <QSystemTrayIcon>
 
+#include <functional>
+#include <utility>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -260,4 +265,51 @@ TEST_F(AlertsTest, TrayMenuShowsTheWindowAndQuitClosesIt) {
     // Quitting is closing the window: the open group is saved as the close button saves it.
     QTRY_VERIFY(!M.isVisible());
     EXPECT_TRUE(ConfigText().contains("[Default Group]\r\n0=a\r\n")) << ConfigText().toStdString();
+}
+
+TEST_F(AlertsTest, AFileThatCannotBeWrittenIsToldAndTheChoiceHoldsForThisRun) {
+    TfrmMain& M = OpenWithRecorder([&](TfrmMain& W) {
+        W.SetModalRunner([&](QDialog& D) {
+            static_cast<TfrmAlerts&>(D).seFailThreshold->setValue(5);
+            return int(QDialog::Accepted);
+        });
+    });
+    TzsMessageBox::TakeShown();
+    const QByteArray Before = ConfigText();
+    const std::string File = QFile::encodeName(ConfigFileName()).toStdString();
+    ASSERT_EQ(::chmod(File.c_str(), 0444), 0);
+    const std::pair<const char*, std::function<void()>> Actions[] = {
+        {"alerting switch", [&] { M.btnAlertingClick(); }},
+        {"Alerts dialog", [&] { M.AlertSettings1->trigger(); }},
+    };
+    for (const auto& [Name, Act] : Actions) {
+        SCOPED_TRACE(Name);
+        Act();
+        const auto Shown = TzsMessageBox::TakeShown();
+        ASSERT_EQ(Shown.size(), 1);
+        EXPECT_EQ(Shown[0].Kind, TzsMessageBox::TKind::Error);
+        EXPECT_TRUE(
+            Shown[0].Text.contains(QStringLiteral("Unable to write to ") + ConfigFileName()))
+            << Shown[0].Text.toStdString();
+    }
+    EXPECT_EQ(ConfigText(), Before);
+    EXPECT_TRUE(M.AlertingEnabled());
+    EXPECT_EQ(M.Alerts().Settings().FailThreshold, 5);
+}
+
+TEST_F(AlertsTest, AFailureCutOffByASleepOfTheMachineRaisesNothing) {
+    WriteConfig("[ALERTS]\r\nEnabled=1\r\nFailThreshold=1\r\nRecoverThreshold=1\r\n");
+    TfrmMain& M = OpenWithRecorder();
+    M.AddMonitor(QStringLiteral("gw"));
+    TfrmPinger* Mon = M.FindMonitor(QStringLiteral("gw"));
+    FeedSequence(QStringLiteral("gw"), "1");
+    TPingEvent Cut = MakeResult(*Clock, 0, -1, PING_STATUS_REQ_TIMED_OUT, "gw", "127.0.0.1");
+    Cut.SleptMs = 60000;
+    Mon->PingDone(Cut);
+    EXPECT_TRUE(Recorder.Notices.empty());
+    EXPECT_EQ(M.Alerts().State(*Mon), TAlertState::Up);
+    // A failure with the machine awake is one.
+    FeedSequence(QStringLiteral("gw"), "0");
+    ASSERT_EQ(Recorder.Notices.size(), 1u);
+    EXPECT_EQ(Recorder.Notices[0].State, TAlertState::Down);
 }
