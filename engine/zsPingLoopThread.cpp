@@ -39,6 +39,7 @@ struct TPingLoopThread::TState {
     TBeforePing OnBeforePing;
     TAfterPing OnAfterPing;
     TSyncInvoker Invoker;
+    TPostInvoker Poster;
     bool Synchronized = true;
 
     std::atomic<bool> Stop{false};
@@ -64,11 +65,16 @@ struct TPingLoopThread::TState {
     bool Stamped = false;
     std::int64_t StampMono = 0;
     std::int64_t StampBoot = 0;
+    // The result handed over last without waiting; PingEvent is the callback's until it ran.
+    std::shared_ptr<TPostedCall> Posted;
 
     void Run();
     void Iterate(std::int64_t& StartMs);
     void Call(const std::function<void()>& Fn);
     void Deliver();
+    void DeliverPosted();
+    void Failed();
+    void JoinPosted();
     void WaitForPeriod(std::int64_t StartMs);
     void StampResult();
     void Changed();
@@ -96,7 +102,15 @@ void TPingLoopThread::TState::StampResult() {
     StampBoot = Boot;
 }
 
+void TPingLoopThread::TState::JoinPosted() {
+    if (Posted) {
+        Posted->Wait();
+        Posted.reset();
+    }
+}
+
 void TPingLoopThread::TState::Iterate(std::int64_t& StartMs) {
+    JoinPosted();
     // A failing before-ping callback leaves no start time of its own; measuring from here keeps
     // the period instead of spinning.
     StartMs = Clock->MonoMs();
@@ -137,14 +151,13 @@ void TPingLoopThread::TState::Iterate(std::int64_t& StartMs) {
         PingEvent.RoundTrip =
             PingEvent.Success ? static_cast<std::int32_t>(ReplyRoundTripTime(Reply)) : -1;
 
-        Call([this] { Deliver(); });
+        if (Synchronized && Poster) {
+            Posted = Poster([this] { DeliverPosted(); });
+        } else {
+            Call([this] { Deliver(); });
+        }
     } catch (...) {
-        PingEvent.Target = Target;
-        PingEvent.Success = false;
-        PingEvent.IPAddress = Address;
-        PingEvent.Status = PING_STATUS_UNKNOWN_ERROR;
-        PingEvent.RoundTrip = -1;
-        StampResult();
+        Failed();
         try {
             Call([this] { Deliver(); });
         } catch (...) {
@@ -159,6 +172,31 @@ void TPingLoopThread::TState::Deliver() {
         Outstanding.store(false);
         if (OnAfterPing) {
             OnAfterPing(PingEvent);
+        }
+    }
+}
+
+// Step 11's result, for a failure anywhere in the iteration.
+void TPingLoopThread::TState::Failed() {
+    PingEvent.Target = Target;
+    PingEvent.Success = false;
+    PingEvent.IPAddress = Address;
+    PingEvent.Status = PING_STATUS_UNKNOWN_ERROR;
+    PingEvent.RoundTrip = -1;
+    StampResult();
+}
+
+// A posted result, on the user-interface thread. The loop thread waits for this call before it
+// touches PingEvent or Address again, so they are this thread's meanwhile.
+void TPingLoopThread::TState::DeliverPosted() {
+    try {
+        Deliver();
+    } catch (...) {
+        Failed();
+        try {
+            Deliver();
+        } catch (...) {
+            // As on the loop thread: the owner has been told as far as it can be.
         }
     }
 }
@@ -201,6 +239,7 @@ void TPingLoopThread::TState::Run() {
         Iterate(StartMs);
         WaitForPeriod(StartMs);
     }
+    JoinPosted(); // the call uses this state
 }
 
 TPingLoopThread::TPingLoopThread(std::shared_ptr<TClock> Clock, TEchoFunction Echo)
@@ -234,6 +273,11 @@ void TPingLoopThread::SetOnAfterPing(TAfterPing Callback) {
 void TPingLoopThread::SetSyncInvoker(TSyncInvoker Invoker) {
     CheckNotStarted();
     FState->Invoker = std::move(Invoker);
+}
+
+void TPingLoopThread::SetPostInvoker(TPostInvoker Invoker) {
+    CheckNotStarted();
+    FState->Poster = std::move(Invoker);
 }
 
 void TPingLoopThread::SetFrequency(std::int32_t Ms) {

@@ -42,6 +42,15 @@ public:
     // Runs Fn on the user-interface thread and returns once it has run; an exception thrown by
     // Fn is carried back to the caller. The default runs Fn directly on the calling thread.
     using TSyncInvoker = std::function<void(const std::function<void()>& Fn)>;
+    // A call handed to the user-interface thread without waiting: Wait() returns once it has
+    // run, or once it is certain never to run.
+    class TPostedCall {
+    public:
+        virtual ~TPostedCall() = default;
+        virtual void Wait() = 0;
+    };
+    // Hands Fn to the user-interface thread and returns at once; Fn keeps its exceptions.
+    using TPostInvoker = std::function<std::shared_ptr<TPostedCall>(std::function<void()> Fn)>;
     // The echo request; SendEcho unless a test supplies another.
     using TEchoFunction =
         std::function<void(const std::string& Target, const std::string& Payload,
@@ -60,6 +69,11 @@ public:
     void SetOnBeforePing(TBeforePing Callback);
     void SetOnAfterPing(TAfterPing Callback);
     void SetSyncInvoker(TSyncInvoker Invoker);
+    // With one (and Synchronized), results are posted instead: the loop goes on to its wait at
+    // once, and its next iteration begins only after the callback has returned, so the order
+    // of effects is that of the synchronous hand-over without its wake-up. A callback that
+    // fails is followed at once, on the user-interface thread, by the status 19 result.
+    void SetPostInvoker(TPostInvoker Invoker);
     bool Synchronized = true; // run both callbacks through the invoker; read by Resume()
 
     // May be written while the loop runs; each takes effect at its next read (Frequency also

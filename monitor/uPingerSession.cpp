@@ -71,7 +71,12 @@ void TPingerSession::StartPingLoop(const std::string& Target) {
     Loop->SetPayload(MakePayload(FPayloadSize));
     Loop->SetOnAfterPing([this](TPingEvent& Event) { PingDone(Event); });
     Loop->SetOnBeforePing([this](const std::string&) { BeforePing(); });
-    Loop->SetSyncInvoker(FSyncInvoker ? FSyncInvoker : FInvoker->Invoker());
+    if (FSyncInvoker) {
+        Loop->SetSyncInvoker(FSyncInvoker);
+    } else {
+        Loop->SetSyncInvoker(FInvoker->Invoker());
+        Loop->SetPostInvoker(FInvoker->Poster());
+    }
     FBeforePingWanted = FDrawEnabled && FGraphShown && GraphVisible();
     Loop->SetBeforePingWanted(FBeforePingWanted);
     Loop->Resume();

@@ -14,17 +14,29 @@
 
 namespace {
 
-// One hand-over. The loop thread sleeps on Done; the event that carries the call to the UI
-// thread raises it when it is destroyed, whether it ran or was discarded with its receiver, and
-// wakes that one thread: one system call each way, no lock to take back.
-struct TCall {
+// One hand-over. The event that carries the call to the UI thread completes it when it is
+// destroyed, whether it ran or was discarded with its receiver. Done is 0 while the call is
+// pending, 2 while pending with a thread asleep on it, 1 once complete: the UI thread makes a
+// wake-up call only for a sleeper, and a loop thread that comes for a posted result after it
+// ran (the usual case) makes no system call at all.
+struct TCall final : TPingLoopThread::TPostedCall {
+    std::function<void()> Owned; // a posted call's function; a waiting caller keeps its own
     std::atomic<const std::function<void()>*> Fn{nullptr};
     std::exception_ptr Error; // written before Done is raised
     std::atomic<std::uint32_t> Done{0};
 
-    void Wait() const {
-        while (Done.load(std::memory_order_acquire) == 0) {
-            FutexWaitUntil(Done, 0, std::chrono::steady_clock::now() + std::chrono::hours(1));
+    void Wait() override {
+        std::uint32_t Seen = 0;
+        if (!Done.compare_exchange_strong(Seen, 2, std::memory_order_acquire) && Seen == 1) {
+            return;
+        }
+        while (Done.load(std::memory_order_acquire) != 1) {
+            FutexWaitUntil(Done, 2, std::chrono::steady_clock::now() + std::chrono::hours(1));
+        }
+    }
+    void Complete() {
+        if (Done.exchange(1, std::memory_order_acq_rel) == 2) {
+            FutexWakeAll(Done);
         }
     }
 };
@@ -38,8 +50,7 @@ public:
     ~TCallEvent() override {
         // The event holds the call, so Done outlives the wake-up call even when the waiter
         // returns at once.
-        FCall->Done.store(1, std::memory_order_release);
-        FutexWakeAll(FCall->Done);
+        FCall->Complete();
     }
 
     void Run() {
@@ -86,6 +97,18 @@ struct TUiInvoker::TShared {
     QObject* Context = nullptr; // null once the invoker is gone
     QThread* UiThread = nullptr;
 
+    // Posting under Lock: the destructor clears Context under the same lock before the context
+    // object goes, so every event posted here is either delivered or discarded (and thereby
+    // completed) by Qt when the context is destroyed. Without a context the call is complete.
+    void Post(const std::shared_ptr<TCall>& Call) {
+        std::lock_guard<std::mutex> Guard(Lock);
+        if (!Context) {
+            Call->Complete();
+            return;
+        }
+        QCoreApplication::postEvent(Context, new TCallEvent(Call));
+    }
+
     void Invoke(const std::function<void()>& Fn) {
         if (QThread::currentThread() == UiThread) {
             Fn();
@@ -93,16 +116,7 @@ struct TUiInvoker::TShared {
         }
         auto Call = std::make_shared<TCall>();
         Call->Fn.store(&Fn, std::memory_order_release);
-        {
-            // Posting under Lock: the destructor clears Context under the same lock before the
-            // context object goes, so every event posted here is either delivered or discarded
-            // (and thereby completed) by Qt when the context is destroyed.
-            std::lock_guard<std::mutex> Guard(Lock);
-            if (!Context) {
-                return;
-            }
-            QCoreApplication::postEvent(Context, new TCallEvent(Call));
-        }
+        Post(Call);
         Call->Wait();
         // Taken out, so that this thread holds the last reference to the exception.
         std::exception_ptr Error = std::move(Call->Error);
@@ -129,4 +143,19 @@ TUiInvoker::~TUiInvoker() {
 
 TPingLoopThread::TSyncInvoker TUiInvoker::Invoker() const {
     return [Shared = FShared](const std::function<void()>& Fn) { Shared->Invoke(Fn); };
+}
+
+TPingLoopThread::TPostInvoker TUiInvoker::Poster() const {
+    return [Shared = FShared](std::function<void()> Fn) {
+        auto Call = std::make_shared<TCall>();
+        Call->Owned = std::move(Fn);
+        Call->Fn.store(&Call->Owned, std::memory_order_release);
+        if (QThread::currentThread() == Shared->UiThread) {
+            Call->Owned();
+            Call->Complete();
+        } else {
+            Shared->Post(Call);
+        }
+        return std::shared_ptr<TPingLoopThread::TPostedCall>(std::move(Call));
+    };
 }

@@ -140,6 +140,16 @@ public:
     static TPingLoopThread::TSyncInvoker Invoker(std::shared_ptr<TUiThread> Ui) {
         return [Ui](const std::function<void()>& Fn) { Ui->Run(Fn); };
     }
+    // Queues the function without waiting; the loop waits for it later.
+    static TPingLoopThread::TPostInvoker Poster(std::shared_ptr<TUiThread> Ui) {
+        return [Ui](std::function<void()> Fn) {
+            auto Call = std::make_shared<TPosted>(Ui, std::move(Fn));
+            std::lock_guard<std::mutex> Guard(Ui->FLock);
+            Ui->FQueue.push_back(&Call->Task);
+            Ui->FCond.notify_all();
+            return std::shared_ptr<TPingLoopThread::TPostedCall>(Call);
+        };
+    }
 
     void Hold() {
         std::lock_guard<std::mutex> Guard(FLock);
@@ -195,6 +205,19 @@ private:
         const std::function<void()>* Fn = nullptr;
         std::exception_ptr Error;
         bool Done = false;
+    };
+    struct TPosted : TPingLoopThread::TPostedCall {
+        TPosted(std::shared_ptr<TUiThread> U, std::function<void()> F)
+            : Ui(std::move(U)), Fn(std::move(F)) {
+            Task.Fn = &Fn;
+        }
+        void Wait() override {
+            std::unique_lock<std::mutex> Guard(Ui->FLock);
+            Ui->FCond.wait(Guard, [&] { return Task.Done; });
+        }
+        std::shared_ptr<TUiThread> Ui;
+        std::function<void()> Fn;
+        TTask Task;
     };
 
     std::mutex FLock;
@@ -494,6 +517,37 @@ TEST_F(PingLoop, UnwantedBeforePingIsNotHandedOver) {
     EXPECT_EQ(*OutstandingSeen, Outstanding);
 }
 
+// A posted result does not hold the loop: it goes on to wait for its period while the UI thread
+// is busy. The next request waits until the callback has returned, and starts a period after
+// the one before, as with a hand-over that waits.
+TEST_F(PingLoop, APostedResultLetsTheLoopWaitAndTheNextRequestWaitsForTheCallback) {
+    auto Ui = std::make_shared<TUiThread>();
+    MakeLoop(1000, TUiThread::Invoker(Ui));
+    Loop->SetPostInvoker(TUiThread::Poster(Ui));
+    Loop->SetBeforePingWanted(false);
+    Ui->Hold();
+    Loop->Resume();
+    ASSERT_TRUE(Clock->WaitForWaiter(M0 + 1000)) << "the loop waits for the UI thread";
+    EXPECT_TRUE(Recorder->Events().empty());
+    EXPECT_TRUE(Loop->RequestOutstanding()) << "until the result is delivered";
+
+    Clock->Advance(1000);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(Echo->Calls().size(), 1u) << "the next request went out before the callback ran";
+    Ui->Release();
+    ASSERT_TRUE(Recorder->WaitForEvents(2));
+    Loop->Terminate();
+    ASSERT_TRUE(WaitUntil([] { return TPingLoopThread::RunningCount() == 0; }));
+    const std::vector<TEchoCall> Calls = Echo->Calls();
+    ASSERT_EQ(Calls.size(), 2u);
+    EXPECT_EQ(Calls[1].MonoMs, M0 + 1000);
+    const std::vector<std::string> Expected = {"after 0", "after 0"};
+    EXPECT_EQ(Recorder->Log(), Expected);
+    for (std::thread::id Id : Recorder->Threads()) {
+        EXPECT_EQ(Id, Ui->Id());
+    }
+}
+
 // The owner rewrites the settings while requests run back to back; every request must see a
 // whole payload that was set at some point.
 TEST_F(PingLoop, SettingsWrittenWhileRunningAreNeverTorn) {
@@ -532,13 +586,16 @@ TEST_F(PingLoop, CallbackErrorsBecomeStatus19AndTheLoopGoesOn) {
         bool ThroughUi;
         std::vector<int> Statuses;
         std::vector<std::int64_t> EchoStarts;
+        bool Posted = false; // results posted to the UI thread without waiting
     };
     const Case Cases[] = {
         {"after-ping fails", false, false, {0, 19, 0}, {M0, M0 + 1000}},
         {"after-ping fails on the UI thread", false, true, {0, 19, 0}, {M0, M0 + 1000}},
+        {"after-ping fails, posted", false, true, {0, 19, 0}, {M0, M0 + 1000}, true},
         // No request was made for the failed iteration; the period counts from its beginning.
         {"before-ping fails", true, false, {19, 0, 0}, {M0 + 1000, M0 + 2000}},
         {"before-ping fails on the UI thread", true, true, {19, 0, 0}, {M0 + 1000, M0 + 2000}},
+        {"before-ping fails, results posted", true, true, {19, 0, 0}, {M0 + 1000, M0 + 2000}, true},
     };
     for (const Case& C : Cases) {
         SCOPED_TRACE(C.Name);
@@ -549,6 +606,9 @@ TEST_F(PingLoop, CallbackErrorsBecomeStatus19AndTheLoopGoesOn) {
         auto Ui = std::make_shared<TUiThread>();
         auto Events = std::make_shared<TRecorder>();
         MakeLoop(1000, C.ThroughUi ? TUiThread::Invoker(Ui) : nullptr);
+        if (C.Posted) {
+            Loop->SetPostInvoker(TUiThread::Poster(Ui));
+        }
         auto Failed = std::make_shared<std::atomic<bool>>(false);
         if (C.BeforeThrows) {
             Loop->SetOnBeforePing([Failed](const std::string&) {
@@ -598,10 +658,12 @@ TEST_F(PingLoop, NothingRunsAfterTheStopEvenIfAlreadyHandedOver) {
         bool HoldBeforeFirstCallback; // else held inside the first request
         std::size_t Echoes;
         std::vector<std::string> Log;
+        bool Posted = false;
     };
     const Case Cases[] = {
         {"before-ping queued", true, 0, {}},
         {"after-ping queued", false, 1, {"before localhost"}},
+        {"after-ping posted", false, 1, {"before localhost"}, true},
     };
     for (const Case& C : Cases) {
         SCOPED_TRACE(C.Name);
@@ -617,7 +679,11 @@ TEST_F(PingLoop, NothingRunsAfterTheStopEvenIfAlreadyHandedOver) {
                 SetReply(Reply, IP_SUCCESS, 1);
             };
         }
-        MakeLoop(0, TUiThread::Invoker(Ui)).Resume();
+        MakeLoop(0, TUiThread::Invoker(Ui));
+        if (C.Posted) {
+            Loop->SetPostInvoker(TUiThread::Poster(Ui));
+        }
+        Loop->Resume();
         ASSERT_TRUE(Ui->WaitHeldWithWork());
         Loop.reset();
         Ui->Release();

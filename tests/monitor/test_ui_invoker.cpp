@@ -72,3 +72,49 @@ TEST(UiInvokerTest, DestroyingTheInvokerReleasesAWaitingCallerWithoutRunningIt) 
     QCoreApplication::processEvents();
     EXPECT_FALSE(Ran);
 }
+
+// A posted call returns to its caller at once and runs on the UI thread; waiting for it
+// afterwards returns once it ran, whether the caller came before or after it did. A call still
+// queued when the invoker goes never runs, and waiting for it returns.
+TEST(UiInvokerTest, PostedCallsRunLaterAndCanBeWaitedFor) {
+    auto Invoker = std::make_unique<TUiInvoker>();
+    const auto Post = Invoker->Poster();
+    QThread* Ui = QThread::currentThread();
+
+    std::atomic<int> Runs{0};
+    QThread* RanOn = nullptr;
+    std::atomic<bool> Posted{false}, Done{false};
+    std::thread Loop([&] {
+        auto First = Post([&] {
+            RanOn = QThread::currentThread();
+            ++Runs;
+        });
+        Posted = true;
+        First->Wait(); // before it ran: asleep until the UI thread gets to it
+        auto Second = Post([&] { ++Runs; });
+        while (Runs.load() < 2)
+            std::this_thread::yield();
+        Second->Wait(); // after it ran: returns at once
+        Done = true;
+    });
+    while (!Posted.load())
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // most likely asleep by now
+    ProcessEventsUntil(Done);
+    Loop.join();
+    EXPECT_EQ(Runs.load(), 2);
+    EXPECT_EQ(RanOn, Ui);
+
+    // On the UI thread itself it runs before Post returns.
+    bool Direct = false;
+    Post([&] { Direct = true; })->Wait();
+    EXPECT_TRUE(Direct);
+
+    std::shared_ptr<TPingLoopThread::TPostedCall> Queued;
+    std::thread([&] { Queued = Post([&] { ++Runs; }); }).join();
+    Invoker.reset();
+    Queued->Wait();
+    std::thread([&] { Post([&] { ++Runs; })->Wait(); }).join(); // after the invoker went
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Runs.load(), 2);
+}
