@@ -4,6 +4,7 @@
 #include "zsPingStatus.h"
 #include "zsRound.h"
 
+#include <QAbstractEventDispatcher>
 #include <QColor>
 #include <QFont>
 #include <QPainter>
@@ -18,6 +19,8 @@
 namespace {
 
 constexpr std::uint32_t NotAvailableKey = 65535;
+// A loop that never waits (a flood of results) still shows the rows this often.
+constexpr qint64 LongestUntoldMs = 100;
 
 QString Ms(long long Value) {
     return QString::number(Value) + QStringLiteral("(ms)");
@@ -128,6 +131,33 @@ int lvPingersCompare(const TMonitorRow& Row1, const TMonitorRow& Row2, int SortC
 TMonitorListModel::TMonitorListModel(QObject* Parent) : QAbstractTableModel(Parent) {
     FImages[0] = RowImage(false);
     FImages[1] = RowImage(true);
+    if (QAbstractEventDispatcher* Loop = QAbstractEventDispatcher::instance(thread())) {
+        connect(Loop, &QAbstractEventDispatcher::aboutToBlock, this,
+                &TMonitorListModel::FlushChanges);
+        FFlushedByLoop = true;
+    }
+}
+
+void TMonitorListModel::RowChanged(int Index) {
+    if (FChangedFirst < 0) {
+        FChangedFirst = FChangedLast = Index;
+        FChangedSince.start();
+    } else {
+        FChangedFirst = std::min(FChangedFirst, Index);
+        FChangedLast = std::max(FChangedLast, Index);
+    }
+    if (!FFlushedByLoop || FChangedSince.elapsed() >= LongestUntoldMs) {
+        FlushChanges();
+    }
+}
+
+void TMonitorListModel::FlushChanges() {
+    if (FChangedFirst < 0) {
+        return;
+    }
+    const int First = std::exchange(FChangedFirst, -1);
+    const int Last = std::exchange(FChangedLast, -1);
+    emit dataChanged(index(First, 0), index(Last, MonitorListColumnCount - 1));
 }
 
 int TMonitorListModel::rowCount(const QModelIndex& Parent) const {
@@ -213,6 +243,7 @@ int TMonitorListModel::UpdateRow(TfrmPinger* Monitor, const TMonitorRow& Row) {
     int Index = RowOf(Monitor);
     bool Resorting;
     if (Index < 0) {
+        FlushChanges(); // told by the rows they were
         Index = rowCount();
         beginInsertRows(QModelIndex(), Index, Index);
         FRows.push_back(TEntry{Monitor, Row});
@@ -230,7 +261,7 @@ int TMonitorListModel::UpdateRow(TfrmPinger* Monitor, const TMonitorRow& Row) {
         }
         Resorting = Old.Caption != Row.Caption;
         Old = Row;
-        emit dataChanged(index(Index, 0), index(Index, MonitorListColumnCount - 1));
+        RowChanged(Index);
     }
     if (Resorting && FSortingHeld) {
         FSortPending = true;
@@ -246,6 +277,7 @@ void TMonitorListModel::RemoveRow(const TfrmPinger* Monitor) {
     if (Index < 0) {
         return;
     }
+    FlushChanges();
     beginRemoveRows(QModelIndex(), Index, Index);
     FRows.erase(FRows.begin() + Index);
     FRowOfStale = true;
@@ -273,6 +305,7 @@ void TMonitorListModel::Resort() {
     if (std::is_sorted(Order.begin(), Order.end())) {
         return;
     }
+    FlushChanges();
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<TEntry> Sorted;
     Sorted.reserve(FRows.size());

@@ -8,12 +8,14 @@
 //
 // A refresh rewrites one row and never moves it; the rows are sorted again only when the sort
 // column or direction changes and when a row's caption changes (a new row's first caption
-// included). Rows that compare equal keep their order.
+// included). Rows that compare equal keep their order. The view hears of refreshed rows once
+// per pass of the event loop, before it waits: one dataChanged over the rows changed since.
 #pragma once
 
 #include "zsPingLoopThread.h"
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QIcon>
 #include <QString>
@@ -76,6 +78,10 @@ public:
     // hold sorts once (opening or closing many monitors sorts once instead of per row).
     void HoldSorting(bool Hold);
 
+    // Tells the view of the rows refreshed since it was last told (the event loop does this
+    // before it waits, so results handled in one pass repaint the list once).
+    void FlushChanges();
+
     // A header click: the same column flips the direction, another sorts ascending by it.
     void ColumnClick(int Column);
     int SortColumn() const { return FSortColumn; }
@@ -87,6 +93,7 @@ private:
         TMonitorRow Row;
     };
     void Resort();
+    void RowChanged(int Index);
 
     std::vector<TEntry> FRows;
     // Row of each monitor, made afresh after rows were removed or moved.
@@ -97,4 +104,9 @@ private:
     int FSortColumn = 0;
     bool FSortDescending = false;
     QIcon FImages[2]; // 0 offline, 1 online
+    // Rows refreshed but not yet told to the view, and since when.
+    int FChangedFirst = -1;
+    int FChangedLast = -1;
+    QElapsedTimer FChangedSince;
+    bool FFlushedByLoop = false; // the event loop flushes before it waits
 };

@@ -3,7 +3,9 @@
 #include "main_window_fixture.h"
 #include "uMonitorListModel.h"
 
+#include <QEventLoop>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTreeView>
 
 namespace {
@@ -157,12 +159,56 @@ TEST_F(MainWindowTest, AResultThatChangesNoCellLeavesTheRowAlone) {
     TfrmMain& M = Open();
     M.AddMonitor(QStringLiteral("a"));
     Feed(QStringLiteral("a"), 30);
+    M.ListModel()->FlushChanges();
     QSignalSpy Changed(M.ListModel(), &QAbstractItemModel::dataChanged);
     Feed(QStringLiteral("a"), 30);
+    M.ListModel()->FlushChanges();
     EXPECT_EQ(Changed.count(), 0);
     Feed(QStringLiteral("a"), 31);
+    M.ListModel()->FlushChanges();
     EXPECT_EQ(Changed.count(), 1);
     EXPECT_EQ(M.ListModel()->RowAt(0).SubItems[3], QStringLiteral("31(ms)"));
+}
+
+// Results handled in one pass of the event loop reach the view as one change over the rows
+// they touched, when the loop is about to wait; a row added or removed meanwhile first tells
+// the view of the changes made under the old row numbers.
+TEST_F(MainWindowTest, RowsRefreshedInOnePassReachTheViewOnceWhenTheLoopWaits) {
+    TfrmMain& M = Open();
+    for (const char* T : {"a", "b", "c", "d"}) {
+        M.AddMonitor(QString::fromLatin1(T));
+        Feed(QString::fromLatin1(T), 10);
+    }
+    M.ListModel()->FlushChanges();
+    const auto OnePass = [] {
+        QEventLoop Loop;
+        QTimer::singleShot(0, &Loop, &QEventLoop::quit);
+        Loop.exec();
+    };
+    QSignalSpy Changed(M.ListModel(), &QAbstractItemModel::dataChanged);
+    Feed(QStringLiteral("b"), 11);
+    Feed(QStringLiteral("d"), 12);
+    Feed(QStringLiteral("b"), 13);
+    EXPECT_EQ(Changed.count(), 0) << "told before the pass ended";
+    OnePass();
+    ASSERT_EQ(Changed.count(), 1);
+    EXPECT_EQ(Changed[0][0].toModelIndex(), M.ListModel()->index(1, 0));
+    EXPECT_EQ(Changed[0][1].toModelIndex(), M.ListModel()->index(3, MonitorListColumnCount - 1));
+    EXPECT_EQ(M.lvPingers->model()->data(M.ListModel()->index(1, 4)).toString(),
+              QStringLiteral("13(ms)"));
+    OnePass();
+    EXPECT_EQ(Changed.count(), 1) << "nothing more to tell";
+
+    Feed(QStringLiteral("c"), 14);
+    QSignalSpy Removed(M.ListModel(), &QAbstractItemModel::rowsAboutToBeRemoved);
+    QList<int> ChangedBeforeRemoval;
+    QObject::connect(M.ListModel(), &QAbstractItemModel::rowsAboutToBeRemoved,
+                     [&] { ChangedBeforeRemoval.append(int(Changed.count())); });
+    M.FindMonitor(QStringLiteral("a"))->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_EQ(Removed.count(), 1);
+    EXPECT_EQ(ChangedBeforeRemoval, QList<int>{2});
+    EXPECT_EQ(Changed[1][0].toModelIndex().row(), 2); // "c" before "a" went
 }
 
 TEST_F(MainWindowTest, ListViewSelectsTheTopRowAndOnlyItDraws) {
