@@ -122,7 +122,7 @@ long StatusKiB(const std::string& Field) {
 
 bool AllHaveResults(const TfrmMain& Main) {
     for (int I = 0; I < Main.MonitorCount(); ++I) {
-        if (Main.Monitor(I)->LastEvent().Status == PING_STATUS_INITIALIZING) {
+        if (Main.Hub().Monitor(I)->LastEvent().Status == PING_STATUS_INITIALIZING) {
             return false;
         }
     }
@@ -303,7 +303,7 @@ void WindowMemory(benchmark::State& State) {
         const struct mallinfo2 After = mallinfo2();
         qsizetype Rasters = 0;
         for (const TfrmPinger* W : Windows) {
-            Rasters += W->Graph().RasterBytes();
+            Rasters += W->Session().Graph().RasterBytes();
         }
         const double Heap =
             double((After.uordblks + After.hblkhd) - (Before.uordblks + Before.hblkhd));
@@ -335,7 +335,7 @@ void History8h(benchmark::State& State) {
         const double Start = double(StatusKiB("VmRSS")) / 1024.0;
         const TDateTime Now = SystemClock()->Now();
         for (int M = 0; M < Main.MonitorCount(); ++M) {
-            TfrmPinger* Mon = Main.Monitor(M);
+            TPingerSession* Mon = Main.Hub().Monitor(M);
             const TPingEvent Last = Mon->LastEvent();
             const auto Updated = std::exchange(Mon->OnMonitorUpdated, nullptr);
             Mon->SetDrawEnabled(false);
@@ -351,7 +351,7 @@ void History8h(benchmark::State& State) {
         }
         RunUntil([] { return false; }, 3000);
         State.counters["monitors"] = Main.MonitorCount();
-        State.counters["samples_per_monitor"] = double(Main.Monitor(0)->Samples().size());
+        State.counters["samples_per_monitor"] = double(Main.Hub().Monitor(0)->Samples().size());
         State.counters["rss_start_MiB"] = Start;
         State.counters["rss_8h_MiB"] = double(StatusKiB("VmRSS")) / 1024.0;
         CloseMain(Main);

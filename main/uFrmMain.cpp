@@ -68,7 +68,7 @@ QPoint TfrmMain::CentredPlace(QSize Window, const QRect& Area) {
 }
 
 TfrmMain::TfrmMain(TRegistryStore* Registry, QWidget* Parent)
-    : QWidget(Parent), FFrame(this), FRegistry(Registry) {
+    : QWidget(Parent), FFrame(this), FRegistry(Registry), FHub(std::make_unique<TMonitorHub>()) {
     if (!FRegistry) {
         FOwnRegistry = std::make_unique<TLinuxRegistryStore>();
         FRegistry = FOwnRegistry.get();
@@ -92,6 +92,21 @@ TfrmMain::TfrmMain(TRegistryStore* Registry, QWidget* Parent)
     BuildBottom();
     BuildAlerts();
     TzsHint::ApplyApplicationStyle();
+    connect(FHub.get(), &TMonitorHub::MonitorAdded, this, &TfrmMain::MonitorAdded);
+    connect(FHub.get(), &TMonitorHub::MonitorRemoved, this, &TfrmMain::MonitorRemoved);
+    // A result arrives within the monitor's loop hand-over: what its handling throws is shown
+    // from inside it.
+    connect(FHub.get(), &TMonitorHub::MonitorUpdated, this,
+            ShowingErrors([this](TPingerSession* S) { MonitorUpdated(S); }));
+    connect(FHub.get(), &TMonitorHub::MonitorRenamed, this, &TfrmMain::MonitorRenamed);
+    connect(FHub.get(), &TMonitorHub::MainPanelChanged, this, [this] { ArrangeMonitors(); });
+    connect(FHub.get(), &TMonitorHub::SettingsChanged, this, &TfrmMain::ShowSettings);
+    connect(FHub.get(), &TMonitorHub::BusyChanged, this, [this](bool Busy) {
+        if (!Busy && std::exchange(FCloseDeferred, false)) {
+            QTimer::singleShot(0, this, &QWidget::close);
+        }
+    });
+    ShowSettings();
     FormCreate();
 }
 
@@ -200,7 +215,7 @@ void TfrmMain::BuildToolbar() {
     Row->setSpacing(0);
 
     using L = TSharedImageLists;
-    btnHints = MakeToolButton(FSettings.Hints ? L::HintsOn : L::HintsOff, QString());
+    btnHints = MakeToolButton(L::HintsOn, QString());
     btnSettings = MakeToolButton(L::Configuration, QStringLiteral("Configuration"));
     btnAbout = MakeToolButton(L::About, QStringLiteral("About Vantorel"));
     btnToggleView = MakeToolButton(L::ToggleView, QStringLiteral("Toggle View"));
@@ -313,6 +328,8 @@ void TfrmMain::BuildBody() {
         "QTreeView { background: rgb(40,40,40); color: white; border: 0px; }"
         "QTreeView::item:selected, QTreeView::item:selected:!active { background: rgb(0,90,160); "
         "color: white; }"
+        // The header's own background fills the area right of the last column.
+        "QHeaderView { background: rgb(56,56,56); border: 0px; }"
         "QHeaderView::section { background: rgb(56,56,56); color: white; border: 0px; "
         "border-right: 1px solid rgb(30,30,30); padding: 2px 2px; }"
         "QScrollBar { background: rgb(48,48,48); }"));
@@ -495,6 +512,7 @@ void TfrmMain::FormCreate() {
         lbHeader->setText(Caption);
         // Qt paints every widget through a back buffer: nothing to ask for double buffering.
         FConfig = std::make_unique<TConfigStore>(*FRegistry);
+        FHub->SetConfig(FConfig.get());
         FConfig->PrepareConfigFolder();
         FConfig->OpenConfig();
         EnableControls(false);
@@ -503,24 +521,14 @@ void TfrmMain::FormCreate() {
         FFrame.FHeaderDrag.Clear();
         FFrame.FGripDrag.Clear();
         FActivated = false;
-        {
-            const TMonitorSettings Defaults;
-            FSettings.Span = Defaults.Span;
-            FSettings.Range = Defaults.Range;
-            FSettings.Frequency = Defaults.Frequency;
-            FSettings.TimeOutMS = Defaults.TimeOutMS;
-            FSettings.PayloadSize = Defaults.PayloadSize;
-            SetLogging(Defaults.Logging);
-            SetAlerting(Defaults.Alerting);
-        }
-        FWorker = std::make_unique<TzsWorkerThread>();
+        FHub->StartWorker();
         // Without a data folder there is no log folder: never one below the file system's root.
         const QString DataFolder = GetUserAppDataFolder();
-        FLogFolder = DataFolder.isEmpty()
-                         ? QString()
-                         : DataFolder + QStringLiteral("/Zephra Software/Vantorel");
-        if (!FLogFolder.isEmpty()) {
-            QDir().mkpath(FLogFolder);
+        FHub->SetLogFolder(DataFolder.isEmpty()
+                               ? QString()
+                               : DataFolder + QStringLiteral("/Zephra Software/Vantorel"));
+        if (!LogFolder().isEmpty()) {
+            QDir().mkpath(LogFolder());
         }
         FCreated = true;
     } catch (const std::exception& E) {
@@ -569,7 +577,7 @@ void TfrmMain::FormActivate() {
 }
 
 void TfrmMain::ApplyConfiguration() {
-    const TBusy Busy(*this);
+    const TMonitorHub::TBusy Busy(*FHub);
     EnableControls(false);
     LoadSettings();
     FConfigApplied = true;
@@ -594,13 +602,9 @@ void TfrmMain::LoadSettings() {
         SetHintsEnabled(FConfig->ReadHintsEnable());
         SetLogging(FConfig->ReadLoggingEnable());
         LoadAlertSettings();
-        if (FConfig->ReadListViewEnable() != ListViewShown()) {
-            ToggleView();
-        }
+        ShowListView(FConfig->ReadListViewEnable());
         LoadGroupList();
-        if (FFriendlyNames) {
-            FFriendlyNames->SetNamesText(FConfig->ReadFriendlyNames());
-        }
+        FHub->SetFriendlyNames(FConfig->ReadFriendlyNames());
     } catch (const std::exception& E) {
         TzsMessageBox::Plain(this, QString::fromUtf8(E.what()));
     }
@@ -608,9 +612,9 @@ void TfrmMain::LoadSettings() {
 
 void TfrmMain::SaveOnClose() {
     FConfig->WriteHintsEnable(HintsEnabled());
-    FConfig->WriteDefaultGroup(FCurrentGroup);
-    if (!FGroupIncomplete) {
-        SaveGroup(FCurrentGroup);
+    FConfig->WriteDefaultGroup(CurrentGroup());
+    if (!FHub->GroupIncomplete()) {
+        SaveGroup(CurrentGroup());
     }
 }
 
@@ -630,36 +634,26 @@ void TfrmMain::FormClose() {
 }
 
 void TfrmMain::FormDestroy() {
-    // Whatever still runs goes now, while the lists and the worker it refers to still exist.
-    for (int I = FMonitors.Count() - 1; I >= 0; --I) {
-        TfrmPinger* Monitor = FMonitors.Monitor(I);
-        Monitor->OnMonitorClosed = nullptr;
-        Monitor->OnCloseClicked = nullptr;
-        Monitor->OnMonitorUpdated = nullptr;
-        delete Monitor;
+    // The monitor windows let their sessions go; then the hub stops the monitors, while the
+    // worker they write their logs on still exists, and the worker.
+    if (!FHub) {
+        return;
     }
-    FMonitors = TMonitorList();
-    if (FConfig) {
+    FHub->disconnect(this);
+    for (TfrmPinger* Mon : std::as_const(FViews)) {
+        Mon->Detach();
     }
-    FWorker.reset();
+    FViews.clear();
+    FHub.reset();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* Event) {
-    if (FBusyDepth > 0) {
+    if (FHub && FHub->Busy()) {
         FCloseDeferred = true;
+        FHub->StopOpening();
         Event->ignore();
         return;
     }
     FormClose();
     QWidget::closeEvent(Event);
-}
-
-TfrmMain::TBusy::TBusy(TfrmMain& Main) : FMain(Main) {
-    ++FMain.FBusyDepth;
-}
-
-TfrmMain::TBusy::~TBusy() {
-    if (--FMain.FBusyDepth == 0 && std::exchange(FMain.FCloseDeferred, false)) {
-        QTimer::singleShot(0, &FMain, &QWidget::close);
-    }
 }

@@ -1,8 +1,10 @@
 // TfrmMain is the program's main window: a borderless window with a header, a toolbar, the
 // body holding the monitors (one large in the main panel, the others as tiles beside it, or a
 // sortable list next to the main panel) and a bottom strip with the progress bar and the size
-// grip. It owns the running monitors, the configuration store, the worker thread for log writes
-// and the image lists every window's buttons use.
+// grip. It owns the configuration store, the image lists every window's buttons use, and the
+// monitor hub (TMonitorHub), which holds the running monitors, their settings and the open group;
+// the window shows each of the hub's monitors in a monitor window (TfrmPinger) and turns the
+// user's actions into the hub's operations.
 //
 //   TfrmMain Main;                          // creation sets up folders, config file and worker
 //   Main.show();                            // the first activation opens the default group
@@ -12,16 +14,18 @@
 // (uFrmMain.cpp), the monitor collection and tiles (uFrmMainMonitors.cpp), the list view
 // (uFrmMainList.cpp), the groups (uFrmMainGroups.cpp) and the toolbar's settings, switches and
 // menus with the configuration's export and import (uFrmMainSettings.cpp). Monitor windows are
-// child widgets of the main or tile panel; every way a monitor goes ends in MonitorClosed, which
-// takes it out of the collection.
+// child widgets of the main or tile panel; the hub's MonitorAdded and MonitorRemoved make and
+// let go of them.
 #pragma once
 
 #include "uConfigStore.h"
 #include "uMonitorCollection.h"
+#include "uMonitorHub.h"
 #include "uMonitorSettings.h"
 #include "zsBorderlessFrame.h"
 #include "zsImageList.h"
 
+#include <QHash>
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
@@ -93,9 +97,11 @@ public:
     ~TfrmMain() override;
 
     // --- seams -------------------------------------------------------------------------------
-    // Makes each new monitor window (tests hand in monitors with a fake clock and echo).
-    using TMonitorFactory = std::function<TfrmPinger*()>;
-    void SetMonitorFactory(TMonitorFactory Factory) { FMonitorFactory = std::move(Factory); }
+    // Makes each new monitor's session (tests hand in sessions with a fake clock and echo).
+    void SetMonitorFactory(TMonitorHub::TSessionFactory Factory) {
+        FHub->SetSessionFactory(std::move(Factory));
+    }
+    TMonitorHub& Hub() const { return *FHub; }
     // Asks for a new group's name; the default shows the new group dialog.
     using TGroupNamePrompt = std::function<std::optional<QString>()>;
     void SetGroupNamePrompt(TGroupNamePrompt Prompt) { FGroupNamePrompt = std::move(Prompt); }
@@ -112,8 +118,8 @@ public:
 
     const TSharedImageLists& ImageLists() const { return FImages; }
     TConfigStore* Config() const { return FConfig.get(); }
-    TzsWorkerThread* Worker() const { return FWorker.get(); }
-    const QString& LogFolder() const { return FLogFolder; }
+    TzsWorkerThread* Worker() const { return FHub->Worker(); }
+    const QString& LogFolder() const { return FHub->LogFolder(); }
     TBorderlessFrame& Frame() { return FFrame; }
 
     // --- life cycle --------------------------------------------------------------------------
@@ -139,24 +145,24 @@ public:
     void SetMonitorMenuHandler(std::function<void(QMenu&)> Handler) {
         FOnMonitorMenu = std::move(Handler);
     }
-    void MonitorClosed(TfrmPinger* Monitor);
     void MonitorCloseClicked(TfrmPinger* Monitor);
-    void MonitorUpdated(TfrmPinger* Monitor);
     void CloseAllMonitors();
     void EnableControls(bool Enabled);
     void btnNewPingerClick();
     void btnCloseAllClick();
-    int MonitorCount() const { return FMonitors.Count(); }
-    TfrmPinger* Monitor(int Index) const { return FMonitors.Monitor(Index); }
-    TfrmPinger* FindMonitor(const QString& Target) const;
-    QStringList MonitorTargets() const { return FMonitors.Targets(); }
-    TfrmPinger* MainPanelMonitor() const;
+    int MonitorCount() const { return FHub->Count(); }
+    // The monitor windows, in target order.
+    TfrmPinger* Monitor(int Index) const { return ViewOf(FHub->Monitor(Index)); }
+    TfrmPinger* FindMonitor(const QString& Target) const { return ViewOf(FHub->Find(Target)); }
+    QStringList MonitorTargets() const { return FHub->Targets(); }
+    TfrmPinger* MainPanelMonitor() const { return ViewOf(FHub->MainPanelMonitor()); }
 
     // --- list view ---------------------------------------------------------------------------
     void UpdateMonitorRow(TfrmPinger* Monitor);
     void lvPingersColumnClick(int Column);
     void lvPingersSelectItem(TfrmPinger* Monitor); // null: no row selected
     void btnToggleViewClick() { ToggleView(); }
+    // Switches between the list and the tiles, and keeps the choice in the configuration.
     void ToggleView();
     void SetAllDrawEnabled(bool Enabled);
     bool ListViewShown() const;
@@ -173,19 +179,19 @@ public:
     // The text of the selected entry of the groups box; empty when none is selected.
     QString ShownGroup() const;
     QStringList GroupBoxItems() const;
-    const QString& CurrentGroup() const { return FCurrentGroup; }
+    const QString& CurrentGroup() const { return FHub->CurrentGroup(); }
     // Writes the targets of the running monitors as the group's; a blank name writes nothing.
     void SaveGroup(const QString& Name);
 
     // --- settings and switches ----------------------------------------------------------------
     void SetHintsEnabled(bool On);
     bool HintsEnabled() const;
-    const TMonitorSettings& Settings() const { return FSettings; }
-    std::int32_t Span() const { return FSettings.Span; }
-    std::int32_t Range() const { return FSettings.Range; }
-    std::int32_t Frequency() const { return FSettings.Frequency; }
-    std::int32_t TimeOutMS() const { return FSettings.TimeOutMS; }
-    std::int32_t PayloadSize() const { return FSettings.PayloadSize; }
+    const TMonitorSettings& Settings() const { return FHub->Settings(); }
+    std::int32_t Span() const { return Settings().Span; }
+    std::int32_t Range() const { return Settings().Range; }
+    std::int32_t Frequency() const { return Settings().Frequency; }
+    std::int32_t TimeOutMS() const { return Settings().TimeOutMS; }
+    std::int32_t PayloadSize() const { return Settings().PayloadSize; }
     void btnHintsClick();
     // The menus: each shows at the mouse pointer, and on a right-click of its button.
     void btnSpanClick();
@@ -299,8 +305,9 @@ private:
     void ShowButtonMenu(QMenu* Menu, TzsImageButton* Button);
     void BuildAlerts();
     void LoadAlertSettings();
-    void PushSetting(std::int32_t& Field, QAction* Entry,
-                     void (TPingerSession::*Operation)(std::int32_t));
+    // The switches' icons and hints, the hints' visibility and the menus' checks show the hub's
+    // settings.
+    void ShowSettings();
     // After an error that leaves the controls disabled: the window can still be moved,
     // minimised and closed.
     void EnableWindowButtons();
@@ -311,11 +318,22 @@ private:
     void HoldLayout(bool Hold);
     void ShowTilesInView();
     void SplitterMoved(int ListWidth);
+    void ShowListView(bool Shown);
+    // What the hub tells the window.
+    void MonitorAdded(TPingerSession* Session);
+    void MonitorRemoved(TPingerSession* Session);
+    void MonitorUpdated(TPingerSession* Session);
+    void MonitorRenamed(TPingerSession* Session);
+    TfrmPinger* ViewOf(const TPingerSession* Session) const {
+        return Session ? FViews.value(Session) : nullptr;
+    }
+    // Shows the hub's bulk work in the progress bar and lets events run between its steps.
+    TMonitorHub::TProgress Progress();
+    void ShowRefused(TMonitorHub::TAddResult Result);
 
     TSharedImageLists FImages;
     TBorderlessFrame FFrame;
     TMonitorListModel* FListModel = nullptr;
-    TMonitorFactory FMonitorFactory;
     std::function<void(QMenu&)> FOnMonitorMenu;
     TGroupNamePrompt FGroupNamePrompt;
     QPointer<TFrmFriendlyNames> FFriendlyNames;
@@ -330,9 +348,10 @@ private:
     // once per slice of work instead of once per monitor.
     bool FLayoutHeld = false;
     bool FArrangePending = false;
-    // A group whose opening a close cut short: its stored targets are not overwritten with the
-    // monitors that did open.
-    bool FGroupIncomplete = false;
+    // The hints last applied to every control, so that a change of another setting costs no
+    // walk over the monitors.
+    std::optional<bool> FShownHints;
+    TMonitorHub::TWork FWork = TMonitorHub::TWork::Closing;
 
     // Declared before the configuration so that they exist when the creation handler runs.
     std::unique_ptr<TAlertCenter> FAlerts;
@@ -340,31 +359,15 @@ private:
     std::unique_ptr<TAlertTray> FTray;
 
     std::unique_ptr<TConfigStore> FConfig;
-    std::unique_ptr<TzsWorkerThread> FWorker;
-    TMonitorSettings FSettings;
-    QString FLogFolder;
-    QString FCurrentGroup;
+    std::unique_ptr<TMonitorHub> FHub;
+    QHash<const TPingerSession*, TfrmPinger*> FViews;
     bool FActivated = false;
     bool FCreated = false;
     // The configuration has been applied and not yet saved by a close: only then does closing
     // write the switches and the open group back.
     bool FConfigApplied = false;
     // Opening a group or closing all monitors lets messages run between monitors; a close of
-    // the window that arrives meanwhile waits until that work is done, so the open group is
-    // never saved with a half-loaded or half-closed list of targets.
-    int FBusyDepth = 0;
+    // the window that arrives meanwhile waits until the hub is idle, so the open group is never
+    // saved with a half-loaded or half-closed list of targets.
     bool FCloseDeferred = false;
-    class TBusy;
-    TMonitorList FMonitors;
-};
-
-class TfrmMain::TBusy {
-public:
-    explicit TBusy(TfrmMain& Main);
-    ~TBusy();
-    TBusy(const TBusy&) = delete;
-    TBusy& operator=(const TBusy&) = delete;
-
-private:
-    TfrmMain& FMain;
 };

@@ -7,7 +7,6 @@
 #include "zsTextRules.h"
 
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProgressBar>
 
@@ -24,11 +23,7 @@ QStringList TfrmMain::GroupBoxItems() const {
 }
 
 void TfrmMain::SaveGroup(const QString& Name) {
-    // No group open means nothing to write: an empty name would make a "[]" section.
-    if (!FConfig || Name.trimmed().isEmpty()) {
-        return;
-    }
-    FConfig->SaveGroup(Name, FMonitors.Targets());
+    FHub->SaveGroup(Name);
 }
 
 void TfrmMain::LoadGroupList() {
@@ -39,50 +34,29 @@ void TfrmMain::LoadGroupList() {
     cbGroups->setCurrentIndex(-1);
 }
 
-// Monitors are added in slices of 15 ms with the window's messages handled between
-// them, and laid out once per slice: a group of thousands opens without a pause of the window
-// and in time linear in its size. A close of the window that arrives meanwhile ends the opening
-// at the next slice.
+// The hub adds the monitors in slices of 15 ms; between them the window lays out the new ones
+// and handles its messages, so a group of thousands opens without a pause of the window and in
+// time linear in its size. A close of the window that arrives meanwhile ends the opening at the
+// next slice.
 void TfrmMain::OpenGroup(const QString& Name) {
-    constexpr qint64 SliceMs = 15;
-    const TBusy Busy(*this);
     EnableControls(false);
+    HoldLayout(true);
     try {
-        CloseAllMonitors();
-        const QStringList Targets = FConfig->LoadGroupTargets(Name);
-        ShowProgress(QStringLiteral("Loading Monitors..."), Targets.size(), 0, QColor(0, 112, 0));
-        FGroupIncomplete = false;
-        QElapsedTimer Slice;
-        Slice.start();
-        HoldLayout(true);
-        for (int I = 0; I < Targets.size(); ++I) {
-            if (Slice.elapsed() >= SliceMs) {
-                HoldLayout(false);
-                HandlePendingMessages();
-                HoldLayout(true);
-                Slice.restart();
-            }
-            if (FCloseDeferred) {
-                FGroupIncomplete = true;
-                break;
-            }
-            ProgressBar->setValue(I + 1);
-            AddMonitor(Targets[I]);
-        }
-        HoldLayout(false);
-        FCurrentGroup = Name;
-        ProgressBar->hide();
+        FHub->OpenGroup(Name, Progress());
     } catch (...) {
         HoldLayout(false);
+        ProgressBar->hide();
         EnableControls(true);
         throw;
     }
+    HoldLayout(false);
+    ProgressBar->hide();
     EnableControls(true);
 }
 
 void TfrmMain::cbGroupsSelect() {
     const QString Shown = ShownGroup();
-    if (Shown != FCurrentGroup && !Shown.trimmed().isEmpty()) {
+    if (Shown != CurrentGroup() && !Shown.trimmed().isEmpty()) {
         OpenGroup(Shown);
     }
 }
@@ -105,7 +79,7 @@ void TfrmMain::btnAddGroupClick() {
 }
 
 void TfrmMain::CreateGroup(const QString& Name) {
-    SaveGroup(FCurrentGroup);
+    SaveGroup(CurrentGroup());
     FConfig->AddGroupName(Name);
     // The box stays sorted without regard to case.
     QStringList Items = GroupBoxItems();

@@ -8,11 +8,14 @@
 #include <QTreeView>
 
 void TfrmMain::UpdateMonitorRow(TfrmPinger* Monitor) {
+    if (!Monitor->HasSession()) {
+        return;
+    }
+    const TPingerSession& S = Monitor->Session();
     TMonitorRow Row;
     {
-        std::lock_guard<std::recursive_mutex> Guard(Monitor->StatsLock());
-        Row = MakeMonitorRow(Monitor->DisplayName(), Monitor->LastEvent(), Monitor->Uptime(),
-                             Monitor->Min(), Monitor->Max(), Monitor->Avg());
+        std::lock_guard<std::recursive_mutex> Guard(S.StatsLock());
+        Row = MakeMonitorRow(S.DisplayName(), S.LastEvent(), S.Uptime(), S.Min(), S.Max(), S.Avg());
     }
     FListModel->UpdateRow(Monitor, Row);
 }
@@ -22,16 +25,19 @@ void TfrmMain::lvPingersColumnClick(int Column) {
 }
 
 void TfrmMain::lvPingersSelectItem(TfrmPinger* Monitor) {
+    if (!FHub) {
+        return;
+    }
     SetAllDrawEnabled(false);
-    if (Monitor) {
+    if (Monitor && Monitor->HasSession()) {
         MoveToMainPanel(Monitor);
-        Monitor->SetDrawEnabled(true);
+        Monitor->Session().SetDrawEnabled(true);
     }
 }
 
 void TfrmMain::SetAllDrawEnabled(bool Enabled) {
-    for (int I = 0; I < FMonitors.Count(); ++I) {
-        FMonitors.Monitor(I)->SetDrawEnabled(Enabled);
+    for (int I = 0; I < FHub->Count(); ++I) {
+        FHub->Monitor(I)->SetDrawEnabled(Enabled);
     }
 }
 
@@ -40,7 +46,17 @@ bool TfrmMain::ListViewShown() const {
 }
 
 void TfrmMain::ToggleView() {
-    if (ListViewShown()) {
+    ShowListView(!ListViewShown());
+    if (FConfig) {
+        FConfig->WriteListViewEnable(ListViewShown());
+    }
+}
+
+void TfrmMain::ShowListView(bool Shown) {
+    if (Shown == ListViewShown()) {
+        return;
+    }
+    if (!Shown) {
         PanelRight->show();
         Splitter->hide();
         PanelList->hide();
@@ -55,8 +71,5 @@ void TfrmMain::ToggleView() {
         if (FListModel->rowCount() > 0) {
             lvPingers->setCurrentIndex(FListModel->index(0, 0));
         }
-    }
-    if (FConfig) {
-        FConfig->WriteListViewEnable(ListViewShown());
     }
 }

@@ -26,50 +26,29 @@ namespace {
 
 const QString GraphHint = QStringLiteral("Left Click to move to main panel.");
 
-bool IsBlank(const QString& Text) {
-    for (const QChar C : Text) {
-        if (!C.isSpace()) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// What config.ini cannot hold in a target: a line break would split the group's entry, a NUL
-// would cut it short.
-bool HasUnstorableCharacter(const QString& Text) {
-    return std::any_of(Text.begin(), Text.end(),
-                       [](QChar C) { return C == u'\n' || C == u'\r' || C == u'\0'; });
-}
-
 } // namespace
 
-TfrmPinger* TfrmMain::FindMonitor(const QString& Target) const {
-    const int Index = FMonitors.IndexOf(Target);
-    return Index < 0 ? nullptr : FMonitors.Monitor(Index);
-}
-
-TfrmPinger* TfrmMain::MainPanelMonitor() const {
-    for (int I = 0; I < FMonitors.Count(); ++I) {
-        if (FMonitors.Monitor(I)->Tag == 1) {
-            return FMonitors.Monitor(I);
-        }
-    }
-    return nullptr;
-}
-
 void TfrmMain::AddMonitor(const QString& Target) {
-    if (IsBlank(Target)) {
-        return;
-    }
-    if (FMonitors.IndexOf(Target) >= 0) {
+    ShowRefused(FHub->Add(Target));
+}
+
+void TfrmMain::ShowRefused(TMonitorHub::TAddResult Result) {
+    switch (Result) {
+    case TMonitorHub::TAddResult::Added:
+    case TMonitorHub::TAddResult::Blank:
+        break;
+    case TMonitorHub::TAddResult::ControlCharacter:
+        TzsMessageBox::Warning(this, QStringLiteral("The target cannot contain line breaks."));
+        break;
+    case TMonitorHub::TAddResult::Duplicate:
         TzsMessageBox::Warning(this,
                                QStringLiteral("The specified target is already being monitored."));
-        return;
+        break;
     }
-    TfrmPinger* Mon = FMonitorFactory ? FMonitorFactory() : new TfrmPinger();
-    // Nothing to draw until the layout shows it: a tile beyond the window's edge never does.
-    Mon->SetGraphShown(false);
+}
+
+void TfrmMain::MonitorAdded(TPingerSession* Session) {
+    auto* Mon = new TfrmPinger(*Session);
     // Each hook shows what it throws from inside itself: it runs within the monitor's events.
     Mon->Image32->OnMouseDown =
         ShowingErrors([this, Mon](Qt::MouseButton Button, Qt::KeyboardModifiers, QPoint) {
@@ -77,20 +56,15 @@ void TfrmMain::AddMonitor(const QString& Target) {
         });
     TzsHint::Set(Mon->Image32, GraphHint);
     TzsHint::SetShow(Mon->Image32, HintsEnabled());
-    Mon->OnMonitorClosed =
-        ShowingErrors([this](TPingerSession& S) { MonitorClosed(static_cast<TfrmPinger*>(&S)); });
-    Mon->OnCloseClicked = ShowingErrors(
-        [this](TPingerSession& S) { MonitorCloseClicked(static_cast<TfrmPinger*>(&S)); });
-    Mon->OnMonitorUpdated =
-        ShowingErrors([this](TPingerSession& S) { MonitorUpdated(static_cast<TfrmPinger*>(&S)); });
-    Mon->SetLogWorker(FWorker.get());
-    Mon->SetLogFolder(FLogFolder.toStdString());
-    Mon->SetLogEnabled(LoggingEnabled());
-    const QString Friendly = FFriendlyNames ? FFriendlyNames->FindFriendlyName(Target) : QString();
-    Mon->BeginMonitor(Target.toStdString(), Friendly.toStdString());
-    FSettings.ApplyTo(*Mon);
+    // The close button or Esc: the hub stops the monitor and MonitorRemoved lets the window go.
+    Mon->OnMonitorClosed = ShowingErrors([this](TfrmPinger& W) {
+        if (W.HasSession()) {
+            FHub->Close(&W.Session());
+        }
+    });
+    Mon->OnCloseClicked = ShowingErrors([this](TfrmPinger& W) { MonitorCloseClicked(&W); });
+    FViews.insert(Session, Mon);
     UpdateMonitorRow(Mon);
-    FMonitors.Add(Target, Mon);
     // A monitor starts as a tile; the first one takes the main panel. While monitors are added
     // in bulk, the layout shows the new ones once it has placed them.
     Mon->setParent(PanelRight);
@@ -100,17 +74,41 @@ void TfrmMain::AddMonitor(const QString& Target) {
     ArrangeMonitors();
 }
 
+void TfrmMain::MonitorRemoved(TPingerSession* Session) {
+    FAlerts->MonitorRemoved(*Session);
+    TfrmPinger* Mon = FViews.take(Session);
+    if (!Mon) {
+        return;
+    }
+    FListModel->RemoveRow(Mon);
+    Mon->Detach();
+    Mon->hide();
+    Mon->deleteLater();
+    ArrangeMonitors();
+}
+
+void TfrmMain::MonitorUpdated(TPingerSession* Session) {
+    FAlerts->ResultArrived(*Session);
+    MonitorRenamed(Session);
+}
+
+void TfrmMain::MonitorRenamed(TPingerSession* Session) {
+    if (TfrmPinger* Mon = ViewOf(Session)) {
+        UpdateMonitorRow(Mon);
+    }
+}
+
 // Tiles whose column starts beyond the right edge of the body can never be seen (the window
 // does not scroll): they are hidden, so they draw nothing and hold no picture, until a wider
 // window or a new layout brings them into view.
 void TfrmMain::ShowTilesInView() {
-    if (!PanelRight->isVisibleTo(this)) {
+    if (!FHub || !PanelRight->isVisibleTo(this)) {
         return;
     }
     const int ViewRight = PanelBody->width() - PanelRight->x();
-    for (int I = 0; I < FMonitors.Count(); ++I) {
-        TfrmPinger* Mon = FMonitors.Monitor(I);
-        if (Mon->parentWidget() == PanelRight) {
+    for (int I = 0; I < FHub->Count(); ++I) {
+        TfrmPinger* Mon = Monitor(I);
+        if (Mon && Mon->parentWidget() == PanelRight) {
             Mon->setVisible(Mon->x() < ViewRight);
         }
     }
@@ -125,14 +123,12 @@ void TfrmMain::HoldLayout(bool Hold) {
 }
 
 void TfrmMain::ArrangeMonitors() {
-    const int Count = FMonitors.Count();
+    // Every monitor of the hub has its window here, but for a moment while it is being added.
+    const int Count = FHub ? int(FViews.size()) : 0;
     if (Count == 0 || FArranging) {
         return;
     }
     if (FLayoutHeld) {
-        if (Count == 1) {
-            FMonitors.Monitor(0)->Tag = 1; // the first monitor takes the main panel
-        }
         FArrangePending = true;
         return;
     }
@@ -146,8 +142,11 @@ void TfrmMain::ArrangeMonitors() {
     if (Count == 1) {
         PanelRight->resize(0, PanelRight->height());
         LayoutBody();
-        TfrmPinger* Mon = FMonitors.Monitor(0);
-        Mon->Tag = 1;
+        TfrmPinger* Mon = MainPanelMonitor();
+        if (!Mon) {
+            FArranging = false;
+            return;
+        }
         Dock(Mon, PanelLeft);
         if (Mon->geometry() != PanelLeft->rect()) {
             Mon->setGeometry(PanelLeft->rect());
@@ -177,9 +176,13 @@ void TfrmMain::ArrangeMonitors() {
         }
     };
     std::size_t Tile = 0;
-    for (int I = 0; I < Count; ++I) {
-        TfrmPinger* Mon = FMonitors.Monitor(I);
-        if (Mon->Tag == 1) {
+    TfrmPinger* Main = MainPanelMonitor();
+    for (int I = 0; I < FHub->Count(); ++I) {
+        TfrmPinger* Mon = Monitor(I);
+        if (!Mon) {
+            continue;
+        }
+        if (Mon == Main) {
             Hint(Mon, QString());
             Dock(Mon, PanelLeft);
             Place(Mon, PanelLeft->rect());
@@ -196,17 +199,16 @@ void TfrmMain::ArrangeMonitors() {
 }
 
 void TfrmMain::FitMainPanelMonitor() {
-    if (TfrmPinger* Mon = MainPanelMonitor(); Mon && Mon->parentWidget() == PanelLeft) {
+    if (TfrmPinger* Mon = FHub ? MainPanelMonitor() : nullptr;
+        Mon && Mon->parentWidget() == PanelLeft) {
         Mon->setGeometry(PanelLeft->rect());
     }
 }
 
 void TfrmMain::MoveToMainPanel(TfrmPinger* Monitor) {
-    for (int I = 0; I < FMonitors.Count(); ++I) {
-        FMonitors.Monitor(I)->Tag = 0;
+    if (Monitor && Monitor->HasSession()) {
+        FHub->MoveToMainPanel(&Monitor->Session());
     }
-    Monitor->Tag = 1;
-    ArrangeMonitors();
 }
 
 void TfrmMain::MonitorGraphMouseDown(TfrmPinger* Monitor, Qt::MouseButton Button) {
@@ -230,13 +232,17 @@ void TfrmMain::ShowMonitorMenu(TfrmPinger* Monitor, const QPoint& At) {
 }
 
 TfrmHistory* TfrmMain::ShowHistory(TfrmPinger* Monitor) {
-    const QString Target = QString::fromStdString(Monitor->Target());
-    if (FLogFolder.isEmpty()) {
+    if (!Monitor->HasSession()) {
+        return nullptr;
+    }
+    const QString Target = QString::fromStdString(Monitor->Session().Target());
+    if (LogFolder().isEmpty()) {
         TzsMessageBox::Information(this, QStringLiteral("There is no folder for log files."));
         return nullptr;
     }
-    auto* History = new TfrmHistory(FLogFolder + QLatin1Char('/') + Target + QStringLiteral(".pin"),
-                                    QString::fromStdString(Monitor->DisplayName()), this);
+    auto* History =
+        new TfrmHistory(LogFolder() + QLatin1Char('/') + Target + QStringLiteral(".pin"),
+                        QString::fromStdString(Monitor->Session().DisplayName()), this);
     History->setAttribute(Qt::WA_DeleteOnClose);
     History->setAttribute(Qt::WA_QuitOnClose, false);
     History->show();
@@ -244,43 +250,39 @@ TfrmHistory* TfrmMain::ShowHistory(TfrmPinger* Monitor) {
     return History;
 }
 
-void TfrmMain::MonitorClosed(TfrmPinger* Monitor) {
-    const bool WasMain = Monitor->Tag == 1;
-    FAlerts->MonitorRemoved(*Monitor);
-    FListModel->RemoveRow(Monitor);
-    FMonitors.Delete(FMonitors.IndexOfMonitor(Monitor));
-    if (WasMain && FMonitors.Count() > 0) {
-        FMonitors.Monitor(0)->Tag = 1;
-    }
-    ArrangeMonitors();
-}
-
 void TfrmMain::MonitorCloseClicked(TfrmPinger*) {
     SaveGroup(ShownGroup());
 }
 
-void TfrmMain::MonitorUpdated(TfrmPinger* Monitor) {
-    FAlerts->ResultArrived(*Monitor);
-    UpdateMonitorRow(Monitor);
+TMonitorHub::TProgress TfrmMain::Progress() {
+    TMonitorHub::TProgress P;
+    P.Begin = [this](TMonitorHub::TWork Work, int Count) {
+        FWork = Work;
+        if (Work == TMonitorHub::TWork::Closing) {
+            ShowProgress(QStringLiteral("Closing Monitors..."), Count, Count, QColor(144, 0, 0));
+        } else {
+            ShowProgress(QStringLiteral("Loading Monitors..."), Count, 0, QColor(0, 112, 0));
+        }
+    };
+    P.Step = [this](int Position) { ProgressBar->setValue(Position); };
+    // Closing keeps the layout held throughout; an opening lays out once per slice.
+    P.Pause = [this] {
+        if (FWork == TMonitorHub::TWork::Loading) {
+            HoldLayout(false);
+            HandlePendingMessages();
+            HoldLayout(true);
+        } else {
+            HandlePendingMessages();
+        }
+    };
+    P.Refused = [this](const QString&, TMonitorHub::TAddResult Result) { ShowRefused(Result); };
+    return P;
 }
 
 void TfrmMain::CloseAllMonitors() {
-    const TBusy Busy(*this);
-    if (FWorker) {
-        FWorker->ClearJobs();
-    }
-    const int Count = FMonitors.Count();
-    ShowProgress(QStringLiteral("Closing Monitors..."), Count, Count, QColor(144, 0, 0));
     HoldLayout(true);
     try {
-        for (int I = Count - 1; I >= 0; --I) {
-            HandlePendingMessages();
-            // Messages handled meanwhile may have closed monitors already.
-            if (I < FMonitors.Count()) {
-                FMonitors.Monitor(I)->close();
-            }
-            ProgressBar->setValue(I);
-        }
+        FHub->CloseAll(Progress());
     } catch (...) {
         HoldLayout(false);
         throw;
@@ -290,13 +292,11 @@ void TfrmMain::CloseAllMonitors() {
 }
 
 void TfrmMain::btnNewPingerClick() {
-    // Refused only where it is typed: a target read from config.ini stays as it is stored.
-    if (HasUnstorableCharacter(cbTarget->text())) {
-        TzsMessageBox::Warning(this, QStringLiteral("The target cannot contain line breaks."));
-        return;
+    const TMonitorHub::TAddResult Result = FHub->Add(cbTarget->text());
+    ShowRefused(Result);
+    if (Result != TMonitorHub::TAddResult::ControlCharacter) {
+        SaveGroup(ShownGroup());
     }
-    AddMonitor(cbTarget->text());
-    SaveGroup(ShownGroup());
 }
 
 void TfrmMain::btnCloseAllClick() {

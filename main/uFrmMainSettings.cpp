@@ -132,7 +132,7 @@ void TfrmMain::BuildSettingsMenus() {
                {"2hr", 7200},
                {"4hr", 14400},
                {"8hr", 28800}},
-              FSettings.Span, &TfrmMain::SetSpanClick);
+              Span(), &TfrmMain::SetSpanClick);
     menRange = MakeButtonMenu(btnRange, QStringLiteral("Chart Range"));
     AddValues(menRange,
               {{"Auto", -1},
@@ -142,12 +142,12 @@ void TfrmMain::BuildSettingsMenus() {
                {"500ms", 500},
                {"1000ms", 1000},
                {"5000ms", 5000}},
-              FSettings.Range, &TfrmMain::SetRangeClick);
+              Range(), &TfrmMain::SetRangeClick);
     menFreq = MakeButtonMenu(btnFreq, QStringLiteral("Ping Frequency"));
     AddValues(
         menFreq,
         {{"1 Sec", 1000}, {"5 Sec", 5000}, {"10 Sec", 10000}, {"30 Sec", 30000}, {"1 Min", 60000}},
-        FSettings.Frequency, &TfrmMain::SetFrequencyClick);
+        Frequency(), &TfrmMain::SetFrequencyClick);
     menTimeOutMS = MakeButtonMenu(btnTimeOutMS, QStringLiteral("Ping Timeout (ms)"));
     AddValues(menTimeOutMS,
               {{"50 (ms)", 50},
@@ -158,7 +158,7 @@ void TfrmMain::BuildSettingsMenus() {
                {"2000 (ms)", 2000},
                {"5000 (ms)", 5000},
                {"10000 (ms)", 10000}},
-              FSettings.TimeOutMS, &TfrmMain::TimeOutMSClick);
+              TimeOutMS(), &TfrmMain::TimeOutMSClick);
     menPayloadSize = MakeButtonMenu(btnPayloadSize, QStringLiteral("Payload Size"));
     AddValues(menPayloadSize,
               {{"0 Bytes", 0},
@@ -169,7 +169,7 @@ void TfrmMain::BuildSettingsMenus() {
                {"4 Kilobytes", 4096, true},
                {"16 Kilobytes", 16384, true},
                {"32 Kilobytes", 32768, true}},
-              FSettings.PayloadSize, &TfrmMain::PayloadSizeClick);
+              PayloadSize(), &TfrmMain::PayloadSizeClick);
 
     menSettings = MakeButtonMenu(btnSettings, QStringLiteral("Configuration"));
     ExportSettings1 = menSettings->addAction(QStringLiteral("Export Configuration"));
@@ -254,58 +254,81 @@ void TfrmMain::btnSettingsClick() {
 
 // --- common settings -------------------------------------------------------------------------
 
-void TfrmMain::PushSetting(std::int32_t& Field, QAction* Entry,
-                           void (TPingerSession::*Operation)(std::int32_t)) {
-    Field = Entry->data().toInt();
-    for (int I = 0; I < FMonitors.Count(); ++I) {
-        (FMonitors.Monitor(I)->*Operation)(Field);
-    }
-    Entry->setChecked(true);
-}
-
 void TfrmMain::SetSpanClick(QAction* Entry) {
-    PushSetting(FSettings.Span, Entry, &TPingerSession::SetSpan);
+    FHub->SetSpan(Entry->data().toInt());
 }
 
 void TfrmMain::SetRangeClick(QAction* Entry) {
-    PushSetting(FSettings.Range, Entry, &TPingerSession::SetRange);
+    FHub->SetRange(Entry->data().toInt());
 }
 
 void TfrmMain::SetFrequencyClick(QAction* Entry) {
-    PushSetting(FSettings.Frequency, Entry, &TPingerSession::SetFrequency);
+    FHub->SetFrequency(Entry->data().toInt());
 }
 
 void TfrmMain::TimeOutMSClick(QAction* Entry) {
-    PushSetting(FSettings.TimeOutMS, Entry, &TPingerSession::SetTimeOutMS);
+    FHub->SetTimeOutMS(Entry->data().toInt());
 }
 
 void TfrmMain::PayloadSizeClick(QAction* Entry) {
-    PushSetting(FSettings.PayloadSize, Entry, &TPingerSession::SetPayloadSize);
+    FHub->SetPayloadSize(Entry->data().toInt());
 }
 
-// --- switches --------------------------------------------------------------------------------
-
-bool TfrmMain::HintsEnabled() const {
-    return FSettings.Hints;
-}
-
-void TfrmMain::SetHintsEnabled(bool On) {
-    FSettings.Hints = On;
-    for (int I = FMonitors.Count() - 1; I >= 0; --I) {
-        TzsHint::SetShow(FMonitors.Monitor(I)->Image32, On);
+void TfrmMain::ShowSettings() {
+    const TMonitorSettings& S = Settings();
+    for (const auto& [Menu, Value] :
+         {std::pair{menSpan, S.Span}, std::pair{menRange, S.Range}, std::pair{menFreq, S.Frequency},
+          std::pair{menTimeOutMS, S.TimeOutMS}, std::pair{menPayloadSize, S.PayloadSize}}) {
+        if (!Menu) {
+            continue;
+        }
+        for (QAction* Entry : Menu->actions()) {
+            if (Entry->isCheckable() && Entry->data().toInt() == Value) {
+                Entry->setChecked(true);
+            }
+        }
+    }
+    using L = TSharedImageLists;
+    btnLogging->SetImageIndex(S.Logging ? L::LoggingOn : L::LoggingOff);
+    TzsHint::Set(btnLogging,
+                 S.Logging ? QStringLiteral("Data logging is enabled.\r\nClick to turn off.")
+                           : QStringLiteral("Data logging is disabled.\r\nClick to turn on."));
+    btnAlerting->SetImageIndex(S.Alerting ? L::AlertingOn : L::AlertingOff);
+    TzsHint::Set(btnAlerting, S.Alerting
+                                  ? QStringLiteral("Alerting is enabled.\r\nClick to turn off.")
+                                  : QStringLiteral("Alerting is disabled.\r\nClick to turn on."));
+    if (FAlerts) {
+        FAlerts->SetEnabled(S.Alerting);
+    }
+    btnHints->SetImageIndex(S.Hints ? L::HintsOn : L::HintsOff);
+    TzsHint::Set(btnHints, S.Hints ? QStringLiteral("Hints are enabled.\r\nClick to turn off.")
+                                   : QStringLiteral("Hints are disabled.\r\nClick to turn on."));
+    if (FShownHints == S.Hints) {
+        return;
+    }
+    FShownHints = S.Hints;
+    for (TfrmPinger* Mon : std::as_const(FViews)) {
+        TzsHint::SetShow(Mon->Image32, S.Hints);
     }
     for (QWidget* W : std::initializer_list<QWidget*>{
              btnSettings, btnNewPinger, btnCloseAll, btnAddGroup, btnDeleteGroup, btnZephraSoftware,
              btnSpan, btnRange, btnFreq, btnLogging, btnFriendlyNames, btnPayloadSize, btnTimeOutMS,
              cbTarget, cbGroups, lbZephraSoftware}) {
-        TzsHint::SetShow(W, On);
+        TzsHint::SetShow(W, S.Hints);
     }
     if (FFriendlyNames) {
-        FFriendlyNames->SetHintsEnabled(On);
+        FFriendlyNames->SetHintsEnabled(S.Hints);
     }
-    btnHints->SetImageIndex(On ? TSharedImageLists::HintsOn : TSharedImageLists::HintsOff);
-    TzsHint::Set(btnHints, On ? QStringLiteral("Hints are enabled.\r\nClick to turn off.")
-                              : QStringLiteral("Hints are disabled.\r\nClick to turn on."));
+}
+
+// --- switches --------------------------------------------------------------------------------
+
+bool TfrmMain::HintsEnabled() const {
+    return Settings().Hints;
+}
+
+void TfrmMain::SetHintsEnabled(bool On) {
+    FHub->SetHints(On);
 }
 
 void TfrmMain::btnHintsClick() {
@@ -313,17 +336,11 @@ void TfrmMain::btnHintsClick() {
 }
 
 bool TfrmMain::LoggingEnabled() const {
-    return FSettings.Logging;
+    return Settings().Logging;
 }
 
 void TfrmMain::SetLogging(bool On) {
-    FSettings.Logging = On;
-    btnLogging->SetImageIndex(On ? TSharedImageLists::LoggingOn : TSharedImageLists::LoggingOff);
-    TzsHint::Set(btnLogging, On ? QStringLiteral("Data logging is enabled.\r\nClick to turn off.")
-                                : QStringLiteral("Data logging is disabled.\r\nClick to turn on."));
-    for (int I = 0; I < FMonitors.Count(); ++I) {
-        FMonitors.Monitor(I)->SetLogEnabled(On);
-    }
+    FHub->SetLogging(On);
 }
 
 void TfrmMain::btnLoggingClick() {
@@ -339,15 +356,11 @@ void TfrmMain::btnLoggingClick() {
 }
 
 bool TfrmMain::AlertingEnabled() const {
-    return FSettings.Alerting;
+    return Settings().Alerting;
 }
 
 void TfrmMain::SetAlerting(bool On) {
-    FSettings.Alerting = On;
-    btnAlerting->SetImageIndex(On ? TSharedImageLists::AlertingOn : TSharedImageLists::AlertingOff);
-    TzsHint::Set(btnAlerting, On ? QStringLiteral("Alerting is enabled.\r\nClick to turn off.")
-                                 : QStringLiteral("Alerting is disabled.\r\nClick to turn on."));
-    FAlerts->SetEnabled(On);
+    FHub->SetAlerting(On);
 }
 
 void TfrmMain::btnAlertingClick() {
@@ -368,40 +381,21 @@ void TfrmMain::btnFriendlyNamesClick() {
     if (!FFriendlyNames || !FConfig) {
         return;
     }
-    // The dialog's table answers every later lookup (a monitor started afterwards), so when
-    // the dialog ends without storing, its table goes back to what is stored.
-    const auto KeepStoredTable = [this] {
-        try {
-            FFriendlyNames->SetNamesText(FConfig->ReadFriendlyNames());
-        } catch (const std::exception&) {
-            // The error was reported where the table was read for the dialog.
-        }
-    };
+    // The dialog edits a copy of the stored table; the hub's table, which every later monitor
+    // reads, changes only when the edit is stored.
     FFriendlyNames->SetNamesText(FConfig->ReadFriendlyNames());
     const int Result = FModalRunner ? FModalRunner(*FFriendlyNames) : FFriendlyNames->exec();
     if (Result != QDialog::Accepted) {
-        KeepStoredTable();
         return;
     }
-    try {
-        FConfig->WriteFriendlyNames(FFriendlyNames->GetNamesText());
-    } catch (...) {
-        KeepStoredTable();
-        throw;
-    }
+    const QString Names = FFriendlyNames->GetNamesText();
+    FConfig->WriteFriendlyNames(Names);
+    FHub->SetFriendlyNames(Names);
     RefreshFriendlyNames();
 }
 
 void TfrmMain::RefreshFriendlyNames() {
-    for (int I = 0; I < FMonitors.Count(); ++I) {
-        TfrmPinger* Mon = FMonitors.Monitor(I);
-        const QString Name =
-            FFriendlyNames ? FFriendlyNames->FindFriendlyName(QString::fromStdString(Mon->Target()))
-                           : QString();
-        Mon->SetFriendlyName(Name.toStdString());
-        // The list shows the new name at once rather than with the next result.
-        UpdateMonitorRow(Mon);
-    }
+    FHub->ApplyFriendlyNames();
 }
 
 void TfrmMain::btnZephraSoftwareClick() {
@@ -459,12 +453,12 @@ void TfrmMain::ImportConfiguration() {
                                     QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) {
         return;
     }
-    const TBusy Busy(*this);
+    const TMonitorHub::TBusy Busy(*FHub);
     EnableControls(false);
     CloseAllMonitors();
     // No group is open now; the one open before belongs to the old configuration and must not
     // be written into the new one when the window closes.
-    FCurrentGroup.clear();
+    FHub->ForgetCurrentGroup();
     // A failed copy leaves the old file, which is then applied again; the user learns why.
     try {
         FConfig->ImportConfigFile(FileName);

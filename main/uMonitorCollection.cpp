@@ -12,7 +12,7 @@ int TMonitorList::Compare(const QString& A, const QString& B) const {
     return FCollator.compare(A, B);
 }
 
-int TMonitorList::Add(const QString& Target, TfrmPinger* Monitor) {
+int TMonitorList::Add(const QString& Target, TPingerSession* Monitor) {
     const auto Place = std::upper_bound(
         FItems.begin(), FItems.end(), Target,
         [this](const QString& T, const TItem& I) { return Compare(T, I.Target) < 0; });
@@ -31,7 +31,7 @@ int TMonitorList::IndexOf(const QString& Target) const {
     return -1;
 }
 
-int TMonitorList::IndexOfMonitor(const TfrmPinger* Monitor) const {
+int TMonitorList::IndexOfMonitor(const TPingerSession* Monitor) const {
     for (std::size_t I = 0; I < FItems.size(); ++I) {
         if (FItems[I].Monitor == Monitor) {
             return static_cast<int>(I);

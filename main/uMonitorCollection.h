@@ -14,9 +14,9 @@
 
 #include <vector>
 
-class TfrmPinger;
+class TPingerSession;
 
-// Targets exactly as typed, each with its monitor window, sorted without regard to letter case
+// Targets exactly as typed, each with its monitor, sorted without regard to letter case
 // in the user's locale. The list itself accepts equal targets; the main window never adds one.
 class TMonitorList {
 public:
@@ -24,13 +24,13 @@ public:
 
     int Count() const { return static_cast<int>(FItems.size()); }
     const QString& Target(int Index) const { return FItems[std::size_t(Index)].Target; }
-    TfrmPinger* Monitor(int Index) const { return FItems[std::size_t(Index)].Monitor; }
+    TPingerSession* Monitor(int Index) const { return FItems[std::size_t(Index)].Monitor; }
 
     // Inserts at the place the sort order gives (after equal targets) and returns that index.
-    int Add(const QString& Target, TfrmPinger* Monitor);
+    int Add(const QString& Target, TPingerSession* Monitor);
     // The first entry whose target compares equal to Target, or -1.
     int IndexOf(const QString& Target) const;
-    int IndexOfMonitor(const TfrmPinger* Monitor) const;
+    int IndexOfMonitor(const TPingerSession* Monitor) const;
     void Delete(int Index);
     QStringList Targets() const;
 
@@ -40,7 +40,7 @@ public:
 private:
     struct TItem {
         QString Target;
-        TfrmPinger* Monitor;
+        TPingerSession* Monitor;
     };
     QCollator FCollator;
     std::vector<TItem> FItems;

@@ -110,26 +110,44 @@ void TGradientPanel::paintEvent(QPaintEvent*) {
 }
 
 TfrmPinger::TfrmPinger(std::shared_ptr<TClock> Clock, QWidget* Parent)
-    : QWidget(Parent), TPingerSession(std::move(Clock)) {
+    : QWidget(Parent), FOwnSession(std::make_unique<TPingerSession>(std::move(Clock))),
+      FSession(FOwnSession.get()) {
+    FormCreate();
+}
+
+TfrmPinger::TfrmPinger(TPingerSession& Session, QWidget* Parent)
+    : QWidget(Parent), FSession(&Session) {
     FormCreate();
 }
 
 // A monitor destroyed without being closed (its parent panel went first, or it was deleted
 // outright) still stops and tells its owner, once, while it is whole.
 TfrmPinger::~TfrmPinger() {
-    if (FCloseHandled) {
+    if (!FCloseHandled) {
+        try {
+            CloseHandling();
+        } catch (const std::exception& E) {
+            qWarning("Monitor closing: %s", E.what()); // nothing may leave a destructor
+        }
+    }
+    Detach();
+}
+
+void TfrmPinger::Detach() {
+    if (!FSession) {
         return;
     }
-    try {
-        CloseHandling();
-    } catch (const std::exception& E) {
-        qWarning("Monitor closing: %s", E.what()); // nothing may leave a destructor
-    }
+    FCloseHandled = true;
+    Image32->SetSource(nullptr);
+    FSession->SetView(nullptr);
+    FSession = nullptr;
 }
 
 void TfrmPinger::CloseHandling() {
     FCloseHandled = true;
-    StopMonitor();
+    if (FOwnSession) {
+        FOwnSession->StopMonitor();
+    }
     if (OnMonitorClosed) {
         OnMonitorClosed(*this);
     }
@@ -167,7 +185,7 @@ void TfrmPinger::FormCreate() {
     connect(zsibClose, &TzsImageButton::clicked, this, &TfrmPinger::zsibCloseClick);
 
     Image32 = new TImage32(this);
-    Image32->SetSource(&Graph());
+    Image32->SetSource(&FSession->Graph());
 
     pnlBottom = new QWidget(this);
     QPalette Bottom = pnlBottom->palette();
@@ -190,7 +208,7 @@ void TfrmPinger::FormCreate() {
     DegradedFont.setBold(true);
     lbDegraded->setFont(DegradedFont);
     SetTextColor(lbDegraded, QColor(255, 176, 0));
-    lbDegraded->setVisible(Degraded());
+    lbDegraded->setVisible(FSession && FSession->Degraded());
 
     zsbImgPing->SetDisabled(true);
     lbStatus->clear();
@@ -198,7 +216,8 @@ void TfrmPinger::FormCreate() {
 
     resize(250, 180);
     LayoutControls();
-    SetGraphAreaSize(Image32->width(), Image32->height());
+    FSession->SetView(this);
+    FSession->SetGraphAreaSize(Image32->width(), Image32->height());
     HeaderChanged();
     PingIndicatorChanged();
 }
@@ -225,7 +244,7 @@ void TfrmPinger::LayoutStatusLine() {
     const int UpTimeWidth = lbUpTime->text().isEmpty() ? 0 : lbUpTime->sizeHint().width();
     lbUpTime->setGeometry(3, 1, UpTimeWidth, StatusHeight - 2);
     int StatusLeft = 3 + UpTimeWidth + 4;
-    if (lbDegraded && Degraded()) {
+    if (lbDegraded && FSession && FSession->Degraded()) {
         const int DegradedWidth = lbDegraded->sizeHint().width();
         lbDegraded->setGeometry(StatusLeft, 1, DegradedWidth, StatusHeight - 2);
         StatusLeft += DegradedWidth + 4;
@@ -234,48 +253,50 @@ void TfrmPinger::LayoutStatusLine() {
 }
 
 void TfrmPinger::HeaderChanged() {
-    if (!lbHeader) {
+    if (!lbHeader || !FSession) {
         return;
     }
-    lbHeader->setText(HeaderText());
-    if (HeaderColor() != FShownHeaderColor) {
-        FShownHeaderColor = HeaderColor();
+    lbHeader->setText(FSession->HeaderText());
+    if (FSession->HeaderColor() != FShownHeaderColor) {
+        FShownHeaderColor = FSession->HeaderColor();
         SetTextColor(lbHeader, QColorFromTColor(FShownHeaderColor));
     }
 }
 
 void TfrmPinger::StatusLineChanged() {
-    if (!lbStatus) {
+    if (!lbStatus || !FSession) {
         return;
     }
-    // The font is the status line's own at every change (see StatusFont()); a label given its
+    const TPingerSession& S = *FSession;
+    // The font is the status line's own at every change (see S.StatusFont()); a label given its
     // own font again changes nothing.
-    if (lbStatus->font() != StatusFont()) {
-        lbStatus->setFont(StatusFont());
+    if (lbStatus->font() != S.StatusFont()) {
+        lbStatus->setFont(S.StatusFont());
     }
-    if (StatusColor() != FShownStatusColor) {
-        FShownStatusColor = StatusColor();
+    if (S.StatusColor() != FShownStatusColor) {
+        FShownStatusColor = S.StatusColor();
         SetTextColor(lbStatus, QColorFromTColor(FShownStatusColor));
     }
-    if (UpTimeText() == FShownUpTime && StatusText() == FShownStatus) {
+    if (S.UpTimeText() == FShownUpTime && S.StatusText() == FShownStatus) {
         return;
     }
-    FShownUpTime = UpTimeText();
-    FShownStatus = StatusText();
+    FShownUpTime = S.UpTimeText();
+    FShownStatus = S.StatusText();
     lbUpTime->setText(FShownUpTime);
     lbStatus->setText(FShownStatus);
     LayoutStatusLine();
 }
 
 void TfrmPinger::GraphChanged() {
-    if (!Image32) {
+    if (!Image32 || !FSession) {
         return;
     }
-    switch (Graph().LastChange()) {
+    const TPingerGraph& Graph = FSession->Graph();
+    switch (Graph.LastChange()) {
     case TPingerGraph::TChange::None:
         break;
     case TPingerGraph::TChange::Plot: {
-        const TPlotRect& P = Graph().PlotRect();
+        const TPlotRect& P = Graph.PlotRect();
         Image32->update(P.Left, P.Top, P.Width(), P.Height());
         break;
     }
@@ -287,7 +308,7 @@ void TfrmPinger::GraphChanged() {
 
 void TfrmPinger::DegradedChanged() {
     if (lbDegraded) {
-        lbDegraded->setVisible(Degraded());
+        lbDegraded->setVisible(FSession && FSession->Degraded());
         LayoutStatusLine();
     }
 }
@@ -295,8 +316,9 @@ void TfrmPinger::DegradedChanged() {
 // Out of sight the indicator waits: it would change twice a result for nobody. Shown, it shows
 // the session's state again.
 void TfrmPinger::PingIndicatorChanged() {
-    if (zsbImgPing && GraphVisible() && zsbImgPing->Disabled() == PingIndicatorEnabled()) {
-        zsbImgPing->SetDisabled(!PingIndicatorEnabled());
+    if (zsbImgPing && FSession && GraphVisible() &&
+        zsbImgPing->Disabled() == FSession->PingIndicatorEnabled()) {
+        zsbImgPing->SetDisabled(!FSession->PingIndicatorEnabled());
     }
 }
 
@@ -308,8 +330,10 @@ bool TfrmPinger::GraphVisible() const {
 
 void TfrmPinger::showEvent(QShowEvent* Event) {
     QWidget::showEvent(Event);
-    SetGraphShown(true);
-    RefreshDisplay();
+    if (FSession) {
+        FSession->SetGraphShown(true);
+        FSession->RefreshDisplay();
+    }
     PingIndicatorChanged();
 }
 
@@ -317,13 +341,17 @@ void TfrmPinger::showEvent(QShowEvent* Event) {
 // draws it again from the samples.
 void TfrmPinger::hideEvent(QHideEvent* Event) {
     QWidget::hideEvent(Event);
-    SetGraphShown(false);
+    if (FSession) {
+        FSession->SetGraphShown(false);
+    }
 }
 
 void TfrmPinger::resizeEvent(QResizeEvent* Event) {
     QWidget::resizeEvent(Event);
     LayoutControls();
-    SetGraphAreaSize(Image32->width(), Image32->height());
+    if (FSession) {
+        FSession->SetGraphAreaSize(Image32->width(), Image32->height());
+    }
     // Painted with the next pass of the event loop: painting at once costs a walk over every
     // sibling, and the tile panel re-arranging thousands of monitors would pay it per monitor.
     update();

@@ -1,27 +1,17 @@
 // TfrmPinger is the monitor window: an 18-pixel header with the ping indicator, the caption and
 // a close button, the graph area showing the session's composed raster, and a status line with
-// the uptime and the last result. It is the window face of TPingerSession, which owns the ping
-// loop, the samples and the drawing.
+// the uptime and the last result. It shows a TPingerSession, which owns the ping loop, the
+// samples and the drawing: a session of its own, or one its owner keeps.
 //
-//   auto* mon = new TfrmPinger();
-//   mon->OnMonitorClosed = [&](TPingerSession& s) { forget(static_cast<TfrmPinger&>(s)); };
-//   mon->OnCloseClicked = ...;  mon->OnMonitorUpdated = ...;
+//   auto* mon = new TfrmPinger(Session);    // shows a session the owner keeps
+//   mon->OnMonitorClosed = [&](TfrmPinger& w) { owner.Close(w.Session()); };
 //   mon->Image32->OnMouseDown = [&](Qt::MouseButton b, Qt::KeyboardModifiers, QPoint) { ... };
-//   mon->SetLogWorker(&worker); mon->SetLogFolder(folder);
-//   mon->BeginMonitor("localhost", "");
-//   mon->show(); mon->setParent(panel); mon->setGeometry(...); mon->show();
+//   mon->setParent(panel); mon->setGeometry(...); mon->show();
 //
-// Lifetime. The close handling (stop the loop, then OnMonitorClosed) runs exactly once, on
-// whichever comes first:
-//   - close() (the close button, Esc, or the owner): the handler runs with the window whole,
-//     and the window frees itself later (deleteLater), after close() has returned. Do not
-//     delete it in the handler; forget it.
-//   - destruction without close(): a parent panel destroyed first takes its child monitors with
-//     it, or the owner deletes one. The destructor then runs the close handling itself, so the
-//     owner still hears of it, with the window still whole; the handler must only forget it.
-//     An owner that is itself being torn down clears the handlers (or closes its monitors)
-//     before its panels go.
-// OnCloseClicked follows OnMonitorClosed only for the close button.
+// Closing the window (close button, Esc, close()) runs its close handling once: a session of its
+// own is stopped, then OnMonitorClosed fires with the window whole, and the window frees itself
+// later (deleteLater). A window showing someone else's session leaves stopping it to the owner,
+// which lets the window go with Detach() (it then shows nothing and never touches the session).
 #pragma once
 
 #include "uPingerSession.h"
@@ -30,6 +20,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QLabel;
 class TzsImageButton;
@@ -72,7 +63,7 @@ private:
     QColor FBorder;
 };
 
-class TfrmPinger : public QWidget, public TPingerSession {
+class TfrmPinger : public QWidget, private TPingerSessionView {
     Q_OBJECT
 
 public:
@@ -80,11 +71,23 @@ public:
     static constexpr int StatusHeight = 18;
     static constexpr int TranslucentOpacity = 50; // of 255, while Ctrl is held
 
+    using TWindowEvent = std::function<void(TfrmPinger& Sender)>;
+
+    // A window with a session of its own, stopped when the window closes or is destroyed.
     explicit TfrmPinger(std::shared_ptr<TClock> Clock = nullptr, QWidget* Parent = nullptr);
+    // A window showing Session, which the caller keeps until it has called Detach().
+    explicit TfrmPinger(TPingerSession& Session, QWidget* Parent = nullptr);
     ~TfrmPinger() override;
 
-    // 1 marks the monitor shown in the main window's main panel, 0 a tile.
-    int Tag = 0;
+    // The session shown; only while it has one (not after Detach).
+    TPingerSession& Session() const { return *FSession; }
+    bool HasSession() const { return FSession != nullptr; }
+    // Stops showing the session; what the window does afterwards never reaches it. Closing the
+    // window after this fires nothing.
+    void Detach();
+
+    TWindowEvent OnMonitorClosed; // by the close handling
+    TWindowEvent OnCloseClicked;  // after the close button closed the window
 
     // The opacity the window asks for: translucency on or off, and its value (0..255).
     bool AlphaBlend() const { return FAlphaBlend; }
@@ -103,13 +106,6 @@ public:
     QLabel* lbDegraded = nullptr; // "Degraded" in amber, between the uptime and the status
 
 protected:
-    void HeaderChanged() override;
-    void StatusLineChanged() override;
-    void GraphChanged() override;
-    void PingIndicatorChanged() override;
-    bool GraphVisible() const override;
-    void DegradedChanged() override;
-
     void showEvent(QShowEvent* Event) override;
     void hideEvent(QHideEvent* Event) override;
     void resizeEvent(QResizeEvent* Event) override;
@@ -119,6 +115,13 @@ protected:
     void closeEvent(QCloseEvent* Event) override;
 
 private:
+    void HeaderChanged() override;
+    void StatusLineChanged() override;
+    void GraphChanged() override;
+    void PingIndicatorChanged() override;
+    bool GraphVisible() const override;
+    void DegradedChanged() override;
+
     void FormCreate();
     void LayoutControls();
     void LayoutStatusLine();
@@ -134,6 +137,8 @@ private:
     int FAlphaBlendValue = 255;
     void CloseHandling();
 
+    std::unique_ptr<TPingerSession> FOwnSession;
+    TPingerSession* FSession = nullptr;
     bool FClosing = false;      // closeEvent has begun
     bool FCloseHandled = false; // stopped and OnMonitorClosed fired
 };

@@ -366,6 +366,11 @@ void TPingerSession::ComputeStats() {
     FGraph.UpdateStats(FSamples, FSpan, Now());
 }
 
+void TPingerSession::SetView(TPingerSessionView* View) {
+    FView = View;
+    UpdateBeforePingWanted();
+}
+
 void TPingerSession::SetGraphShown(bool Shown) {
     FGraphShown = Shown;
     FGraph.SetShown(Shown && GraphVisible());

@@ -11,8 +11,9 @@
 //
 // Its state is read through accessors and changed only through the setters, each of which does
 // the whole job: it stores the value, hands it to the running loop and redraws what depends on
-// it. The window inherits the session and overrides the *Changed() hooks to repaint what
-// changed. Time comes from the injected clock, so tests drive hours of samples in milliseconds.
+// it. The window that shows a session registers itself as its view (SetView) and repaints what
+// the *Changed() calls name. Time comes from the injected clock, so tests drive hours of samples in
+// milliseconds.
 #pragma once
 
 #include "uPingSamples.h"
@@ -33,6 +34,21 @@
 
 class TUiInvoker;
 class TzsWorkerThread;
+
+// What a session tells the window that shows it, each after the matching outputs changed.
+class TPingerSessionView {
+public:
+    virtual void HeaderChanged() {}
+    virtual void StatusLineChanged() {}
+    virtual void GraphChanged() {}
+    virtual void PingIndicatorChanged() {}
+    virtual void DegradedChanged() {}
+    // Whether anyone can see the graph now; a session without a view draws as if seen.
+    virtual bool GraphVisible() const { return true; }
+
+protected:
+    ~TPingerSessionView() = default;
+};
 
 class TPingerSession {
 public:
@@ -135,10 +151,12 @@ public:
     // Redraws everything from the samples (the window shown or exposed again).
     void RefreshDisplay() { RefreshDisplay(true, nullptr); }
 
-    // --- events, fired with this monitor when a handler is installed ------------------------
-    TMonitorEvent OnMonitorClosed;  // by the window's close handling
+    // --- view and events ----------------------------------------------------------------------
+    // The window showing this session (not owned; null: none). It is told of every change from
+    // now on and is asked whether the graph is seen.
+    void SetView(TPingerSessionView* View);
+    TPingerSessionView* View() const { return FView; }
     TMonitorEvent OnMonitorUpdated; // after each result, under StatsLock
-    TMonitorEvent OnCloseClicked;   // after the close button closed the window
 
     // --- test seams: used by loops started afterwards -----------------------------------------
     void SetEchoFunction(TPingLoopThread::TEchoFunction Echo) { FEchoFunction = std::move(Echo); }
@@ -146,19 +164,36 @@ public:
         FSyncInvoker = std::move(Invoker);
     }
 
-protected:
-    // Called after the matching outputs changed; the window repaints there.
-    virtual void HeaderChanged() {}
-    virtual void StatusLineChanged() {}
-    virtual void GraphChanged() {}
-    virtual void PingIndicatorChanged() {}
-    // Whether anyone can see the graph now; the window answers for itself.
-    virtual bool GraphVisible() const { return true; }
-    virtual void DegradedChanged() {}
-
-    TDateTime Now() const { return FClock->Now(); }
-
 private:
+    TDateTime Now() const { return FClock->Now(); }
+    // What the view is told.
+    void HeaderChanged() {
+        if (FView) {
+            FView->HeaderChanged();
+        }
+    }
+    void StatusLineChanged() {
+        if (FView) {
+            FView->StatusLineChanged();
+        }
+    }
+    void GraphChanged() {
+        if (FView) {
+            FView->GraphChanged();
+        }
+    }
+    void PingIndicatorChanged() {
+        if (FView) {
+            FView->PingIndicatorChanged();
+        }
+    }
+    void DegradedChanged() {
+        if (FView) {
+            FView->DegradedChanged();
+        }
+    }
+    bool GraphVisible() const { return !FView || FView->GraphVisible(); }
+
     // PingDone's steps.
     bool StoreResult(const TPingEvent& Event);
     TPingEventObj RecordSample(const TPingEvent& Event, bool Success, bool AfterSleep);
@@ -192,6 +227,7 @@ private:
     TPingLoopThread::TEchoFunction FEchoFunction;
     TPingLoopThread::TSyncInvoker FSyncInvoker;
     TPingSamples FSamples;
+    TPingerSessionView* FView = nullptr;
 
     // Settings.
     std::int32_t FFrequency = 1000;

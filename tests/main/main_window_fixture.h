@@ -37,7 +37,7 @@ protected:
     TfrmMain& Open(const std::function<void(TfrmMain&)>& Prepare = {}) {
         Main = std::make_unique<TfrmMain>(&Registry);
         Main->SetMonitorFactory([this] {
-            auto* Mon = new TfrmPinger(Clock);
+            auto Mon = std::make_unique<TPingerSession>(Clock);
             Loops.Hold(*Mon);
             return Mon;
         });
@@ -54,8 +54,8 @@ protected:
     void Feed(const QString& Target, int RoundTrip, const std::string& Address = "127.0.0.1") {
         TfrmPinger* Mon = Main->FindMonitor(Target);
         ASSERT_NE(Mon, nullptr) << Target.toStdString();
-        Mon->PingDone(MakeResult(*Clock, 0, RoundTrip, PING_STATUS_REQ_TIMED_OUT,
-                                 Target.toStdString(), Address));
+        Mon->Session().PingDone(MakeResult(*Clock, 0, RoundTrip, PING_STATUS_REQ_TIMED_OUT,
+                                           Target.toStdString(), Address));
     }
 
     // Closes the window as its close button does, then starts the program again on the same

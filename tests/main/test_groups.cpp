@@ -156,7 +156,7 @@ TEST_F(GroupsTest, ClosingTheWindowWhileAGroupOpensEndsTheOpeningAndKeepsTheGrou
             QMetaObject::invokeMethod(&M, &QWidget::close, Qt::QueuedConnection);
         }
         QThread::usleep(500);
-        auto* Mon = new TfrmPinger(Clock);
+        auto Mon = std::make_unique<TPingerSession>(Clock);
         Loops.Hold(*Mon);
         return Mon;
     });

@@ -143,7 +143,7 @@ TEST_F(AlertsTest, DegradedMonitorSaysSoInItsStatusLine) {
     M.btnAlertingClick();
     TfrmPinger* Mon = M.FindMonitor(QStringLiteral("a"));
     FeedSequence(QStringLiteral("a"), "1110"); // 25 % of the last four
-    EXPECT_TRUE(Mon->Degraded());
+    EXPECT_TRUE(Mon->Session().Degraded());
     EXPECT_FALSE(Mon->lbDegraded->isHidden());
     EXPECT_EQ(Mon->lbDegraded->text(), QStringLiteral("Degraded"));
     EXPECT_GE(Mon->lbStatus->x(), Mon->lbDegraded->x() + Mon->lbDegraded->width());
@@ -153,7 +153,7 @@ TEST_F(AlertsTest, DegradedMonitorSaysSoInItsStatusLine) {
     EXPECT_EQ(Recorder.Notices[0].State, TAlertState::Degraded);
 
     FeedSequence(QStringLiteral("a"), "11111");
-    EXPECT_FALSE(Mon->Degraded());
+    EXPECT_FALSE(Mon->Session().Degraded());
     EXPECT_TRUE(Mon->lbDegraded->isHidden());
     ASSERT_EQ(Recorder.Notices.size(), 2u);
     EXPECT_EQ(Recorder.Notices[1].State, TAlertState::Up);
@@ -305,9 +305,9 @@ TEST_F(AlertsTest, AFailureCutOffByASleepOfTheMachineRaisesNothing) {
     FeedSequence(QStringLiteral("gw"), "1");
     TPingEvent Cut = MakeResult(*Clock, 0, -1, PING_STATUS_REQ_TIMED_OUT, "gw", "127.0.0.1");
     Cut.SleptMs = 60000;
-    Mon->PingDone(Cut);
+    Mon->Session().PingDone(Cut);
     EXPECT_TRUE(Recorder.Notices.empty());
-    EXPECT_EQ(M.Alerts().State(*Mon), TAlertState::Up);
+    EXPECT_EQ(M.Alerts().State(Mon->Session()), TAlertState::Up);
     // A failure with the machine awake is one.
     FeedSequence(QStringLiteral("gw"), "0");
     ASSERT_EQ(Recorder.Notices.size(), 1u);

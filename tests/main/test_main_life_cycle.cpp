@@ -142,8 +142,9 @@ TEST_F(LifeCycleTest, ImportAppliesEverySettingOfTheFile) {
     EXPECT_EQ(M.GroupBoxItems(), (QStringList{QStringLiteral("C"), QStringLiteral("D")}));
     EXPECT_EQ(M.CurrentGroup(), QStringLiteral("D"));
     EXPECT_EQ(M.MonitorTargets(), (QStringList{QStringLiteral("gw"), QStringLiteral("printer")}));
-    EXPECT_EQ(M.FindMonitor(QStringLiteral("printer"))->DisplayName(), "Printer");
-    EXPECT_EQ(FriendlyNames.GetNamesText(), QStringLiteral("printer~Printer\r\n"));
+    EXPECT_EQ(M.FindMonitor(QStringLiteral("printer"))->Session().DisplayName(), "Printer");
+    // Later monitors read the imported table.
+    EXPECT_EQ(M.Hub().FriendlyName(QStringLiteral("PRINTER")), QStringLiteral("Printer"));
 }
 
 TEST_F(LifeCycleTest, AnImportTooLargeToReadIsToldSoAndChangesNothing) {

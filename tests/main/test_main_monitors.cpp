@@ -61,7 +61,7 @@ TEST_F(MainWindowTest, TargetsStartOnceInAnyLetterCaseAndUntrimmed) {
     M.AddMonitor(QStringLiteral(" Router"));
     EXPECT_EQ(M.MonitorTargets(),
               (QStringList{QStringLiteral(" Router"), QStringLiteral("Router")}));
-    EXPECT_EQ(M.FindMonitor(QStringLiteral(" Router"))->Target(), " Router");
+    EXPECT_EQ(M.FindMonitor(QStringLiteral(" Router"))->Session().Target(), " Router");
 }
 
 TEST_F(MainWindowTest, OnlyWhatCannotBeStoredIsRefusedAndOnlyWhereItIsTyped) {
@@ -92,13 +92,13 @@ TEST_F(MainWindowTest, NewMonitorGetsTheCommonSettingsAndARow) {
     M.AddMonitor(QStringLiteral("localhost"));
     TfrmPinger* Mon = M.FindMonitor(QStringLiteral("localhost"));
     ASSERT_NE(Mon, nullptr);
-    EXPECT_EQ(Mon->Span(), 60);
-    EXPECT_EQ(Mon->Range(), -1);
-    EXPECT_EQ(Mon->Frequency(), 1000);
-    EXPECT_EQ(Mon->TimeOutMS(), 5000);
-    EXPECT_EQ(Mon->PayloadSize(), 16);
-    EXPECT_EQ(Mon->LogWorker(), M.Worker());
-    EXPECT_EQ(QString::fromStdString(Mon->LogFolder()), M.LogFolder());
+    EXPECT_EQ(Mon->Session().Span(), 60);
+    EXPECT_EQ(Mon->Session().Range(), -1);
+    EXPECT_EQ(Mon->Session().Frequency(), 1000);
+    EXPECT_EQ(Mon->Session().TimeOutMS(), 5000);
+    EXPECT_EQ(Mon->Session().PayloadSize(), 16);
+    EXPECT_EQ(Mon->Session().LogWorker(), M.Worker());
+    EXPECT_EQ(QString::fromStdString(Mon->Session().LogFolder()), M.LogFolder());
     ASSERT_EQ(M.ListModel()->rowCount(), 1);
     EXPECT_EQ(M.ListModel()->RowAt(0).SubItems[1], QStringLiteral("INITIALIZING"));
     // Alone in the main panel it keeps the hint it was made with.
@@ -109,7 +109,7 @@ TEST_F(MainWindowTest, OneMonitorFillsTheMainPanel) {
     TfrmMain& M = Open();
     M.AddMonitor(QStringLiteral("gw"));
     TfrmPinger* Mon = M.Monitor(0);
-    EXPECT_EQ(Mon->Tag, 1);
+    EXPECT_EQ(M.MainPanelMonitor(), Mon);
     EXPECT_EQ(Mon->parentWidget(), M.PanelLeft);
     EXPECT_EQ(Mon->geometry(), M.PanelLeft->rect());
     EXPECT_EQ(M.PanelRight->width(), 0);
@@ -124,7 +124,7 @@ TEST_F(MainWindowTest, FiveMonitorsTileBesideTheMainPanel) {
     }
     // The first monitor added keeps the main panel; the others tile in target order.
     TfrmPinger* Main = M.FindMonitor(QStringLiteral("e"));
-    EXPECT_EQ(Main->Tag, 1);
+    EXPECT_EQ(M.MainPanelMonitor(), Main);
     EXPECT_EQ(Main->parentWidget(), M.PanelLeft);
     EXPECT_EQ(M.PanelRight->width(), 480);
     const std::vector<std::pair<const char*, QRect>> Tiles = {{"a", {0, 0, 240, 202}},
@@ -157,10 +157,11 @@ TEST_F(MainWindowTest, TilesBeyondTheWindowsEdgeAreHiddenUntilInView) {
             if (Mon->parentWidget() != M.PanelRight) {
                 continue;
             }
-            SCOPED_TRACE(Mon->Target());
+            SCOPED_TRACE(Mon->Session().Target());
             const bool InView = Mon->x() < ViewRight;
             EXPECT_EQ(Mon->isVisible(), InView);
-            EXPECT_EQ(Mon->Graph().Plot().Width() > 0, InView); // only what is seen is drawn
+            EXPECT_EQ(Mon->Session().Graph().Plot().Width() > 0,
+                      InView); // only what is seen is drawn
             (InView ? Shown : Hidden) += 1;
         }
         return std::pair{Shown, Hidden};
@@ -184,12 +185,12 @@ TEST_F(MainWindowTest, ClickingATileSwapsItIntoTheMainPanel) {
     M.SetMonitorMenuHandler([&](QMenu&) { ++Menus; });
     QTest::mouseClick(C->Image32, Qt::RightButton, {}, QPoint(20, 20));
     EXPECT_EQ(Menus, 1);
-    EXPECT_EQ(C->Tag, 0);
+    EXPECT_NE(M.MainPanelMonitor(), C);
     QTest::mouseClick(C->Image32, Qt::LeftButton, {}, QPoint(20, 20));
-    EXPECT_EQ(C->Tag, 1);
+    EXPECT_EQ(M.MainPanelMonitor(), C);
     EXPECT_EQ(C->parentWidget(), M.PanelLeft);
     TfrmPinger* A = M.FindMonitor(QStringLiteral("a"));
-    EXPECT_EQ(A->Tag, 0);
+    EXPECT_NE(M.MainPanelMonitor(), A);
     EXPECT_EQ(A->parentWidget(), M.PanelRight);
     EXPECT_EQ(A->pos(), QPoint(0, 0));
     EXPECT_EQ(M.FindMonitor(QStringLiteral("b"))->y(), A->height());

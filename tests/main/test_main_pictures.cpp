@@ -16,8 +16,9 @@ void FeedMinute(TfrmMain& M, FakeClock& Clock, const QString& Target, int Base, 
     for (int Age = 59; Age >= 0; --Age) {
         const bool Failed = Lost > 0 && Age % Lost == 0;
         const int Trip = Base + (Age * 7 + Base) % (Swing + 1);
-        Mon->PingDone(MakeResult(Clock, Age, Failed ? -1 : Trip, PING_STATUS_REQ_TIMED_OUT,
-                                 Target.toStdString(), Address));
+        Mon->Session().PingDone(MakeResult(Clock, Age, Failed ? -1 : Trip,
+                                           PING_STATUS_REQ_TIMED_OUT, Target.toStdString(),
+                                           Address));
     }
 }
 

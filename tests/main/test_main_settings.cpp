@@ -171,21 +171,22 @@ TEST_F(SettingsTest, AChoiceReachesEveryMonitorAndTheOnesStartedLater) {
         QString Caption;
         int Value;
         std::function<int(const TfrmMain&)> Field;
-        std::function<int(const TfrmPinger&)> OfMonitor;
+        std::function<int(const TPingerSession&)> OfMonitor;
     };
     const TCase Cases[] = {
-        {M.menSpan, QStringLiteral("5min"), 300, &TfrmMain::Span, &TfrmPinger::Span},
-        {M.menRange, QStringLiteral("100ms"), 100, &TfrmMain::Range, &TfrmPinger::Range},
+        {M.menSpan, QStringLiteral("5min"), 300, &TfrmMain::Span, &TPingerSession::Span},
+        {M.menRange, QStringLiteral("100ms"), 100, &TfrmMain::Range, &TPingerSession::Range},
         // Auto is the value -1, not a missing one.
-        {M.menRange, QStringLiteral("Auto"), -1, &TfrmMain::Range, &TfrmPinger::Range},
-        {M.menFreq, QStringLiteral("30 Sec"), 30000, &TfrmMain::Frequency, &TfrmPinger::Frequency},
+        {M.menRange, QStringLiteral("Auto"), -1, &TfrmMain::Range, &TPingerSession::Range},
+        {M.menFreq, QStringLiteral("30 Sec"), 30000, &TfrmMain::Frequency,
+         &TPingerSession::Frequency},
         {M.menTimeOutMS, QStringLiteral("200 (ms)"), 200, &TfrmMain::TimeOutMS,
-         &TfrmPinger::TimeOutMS},
+         &TPingerSession::TimeOutMS},
         // A hidden entry still works when it is triggered.
         {M.menPayloadSize, QStringLiteral("1 Kilobytes"), 1024, &TfrmMain::PayloadSize,
-         &TfrmPinger::PayloadSize},
+         &TPingerSession::PayloadSize},
         {M.menPayloadSize, QStringLiteral("0 Bytes"), 0, &TfrmMain::PayloadSize,
-         &TfrmPinger::PayloadSize},
+         &TPingerSession::PayloadSize},
     };
     int Later = 0;
     for (const TCase& C : Cases) {
@@ -195,12 +196,13 @@ TEST_F(SettingsTest, AChoiceReachesEveryMonitorAndTheOnesStartedLater) {
         Entry->trigger();
         EXPECT_EQ(C.Field(M), C.Value);
         for (int I = 0; I < M.MonitorCount(); ++I) {
-            EXPECT_EQ(C.OfMonitor(*M.Monitor(I)), C.Value) << M.Monitor(I)->Target();
+            EXPECT_EQ(C.OfMonitor(M.Monitor(I)->Session()), C.Value)
+                << M.Monitor(I)->Session().Target();
         }
         EXPECT_EQ(CheckedCaptions(C.Menu), QStringList{C.Caption});
         const QString Target = QStringLiteral("later%1").arg(++Later);
         M.AddMonitor(Target);
-        EXPECT_EQ(C.OfMonitor(*M.FindMonitor(Target)), C.Value);
+        EXPECT_EQ(C.OfMonitor(M.FindMonitor(Target)->Session()), C.Value);
     }
     EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
 }
@@ -217,7 +219,7 @@ TEST_F(SettingsTest, EveryStartBeginsFromTheDefaultSettings) {
     EXPECT_EQ(CheckedCaptions(Again.menSpan), QStringList{QStringLiteral("1min")});
     EXPECT_EQ(CheckedCaptions(Again.menFreq), QStringList{QStringLiteral("1 Sec")});
     Again.AddMonitor(QStringLiteral("gw"));
-    EXPECT_EQ(Again.Monitor(0)->Span(), 60);
+    EXPECT_EQ(Again.Monitor(0)->Session().Span(), 60);
     EXPECT_FALSE(ConfigText().contains("300"));
 }
 
@@ -341,12 +343,12 @@ TEST_F(SettingsTest, LoggingSwitchReachesEveryMonitorAndStatesItselfInItsHint) {
     EXPECT_EQ(M.btnLogging->ImageIndex(), TSharedImageLists::LoggingOn);
     EXPECT_EQ(TzsHint::Text(M.btnLogging),
               QStringLiteral("Data logging is enabled.\r\nClick to turn off."));
-    EXPECT_TRUE(M.Monitor(0)->LogEnabled());
-    EXPECT_TRUE(M.Monitor(1)->LogEnabled());
+    EXPECT_TRUE(M.Monitor(0)->Session().LogEnabled());
+    EXPECT_TRUE(M.Monitor(1)->Session().LogEnabled());
 
     M.SetLogging(false);
-    EXPECT_FALSE(M.Monitor(0)->LogEnabled());
-    EXPECT_FALSE(M.Monitor(1)->LogEnabled());
+    EXPECT_FALSE(M.Monitor(0)->Session().LogEnabled());
+    EXPECT_FALSE(M.Monitor(1)->Session().LogEnabled());
     EXPECT_EQ(M.btnLogging->ImageIndex(), TSharedImageLists::LoggingOff);
 }
 
@@ -365,8 +367,8 @@ TEST_F(SettingsTest, AlertingSwitchFlipsItselfShowsNoBoxAndLeavesTheMonitorsAlon
               QStringLiteral("Alerting is enabled.\r\nClick to turn off."));
     EXPECT_TRUE(TzsMessageBox::TakeShown().empty());
     const TfrmPinger* Mon = M.Monitor(0);
-    EXPECT_FALSE(Mon->LogEnabled());
-    EXPECT_EQ(Mon->Span(), 60);
+    EXPECT_FALSE(Mon->Session().LogEnabled());
+    EXPECT_EQ(Mon->Session().Span(), 60);
     EXPECT_FALSE(M.LoggingEnabled());
 
     M.btnAlertingClick();
@@ -392,7 +394,7 @@ protected:
     QStringList DisplayNames() const {
         QStringList Names;
         for (int I = 0; I < Main->MonitorCount(); ++I) {
-            Names.append(QString::fromStdString(Main->Monitor(I)->DisplayName()));
+            Names.append(QString::fromStdString(Main->Monitor(I)->Session().DisplayName()));
         }
         return Names;
     }
@@ -413,7 +415,7 @@ TEST_F(FriendlyNamesTest, CancellingChangesNeitherTheStoreNorAnyMonitor) {
     // A monitor started after the cancel does not take up the cancelled row either.
     M.FindMonitor(QStringLiteral("nas"))->close();
     M.AddMonitor(QStringLiteral("nas"));
-    EXPECT_EQ(M.FindMonitor(QStringLiteral("nas"))->DisplayName(), "nas");
+    EXPECT_EQ(M.FindMonitor(QStringLiteral("nas"))->Session().DisplayName(), "nas");
 }
 
 TEST_F(FriendlyNamesTest, OkStoresTheTableAndRenamesTheRunningMonitors) {

@@ -2,8 +2,11 @@
 // list and the tiles.
 #include "main_window_fixture.h"
 #include "uMonitorListModel.h"
+#include "zsImageButton.h"
 
 #include <QEventLoop>
+#include <QHeaderView>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QTreeView>
@@ -226,22 +229,85 @@ TEST_F(MainWindowTest, ListViewSelectsTheTopRowAndOnlyItDraws) {
     TfrmPinger* A = M.FindMonitor(QStringLiteral("a"));
     EXPECT_EQ(M.MainPanelMonitor(), A);
     for (int I = 0; I < M.MonitorCount(); ++I) {
-        EXPECT_EQ(M.Monitor(I)->DrawEnabled(), M.Monitor(I) == A);
+        EXPECT_EQ(M.Monitor(I)->Session().DrawEnabled(), M.Monitor(I) == A);
     }
     // Choosing another row moves it into the main panel.
     M.lvPingers->setCurrentIndex(M.ListModel()->index(2, 0));
     TfrmPinger* C = M.FindMonitor(QStringLiteral("c"));
     EXPECT_EQ(M.MainPanelMonitor(), C);
-    EXPECT_TRUE(C->DrawEnabled());
-    EXPECT_FALSE(A->DrawEnabled());
+    EXPECT_TRUE(C->Session().DrawEnabled());
+    EXPECT_FALSE(A->Session().DrawEnabled());
 
     M.ToggleView();
     EXPECT_FALSE(M.ListViewShown());
     EXPECT_TRUE(M.PanelRight->isVisible());
     EXPECT_FALSE(M.Splitter->isVisible());
     for (int I = 0; I < M.MonitorCount(); ++I) {
-        EXPECT_TRUE(M.Monitor(I)->DrawEnabled());
+        EXPECT_TRUE(M.Monitor(I)->Session().DrawEnabled());
     }
+}
+
+// In the list view, closing the selected row's monitor when it is not the first in target order:
+// the list selects the next row, which moves into the main panel. One monitor is there
+// afterwards, and back in the tiles every other running monitor is a tile.
+TEST_F(MainWindowTest, ClosingTheSelectedRowsMonitorLeavesOneMonitorInTheMainPanel) {
+    TfrmMain& M = Open();
+    for (const char* T : {"a", "b", "c", "d"}) {
+        M.AddMonitor(QString::fromLatin1(T));
+    }
+    M.ToggleView();
+    M.lvPingers->setCurrentIndex(M.ListModel()->index(2, 0));
+    TfrmPinger* C = M.FindMonitor(QStringLiteral("c"));
+    ASSERT_EQ(M.MainPanelMonitor(), C);
+    QTest::mouseClick(C->zsibClose, Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_EQ(M.MonitorCount(), 3);
+    TfrmPinger* D = M.FindMonitor(QStringLiteral("d"));
+    EXPECT_EQ(M.MainPanelMonitor(), D) << "the row the list selected";
+    const QModelIndexList Selected = M.lvPingers->selectionModel()->selectedRows();
+    ASSERT_EQ(Selected.size(), 1);
+    EXPECT_EQ(M.ListModel()->MonitorAt(Selected.first().row()), D);
+
+    M.ToggleView();
+    int InMainPanel = 0;
+    int Tiles = 0;
+    for (int I = 0; I < M.MonitorCount(); ++I) {
+        TfrmPinger* Mon = M.Monitor(I);
+        SCOPED_TRACE(I);
+        if (Mon->parentWidget() == M.PanelLeft) {
+            ++InMainPanel;
+            EXPECT_EQ(Mon, M.MainPanelMonitor());
+            EXPECT_EQ(Mon->geometry(), M.PanelLeft->rect());
+        } else if (Mon->parentWidget() == M.PanelRight) {
+            ++Tiles;
+        }
+        EXPECT_TRUE(Mon->isVisible());
+    }
+    EXPECT_EQ(InMainPanel, 1);
+    EXPECT_EQ(Tiles, 2);
+}
+
+// The header's area right of the last column is as dark as the rest of the list, however far
+// the splitter widens the list.
+TEST_F(MainWindowTest, TheListHeaderIsDarkRightOfTheLastColumn) {
+    TfrmMain& M = Open();
+    M.AddMonitor(QStringLiteral("a"));
+    M.ToggleView();
+    QHeaderView* Header = M.lvPingers->header();
+    const int LastRight = Header->sectionViewportPosition(MonitorListColumnCount - 1) +
+                          Header->sectionSize(MonitorListColumnCount - 1);
+    ASSERT_LT(LastRight + 4, Header->width());
+    const auto PixelRightOfLast = [&](int Offset) {
+        return QColor(Header->grab().toImage().pixel(LastRight + Offset, Header->height() / 2));
+    };
+    EXPECT_EQ(PixelRightOfLast(4), QColor(56, 56, 56));
+    // The splitter dragged 250 pixels to the right.
+    const QPointF At(2, 2);
+    QMouseEvent Drag(QEvent::MouseMove, At, M.Splitter->mapToGlobal(At) + QPointF(250, 0),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(M.Splitter, &Drag);
+    ASSERT_GT(Header->width(), LastRight + 200);
+    EXPECT_EQ(PixelRightOfLast(200), QColor(56, 56, 56));
 }
 
 } // namespace

@@ -30,9 +30,9 @@ namespace {
 // by hand get a fake one.
 TfrmPinger* NewWindow(const std::shared_ptr<TClock>& Clock) {
     auto* W = new TfrmPinger(Clock);
-    W->SetEchoFunction([](const std::string&, const std::string&, TReplyBuffer&, std::int32_t,
-                          std::string&) { throw EPingError("offline"); });
-    W->SetSyncInvoker([](const std::function<void()>&) {});
+    W->Session().SetEchoFunction([](const std::string&, const std::string&, TReplyBuffer&,
+                                    std::int32_t, std::string&) { throw EPingError("offline"); });
+    W->Session().SetSyncInvoker([](const std::function<void()>&) {});
     return W;
 }
 
@@ -48,7 +48,7 @@ class FrmPingerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Window = NewWindow(Clock);
-        Window->SetTimeOutMS(5000);
+        Window->Session().SetTimeOutMS(5000);
     }
     void TearDown() override {
         delete Window.data();
@@ -57,7 +57,7 @@ protected:
 
     void Feed(int RoundTrip, TPingStatus Status = PING_STATUS_REQ_TIMED_OUT) {
         Clock->Advance(1000);
-        Window->PingDone(MakeResult(*Clock, 0, RoundTrip, Status));
+        Window->Session().PingDone(MakeResult(*Clock, 0, RoundTrip, Status));
     }
 
     std::shared_ptr<FakeClock> Clock = std::make_shared<FakeClock>();
@@ -101,8 +101,8 @@ TEST_F(FrmPingerTest, CreatedWindowHasTheDesignLayoutAndLook) {
 
     // The graph area shows the composed raster, unscaled, at its own size.
     EXPECT_EQ(Window->Image32->Image().size(), QSize(250, 144));
-    EXPECT_EQ(Window->Graph().PlotRect().Right, 235);
-    EXPECT_EQ(Window->Graph().PlotRect().Bottom, 114);
+    EXPECT_EQ(Window->Session().Graph().PlotRect().Right, 235);
+    EXPECT_EQ(Window->Session().Graph().PlotRect().Bottom, 114);
 
     const QImage Header = Window->PanelTop->grab().toImage();
     EXPECT_EQ(QColor(Header.pixel(100, 0)), QColor(58, 58, 58)) << "border";
@@ -124,14 +124,15 @@ TEST(FrmPinger, CaptionFollowsTheDisplayName) {
         const char* Caption;
     };
     const Step Steps[] = {
-        {"started without a friendly name", [](TfrmPinger& W) { W.BeginMonitor("localhost", ""); },
+        {"started without a friendly name",
+         [](TfrmPinger& W) { W.Session().BeginMonitor("localhost", ""); }, "localhost"},
+        {"friendly name of blanks", [](TfrmPinger& W) { W.Session().SetFriendlyName(" \t "); },
          "localhost"},
-        {"friendly name of blanks", [](TfrmPinger& W) { W.SetFriendlyName(" \t "); }, "localhost"},
-        {"friendly name kept with its blanks", [](TfrmPinger& W) { W.SetFriendlyName(" Gw "); },
-         " Gw "},
-        {"stopped", [](TfrmPinger& W) { W.StopMonitor(); }, "Ping Monitor"},
+        {"friendly name kept with its blanks",
+         [](TfrmPinger& W) { W.Session().SetFriendlyName(" Gw "); }, " Gw "},
+        {"stopped", [](TfrmPinger& W) { W.Session().StopMonitor(); }, "Ping Monitor"},
         {"started with a friendly name",
-         [](TfrmPinger& W) { W.BeginMonitor("127.0.0.1", "Loopback"); }, "Loopback"},
+         [](TfrmPinger& W) { W.Session().BeginMonitor("127.0.0.1", "Loopback"); }, "Loopback"},
     };
     for (const Step& S : Steps) {
         SCOPED_TRACE(S.Name);
@@ -141,7 +142,7 @@ TEST(FrmPinger, CaptionFollowsTheDisplayName) {
 }
 
 TEST_F(FrmPingerTest, IndicatorLightsWhileARequestIsOutAndResultsColourTheTexts) {
-    Window->BeforePing();
+    Window->Session().BeforePing();
     EXPECT_FALSE(Window->zsbImgPing->Disabled());
     Feed(23);
     EXPECT_TRUE(Window->zsbImgPing->Disabled());
@@ -150,7 +151,7 @@ TEST_F(FrmPingerTest, IndicatorLightsWhileARequestIsOutAndResultsColourTheTexts)
     EXPECT_EQ(TextColor(Window->lbHeader), QColor(0, 192, 0));
     EXPECT_EQ(Window->lbUpTime->text(), QStringLiteral("Uptime: 100.0%"));
 
-    Window->BeforePing();
+    Window->Session().BeforePing();
     Feed(-1, PING_STATUS_REQ_TIMED_OUT);
     EXPECT_TRUE(Window->zsbImgPing->Disabled());
     EXPECT_EQ(Window->lbStatus->text(), QStringLiteral("REQ_TIMED_OUT"));
@@ -159,12 +160,12 @@ TEST_F(FrmPingerTest, IndicatorLightsWhileARequestIsOutAndResultsColourTheTexts)
     EXPECT_EQ(Window->lbUpTime->text(), QStringLiteral("Uptime: 50.0%"));
 
     // A full redraw without a result colours the caption by the on-line state.
-    Window->SetSpan(300);
+    Window->Session().SetSpan(300);
     EXPECT_EQ(TextColor(Window->lbHeader), QColor(255, 192, 0));
 
     // A monitor that is not drawing leaves its indicator alone.
-    Window->SetDrawEnabled(false);
-    Window->BeforePing();
+    Window->Session().SetDrawEnabled(false);
+    Window->Session().BeforePing();
     EXPECT_TRUE(Window->zsbImgPing->Disabled());
 }
 
@@ -184,15 +185,15 @@ TEST(FrmPinger, EscAndTheCloseButtonCloseOnceAndDifferInOneEvent) {
         QPointer<TfrmPinger> W = NewWindow(nullptr);
         W->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(W.data()));
-        W->BeginMonitor("localhost", "");
-        ASSERT_NE(W->LoopThread(), nullptr);
+        W->Session().BeginMonitor("localhost", "");
+        ASSERT_NE(W->Session().LoopThread(), nullptr);
         QStringList Events;
-        W->OnMonitorClosed = [&](TPingerSession& S) {
-            Events << QStringLiteral("closed:") + QString::fromStdString(S.Target());
+        W->OnMonitorClosed = [&](TfrmPinger& S) {
+            Events << QStringLiteral("closed:") + QString::fromStdString(S.Session().Target());
         };
-        W->OnCloseClicked = [&](TPingerSession& S) {
+        W->OnCloseClicked = [&](TfrmPinger& S) {
             // Still alive: the notifications may use the window.
-            Events << QStringLiteral("clicked:") + static_cast<TfrmPinger&>(S).lbHeader->text();
+            Events << QStringLiteral("clicked:") + S.lbHeader->text();
         };
         for (int i = 0; i < C.ClicksOrKeys; ++i) {
             if (C.ByButton) {
@@ -207,7 +208,7 @@ TEST(FrmPinger, EscAndTheCloseButtonCloseOnceAndDifferInOneEvent) {
         }
         EXPECT_EQ(Events, Expected);
         ASSERT_TRUE(W) << "freed only after the close handling has returned";
-        EXPECT_EQ(W->LoopThread(), nullptr);
+        EXPECT_EQ(W->Session().LoopThread(), nullptr);
         EXPECT_FALSE(W->isVisible());
         FlushDeletes();
         EXPECT_FALSE(W);
@@ -222,15 +223,15 @@ TEST(FrmPinger, AMonitorWhosePanelGoesFirstReportsItsCloseOnce) {
         auto* Panel = new QWidget;
         QPointer<TfrmPinger> W = NewWindow(nullptr);
         W->setParent(Panel);
-        W->BeginMonitor("localhost", "");
+        W->Session().BeginMonitor("localhost", "");
         Panel->show();
         int Closed = 0;
         bool Stopped = false;
         QString Caption;
-        W->OnMonitorClosed = [&](TPingerSession& S) {
+        W->OnMonitorClosed = [&](TfrmPinger& S) {
             ++Closed;
-            Stopped = S.LoopThread() == nullptr && S.Target().empty();
-            Caption = static_cast<TfrmPinger&>(S).lbHeader->text();
+            Stopped = S.Session().LoopThread() == nullptr && S.Session().Target().empty();
+            Caption = S.lbHeader->text();
         };
         if (ClosedFirst) {
             W->close();
@@ -298,9 +299,12 @@ TEST_F(FrmPingerTest, ResizingRedrawsAndSmallWindowsKeepHeaderAndStatusLine) {
         SCOPED_TRACE(testing::Message() << C.Size.width() << "x" << C.Size.height());
         Window->resize(C.Size);
         EXPECT_EQ(Window->Image32->height(), C.GraphHeight);
-        EXPECT_EQ(QSize(Window->ComposedBitmap().Width(), Window->ComposedBitmap().Height()),
+        EXPECT_EQ(QSize(Window->Session().ComposedBitmap().Width(),
+                        Window->Session().ComposedBitmap().Height()),
                   QSize(C.Size.width(), C.GraphHeight));
-        EXPECT_EQ(QSize(Window->Graph().Plot().Width(), Window->Graph().Plot().Height()), C.Plot);
+        EXPECT_EQ(QSize(Window->Session().Graph().Plot().Width(),
+                        Window->Session().Graph().Plot().Height()),
+                  C.Plot);
         EXPECT_EQ(Window->PanelTop->geometry(), QRect(0, 0, C.Size.width(), 18));
         EXPECT_EQ(Window->pnlBottom->geometry(),
                   QRect(0, qMax(18, C.Size.height() - 18), C.Size.width(), 18));
@@ -328,10 +332,10 @@ TEST_F(FrmPingerTest, GraphPressReachesTheOwnersHandlerAndFocusesTheMonitor) {
 TEST(FrmPingerPicture, WritesAMonitorWindowWithCannedResults) {
     auto Clock = std::make_shared<FakeClock>();
     std::unique_ptr<TfrmPinger> W(NewWindow(Clock));
-    W->BeginMonitor("localhost", "Loopback");
-    W->SetTimeOutMS(5000);
-    W->SetSpan(60);
-    W->SetRange(-1);
+    W->Session().BeginMonitor("localhost", "Loopback");
+    W->Session().SetTimeOutMS(5000);
+    W->Session().SetSpan(60);
+    W->Session().SetRange(-1);
     W->resize(480, 300);
     // A minute of round trips: a steady line, a spike, a run of failures, then a recovery.
     for (int i = 0; i < 64; ++i) {
@@ -343,11 +347,11 @@ TEST(FrmPingerPicture, WritesAMonitorWindowWithCannedResults) {
         if (i >= 36 && i < 42) {
             RoundTrip = -1;
         }
-        W->BeforePing();
-        W->PingDone(
+        W->Session().BeforePing();
+        W->Session().PingDone(
             MakeResult(*Clock, 0, RoundTrip, PING_STATUS_REQ_TIMED_OUT, "localhost", "127.0.0.1"));
     }
-    W->BeforePing(); // a request is out: the indicator is lit
+    W->Session().BeforePing(); // a request is out: the indicator is lit
     W->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(W.get()));
 
@@ -357,7 +361,7 @@ TEST(FrmPingerPicture, WritesAMonitorWindowWithCannedResults) {
     EXPECT_TRUE(W->lbStatus->text().startsWith(QStringLiteral("Round trip : ")));
     // The graph area is the composed raster pixel for pixel.
     const QImage Graph = Shot.copy(0, 18, 480, 264).convertToFormat(QImage::Format_RGB32);
-    EXPECT_EQ(Graph, W->ComposedBitmap().Image().convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(Graph, W->Session().ComposedBitmap().Image().convertToFormat(QImage::Format_RGB32));
 
     QDir().mkpath(QStringLiteral(VANTOREL_TEST_OUTPUT_DIR));
     ASSERT_TRUE(Shot.save(QStringLiteral(VANTOREL_TEST_OUTPUT_DIR "/monitor-window.png")));
@@ -379,28 +383,28 @@ TEST_F(FrmPingerTest, AMonitorOutOfSightDrawsNothingUntilShown) {
     Window->show(); // into a panel that is not shown
     Feed(20);
     Feed(30);
-    EXPECT_EQ(Window->Graph().Plot().Width(), 0);
-    EXPECT_EQ(Window->Graph().Background().Width(), 0);
+    EXPECT_EQ(Window->Session().Graph().Plot().Width(), 0);
+    EXPECT_EQ(Window->Session().Graph().Background().Width(), 0);
     EXPECT_EQ(Window->lbStatus->text(), QStringLiteral("Round trip : 30 ms"));
-    Window->BeforePing(); // the indicator waits until it can be seen
+    Window->Session().BeforePing(); // the indicator waits until it can be seen
     EXPECT_TRUE(Window->zsbImgPing->Disabled());
 
     Panel.show();
     ASSERT_TRUE(Window->isVisible());
     EXPECT_FALSE(Window->zsbImgPing->Disabled()); // a request is out
-    EXPECT_EQ(Window->Graph().Background().Width(), 250);
+    EXPECT_EQ(Window->Session().Graph().Background().Width(), 250);
 
     QPointer<TfrmPinger> Seen = NewWindow(Clock);
-    Seen->SetTimeOutMS(5000);
-    for (const TPingEventObj& S : {Window->Samples()[1], Window->Samples()[0]})
-        Seen->PingDone(S.Event());
-    Seen->RefreshDisplay();
-    EXPECT_EQ(Window->ComposedBitmap().Image(), Seen->ComposedBitmap().Image());
+    Seen->Session().SetTimeOutMS(5000);
+    for (const TPingEventObj& S : {Window->Session().Samples()[1], Window->Session().Samples()[0]})
+        Seen->Session().PingDone(S.Event());
+    Seen->Session().RefreshDisplay();
+    EXPECT_EQ(Window->Session().ComposedBitmap().Image(), Seen->Session().ComposedBitmap().Image());
     Feed(25); // in sight, the result puts the indicator out at once
     EXPECT_TRUE(Window->zsbImgPing->Disabled());
 
     Panel.hide(); // out of sight again: the rasters go
-    EXPECT_EQ(Window->Graph().Plot().Width(), 0);
+    EXPECT_EQ(Window->Session().Graph().Plot().Width(), 0);
     Window->setParent(nullptr);
     delete Seen.data();
 }
@@ -480,18 +484,19 @@ TEST(FrmPinger, AMonitorOutOfSightOrNotDrawingCostsTheUiThreadOneHandOverAReques
         if (!C.HiddenPanel) {
             Panel.show();
             ASSERT_TRUE(QTest::qWaitForWindowExposed(&Panel));
-            W->SetDrawEnabled(false);
+            W->Session().SetDrawEnabled(false);
         }
-        W->SetEchoFunction(Echo.Function());
-        W->SetSyncInvoker([Inner = Invoker->Invoker(), HandOvers](const std::function<void()>& Fn) {
-            ++*HandOvers;
-            Inner(Fn);
-        });
-        W->SetFrequency(0);
-        W->BeginMonitor("localhost", "");
+        W->Session().SetEchoFunction(Echo.Function());
+        W->Session().SetSyncInvoker(
+            [Inner = Invoker->Invoker(), HandOvers](const std::function<void()>& Fn) {
+                ++*HandOvers;
+                Inner(Fn);
+            });
+        W->Session().SetFrequency(0);
+        W->Session().BeginMonitor("localhost", "");
         Echo.Permit(2);
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return W->Samples().size() == 2 && Echo.RequestWaiting(); }));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return W->Session().Samples().size() == 2 && Echo.RequestWaiting(); }));
         EXPECT_EQ(HandOvers->load(), 2) << "the results alone";
         EXPECT_TRUE(W->zsbImgPing->Disabled());
 
@@ -499,16 +504,16 @@ TEST(FrmPinger, AMonitorOutOfSightOrNotDrawingCostsTheUiThreadOneHandOverAReques
             Panel.show();
             ASSERT_TRUE(QTest::qWaitForWindowExposed(&Panel));
         } else {
-            W->SetDrawEnabled(true);
+            W->Session().SetDrawEnabled(true);
         }
         EXPECT_FALSE(W->zsbImgPing->Disabled()) << "the third request is out";
         Echo.Permit(1);
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return W->Samples().size() == 3 && Echo.RequestWaiting(); }));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return W->Session().Samples().size() == 3 && Echo.RequestWaiting(); }));
         EXPECT_EQ(HandOvers->load(), 4) << "the third result, then the fourth request announced";
         EXPECT_FALSE(W->zsbImgPing->Disabled());
 
-        W->StopMonitor();
+        W->Session().StopMonitor();
         Echo.Open();
         delete W.data();
         FlushDeletes();

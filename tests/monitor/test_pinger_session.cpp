@@ -22,13 +22,15 @@
 
 namespace {
 
-// A session whose window hooks count what they were told.
-class TCountingSession : public TPingerSession {
+// A session whose view counts what it was told.
+class TCountingSession : public TPingerSession, private TPingerSessionView {
 public:
-    using TPingerSession::TPingerSession;
+    explicit TCountingSession(std::shared_ptr<TClock> Clock) : TPingerSession(std::move(Clock)) {
+        SetView(this);
+    }
     int Indicator = 0, Header = 0, StatusLine = 0, Graph = 0;
 
-protected:
+private:
     void PingIndicatorChanged() override { ++Indicator; }
     void HeaderChanged() override { ++Header; }
     void StatusLineChanged() override { ++StatusLine; }
