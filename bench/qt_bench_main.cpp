@@ -175,7 +175,7 @@ void OpenGroup(benchmark::State& State) {
         Clock.start();
         TBeat Beat;
         Beat.Start();
-        Main.cbGroups->setCurrentIndex(0);
+        Main.findChild<QComboBox*>(QStringLiteral("cbGroups"))->setCurrentIndex(0);
         Main.cbGroupsSelect();
         const double Opened = double(Clock.elapsed());
         RunUntil([&] { return AllHaveResults(Main); }, 60000);
@@ -224,7 +224,7 @@ void CloseWhileOpening(benchmark::State& State) {
             Clock.start();
             Main.close();
         });
-        Main.cbGroups->setCurrentIndex(0);
+        Main.findChild<QComboBox*>(QStringLiteral("cbGroups"))->setCurrentIndex(0);
         Main.cbGroupsSelect();
         RunUntil([&] { return Clock.isValid() && !Main.isVisible() && Main.MonitorCount() == 0; },
                  60000);

@@ -17,6 +17,7 @@
 #include "zsSystemFolders.h"
 #include "zsWorkerThread.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -25,6 +26,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
@@ -91,6 +93,31 @@ TfrmMain::TfrmMain(TRegistryStore* Registry, QWidget* Parent)
     BuildBody();
     BuildBottom();
     BuildAlerts();
+    // The controls not named where they are made are named as their members, so that tests
+    // can find them.
+    for (const auto& [Object, Name] : std::initializer_list<std::pair<QObject*, const char*>>{
+             {pnlIcon, "pnlIcon"},
+             {zsImageButton1, "zsImageButton1"},
+             {lbHeader, "lbHeader"},
+             {btnClose, "btnClose"},
+             {btnMaximize, "btnMaximize"},
+             {btnRestore, "btnRestore"},
+             {btnMinimize, "btnMinimize"},
+             {menSpan, "menSpan"},
+             {menRange, "menRange"},
+             {menFreq, "menFreq"},
+             {menTimeOutMS, "menTimeOutMS"},
+             {menPayloadSize, "menPayloadSize"},
+             {menSettings, "menSettings"},
+             {menAlerting, "menAlerting"},
+             {AlertSettings1, "AlertSettings1"},
+             {ExportSettings1, "ExportSettings1"},
+             {ImportSettings1, "ImportSettings1"},
+             {PanelBody, "PanelBody"},
+             {ProgressBar, "ProgressBar"},
+             {imgSizeGrip, "imgSizeGrip"}}) {
+        Object->setObjectName(QString::fromLatin1(Name));
+    }
     TzsHint::ApplyApplicationStyle();
     connect(FHub.get(), &TMonitorHub::MonitorAdded, this, &TfrmMain::MonitorAdded);
     connect(FHub.get(), &TMonitorHub::MonitorRemoved, this, &TfrmMain::MonitorRemoved);
@@ -215,75 +242,89 @@ void TfrmMain::BuildToolbar() {
     Row->setSpacing(0);
 
     using L = TSharedImageLists;
-    btnHints = MakeToolButton(L::HintsOn, QString());
-    btnSettings = MakeToolButton(L::Configuration, QStringLiteral("Configuration"));
-    btnAbout = MakeToolButton(L::About, QStringLiteral("About Vantorel"));
-    btnToggleView = MakeToolButton(L::ToggleView, QStringLiteral("Toggle View"));
-    btnSpan = MakeToolButton(L::ChartSpan, QStringLiteral("Chart Span"));
-    btnRange = MakeToolButton(L::ChartRange, QStringLiteral("Chart Range"));
-    btnFreq = MakeToolButton(L::PingFrequency, QStringLiteral("Ping Frequency"));
-    btnTimeOutMS = MakeToolButton(L::PingTimeout, QStringLiteral("Ping Timeout"));
-    btnPayloadSize = MakeToolButton(L::PayloadSize, QStringLiteral("Ping Payload Size"));
-    btnFriendlyNames = MakeToolButton(L::FriendlyNames, QStringLiteral("Friendly Name List"));
-    btnAlerting = MakeToolButton(L::AlertingOff, QString());
-    btnLogging = MakeToolButton(L::LoggingOff, QString());
-    btnCloseAll = MakeToolButton(L::CloseAll, QStringLiteral("Close all monitors"));
-    btnCloseAll->hide();
-
-    lbTarget = new QLabel(QStringLiteral("Target"), PanelToolbar);
+    const auto Button = [this](TzsImageButton*& Member, const char* Name, int Image,
+                               const QString& Hint) {
+        Member = MakeToolButton(Image, Hint);
+        Member->setObjectName(QString::fromLatin1(Name));
+        return Member;
+    };
+    const auto Label = [this](QLabel*& Member, const char* Name, const QString& Text) {
+        Member = new QLabel(Text, PanelToolbar);
+        Member->setObjectName(QString::fromLatin1(Name));
+        return Member;
+    };
     cbTarget = new QLineEdit(PanelToolbar);
     cbTarget->setObjectName(QStringLiteral("cbTarget"));
     cbTarget->setFixedWidth(121);
-    btnNewPinger = MakeToolButton(
-        L::NewMonitor, QStringLiteral("Type a host name or IP address in the \"Target\" box and "
-                                      "click to start a new ping monitor."));
-    lbGroups = new QLabel(QStringLiteral("Groups"), PanelToolbar);
     cbGroups = new QComboBox(PanelToolbar);
     cbGroups->setObjectName(QStringLiteral("cbGroups"));
     cbGroups->setFixedWidth(129);
     cbGroups->setEditable(false);
     TzsHint::Set(cbGroups,
                  QStringLiteral("Select a group to open and/or change the targets in the group."));
-    btnAddGroup = MakeToolButton(L::NewGroup, QStringLiteral("Create a new group."));
-    btnDeleteGroup = MakeToolButton(L::DeleteGroup, QStringLiteral("Delete the displayed group."));
-    lbZephraSoftware = new QLabel(QStringLiteral("Zephra Software"), PanelToolbar);
+    const QString WebPageHint = QStringLiteral("Visit Zephra Software (") +
+                                ZephraSoftwareWebAddress() + QStringLiteral(")");
+
+    // The toolbar from left to right. Every control is declared here once; the layout, the tab
+    // walk, EnableControls and the hints switch read this table.
+    using T = TToolbarItem;
+    FToolbar = {
+        {Button(btnHints, "btnHints", L::HintsOn, {}), 0, T::Busy | T::Tab},
+        {Button(btnSettings, "btnSettings", L::Configuration, QStringLiteral("Configuration")), 0,
+         T::Busy | T::Tab | T::Hint},
+        {Button(btnAbout, "btnAbout", L::About, QStringLiteral("About Vantorel")), 0,
+         T::Busy | T::Tab},
+        {Button(btnToggleView, "btnToggleView", L::ToggleView, QStringLiteral("Toggle View")), 32,
+         T::Busy | T::Tab},
+        {Button(btnSpan, "btnSpan", L::ChartSpan, QStringLiteral("Chart Span")), 8,
+         T::Busy | T::Tab | T::Hint},
+        {Button(btnRange, "btnRange", L::ChartRange, QStringLiteral("Chart Range")), 0,
+         T::Busy | T::Tab | T::Hint},
+        {Button(btnFreq, "btnFreq", L::PingFrequency, QStringLiteral("Ping Frequency")), 0,
+         T::Busy | T::Tab | T::Hint},
+        {Button(btnTimeOutMS, "btnTimeOutMS", L::PingTimeout, QStringLiteral("Ping Timeout")), 0,
+         T::Busy | T::Tab | T::Hint},
+        {Button(btnPayloadSize, "btnPayloadSize", L::PayloadSize,
+                QStringLiteral("Ping Payload Size")),
+         0, T::Busy | T::Tab | T::Hint},
+        {Button(btnFriendlyNames, "btnFriendlyNames", L::FriendlyNames,
+                QStringLiteral("Friendly Name List")),
+         8, T::Busy | T::Tab | T::Hint},
+        {Button(btnAlerting, "btnAlerting", L::AlertingOff, {}), 0, T::Tab},
+        {Button(btnLogging, "btnLogging", L::LoggingOff, {}), 0, T::Busy | T::Tab | T::Hint},
+        {Button(btnCloseAll, "btnCloseAll", L::CloseAll, QStringLiteral("Close all monitors")), 0,
+         T::Busy | T::Tab | T::Hint},
+        {Label(lbTarget, "lbTarget", QStringLiteral("Target")), 16, T::Busy, QColor(129, 254, 75)},
+        {cbTarget, 4, T::Busy | T::Tab | T::Hint},
+        {Button(btnNewPinger, "btnNewPinger", L::NewMonitor,
+                QStringLiteral("Type a host name or IP address in the \"Target\" box and "
+                               "click to start a new ping monitor.")),
+         4, T::Busy | T::Tab | T::Hint},
+        {Label(lbGroups, "lbGroups", QStringLiteral("Groups")), 16, T::Busy, QColor(82, 252, 248)},
+        {cbGroups, 4, T::Busy | T::Tab | T::Hint},
+        {Button(btnAddGroup, "btnAddGroup", L::NewGroup, QStringLiteral("Create a new group.")), 4,
+         T::Busy | T::Tab | T::Hint},
+        {Button(btnDeleteGroup, "btnDeleteGroup", L::DeleteGroup,
+                QStringLiteral("Delete the displayed group.")),
+         0, T::Busy | T::Tab | T::Hint},
+        {Label(lbZephraSoftware, "lbZephraSoftware", QStringLiteral("Zephra Software")), T::Stretch,
+         T::Hint},
+        {Button(btnZephraSoftware, "btnZephraSoftware", L::WebPage, WebPageHint), 4,
+         T::Tab | T::Hint},
+    };
+    btnCloseAll->hide();
     lbZephraSoftware->setStyleSheet(
         QStringLiteral("color: rgb(220,0,0); font-weight: bold; background: transparent;"));
-    btnZephraSoftware =
-        MakeToolButton(L::WebPage, QStringLiteral("Visit Zephra Software (") +
-                                       ZephraSoftwareWebAddress() + QStringLiteral(")"));
-    TzsHint::Set(lbZephraSoftware, TzsHint::Text(btnZephraSoftware));
+    TzsHint::Set(lbZephraSoftware, WebPageHint);
 
-    for (QWidget* W : {btnHints, btnSettings, btnAbout}) {
-        Row->addWidget(W);
+    for (const TToolbarItem& Item : FToolbar) {
+        if (Item.SpaceBefore == T::Stretch) {
+            Row->addStretch(1);
+        } else if (Item.SpaceBefore > 0) {
+            Row->addSpacing(Item.SpaceBefore);
+        }
+        Row->addWidget(Item.Control);
     }
-    Row->addSpacing(32);
-    Row->addWidget(btnToggleView);
-    Row->addSpacing(8);
-    for (QWidget* W : {btnSpan, btnRange, btnFreq, btnTimeOutMS, btnPayloadSize}) {
-        Row->addWidget(W);
-    }
-    Row->addSpacing(8);
-    for (QWidget* W : {btnFriendlyNames, btnAlerting, btnLogging, btnCloseAll}) {
-        Row->addWidget(W);
-    }
-    Row->addSpacing(16);
-    Row->addWidget(lbTarget);
-    Row->addSpacing(4);
-    Row->addWidget(cbTarget);
-    Row->addSpacing(4);
-    Row->addWidget(btnNewPinger);
-    Row->addSpacing(16);
-    Row->addWidget(lbGroups);
-    Row->addSpacing(4);
-    Row->addWidget(cbGroups);
-    Row->addSpacing(4);
-    Row->addWidget(btnAddGroup);
-    Row->addWidget(btnDeleteGroup);
-    Row->addStretch(1);
-    Row->addWidget(lbZephraSoftware);
-    Row->addSpacing(4);
-    Row->addWidget(btnZephraSoftware);
 
     connect(btnNewPinger, &TzsImageButton::clicked, this,
             ShowingErrors([this] { btnNewPingerClick(); }));
@@ -470,14 +511,9 @@ void TfrmMain::HandlePendingMessages() {
 }
 
 void TfrmMain::EnableControls(bool Enabled) {
-    for (TzsImageButton* Button :
-         {btnSettings, btnCloseAll, btnAddGroup, btnDeleteGroup, btnNewPinger, btnHints, btnClose,
-          btnMaximize, btnMinimize, btnRestore, btnToggleView, btnAbout, btnSpan, btnRange, btnFreq,
-          btnLogging, btnFriendlyNames, btnPayloadSize, btnTimeOutMS}) {
+    for (TzsImageButton* Button : WindowButtons()) {
         Button->SetDisabled(!Enabled);
     }
-    cbTarget->setEnabled(Enabled);
-    cbGroups->setEnabled(Enabled);
     const QColor Grey(160, 160, 164);
     const auto Paint = [](QWidget* W, QPalette::ColorRole Role, QColor C) {
         QPalette P = W->palette();
@@ -485,16 +521,31 @@ void TfrmMain::EnableControls(bool Enabled) {
         W->setPalette(P);
     };
     const QColor Box = Enabled ? QApplication::palette().color(QPalette::Base) : Grey;
-    Paint(cbTarget, QPalette::Base, Box);
-    Paint(cbGroups, QPalette::Button, Box);
-    Paint(cbGroups, QPalette::Base, Box);
-    Paint(lbGroups, QPalette::WindowText, Enabled ? QColor(82, 252, 248) : Grey);
-    Paint(lbTarget, QPalette::WindowText, Enabled ? QColor(129, 254, 75) : Grey);
+    for (const TToolbarItem& Item : FToolbar) {
+        if (!(Item.Flags & TToolbarItem::Busy)) {
+            continue;
+        }
+        if (auto* Button = qobject_cast<TzsImageButton*>(Item.Control)) {
+            Button->SetDisabled(!Enabled);
+        } else if (qobject_cast<QLabel*>(Item.Control)) {
+            Paint(Item.Control, QPalette::WindowText, Enabled ? Item.Colour : Grey);
+        } else {
+            Item.Control->setEnabled(Enabled);
+            Paint(Item.Control, QPalette::Base, Box);
+            if (qobject_cast<QComboBox*>(Item.Control)) {
+                Paint(Item.Control, QPalette::Button, Box);
+            }
+        }
+    }
     HandlePendingMessages();
 }
 
+std::array<TzsImageButton*, 4> TfrmMain::WindowButtons() const {
+    return {btnClose, btnMaximize, btnMinimize, btnRestore};
+}
+
 void TfrmMain::EnableWindowButtons() {
-    for (TzsImageButton* Button : {btnClose, btnMaximize, btnMinimize, btnRestore}) {
+    for (TzsImageButton* Button : WindowButtons()) {
         Button->SetDisabled(false);
     }
 }

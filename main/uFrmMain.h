@@ -25,6 +25,7 @@
 #include "zsBorderlessFrame.h"
 #include "zsImageList.h"
 
+#include <QColor>
 #include <QHash>
 #include <QPoint>
 #include <QPointer>
@@ -34,9 +35,11 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QAction;
 class QDialog;
@@ -231,7 +234,15 @@ public:
     void ExportConfiguration();
     void ImportConfiguration();
 
-    // --- controls ----------------------------------------------------------------------------
+protected:
+    void showEvent(QShowEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+    void changeEvent(QEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+    // The controls: private, found by object name (each is named as its member) where a test
+    // needs one.
     // Header strip.
     QWidget* PanelHeader = nullptr;
     QWidget* pnlIcon = nullptr;
@@ -288,13 +299,23 @@ public:
     QProgressBar* ProgressBar = nullptr;
     QLabel* imgSizeGrip = nullptr;
 
-protected:
-    void showEvent(QShowEvent* Event) override;
-    void closeEvent(QCloseEvent* Event) override;
-    void changeEvent(QEvent* Event) override;
-    bool eventFilter(QObject* Watched, QEvent* Event) override;
+    // A control of the toolbar, in the table BuildToolbar declares.
+    struct TToolbarItem {
+        enum : unsigned {
+            Busy = 1, // greyed while the window is busy (EnableControls)
+            Tab = 2,  // in the tab walk
+            Hint = 4, // its hint shows only while hints are switched on
+        };
+        static constexpr int Stretch = -1; // SpaceBefore: the free room of the row
 
-private:
+        QWidget* Control;
+        int SpaceBefore; // pixels left of it, or Stretch
+        unsigned Flags;
+        QColor Colour = {}; // a label's text while not busy
+    };
+    std::vector<TToolbarItem> FToolbar;
+    std::array<TzsImageButton*, 4> WindowButtons() const;
+
     void BuildHeader();
     void BuildToolbar();
     void BuildBody();

@@ -203,20 +203,18 @@ void TfrmMain::BuildSettingsMenus() {
 
     // Tab walks the toolbar from left to right; hidden buttons drop out of the walk by
     // themselves.
-    const std::initializer_list<QWidget*> TabOrder = {
-        btnHints,    btnSettings, btnAbout,       btnToggleView,    btnSpan,
-        btnRange,    btnFreq,     btnTimeOutMS,   btnPayloadSize,   btnFriendlyNames,
-        btnAlerting, btnLogging,  btnCloseAll,    cbTarget,         btnNewPinger,
-        cbGroups,    btnAddGroup, btnDeleteGroup, btnZephraSoftware};
     QWidget* Previous = nullptr;
-    for (QWidget* W : TabOrder) {
-        if (auto* Button = qobject_cast<TzsImageButton*>(W)) {
+    for (const TToolbarItem& Item : FToolbar) {
+        if (!(Item.Flags & TToolbarItem::Tab)) {
+            continue;
+        }
+        if (auto* Button = qobject_cast<TzsImageButton*>(Item.Control)) {
             Button->SetTabStop(true);
         }
         if (Previous) {
-            setTabOrder(Previous, W);
+            setTabOrder(Previous, Item.Control);
         }
-        Previous = W;
+        Previous = Item.Control;
     }
 }
 
@@ -310,11 +308,10 @@ void TfrmMain::ShowSettings() {
     for (TfrmPinger* Mon : std::as_const(FViews)) {
         TzsHint::SetShow(Mon->Image32, S.Hints);
     }
-    for (QWidget* W : std::initializer_list<QWidget*>{
-             btnSettings, btnNewPinger, btnCloseAll, btnAddGroup, btnDeleteGroup, btnZephraSoftware,
-             btnSpan, btnRange, btnFreq, btnLogging, btnFriendlyNames, btnPayloadSize, btnTimeOutMS,
-             cbTarget, cbGroups, lbZephraSoftware}) {
-        TzsHint::SetShow(W, S.Hints);
+    for (const TToolbarItem& Item : FToolbar) {
+        if (Item.Flags & TToolbarItem::Hint) {
+            TzsHint::SetShow(Item.Control, S.Hints);
+        }
     }
     if (FFriendlyNames) {
         FFriendlyNames->SetHintsEnabled(S.Hints);

@@ -9,15 +9,31 @@
 #include "uFrmMain.h"
 #include "uFrmPinger.h"
 #include "zsFileDialog.h"
+#include "zsImageButton.h"
 #include "zsMessageBox.h"
 
+#include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
 #include <QTest>
+#include <QTreeView>
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
+
+// A control of the main window, found by its object name (the name of its member).
+template <class T>
+T* Control(const TfrmMain& M, const char* Name) {
+    T* Found = M.findChild<T*>(QString::fromLatin1(Name));
+    EXPECT_NE(Found, nullptr) << Name;
+    return Found;
+}
 
 class MainWindowTest : public ::testing::Test {
 protected:

@@ -31,7 +31,7 @@ TEST_F(GroupsTest, FirstStartHoldsTheDefaultGroupWhichIsStoredWhenSaved) {
     EXPECT_EQ(Items(), QStringList{QStringLiteral("Default Group")});
     EXPECT_EQ(M.ShownGroup(), QStringLiteral("Default Group"));
     EXPECT_EQ(M.CurrentGroup(), QStringLiteral("Default Group"));
-    M.cbTarget->setText(QStringLiteral("localhost"));
+    Control<QLineEdit>(M, "cbTarget")->setText(QStringLiteral("localhost"));
     M.btnNewPingerClick();
     EXPECT_TRUE(ConfigText().contains("[GROUPS]\r\n0=Default Group\r\n"));
     EXPECT_TRUE(ConfigText().contains("[Default Group]\r\n0=localhost\r\n"));
@@ -42,21 +42,21 @@ TEST_F(GroupsTest, DefaultGroupOpensWithProgressAndSwitchingBackRestartsItsTarge
     // The stored name matches without regard to case; the box's spelling is opened.
     EXPECT_EQ(M.CurrentGroup(), QStringLiteral("A"));
     EXPECT_EQ(M.MonitorTargets(), (QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("gw")}));
-    EXPECT_EQ(M.ProgressBar->maximum(), 2);
-    EXPECT_EQ(M.ProgressBar->value(), 2);
-    EXPECT_FALSE(M.ProgressBar->isVisible());
+    EXPECT_EQ(Control<QProgressBar>(M, "ProgressBar")->maximum(), 2);
+    EXPECT_EQ(Control<QProgressBar>(M, "ProgressBar")->value(), 2);
+    EXPECT_FALSE(Control<QProgressBar>(M, "ProgressBar")->isVisible());
 
     // Choosing the open group again does nothing.
     TfrmPinger* Gw = M.FindMonitor(QStringLiteral("gw"));
     M.cbGroupsSelect();
     EXPECT_EQ(M.FindMonitor(QStringLiteral("gw")), Gw);
 
-    M.cbTarget->setText(QStringLiteral("printer"));
+    Control<QLineEdit>(M, "cbTarget")->setText(QStringLiteral("printer"));
     M.btnNewPingerClick();
-    M.cbGroups->setCurrentIndex(1);
+    Control<QComboBox>(M, "cbGroups")->setCurrentIndex(1);
     M.cbGroupsSelect();
     EXPECT_EQ(M.MonitorTargets(), QStringList{QStringLiteral("nas")});
-    M.cbGroups->setCurrentIndex(0);
+    Control<QComboBox>(M, "cbGroups")->setCurrentIndex(0);
     M.cbGroupsSelect();
     EXPECT_EQ(M.MonitorTargets(), (QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("gw"),
                                                QStringLiteral("printer")}));
@@ -97,7 +97,7 @@ TEST_F(GroupsTest, CreatingAGroupStoresTheOpenOneAndOpensTheNewEmptyGroup) {
 
 TEST_F(GroupsTest, DeletingAGroupNeedsAnotherAndAYes) {
     TfrmMain& M = OpenWithGroups();
-    M.cbGroups->setCurrentIndex(1);
+    Control<QComboBox>(M, "cbGroups")->setCurrentIndex(1);
     M.cbGroupsSelect();
     ASSERT_EQ(M.CurrentGroup(), QStringLiteral("X"));
 
@@ -160,7 +160,7 @@ TEST_F(GroupsTest, ClosingTheWindowWhileAGroupOpensEndsTheOpeningAndKeepsTheGrou
         Loops.Hold(*Mon);
         return Mon;
     });
-    M.cbGroups->setCurrentIndex(0);
+    Control<QComboBox>(M, "cbGroups")->setCurrentIndex(0);
     M.cbGroupsSelect();
     QTRY_VERIFY(!M.isVisible());
     EXPECT_LT(Started, Count / 2);

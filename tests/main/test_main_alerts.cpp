@@ -61,7 +61,8 @@ TEST_F(AlertsTest, SwitchIsOffAtFirstAndIsStoredInItsOwnSection) {
 
     TfrmMain& Again = Restart([&](TfrmMain& W) { W.SetAlertNotifier(&Recorder); });
     EXPECT_TRUE(Again.AlertingEnabled());
-    EXPECT_EQ(Again.btnAlerting->ImageIndex(), TSharedImageLists::AlertingOn);
+    EXPECT_EQ(Control<TzsImageButton>(Again, "btnAlerting")->ImageIndex(),
+              TSharedImageLists::AlertingOn);
     Again.btnAlertingClick();
     EXPECT_TRUE(ConfigText().contains("[ALERTS]\r\nEnabled=0\r\n"));
     // The sections of the file stay as they were.
@@ -182,16 +183,18 @@ TEST_F(AlertsTest, DialogStoresTheThresholdsOnOkOnly) {
         });
     });
     // The switch's menu leads to the dialog.
-    ASSERT_NE(M.menAlerting, nullptr);
-    EXPECT_TRUE(M.menAlerting->actions().contains(M.AlertSettings1));
+    ASSERT_NE(Control<QMenu>(M, "menAlerting"), nullptr);
+    EXPECT_TRUE(Control<QMenu>(M, "menAlerting")
+                    ->actions()
+                    .contains(Control<QAction>(M, "AlertSettings1")));
 
     const QByteArray Before = ConfigText();
-    M.AlertSettings1->trigger();
+    Control<QAction>(M, "AlertSettings1")->trigger();
     EXPECT_EQ(ConfigText(), Before);
     EXPECT_EQ(M.Alerts().Settings(), TAlertSettings());
 
     Answer = QDialog::Accepted;
-    M.AlertSettings1->trigger();
+    Control<QAction>(M, "AlertSettings1")->trigger();
     EXPECT_TRUE(
         ConfigText().contains("[ALERTS]\r\nFailThreshold=1\r\nRecoverThreshold=10\r\n"
                               "Window=50\r\nLossPercent=25\r\nLatencyMs=150\r\nSound=1\r\n"))
@@ -280,7 +283,7 @@ TEST_F(AlertsTest, AFileThatCannotBeWrittenIsToldAndTheChoiceHoldsForThisRun) {
     ASSERT_EQ(::chmod(File.c_str(), 0444), 0);
     const std::pair<const char*, std::function<void()>> Actions[] = {
         {"alerting switch", [&] { M.btnAlertingClick(); }},
-        {"Alerts dialog", [&] { M.AlertSettings1->trigger(); }},
+        {"Alerts dialog", [&] { Control<QAction>(M, "AlertSettings1")->trigger(); }},
     };
     for (const auto& [Name, Act] : Actions) {
         SCOPED_TRACE(Name);

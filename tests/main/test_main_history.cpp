@@ -13,13 +13,13 @@ namespace {
 
 TEST_F(MainWindowTest, TheLoggingSwitchIsShownKeptAndGivenToEveryMonitor) {
     TfrmMain& M = Open();
-    EXPECT_TRUE(M.btnLogging->isVisible());
+    EXPECT_TRUE(Control<TzsImageButton>(M, "btnLogging")->isVisible());
     M.AddMonitor(QStringLiteral("a"));
     EXPECT_FALSE(M.FindMonitor(QStringLiteral("a"))->Session().LogEnabled());
     // Until the switch is used the file holds nothing of it.
     EXPECT_FALSE(ConfigText().contains("[LOGGING]"));
 
-    QTest::mouseClick(M.btnLogging, Qt::LeftButton);
+    QTest::mouseClick(Control<TzsImageButton>(M, "btnLogging"), Qt::LeftButton);
     EXPECT_TRUE(M.LoggingEnabled());
     EXPECT_TRUE(M.FindMonitor(QStringLiteral("a"))->Session().LogEnabled());
     M.AddMonitor(QStringLiteral("b"));
@@ -31,7 +31,7 @@ TEST_F(MainWindowTest, TheLoggingSwitchIsShownKeptAndGivenToEveryMonitor) {
     EXPECT_TRUE(Again.LoggingEnabled());
     ASSERT_EQ(Again.MonitorCount(), 2);
     EXPECT_TRUE(Again.FindMonitor(QStringLiteral("a"))->Session().LogEnabled());
-    QTest::mouseClick(Again.btnLogging, Qt::LeftButton);
+    QTest::mouseClick(Control<TzsImageButton>(Again, "btnLogging"), Qt::LeftButton);
     EXPECT_FALSE(Again.FindMonitor(QStringLiteral("b"))->Session().LogEnabled());
     EXPECT_TRUE(ConfigText().contains("[LOGGING]\r\nEnabled=0\r\n"));
 }

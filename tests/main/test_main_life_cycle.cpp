@@ -37,40 +37,40 @@ TEST_F(LifeCycleTest, FirstStartWritesTheBareConfiguration) {
     EXPECT_EQ(M.GroupBoxItems(), QStringList{QStringLiteral("Default Group")});
     EXPECT_EQ(M.ShownGroup(), QStringLiteral("Default Group"));
     EXPECT_EQ(M.MonitorCount(), 0);
-    EXPECT_FALSE(M.btnNewPinger->Disabled());
+    EXPECT_FALSE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
     EXPECT_TRUE(Registry.KeyExists("Software\\Zephra Software\\QRT\\Groups"));
     const QString Caption = QStringLiteral("Vantorel : ") +
                             GetFileVersionText(QStringLiteral("/proc/self/exe")) +
                             QStringLiteral(" - ");
     EXPECT_TRUE(M.windowTitle().startsWith(Caption)) << M.windowTitle().toStdString();
-    EXPECT_EQ(M.lbHeader->text(), M.windowTitle());
+    EXPECT_EQ(Control<QLabel>(M, "lbHeader")->text(), M.windowTitle());
     EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
 }
 
 TEST_F(LifeCycleTest, AnUnknownDefaultGroupOpensNothingAndIsForgottenAtClose) {
     WriteConfig("[COMMON]\r\nDefaultGroup=Gone\r\n[GROUPS]\r\n0=A\r\n[A]\r\n0=gw\r\n");
     TfrmMain& M = Open();
-    EXPECT_EQ(M.cbGroups->currentIndex(), -1);
+    EXPECT_EQ(Control<QComboBox>(M, "cbGroups")->currentIndex(), -1);
     EXPECT_EQ(M.MonitorCount(), 0);
-    EXPECT_FALSE(M.btnNewPinger->Disabled());
+    EXPECT_FALSE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
 
     TfrmMain& Again = Restart();
     EXPECT_TRUE(ConfigText().contains("DefaultGroup=\r\n"));
     EXPECT_TRUE(ConfigText().contains("[A]\r\n0=gw\r\n"));
-    EXPECT_EQ(Again.cbGroups->currentIndex(), -1);
+    EXPECT_EQ(Control<QComboBox>(Again, "cbGroups")->currentIndex(), -1);
     EXPECT_EQ(Again.MonitorCount(), 0);
 }
 
 TEST_F(LifeCycleTest, ClosingSavesTheOpenGroupThenClosesItsMonitors) {
     WriteConfig(TwoGroups);
     TfrmMain& M = Open();
-    M.cbGroups->setCurrentIndex(1);
+    Control<QComboBox>(M, "cbGroups")->setCurrentIndex(1);
     M.cbGroupsSelect();
     M.AddMonitor(QStringLiteral("10.0.0.1")); // not stored until the close
     ASSERT_EQ(M.MonitorCount(), 2);
     M.btnHintsClick();
 
-    QTest::mouseClick(M.btnClose, Qt::LeftButton);
+    QTest::mouseClick(Control<TzsImageButton>(M, "btnClose"), Qt::LeftButton);
     EXPECT_FALSE(M.isVisible());
     EXPECT_EQ(M.MonitorCount(), 0);
     EXPECT_EQ(ConfigText(), "[COMMON]\r\nHintsEnable=0\r\nDefaultGroup=B\r\n"
@@ -97,13 +97,13 @@ TEST_F(LifeCycleTest, ImportWithoutGroupsOpensTheDefaultGroupOnlyWhenNamed) {
         const QByteArray Imported = QByteArray("[COMMON]\r\nHintsEnable=0\r\n") + C.DefaultLine;
         TzsFileDialog::SetNextFileName(ImportFile(Imported));
         TzsMessageBox::SetNextAnswer(QMessageBox::Ok);
-        M.ImportSettings1->trigger();
+        Control<QAction>(M, "ImportSettings1")->trigger();
 
         EXPECT_EQ(M.MonitorCount(), 0);
         EXPECT_EQ(M.GroupBoxItems(), QStringList{QStringLiteral("Default Group")});
         EXPECT_EQ(M.ShownGroup(), C.Opens ? QStringLiteral("Default Group") : QString());
         EXPECT_FALSE(M.HintsEnabled());
-        EXPECT_FALSE(M.btnNewPinger->Disabled());
+        EXPECT_FALSE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
         EXPECT_EQ(ConfigText(), Imported);
         const auto Asked = TzsFileDialog::TakeAsked();
         ASSERT_EQ(Asked.size(), 1);
@@ -179,8 +179,8 @@ TEST_F(LifeCycleTest, CancellingAnyStepOfAnExchangeChangesNothing) {
         QStringList Boxes;
     };
     const TCase Cases[] = {
-        {"export dialog cancelled", [&] { M.ExportSettings1->trigger(); }, {}},
-        {"import dialog cancelled", [&] { M.ImportSettings1->trigger(); }, {}},
+        {"export dialog cancelled", [&] { Control<QAction>(M, "ExportSettings1")->trigger(); }, {}},
+        {"import dialog cancelled", [&] { Control<QAction>(M, "ImportSettings1")->trigger(); }, {}},
         {"invalid file",
          [&] {
              TzsFileDialog::SetNextFileName(Invalid);
@@ -215,7 +215,7 @@ TEST_F(LifeCycleTest, CancellingAnyStepOfAnExchangeChangesNothing) {
         EXPECT_EQ(M.FindMonitor(QStringLiteral("gw")), Running);
         EXPECT_EQ(M.CurrentGroup(), QStringLiteral("A"));
         EXPECT_TRUE(M.HintsEnabled());
-        EXPECT_FALSE(M.btnNewPinger->Disabled());
+        EXPECT_FALSE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
     }
     EXPECT_EQ(QDir(Homes.Root()).entryList(QDir::Files),
               (QStringList{QStringLiteral("import.ini"), QStringLiteral("invalid.ini")}));
@@ -282,12 +282,12 @@ TEST_F(LifeCycleTest, AnErrorWhileCreatingLeavesAWindowThatOnlyCloses) {
     // The window and task-bar titles keep the caption.
     EXPECT_TRUE(M.windowTitle().startsWith(QStringLiteral("Vantorel : ")))
         << M.windowTitle().toStdString();
-    EXPECT_EQ(M.lbHeader->text(), M.windowTitle());
-    EXPECT_TRUE(M.btnNewPinger->Disabled());
-    EXPECT_FALSE(M.cbTarget->isEnabled());
-    EXPECT_FALSE(M.btnClose->Disabled());
-    EXPECT_EQ(M.cbGroups->count(), 0);
-    QTest::mouseClick(M.btnClose, Qt::LeftButton);
+    EXPECT_EQ(Control<QLabel>(M, "lbHeader")->text(), M.windowTitle());
+    EXPECT_TRUE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
+    EXPECT_FALSE(Control<QLineEdit>(M, "cbTarget")->isEnabled());
+    EXPECT_FALSE(Control<TzsImageButton>(M, "btnClose")->Disabled());
+    EXPECT_EQ(Control<QComboBox>(M, "cbGroups")->count(), 0);
+    QTest::mouseClick(Control<TzsImageButton>(M, "btnClose"), Qt::LeftButton);
     EXPECT_FALSE(M.isVisible());
     EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
 }
@@ -299,9 +299,9 @@ TEST_F(LifeCycleTest, AFailedCarryOverLeavesTheWindowIdleAndItsFileAsWritten) {
     const auto Shown = TzsMessageBox::TakeShown();
     ASSERT_EQ(Shown.size(), 1);
     EXPECT_EQ(Shown[0].Kind, TzsMessageBox::TKind::Error);
-    EXPECT_TRUE(M.btnNewPinger->Disabled());
-    EXPECT_FALSE(M.btnClose->Disabled());
-    EXPECT_EQ(M.cbGroups->count(), 0);
+    EXPECT_TRUE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
+    EXPECT_FALSE(Control<TzsImageButton>(M, "btnClose")->Disabled());
+    EXPECT_EQ(Control<QComboBox>(M, "cbGroups")->count(), 0);
     const QByteArray Written = ConfigText();
     EXPECT_EQ(Written, "[COMMON]\r\nHintsEnable=1\r\n");
     // Later activations do not try again, and closing writes nothing over it.
@@ -314,7 +314,7 @@ TEST_F(LifeCycleTest, AFailedCarryOverLeavesTheWindowIdleAndItsFileAsWritten) {
     TfrmMain& Again = Open();
     EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
     EXPECT_EQ(Again.ShownGroup(), QStringLiteral("Default Group"));
-    EXPECT_FALSE(Again.btnNewPinger->Disabled());
+    EXPECT_FALSE(Control<TzsImageButton>(Again, "btnNewPinger")->Disabled());
 }
 
 TEST_F(LifeCycleTest, AnUnreadableFileIsReportedAndTheWindowStaysUsable) {
@@ -330,8 +330,8 @@ TEST_F(LifeCycleTest, AnUnreadableFileIsReportedAndTheWindowStaysUsable) {
     EXPECT_EQ(TzsMessageBox::IconOf(Shown[0].Kind), QMessageBox::NoIcon);
     EXPECT_EQ(Shown[1].Kind, TzsMessageBox::TKind::Error);
     EXPECT_TRUE(M.HintsEnabled());
-    EXPECT_EQ(M.cbGroups->count(), 0);
-    EXPECT_FALSE(M.btnNewPinger->Disabled());
+    EXPECT_EQ(Control<QComboBox>(M, "cbGroups")->count(), 0);
+    EXPECT_FALSE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
     M.AddMonitor(QStringLiteral("gw"));
     EXPECT_EQ(M.MonitorCount(), 1);
 }

@@ -74,11 +74,11 @@ TEST_F(MainWindowTest, OnlyWhatCannotBeStoredIsRefusedAndOnlyWhereItIsTyped) {
     // Typed: a line break would split the entry, a NUL would cut it short.
     for (const QString& Typed : {QStringLiteral("x\ny"), QStringLiteral("x\ry"),
                                  QStringLiteral("x") + QChar(0) + QStringLiteral("y")}) {
-        M.cbTarget->setText(Typed);
+        Control<QLineEdit>(M, "cbTarget")->setText(Typed);
         M.btnNewPingerClick();
         EXPECT_EQ(Shown(), QStringList{QStringLiteral("The target cannot contain line breaks.")});
     }
-    M.cbTarget->setText(QStringLiteral("f\tg"));
+    Control<QLineEdit>(M, "cbTarget")->setText(QStringLiteral("f\tg"));
     M.btnNewPingerClick();
     EXPECT_TRUE(Shown().isEmpty());
     EXPECT_EQ(M.MonitorCount(), 4);
@@ -110,23 +110,25 @@ TEST_F(MainWindowTest, OneMonitorFillsTheMainPanel) {
     M.AddMonitor(QStringLiteral("gw"));
     TfrmPinger* Mon = M.Monitor(0);
     EXPECT_EQ(M.MainPanelMonitor(), Mon);
-    EXPECT_EQ(Mon->parentWidget(), M.PanelLeft);
-    EXPECT_EQ(Mon->geometry(), M.PanelLeft->rect());
-    EXPECT_EQ(M.PanelRight->width(), 0);
-    EXPECT_EQ(M.PanelLeft->width(), M.PanelBody->width() - TfrmMain::SplitterWidth);
+    EXPECT_EQ(Mon->parentWidget(), Control<TResizePanel>(M, "PanelLeft"));
+    EXPECT_EQ(Mon->geometry(), Control<TResizePanel>(M, "PanelLeft")->rect());
+    EXPECT_EQ(Control<TResizePanel>(M, "PanelRight")->width(), 0);
+    EXPECT_EQ(Control<TResizePanel>(M, "PanelLeft")->width(),
+              Control<TResizePanel>(M, "PanelBody")->width() - TfrmMain::SplitterWidth);
 }
 
 TEST_F(MainWindowTest, FiveMonitorsTileBesideTheMainPanel) {
     TfrmMain& M = Open();
-    ASSERT_EQ(M.PanelRight->height(), 606); // the design size leaves a 606-pixel body
+    ASSERT_EQ(Control<TResizePanel>(M, "PanelRight")->height(),
+              606); // the design size leaves a 606-pixel body
     for (const char* T : {"e", "d", "c", "b", "a"}) {
         M.AddMonitor(QString::fromLatin1(T));
     }
     // The first monitor added keeps the main panel; the others tile in target order.
     TfrmPinger* Main = M.FindMonitor(QStringLiteral("e"));
     EXPECT_EQ(M.MainPanelMonitor(), Main);
-    EXPECT_EQ(Main->parentWidget(), M.PanelLeft);
-    EXPECT_EQ(M.PanelRight->width(), 480);
+    EXPECT_EQ(Main->parentWidget(), Control<TResizePanel>(M, "PanelLeft"));
+    EXPECT_EQ(Control<TResizePanel>(M, "PanelRight")->width(), 480);
     const std::vector<std::pair<const char*, QRect>> Tiles = {{"a", {0, 0, 240, 202}},
                                                               {"b", {0, 202, 240, 202}},
                                                               {"c", {0, 404, 240, 202}},
@@ -134,11 +136,12 @@ TEST_F(MainWindowTest, FiveMonitorsTileBesideTheMainPanel) {
     for (const auto& [T, Rect] : Tiles) {
         SCOPED_TRACE(T);
         TfrmPinger* Mon = M.FindMonitor(QString::fromLatin1(T));
-        EXPECT_EQ(Mon->parentWidget(), M.PanelRight);
+        EXPECT_EQ(Mon->parentWidget(), Control<TResizePanel>(M, "PanelRight"));
         EXPECT_EQ(Mon->geometry(), Rect);
         EXPECT_EQ(TzsHint::Text(Mon->Image32), QStringLiteral("Left Click to move to main panel."));
     }
-    EXPECT_EQ(M.PanelLeft->x(), M.PanelRight->x() + 480);
+    EXPECT_EQ(Control<TResizePanel>(M, "PanelLeft")->x(),
+              Control<TResizePanel>(M, "PanelRight")->x() + 480);
 }
 
 // More tiles than the window is wide: those whose column starts beyond the body's right edge
@@ -148,13 +151,14 @@ TEST_F(MainWindowTest, TilesBeyondTheWindowsEdgeAreHiddenUntilInView) {
     for (int I = 0; I < 31; ++I) { // 30 tiles: 10 columns of 3, 2400 pixels
         M.AddMonitor(QStringLiteral("t%1").arg(I, 2, 10, QLatin1Char('0')));
     }
-    ASSERT_EQ(M.PanelRight->width(), 2400);
+    ASSERT_EQ(Control<TResizePanel>(M, "PanelRight")->width(), 2400);
     const auto Check = [&M] {
-        const int ViewRight = M.PanelBody->width() - M.PanelRight->x();
+        const int ViewRight = Control<TResizePanel>(M, "PanelBody")->width() -
+                              Control<TResizePanel>(M, "PanelRight")->x();
         int Shown = 0, Hidden = 0;
         for (int I = 0; I < M.MonitorCount(); ++I) {
             TfrmPinger* Mon = M.Monitor(I);
-            if (Mon->parentWidget() != M.PanelRight) {
+            if (Mon->parentWidget() != Control<TResizePanel>(M, "PanelRight")) {
                 continue;
             }
             SCOPED_TRACE(Mon->Session().Target());
@@ -188,10 +192,10 @@ TEST_F(MainWindowTest, ClickingATileSwapsItIntoTheMainPanel) {
     EXPECT_NE(M.MainPanelMonitor(), C);
     QTest::mouseClick(C->Image32, Qt::LeftButton, {}, QPoint(20, 20));
     EXPECT_EQ(M.MainPanelMonitor(), C);
-    EXPECT_EQ(C->parentWidget(), M.PanelLeft);
+    EXPECT_EQ(C->parentWidget(), Control<TResizePanel>(M, "PanelLeft"));
     TfrmPinger* A = M.FindMonitor(QStringLiteral("a"));
     EXPECT_NE(M.MainPanelMonitor(), A);
-    EXPECT_EQ(A->parentWidget(), M.PanelRight);
+    EXPECT_EQ(A->parentWidget(), Control<TResizePanel>(M, "PanelRight"));
     EXPECT_EQ(A->pos(), QPoint(0, 0));
     EXPECT_EQ(M.FindMonitor(QStringLiteral("b"))->y(), A->height());
 }
@@ -213,13 +217,14 @@ TEST_F(MainWindowTest, ClosingTheMainPanelMonitorHandsItToTheFirstInTargetOrder)
 
 TEST_F(MainWindowTest, CloseButtonDropsTheTargetFromTheGroupButCloseAllDoesNot) {
     TfrmMain& M = Open();
-    M.cbGroups->setCurrentIndex(0); // "Default Group"
+    Control<QComboBox>(M, "cbGroups")->setCurrentIndex(0); // "Default Group"
     M.cbGroupsSelect();
     for (const char* T : {"10.0.0.1", "gw", "nas"}) {
-        M.cbTarget->setText(QString::fromLatin1(T));
-        QTest::keyClick(M.cbTarget, Qt::Key_Return);
+        Control<QLineEdit>(M, "cbTarget")->setText(QString::fromLatin1(T));
+        QTest::keyClick(Control<QLineEdit>(M, "cbTarget"), Qt::Key_Return);
     }
-    EXPECT_EQ(M.cbTarget->text(), QStringLiteral("nas")); // the box keeps its text
+    EXPECT_EQ(Control<QLineEdit>(M, "cbTarget")->text(),
+              QStringLiteral("nas")); // the box keeps its text
     EXPECT_TRUE(ConfigText().contains("[Default Group]\r\n0=10.0.0.1\r\n1=gw\r\n2=nas\r\n"));
 
     QTest::mouseClick(M.FindMonitor(QStringLiteral("gw"))->zsibClose, Qt::LeftButton);
@@ -232,15 +237,15 @@ TEST_F(MainWindowTest, CloseButtonDropsTheTargetFromTheGroupButCloseAllDoesNot) 
     M.btnCloseAllClick();
     EXPECT_EQ(M.MonitorCount(), 0);
     EXPECT_EQ(M.ListModel()->rowCount(), 0);
-    EXPECT_FALSE(M.ProgressBar->isVisible());
+    EXPECT_FALSE(Control<QProgressBar>(M, "ProgressBar")->isVisible());
     EXPECT_TRUE(ConfigText().contains("[Default Group]\r\n0=10.0.0.1\r\n1=nas\r\n"));
-    EXPECT_FALSE(M.btnNewPinger->Disabled());
+    EXPECT_FALSE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
 }
 
 TEST_F(MainWindowTest, NoGroupShownWritesNoSection) {
     TfrmMain& M = Open();
-    M.cbGroups->setCurrentIndex(-1);
-    M.cbTarget->setText(QStringLiteral("gw"));
+    Control<QComboBox>(M, "cbGroups")->setCurrentIndex(-1);
+    Control<QLineEdit>(M, "cbTarget")->setText(QStringLiteral("gw"));
     M.btnNewPingerClick();
     EXPECT_EQ(M.MonitorCount(), 1);
     EXPECT_FALSE(ConfigText().contains("[]"));
@@ -249,15 +254,18 @@ TEST_F(MainWindowTest, NoGroupShownWritesNoSection) {
 TEST_F(MainWindowTest, ControlsGreyOutWhileBusy) {
     TfrmMain& M = Open();
     M.EnableControls(false);
-    EXPECT_TRUE(M.btnNewPinger->Disabled());
-    EXPECT_TRUE(M.btnClose->Disabled());
-    EXPECT_FALSE(M.cbTarget->isEnabled());
-    EXPECT_EQ(M.lbTarget->palette().color(QPalette::WindowText), QColor(160, 160, 164));
+    EXPECT_TRUE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
+    EXPECT_TRUE(Control<TzsImageButton>(M, "btnClose")->Disabled());
+    EXPECT_FALSE(Control<QLineEdit>(M, "cbTarget")->isEnabled());
+    EXPECT_EQ(Control<QLabel>(M, "lbTarget")->palette().color(QPalette::WindowText),
+              QColor(160, 160, 164));
     M.EnableControls(true);
-    EXPECT_FALSE(M.btnNewPinger->Disabled());
-    EXPECT_TRUE(M.cbGroups->isEnabled());
-    EXPECT_EQ(M.lbGroups->palette().color(QPalette::WindowText), QColor(82, 252, 248));
-    EXPECT_EQ(M.lbTarget->palette().color(QPalette::WindowText), QColor(129, 254, 75));
+    EXPECT_FALSE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
+    EXPECT_TRUE(Control<QComboBox>(M, "cbGroups")->isEnabled());
+    EXPECT_EQ(Control<QLabel>(M, "lbGroups")->palette().color(QPalette::WindowText),
+              QColor(82, 252, 248));
+    EXPECT_EQ(Control<QLabel>(M, "lbTarget")->palette().color(QPalette::WindowText),
+              QColor(129, 254, 75));
 }
 
 } // namespace

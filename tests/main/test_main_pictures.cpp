@@ -35,7 +35,7 @@ TEST_F(MainWindowTest, PicturesOfTheTilesAndTheListView) {
                               {"vpn.example.com", 80, 60, 9, "192.0.2.10"},
                               {"localhost", 0, 1, 0, "127.0.0.1"}};
     for (const TCanned& C : Canned) {
-        M.cbTarget->setText(QString::fromLatin1(C.Target));
+        Control<QLineEdit>(M, "cbTarget")->setText(QString::fromLatin1(C.Target));
         M.btnNewPingerClick();
         FeedMinute(M, *Clock, QString::fromLatin1(C.Target), C.Base, C.Swing, C.Lost, C.Address);
     }

@@ -90,37 +90,37 @@ TEST_F(SettingsTest, EachMenuHasATitleASeparatorAndOneRadioGroup) {
         int Shown; // entries shown; the rest are hidden
     };
     const TCase Cases[] = {
-        {M.menSpan,
-         M.btnSpan,
+        {Control<QMenu>(M, "menSpan"),
+         Control<TzsImageButton>(M, "btnSpan"),
          QStringLiteral("Chart Span"),
          {"1min", "5min", "10min", "30min", "1hr", "2hr", "4hr", "8hr"},
          {60, 300, 600, 1800, 3600, 7200, 14400, 28800},
          QStringLiteral("1min"),
          8},
-        {M.menRange,
-         M.btnRange,
+        {Control<QMenu>(M, "menRange"),
+         Control<TzsImageButton>(M, "btnRange"),
          QStringLiteral("Chart Range"),
          {"Auto", "10ms", "50ms", "100ms", "500ms", "1000ms", "5000ms"},
          {-1, 10, 50, 100, 500, 1000, 5000},
          QStringLiteral("Auto"),
          7},
-        {M.menFreq,
-         M.btnFreq,
+        {Control<QMenu>(M, "menFreq"),
+         Control<TzsImageButton>(M, "btnFreq"),
          QStringLiteral("Ping Frequency"),
          {"1 Sec", "5 Sec", "10 Sec", "30 Sec", "1 Min"},
          {1000, 5000, 10000, 30000, 60000},
          QStringLiteral("1 Sec"),
          5},
-        {M.menTimeOutMS,
-         M.btnTimeOutMS,
+        {Control<QMenu>(M, "menTimeOutMS"),
+         Control<TzsImageButton>(M, "btnTimeOutMS"),
          QStringLiteral("Ping Timeout (ms)"),
          {"50 (ms)", "100 (ms)", "200 (ms)", "500 (ms)", "1000 (ms)", "2000 (ms)", "5000 (ms)",
           "10000 (ms)"},
          {50, 100, 200, 500, 1000, 2000, 5000, 10000},
          QStringLiteral("5000 (ms)"),
          8},
-        {M.menPayloadSize,
-         M.btnPayloadSize,
+        {Control<QMenu>(M, "menPayloadSize"),
+         Control<TzsImageButton>(M, "btnPayloadSize"),
          QStringLiteral("Payload Size"),
          {"0 Bytes", "16 Bytes", "64 Bytes", "256 Bytes", "1 Kilobytes", "4 Kilobytes",
           "16 Kilobytes", "32 Kilobytes"},
@@ -150,12 +150,12 @@ TEST_F(SettingsTest, EachMenuHasATitleASeparatorAndOneRadioGroup) {
         EXPECT_EQ(C.Button->contextMenuPolicy(), Qt::CustomContextMenu);
     }
 
-    const QList<QAction*> Config = M.menSettings->actions();
+    const QList<QAction*> Config = Control<QMenu>(M, "menSettings")->actions();
     ASSERT_EQ(Config.size(), 4);
     EXPECT_EQ(Config[0]->text(), QStringLiteral("Configuration"));
     EXPECT_FALSE(Config[0]->isEnabled());
     EXPECT_TRUE(Config[1]->isSeparator());
-    EXPECT_EQ(Config[2], M.ExportSettings1);
+    EXPECT_EQ(Config[2], Control<QAction>(M, "ExportSettings1"));
     EXPECT_EQ(Config[2]->text(), QStringLiteral("Export Configuration"));
     EXPECT_EQ(Config[3]->text(), QStringLiteral("Import Configuration"));
     EXPECT_FALSE(Config[2]->isCheckable());
@@ -174,18 +174,21 @@ TEST_F(SettingsTest, AChoiceReachesEveryMonitorAndTheOnesStartedLater) {
         std::function<int(const TPingerSession&)> OfMonitor;
     };
     const TCase Cases[] = {
-        {M.menSpan, QStringLiteral("5min"), 300, &TfrmMain::Span, &TPingerSession::Span},
-        {M.menRange, QStringLiteral("100ms"), 100, &TfrmMain::Range, &TPingerSession::Range},
+        {Control<QMenu>(M, "menSpan"), QStringLiteral("5min"), 300, &TfrmMain::Span,
+         &TPingerSession::Span},
+        {Control<QMenu>(M, "menRange"), QStringLiteral("100ms"), 100, &TfrmMain::Range,
+         &TPingerSession::Range},
         // Auto is the value -1, not a missing one.
-        {M.menRange, QStringLiteral("Auto"), -1, &TfrmMain::Range, &TPingerSession::Range},
-        {M.menFreq, QStringLiteral("30 Sec"), 30000, &TfrmMain::Frequency,
+        {Control<QMenu>(M, "menRange"), QStringLiteral("Auto"), -1, &TfrmMain::Range,
+         &TPingerSession::Range},
+        {Control<QMenu>(M, "menFreq"), QStringLiteral("30 Sec"), 30000, &TfrmMain::Frequency,
          &TPingerSession::Frequency},
-        {M.menTimeOutMS, QStringLiteral("200 (ms)"), 200, &TfrmMain::TimeOutMS,
+        {Control<QMenu>(M, "menTimeOutMS"), QStringLiteral("200 (ms)"), 200, &TfrmMain::TimeOutMS,
          &TPingerSession::TimeOutMS},
         // A hidden entry still works when it is triggered.
-        {M.menPayloadSize, QStringLiteral("1 Kilobytes"), 1024, &TfrmMain::PayloadSize,
-         &TPingerSession::PayloadSize},
-        {M.menPayloadSize, QStringLiteral("0 Bytes"), 0, &TfrmMain::PayloadSize,
+        {Control<QMenu>(M, "menPayloadSize"), QStringLiteral("1 Kilobytes"), 1024,
+         &TfrmMain::PayloadSize, &TPingerSession::PayloadSize},
+        {Control<QMenu>(M, "menPayloadSize"), QStringLiteral("0 Bytes"), 0, &TfrmMain::PayloadSize,
          &TPingerSession::PayloadSize},
     };
     int Later = 0;
@@ -209,15 +212,17 @@ TEST_F(SettingsTest, AChoiceReachesEveryMonitorAndTheOnesStartedLater) {
 
 TEST_F(SettingsTest, EveryStartBeginsFromTheDefaultSettings) {
     TfrmMain& M = Open();
-    EntryOf(M.menSpan, QStringLiteral("5min"))->trigger();
-    EntryOf(M.menFreq, QStringLiteral("5 Sec"))->trigger();
+    EntryOf(Control<QMenu>(M, "menSpan"), QStringLiteral("5min"))->trigger();
+    EntryOf(Control<QMenu>(M, "menFreq"), QStringLiteral("5 Sec"))->trigger();
     ASSERT_EQ(M.Span(), 300);
 
     TfrmMain& Again = Restart();
     EXPECT_EQ(Again.Span(), 60);
     EXPECT_EQ(Again.Frequency(), 1000);
-    EXPECT_EQ(CheckedCaptions(Again.menSpan), QStringList{QStringLiteral("1min")});
-    EXPECT_EQ(CheckedCaptions(Again.menFreq), QStringList{QStringLiteral("1 Sec")});
+    EXPECT_EQ(CheckedCaptions(Control<QMenu>(Again, "menSpan")),
+              QStringList{QStringLiteral("1min")});
+    EXPECT_EQ(CheckedCaptions(Control<QMenu>(Again, "menFreq")),
+              QStringList{QStringLiteral("1 Sec")});
     Again.AddMonitor(QStringLiteral("gw"));
     EXPECT_EQ(Again.Monitor(0)->Session().Span(), 60);
     EXPECT_FALSE(ConfigText().contains("300"));
@@ -225,56 +230,59 @@ TEST_F(SettingsTest, EveryStartBeginsFromTheDefaultSettings) {
 
 TEST_F(SettingsTest, MenusShowOnAClickAndOnARightClick) {
     TfrmMain& M = Open();
-    QTest::mouseClick(M.btnSpan, Qt::LeftButton, {}, QPoint(5, 5));
-    EXPECT_TRUE(M.menSpan->isVisible());
-    M.menSpan->hide();
+    QTest::mouseClick(Control<TzsImageButton>(M, "btnSpan"), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(Control<QMenu>(M, "menSpan")->isVisible());
+    Control<QMenu>(M, "menSpan")->hide();
 
     QContextMenuEvent RightClick(QContextMenuEvent::Mouse, QPoint(4, 6),
-                                 M.btnRange->mapToGlobal(QPoint(4, 6)));
-    QApplication::sendEvent(M.btnRange, &RightClick);
-    EXPECT_TRUE(M.menRange->isVisible());
-    EXPECT_EQ(M.menRange->pos(), M.btnRange->mapToGlobal(QPoint(4, 6)));
-    M.menRange->hide();
+                                 Control<TzsImageButton>(M, "btnRange")->mapToGlobal(QPoint(4, 6)));
+    QApplication::sendEvent(Control<TzsImageButton>(M, "btnRange"), &RightClick);
+    EXPECT_TRUE(Control<QMenu>(M, "menRange")->isVisible());
+    EXPECT_EQ(Control<QMenu>(M, "menRange")->pos(),
+              Control<TzsImageButton>(M, "btnRange")->mapToGlobal(QPoint(4, 6)));
+    Control<QMenu>(M, "menRange")->hide();
 
     // A disabled toolbar shows no menu.
     M.EnableControls(false);
-    QApplication::sendEvent(M.btnFreq, &RightClick);
-    EXPECT_FALSE(M.menFreq->isVisible());
+    QApplication::sendEvent(Control<TzsImageButton>(M, "btnFreq"), &RightClick);
+    EXPECT_FALSE(Control<QMenu>(M, "menFreq")->isVisible());
 }
 
 TEST_F(SettingsTest, HintsSwitchCoversTheListedControlsAndNewGraphs) {
     TfrmMain& M = OpenWithDialogs();
     M.AddMonitor(QStringLiteral("a"));
     M.AddMonitor(QStringLiteral("b")); // a tile: its graph has a hint
-    const QList<QWidget*> Followers = {M.btnSettings,
-                                       M.btnNewPinger,
-                                       M.btnCloseAll,
-                                       M.btnAddGroup,
-                                       M.btnDeleteGroup,
-                                       M.btnZephraSoftware,
-                                       M.btnSpan,
-                                       M.btnRange,
-                                       M.btnFreq,
-                                       M.btnLogging,
-                                       M.btnFriendlyNames,
-                                       M.btnPayloadSize,
-                                       M.btnTimeOutMS,
-                                       M.cbTarget,
-                                       M.cbGroups,
-                                       M.lbZephraSoftware,
+    const QList<QWidget*> Followers = {Control<TzsImageButton>(M, "btnSettings"),
+                                       Control<TzsImageButton>(M, "btnNewPinger"),
+                                       Control<TzsImageButton>(M, "btnCloseAll"),
+                                       Control<TzsImageButton>(M, "btnAddGroup"),
+                                       Control<TzsImageButton>(M, "btnDeleteGroup"),
+                                       Control<TzsImageButton>(M, "btnZephraSoftware"),
+                                       Control<TzsImageButton>(M, "btnSpan"),
+                                       Control<TzsImageButton>(M, "btnRange"),
+                                       Control<TzsImageButton>(M, "btnFreq"),
+                                       Control<TzsImageButton>(M, "btnLogging"),
+                                       Control<TzsImageButton>(M, "btnFriendlyNames"),
+                                       Control<TzsImageButton>(M, "btnPayloadSize"),
+                                       Control<TzsImageButton>(M, "btnTimeOutMS"),
+                                       Control<QLineEdit>(M, "cbTarget"),
+                                       Control<QComboBox>(M, "cbGroups"),
+                                       Control<QLabel>(M, "lbZephraSoftware"),
                                        FriendlyNames.cbFriendlyName,
                                        FriendlyNames.cbHostNameIP,
                                        FriendlyNames.btnAdd,
                                        FriendlyNames.btnDelete,
                                        FriendlyNames.btnOK,
                                        FriendlyNames.btnCancel};
-    const QList<QWidget*> Independent = {M.btnAbout, M.btnToggleView, M.btnAlerting, M.btnHints};
+    const QList<QWidget*> Independent = {
+        Control<TzsImageButton>(M, "btnAbout"), Control<TzsImageButton>(M, "btnToggleView"),
+        Control<TzsImageButton>(M, "btnAlerting"), Control<TzsImageButton>(M, "btnHints")};
 
     ASSERT_TRUE(M.HintsEnabled());
     M.btnHintsClick();
     EXPECT_FALSE(M.HintsEnabled());
-    EXPECT_EQ(M.btnHints->ImageIndex(), TSharedImageLists::HintsOff);
-    EXPECT_EQ(TzsHint::Text(M.btnHints),
+    EXPECT_EQ(Control<TzsImageButton>(M, "btnHints")->ImageIndex(), TSharedImageLists::HintsOff);
+    EXPECT_EQ(TzsHint::Text(Control<TzsImageButton>(M, "btnHints")),
               QStringLiteral("Hints are disabled.\r\nClick to turn on."));
     for (QWidget* W : Followers) {
         EXPECT_FALSE(HintPopsUp(W)) << W->objectName().toStdString();
@@ -286,9 +294,9 @@ TEST_F(SettingsTest, HintsSwitchCoversTheListedControlsAndNewGraphs) {
     M.AddMonitor(QStringLiteral("c"));
     EXPECT_FALSE(HintPopsUp(M.FindMonitor(QStringLiteral("c"))->Image32));
 
-    QTest::mouseClick(M.btnHints, Qt::LeftButton);
+    QTest::mouseClick(Control<TzsImageButton>(M, "btnHints"), Qt::LeftButton);
     EXPECT_TRUE(M.HintsEnabled());
-    EXPECT_EQ(TzsHint::Text(M.btnHints),
+    EXPECT_EQ(TzsHint::Text(Control<TzsImageButton>(M, "btnHints")),
               QStringLiteral("Hints are enabled.\r\nClick to turn off."));
     for (QWidget* W : Followers) {
         EXPECT_TRUE(TzsHint::Shown(W)) << W->objectName().toStdString();
@@ -318,7 +326,9 @@ TEST_F(SettingsTest, HintBoxesAreWhiteWithBlueTextAndKeepTheirTiming) {
     EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipBase), QColor(Qt::white));
     EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipText), QColor(Qt::blue));
     // Styled controls ask their style sheet's style, which falls back to the application's.
-    for (QWidget* W : std::initializer_list<QWidget*>{M.btnSpan, M.cbGroups, M.lbZephraSoftware}) {
+    for (QWidget* W : std::initializer_list<QWidget*>{Control<TzsImageButton>(M, "btnSpan"),
+                                                      Control<QComboBox>(M, "cbGroups"),
+                                                      Control<QLabel>(M, "lbZephraSoftware")}) {
         EXPECT_EQ(W->toolTipDuration(), 6000);
         EXPECT_EQ(W->style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay, nullptr, W), 500);
         EXPECT_EQ(W->style()->styleHint(QStyle::SH_ToolTip_FallAsleepDelay, nullptr, W), 0);
@@ -334,14 +344,14 @@ TEST_F(SettingsTest, LoggingSwitchReachesEveryMonitorAndStatesItselfInItsHint) {
     M.AddMonitor(QStringLiteral("a"));
     M.AddMonitor(QStringLiteral("b"));
     EXPECT_FALSE(M.LoggingEnabled());
-    EXPECT_FALSE(M.btnLogging->isHidden());
-    EXPECT_EQ(TzsHint::Text(M.btnLogging),
+    EXPECT_FALSE(Control<TzsImageButton>(M, "btnLogging")->isHidden());
+    EXPECT_EQ(TzsHint::Text(Control<TzsImageButton>(M, "btnLogging")),
               QStringLiteral("Data logging is disabled.\r\nClick to turn on."));
 
     M.btnLoggingClick();
     EXPECT_TRUE(M.LoggingEnabled());
-    EXPECT_EQ(M.btnLogging->ImageIndex(), TSharedImageLists::LoggingOn);
-    EXPECT_EQ(TzsHint::Text(M.btnLogging),
+    EXPECT_EQ(Control<TzsImageButton>(M, "btnLogging")->ImageIndex(), TSharedImageLists::LoggingOn);
+    EXPECT_EQ(TzsHint::Text(Control<TzsImageButton>(M, "btnLogging")),
               QStringLiteral("Data logging is enabled.\r\nClick to turn off."));
     EXPECT_TRUE(M.Monitor(0)->Session().LogEnabled());
     EXPECT_TRUE(M.Monitor(1)->Session().LogEnabled());
@@ -349,21 +359,23 @@ TEST_F(SettingsTest, LoggingSwitchReachesEveryMonitorAndStatesItselfInItsHint) {
     M.SetLogging(false);
     EXPECT_FALSE(M.Monitor(0)->Session().LogEnabled());
     EXPECT_FALSE(M.Monitor(1)->Session().LogEnabled());
-    EXPECT_EQ(M.btnLogging->ImageIndex(), TSharedImageLists::LoggingOff);
+    EXPECT_EQ(Control<TzsImageButton>(M, "btnLogging")->ImageIndex(),
+              TSharedImageLists::LoggingOff);
 }
 
 TEST_F(SettingsTest, AlertingSwitchFlipsItselfShowsNoBoxAndLeavesTheMonitorsAlone) {
     TfrmMain& M = Open();
     M.AddMonitor(QStringLiteral("a"));
-    EXPECT_FALSE(M.btnAlerting->isHidden());
+    EXPECT_FALSE(Control<TzsImageButton>(M, "btnAlerting")->isHidden());
     EXPECT_FALSE(M.AlertingEnabled());
-    EXPECT_EQ(TzsHint::Text(M.btnAlerting),
+    EXPECT_EQ(TzsHint::Text(Control<TzsImageButton>(M, "btnAlerting")),
               QStringLiteral("Alerting is disabled.\r\nClick to turn on."));
 
     M.btnAlertingClick();
     EXPECT_TRUE(M.AlertingEnabled());
-    EXPECT_EQ(M.btnAlerting->ImageIndex(), TSharedImageLists::AlertingOn);
-    EXPECT_EQ(TzsHint::Text(M.btnAlerting),
+    EXPECT_EQ(Control<TzsImageButton>(M, "btnAlerting")->ImageIndex(),
+              TSharedImageLists::AlertingOn);
+    EXPECT_EQ(TzsHint::Text(Control<TzsImageButton>(M, "btnAlerting")),
               QStringLiteral("Alerting is enabled.\r\nClick to turn off."));
     EXPECT_TRUE(TzsMessageBox::TakeShown().empty());
     const TfrmPinger* Mon = M.Monitor(0);
@@ -441,8 +453,8 @@ TEST_F(SettingsTest, WebPageOpensFromTheButtonTheNameAndTheDialog) {
     QStringList Opened;
     const TWebAddressOpener Before =
         SetWebAddressOpener([&Opened](const QString& Address) { Opened.append(Address); });
-    QTest::mouseClick(M.btnZephraSoftware, Qt::LeftButton);
-    QTest::mouseClick(M.lbZephraSoftware, Qt::LeftButton);
+    QTest::mouseClick(Control<TzsImageButton>(M, "btnZephraSoftware"), Qt::LeftButton);
+    QTest::mouseClick(Control<QLabel>(M, "lbZephraSoftware"), Qt::LeftButton);
     QTest::mouseClick(FriendlyNames.btnZephraSoftware, Qt::LeftButton);
     SetWebAddressOpener(Before);
     EXPECT_EQ(Opened, QStringList(3, ZephraSoftwareWebAddress()));
@@ -453,7 +465,7 @@ TEST_F(SettingsTest, AboutButtonShowsTheAboutWindowWithoutWaitingForIt) {
     TfrmAbout About(&M.ImageLists(), M.windowTitle(),
                     Homes.Root() + QStringLiteral("/no-history.txt"));
     M.SetAboutWindow(&About);
-    QTest::mouseClick(M.btnAbout, Qt::LeftButton);
+    QTest::mouseClick(Control<TzsImageButton>(M, "btnAbout"), Qt::LeftButton);
     EXPECT_TRUE(About.isVisible());
     EXPECT_FALSE(About.isModal());
     // The main window goes on working while it is open.
@@ -466,12 +478,25 @@ TEST_F(SettingsTest, TabWalksTheToolbarFromLeftToRight) {
     TfrmMain& M = Open();
     M.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&M));
-    M.btnHints->setFocus(Qt::TabFocusReason);
-    const QList<QWidget*> Expected = {
-        M.btnHints,    M.btnSettings,    M.btnAbout,         M.btnToggleView,  M.btnSpan,
-        M.btnRange,    M.btnFreq,        M.btnTimeOutMS,     M.btnPayloadSize, M.btnFriendlyNames,
-        M.btnAlerting, M.btnLogging,     M.cbTarget,         M.btnNewPinger,   M.cbGroups,
-        M.btnAddGroup, M.btnDeleteGroup, M.btnZephraSoftware};
+    Control<TzsImageButton>(M, "btnHints")->setFocus(Qt::TabFocusReason);
+    const QList<QWidget*> Expected = {Control<TzsImageButton>(M, "btnHints"),
+                                      Control<TzsImageButton>(M, "btnSettings"),
+                                      Control<TzsImageButton>(M, "btnAbout"),
+                                      Control<TzsImageButton>(M, "btnToggleView"),
+                                      Control<TzsImageButton>(M, "btnSpan"),
+                                      Control<TzsImageButton>(M, "btnRange"),
+                                      Control<TzsImageButton>(M, "btnFreq"),
+                                      Control<TzsImageButton>(M, "btnTimeOutMS"),
+                                      Control<TzsImageButton>(M, "btnPayloadSize"),
+                                      Control<TzsImageButton>(M, "btnFriendlyNames"),
+                                      Control<TzsImageButton>(M, "btnAlerting"),
+                                      Control<TzsImageButton>(M, "btnLogging"),
+                                      Control<QLineEdit>(M, "cbTarget"),
+                                      Control<TzsImageButton>(M, "btnNewPinger"),
+                                      Control<QComboBox>(M, "cbGroups"),
+                                      Control<TzsImageButton>(M, "btnAddGroup"),
+                                      Control<TzsImageButton>(M, "btnDeleteGroup"),
+                                      Control<TzsImageButton>(M, "btnZephraSoftware")};
     QList<QWidget*> Walked;
     for (qsizetype I = 0; I < Expected.size(); ++I) {
         Walked.append(QApplication::focusWidget());
@@ -480,10 +505,10 @@ TEST_F(SettingsTest, TabWalksTheToolbarFromLeftToRight) {
     EXPECT_EQ(Walked, Expected);
 
     // Enter on a focused menu button shows its menu.
-    M.btnSpan->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(M.btnSpan, Qt::Key_Return);
-    EXPECT_TRUE(M.menSpan->isVisible());
-    M.menSpan->hide();
+    Control<TzsImageButton>(M, "btnSpan")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(Control<TzsImageButton>(M, "btnSpan"), Qt::Key_Return);
+    EXPECT_TRUE(Control<QMenu>(M, "menSpan")->isVisible());
+    Control<QMenu>(M, "menSpan")->hide();
 }
 
 } // namespace
@@ -501,7 +526,7 @@ TEST_F(SettingsTest, ErrorsOfAClickedControlAreShownFromItsHandler) {
     ASSERT_EQ(mkfifo(QFile::encodeName(ConfigFileName()).constData(), 0600), 0);
     TzsMessageBox::TakeShown();
 
-    QTest::mouseClick(M.btnFriendlyNames, Qt::LeftButton);
+    QTest::mouseClick(Control<TzsImageButton>(M, "btnFriendlyNames"), Qt::LeftButton);
     const auto Shown = TzsMessageBox::TakeShown();
     ASSERT_EQ(Shown.size(), 1);
     EXPECT_EQ(Shown[0].Kind, TzsMessageBox::TKind::Error);
@@ -509,8 +534,8 @@ TEST_F(SettingsTest, ErrorsOfAClickedControlAreShownFromItsHandler) {
         << Shown[0].Text.toStdString();
 
     // Still answering: a target typed and added starts its monitor.
-    QTest::keyClicks(M.cbTarget, QStringLiteral("127.0.0.1"));
-    QTest::mouseClick(M.btnNewPinger, Qt::LeftButton);
+    QTest::keyClicks(Control<QLineEdit>(M, "cbTarget"), QStringLiteral("127.0.0.1"));
+    QTest::mouseClick(Control<TzsImageButton>(M, "btnNewPinger"), Qt::LeftButton);
     EXPECT_NE(M.FindMonitor(QStringLiteral("127.0.0.1")), nullptr);
 }
 

@@ -197,8 +197,9 @@ TEST_F(MainWindowTest, RowsRefreshedInOnePassReachTheViewOnceWhenTheLoopWaits) {
     ASSERT_EQ(Changed.count(), 1);
     EXPECT_EQ(Changed[0][0].toModelIndex(), M.ListModel()->index(1, 0));
     EXPECT_EQ(Changed[0][1].toModelIndex(), M.ListModel()->index(3, MonitorListColumnCount - 1));
-    EXPECT_EQ(M.lvPingers->model()->data(M.ListModel()->index(1, 4)).toString(),
-              QStringLiteral("13(ms)"));
+    EXPECT_EQ(
+        Control<QTreeView>(M, "lvPingers")->model()->data(M.ListModel()->index(1, 4)).toString(),
+        QStringLiteral("13(ms)"));
     OnePass();
     EXPECT_EQ(Changed.count(), 1) << "nothing more to tell";
 
@@ -221,8 +222,8 @@ TEST_F(MainWindowTest, ListViewSelectsTheTopRowAndOnlyItDraws) {
     }
     M.ToggleView();
     EXPECT_TRUE(M.ListViewShown());
-    EXPECT_FALSE(M.PanelRight->isVisible());
-    EXPECT_TRUE(M.Splitter->isVisible());
+    EXPECT_FALSE(Control<TResizePanel>(M, "PanelRight")->isVisible());
+    EXPECT_TRUE(Control<QWidget>(M, "Splitter")->isVisible());
     EXPECT_TRUE(ConfigText().contains("ListViewEnable=1") ||
                 ConfigText().contains("ListViewEnable=true") ||
                 ConfigText().contains("ListViewEnable=TRUE"));
@@ -232,7 +233,7 @@ TEST_F(MainWindowTest, ListViewSelectsTheTopRowAndOnlyItDraws) {
         EXPECT_EQ(M.Monitor(I)->Session().DrawEnabled(), M.Monitor(I) == A);
     }
     // Choosing another row moves it into the main panel.
-    M.lvPingers->setCurrentIndex(M.ListModel()->index(2, 0));
+    Control<QTreeView>(M, "lvPingers")->setCurrentIndex(M.ListModel()->index(2, 0));
     TfrmPinger* C = M.FindMonitor(QStringLiteral("c"));
     EXPECT_EQ(M.MainPanelMonitor(), C);
     EXPECT_TRUE(C->Session().DrawEnabled());
@@ -240,8 +241,8 @@ TEST_F(MainWindowTest, ListViewSelectsTheTopRowAndOnlyItDraws) {
 
     M.ToggleView();
     EXPECT_FALSE(M.ListViewShown());
-    EXPECT_TRUE(M.PanelRight->isVisible());
-    EXPECT_FALSE(M.Splitter->isVisible());
+    EXPECT_TRUE(Control<TResizePanel>(M, "PanelRight")->isVisible());
+    EXPECT_FALSE(Control<QWidget>(M, "Splitter")->isVisible());
     for (int I = 0; I < M.MonitorCount(); ++I) {
         EXPECT_TRUE(M.Monitor(I)->Session().DrawEnabled());
     }
@@ -256,7 +257,7 @@ TEST_F(MainWindowTest, ClosingTheSelectedRowsMonitorLeavesOneMonitorInTheMainPan
         M.AddMonitor(QString::fromLatin1(T));
     }
     M.ToggleView();
-    M.lvPingers->setCurrentIndex(M.ListModel()->index(2, 0));
+    Control<QTreeView>(M, "lvPingers")->setCurrentIndex(M.ListModel()->index(2, 0));
     TfrmPinger* C = M.FindMonitor(QStringLiteral("c"));
     ASSERT_EQ(M.MainPanelMonitor(), C);
     QTest::mouseClick(C->zsibClose, Qt::LeftButton);
@@ -264,7 +265,8 @@ TEST_F(MainWindowTest, ClosingTheSelectedRowsMonitorLeavesOneMonitorInTheMainPan
     ASSERT_EQ(M.MonitorCount(), 3);
     TfrmPinger* D = M.FindMonitor(QStringLiteral("d"));
     EXPECT_EQ(M.MainPanelMonitor(), D) << "the row the list selected";
-    const QModelIndexList Selected = M.lvPingers->selectionModel()->selectedRows();
+    const QModelIndexList Selected =
+        Control<QTreeView>(M, "lvPingers")->selectionModel()->selectedRows();
     ASSERT_EQ(Selected.size(), 1);
     EXPECT_EQ(M.ListModel()->MonitorAt(Selected.first().row()), D);
 
@@ -274,11 +276,11 @@ TEST_F(MainWindowTest, ClosingTheSelectedRowsMonitorLeavesOneMonitorInTheMainPan
     for (int I = 0; I < M.MonitorCount(); ++I) {
         TfrmPinger* Mon = M.Monitor(I);
         SCOPED_TRACE(I);
-        if (Mon->parentWidget() == M.PanelLeft) {
+        if (Mon->parentWidget() == Control<TResizePanel>(M, "PanelLeft")) {
             ++InMainPanel;
             EXPECT_EQ(Mon, M.MainPanelMonitor());
-            EXPECT_EQ(Mon->geometry(), M.PanelLeft->rect());
-        } else if (Mon->parentWidget() == M.PanelRight) {
+            EXPECT_EQ(Mon->geometry(), Control<TResizePanel>(M, "PanelLeft")->rect());
+        } else if (Mon->parentWidget() == Control<TResizePanel>(M, "PanelRight")) {
             ++Tiles;
         }
         EXPECT_TRUE(Mon->isVisible());
@@ -293,7 +295,7 @@ TEST_F(MainWindowTest, TheListHeaderIsDarkRightOfTheLastColumn) {
     TfrmMain& M = Open();
     M.AddMonitor(QStringLiteral("a"));
     M.ToggleView();
-    QHeaderView* Header = M.lvPingers->header();
+    QHeaderView* Header = Control<QTreeView>(M, "lvPingers")->header();
     const int LastRight = Header->sectionViewportPosition(MonitorListColumnCount - 1) +
                           Header->sectionSize(MonitorListColumnCount - 1);
     ASSERT_LT(LastRight + 4, Header->width());
@@ -303,11 +305,27 @@ TEST_F(MainWindowTest, TheListHeaderIsDarkRightOfTheLastColumn) {
     EXPECT_EQ(PixelRightOfLast(4), QColor(56, 56, 56));
     // The splitter dragged 250 pixels to the right.
     const QPointF At(2, 2);
-    QMouseEvent Drag(QEvent::MouseMove, At, M.Splitter->mapToGlobal(At) + QPointF(250, 0),
+    QMouseEvent Drag(QEvent::MouseMove, At,
+                     Control<QWidget>(M, "Splitter")->mapToGlobal(At) + QPointF(250, 0),
                      Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(M.Splitter, &Drag);
+    QApplication::sendEvent(Control<QWidget>(M, "Splitter"), &Drag);
     ASSERT_GT(Header->width(), LastRight + 200);
     EXPECT_EQ(PixelRightOfLast(200), QColor(56, 56, 56));
+}
+
+} // namespace
+
+namespace {
+
+// The stored choice of the list view is read, never written back by the reading: a file whose
+// user never used the switch keeps its bytes.
+TEST_F(MainWindowTest, TheStoredListViewIsShownWithoutRewritingTheFile) {
+    const QByteArray Stored = "[COMMON]\r\nListViewEnable=1\r\nDefaultGroup=G\r\n"
+                              "[GROUPS]\r\n0=G\r\n[G]\r\n0=a\r\n";
+    WriteConfig(Stored);
+    TfrmMain& M = Open();
+    EXPECT_TRUE(M.ListViewShown());
+    EXPECT_EQ(ConfigText(), Stored);
 }
 
 } // namespace
