@@ -217,7 +217,7 @@ void TfrmPinger::FormCreate() {
     resize(250, 180);
     LayoutControls();
     FSession->SetView(this);
-    FSession->SetGraphAreaSize(Image32->width(), Image32->height());
+    FSession->SetGraphAreaSize(Image32->width(), Image32->height(), devicePixelRatioF());
     HeaderChanged();
     PingIndicatorChanged();
 }
@@ -332,6 +332,9 @@ void TfrmPinger::showEvent(QShowEvent* Event) {
     QWidget::showEvent(Event);
     if (FSession) {
         FSession->SetGraphShown(true);
+        if (FSession->Graph().Scale() != TPingerGraph::ScaleFor(devicePixelRatioF())) {
+            FSession->SetGraphAreaSize(Image32->width(), Image32->height(), devicePixelRatioF());
+        }
         FSession->RefreshDisplay();
     }
     PingIndicatorChanged();
@@ -350,7 +353,7 @@ void TfrmPinger::resizeEvent(QResizeEvent* Event) {
     QWidget::resizeEvent(Event);
     LayoutControls();
     if (FSession) {
-        FSession->SetGraphAreaSize(Image32->width(), Image32->height());
+        FSession->SetGraphAreaSize(Image32->width(), Image32->height(), devicePixelRatioF());
     }
     // Painted with the next pass of the event loop: painting at once costs a walk over every
     // sibling, and the tile panel re-arranging thousands of monitors would pay it per monitor.
@@ -373,6 +376,22 @@ void TfrmPinger::SetOpacity(bool Translucent) {
     } else {
         setGraphicsEffect(nullptr);
     }
+}
+
+// Moved to a screen of another scale: the graph is drawn again at that screen's device pixels.
+bool TfrmPinger::event(QEvent* Event) {
+    const bool Done = QWidget::event(Event);
+    if (Event->type() == QEvent::ScreenChangeInternal
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+        || Event->type() == QEvent::DevicePixelRatioChange
+#endif
+    ) {
+        if (FSession && FSession->Graph().Scale() != TPingerGraph::ScaleFor(devicePixelRatioF())) {
+            FSession->SetGraphAreaSize(Image32->width(), Image32->height(), devicePixelRatioF());
+            update();
+        }
+    }
+    return Done;
 }
 
 void TfrmPinger::changeEvent(QEvent* Event) {

@@ -110,6 +110,7 @@ protected:
     void hideEvent(QHideEvent* Event) override;
     void resizeEvent(QResizeEvent* Event) override;
     void changeEvent(QEvent* Event) override;
+    bool event(QEvent* Event) override;
     void keyPressEvent(QKeyEvent* Event) override;
     void keyReleaseEvent(QKeyEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;

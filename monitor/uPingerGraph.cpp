@@ -123,6 +123,16 @@ void TPingerGraph::SetSize(int Width, int Height) {
     FHeight = std::max(0, Height);
 }
 
+int TPingerGraph::ScaleFor(qreal Ratio) {
+    // Whole device pixels per logical one keep every line and block edge on a device pixel; a
+    // ratio in between (1.25, 1.75) is met by the display scaling the nearest.
+    return Ratio > 1.0 && Ratio < 64.0 ? std::max(1, int(std::lround(Ratio))) : 1;
+}
+
+void TPingerGraph::SetDevicePixelRatio(qreal Ratio) {
+    FScale = ScaleFor(Ratio);
+}
+
 TGraphStats TPingerGraph::ComputeStats(const TPingSamples& Samples, std::int32_t Span,
                                        TDateTime Now) {
     const TDateTime SpanStart = Now - Span / 86400.0;
@@ -270,6 +280,7 @@ const TLayer& SharedLayer(const TPingerGraph::TLayerKey& Key) {
     auto Layer = std::make_shared<TLayer>();
     Layer->Key = Key;
     TRaster& Bg = Layer->Raster;
+    Bg.SetScale(Key.Scale);
     Bg.SetSize(Key.Width, Key.Height);
     Bg.Clear(GraphClear);
     DrawFill(Bg, Key.OnLine);
@@ -322,6 +333,7 @@ void TPingerGraph::BuildBackground(const TLayerKey& Key, const std::string& Addr
         return;
     }
     TRaster Rows;
+    Rows.SetScale(Key.Scale);
     Rows.SetSize(Key.Width, std::min(Key.Height, AddressRowCount));
     Rows.CopyFrom(Shared.Raster, 0, 0);
     const TAddressPlace Address = PlaceAddress(Rows, AddressText);
@@ -337,6 +349,7 @@ void TPingerGraph::BuildBackground(const TLayerKey& Key, const std::string& Addr
         return;
     }
     TRaster Own;
+    Own.SetScale(Key.Scale);
     Own.SetSize(Key.Width, Key.Height);
     Own.Clear(GraphClear);
     DrawFill(Own, Key.OnLine);
@@ -365,7 +378,7 @@ bool TPingerGraph::Refresh(const TInput& In, bool Full, const TPingEventObj* Sam
     if (FShown) {
         // A graph shown again draws its background afresh even for a partial refresh.
         if (Redraw || !FHasBackground) {
-            const TLayerKey Key{FWidth, FHeight, FDisplayRange, In.Span, In.OnLine};
+            const TLayerKey Key{FWidth, FHeight, FDisplayRange, In.Span, In.OnLine, FScale};
             if (!FHasBackground || !(Key == FBackgroundKey) ||
                 In.AddressText != FBackgroundAddress) {
                 FPlotRect = TGraphGeometry::PlotRect(FWidth, FHeight);
@@ -373,6 +386,7 @@ bool TPingerGraph::Refresh(const TInput& In, bool Full, const TPingEventObj* Sam
                 FLastChange = TChange::Whole;
             }
         }
+        FPlot.SetScale(FLayer.Scale());
         FPlot.SetSize(FPlotRect.Width(), FPlotRect.Height());
         FPlot.CopyFrom(FLayer, FPlotRect.Left, FPlotRect.Top);
         DrawSamples(FPlot, Samples, In.Span);
@@ -417,6 +431,7 @@ const TRaster& TPingerGraph::Background() const {
 const TRaster& TPingerGraph::Composed() const {
     if (FComposedStale) {
         const TRaster& Bg = Background();
+        FComposed.SetScale(Bg.Scale());
         FComposed.SetSize(Bg.Width(), Bg.Height());
         FComposed.Draw(0, 0, Bg);
         FComposed.Draw(FPlotRect.Left, FPlotRect.Top, FPlot);
@@ -437,7 +452,17 @@ void TPingerGraph::Paint(QPainter& Painter, const QRect& Clip) const {
     // the same pixels as opaque RGB without copying them.
     auto Opaque = [](const TRaster& R) {
         const QImage& I = R.Image();
-        return QImage(I.constBits(), I.width(), I.height(), I.bytesPerLine(), QImage::Format_RGB32);
+        QImage View(I.constBits(), I.width(), I.height(), I.bytesPerLine(), QImage::Format_RGB32);
+        View.setDevicePixelRatio(I.devicePixelRatio());
+        return View;
+    };
+    // Logical rectangles of the graph area onto device pixels of a raster: at the screen's own
+    // ratio the picture is copied pixel for pixel.
+    auto Draw = [&Painter, &Opaque](const QRect& Target, const TRaster& R, const QRect& Source) {
+        const int S = R.Scale();
+        Painter.drawImage(
+            QRectF(Target), Opaque(R),
+            QRectF(Source.x() * S, Source.y() * S, Source.width() * S, Source.height() * S));
     };
     const QRect Area(0, 0, FLayer.Width(), FLayer.Height());
     const QRect Todo = Clip & Area;
@@ -449,18 +474,17 @@ void TPingerGraph::Paint(QPainter& Painter, const QRect& Clip) const {
     const QRect PlotArea =
         QRect(FPlotRect.Left, FPlotRect.Top, FPlot.Width(), FPlot.Height()) & Area;
     if (!PlotArea.contains(Todo)) {
-        Painter.drawImage(Todo.topLeft(), Opaque(FLayer), Todo);
+        Draw(Todo, FLayer, Todo);
         if (FAddressRows.Width() > 0 && FAddressRows.Height() > 0) {
             const QRect Rows = Todo & QRect(0, 0, FAddressRows.Width(), FAddressRows.Height());
             if (!Rows.isEmpty()) {
-                Painter.drawImage(Rows.topLeft(), Opaque(FAddressRows), Rows);
+                Draw(Rows, FAddressRows, Rows);
             }
         }
     }
     const QRect PlotTodo = Todo & PlotArea;
     if (!PlotTodo.isEmpty()) {
-        Painter.drawImage(PlotTodo.topLeft(), Opaque(FPlot),
-                          PlotTodo.translated(-FPlotRect.Left, -FPlotRect.Top));
+        Draw(PlotTodo, FPlot, PlotTodo.translated(-FPlotRect.Left, -FPlotRect.Top));
     }
     Painter.restore();
 }

@@ -102,6 +102,13 @@ public:
     void SetSize(int Width, int Height);
     int Width() const { return FWidth; }
     int Height() const { return FHeight; }
+    // Device pixels per logical pixel of the screen the graph is shown on. The rasters hold the
+    // nearest whole number of device pixels per logical pixel (at least 1); takes effect at the
+    // next full refresh.
+    void SetDevicePixelRatio(qreal Ratio);
+    int Scale() const { return FScale; }
+    // The rasters' device pixels per logical pixel for a screen's ratio.
+    static int ScaleFor(qreal Ratio);
 
     // Off: the rasters are let go and refreshes keep only the statistics and texts up to date
     // (for a graph nobody sees); the next refresh after switching back on draws it whole.
@@ -154,6 +161,7 @@ public:
         int Width = -1, Height = -1;
         std::int32_t Range = 0, Span = 0;
         bool OnLine = false;
+        int Scale = 1;
         bool operator==(const TLayerKey&) const = default;
     };
 
@@ -166,6 +174,7 @@ private:
 
     int FWidth = 0;
     int FHeight = 0;
+    int FScale = 1;
     bool FShown = true;
     TGraphStats FStats;
     std::int32_t FDisplayRange = 5;

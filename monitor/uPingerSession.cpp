@@ -357,8 +357,9 @@ void TPingerSession::WriteLogRecord() {
     FLog->WriteLogRecord();
 }
 
-void TPingerSession::SetGraphAreaSize(int Width, int Height) {
+void TPingerSession::SetGraphAreaSize(int Width, int Height, qreal DevicePixelRatio) {
     FGraph.SetSize(Width, Height);
+    FGraph.SetDevicePixelRatio(DevicePixelRatio);
     RefreshDisplay(true, nullptr);
 }
 

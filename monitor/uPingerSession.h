@@ -101,8 +101,9 @@ public:
     // window says so in its status line. The alerts decide it; a new start clears it.
     void SetDegraded(bool On);
     bool Degraded() const { return FDegraded; }
-    // Size of the graph area in the window; redraws in full.
-    void SetGraphAreaSize(int Width, int Height);
+    // Size of the graph area in the window, in logical pixels, and the device pixels per
+    // logical pixel of its screen (the graph is drawn at device pixels); redraws in full.
+    void SetGraphAreaSize(int Width, int Height, qreal DevicePixelRatio = 1.0);
     // Off while the window is out of sight: the graph's rasters are let go and results update
     // only the statistics and the status texts. Back on, the next refresh draws it whole.
     void SetGraphShown(bool Shown);

@@ -35,6 +35,18 @@ TRasterColor Blend(TRasterColor Dst, TRasterColor Src) {
     return (OutA << 24) | (Channel(16) << 16) | (Channel(8) << 8) | Channel(0);
 }
 
+// A raster of one logical pixel at scale 1: the text extents of a scaled raster come from it,
+// so that text sits where it sits at scale 1.
+const QImage& LogicalTextDevice() {
+    static const QImage Device = [] {
+        QImage I(1, 1, QImage::Format_ARGB32);
+        I.setDotsPerMeterX(RasterDotsPerMeter);
+        I.setDotsPerMeterY(RasterDotsPerMeter);
+        return I;
+    }();
+    return Device;
+}
+
 } // namespace
 
 QColor QColorFromTColor(TColor Color) {
@@ -45,6 +57,13 @@ TRaster::TRaster() : FImage(0, 0, QImage::Format_ARGB32) {}
 
 TRasterColor TRaster::Pixel(int X, int Y) const {
     if (X < 0 || Y < 0 || X >= Width() || Y >= Height()) {
+        return 0;
+    }
+    return DevicePixel(X * FScale, Y * FScale);
+}
+
+TRasterColor TRaster::DevicePixel(int X, int Y) const {
+    if (X < 0 || Y < 0 || X >= FImage.width() || Y >= FImage.height()) {
         return 0;
     }
     return reinterpret_cast<const TRasterColor*>(FImage.constScanLine(Y))[X];
@@ -58,9 +77,25 @@ void TRaster::SetSize(int W, int H) {
     }
     FWidth = W;
     FHeight = H;
-    FImage = QImage(W, H, QImage::Format_ARGB32);
+    Allocate();
+}
+
+void TRaster::SetScale(int Scale) {
+    Scale = std::max(Scale, 1);
+    if (Scale == FScale) {
+        return;
+    }
+    FScale = Scale;
+    Allocate();
+}
+
+void TRaster::Allocate() {
+    FImage = QImage(FWidth * FScale, FHeight * FScale, QImage::Format_ARGB32);
+    // The logical resolution stays that of the text layout; the device pixel ratio makes a
+    // painter draw text at the device resolution.
     FImage.setDotsPerMeterX(RasterDotsPerMeter);
     FImage.setDotsPerMeterY(RasterDotsPerMeter);
+    FImage.setDevicePixelRatio(FScale);
     if (!FImage.isNull()) {
         FImage.fill(0u);
     }
@@ -81,8 +116,10 @@ void TRaster::HorizontalRun(int X1, int X2, int Y, TRasterColor Color) {
     if (X1 > X2) {
         return;
     }
-    TRasterColor* P = Row(Y);
-    std::fill(P + X1, P + X2 + 1, Color);
+    for (int DY = Y * FScale; DY < (Y + 1) * FScale; ++DY) {
+        TRasterColor* P = Row(DY);
+        std::fill(P + X1 * FScale, P + (X2 + 1) * FScale, Color);
+    }
 }
 
 void TRaster::VerticalRun(int X, int Y1, int Y2, TRasterColor Color) {
@@ -94,10 +131,26 @@ void TRaster::VerticalRun(int X, int Y1, int Y2, TRasterColor Color) {
     if (Y1 > Y2) {
         return;
     }
+    if (FScale != 1) {
+        for (int DY = Y1 * FScale; DY < (Y2 + 1) * FScale; ++DY) {
+            TRasterColor* P = Row(DY);
+            std::fill(P + X * FScale, P + (X + 1) * FScale, Color);
+        }
+        return;
+    }
     TRasterColor* P = Row(Y1) + X;
     const qsizetype Stride = FImage.bytesPerLine() / qsizetype(sizeof(TRasterColor));
     for (int Y = Y1; Y <= Y2; ++Y, P += Stride) {
         *P = Color;
+    }
+}
+
+void TRaster::PutScaled(long long X, long long Y, TRasterColor Color, bool Opaque) {
+    for (long long DY = Y * FScale; DY < (Y + 1) * FScale; ++DY) {
+        TRasterColor* P = Row(int(DY));
+        for (long long DX = X * FScale; DX < (X + 1) * FScale; ++DX) {
+            P[DX] = Opaque ? Color : Blend(P[DX], Color);
+        }
     }
 }
 
@@ -183,7 +236,13 @@ void TRaster::LineTo(int X, int Y) {
         }
         const long long From = M0 + MS * First, To = M0 + MS * Last;
         const long long Lo = std::min(From, To), Hi = std::max(From, To);
-        if (XMajor) {
+        if (FScale != 1) {
+            if (XMajor) {
+                HorizontalRun(int(Lo), int(Hi), int(Fixed), FPen);
+            } else {
+                VerticalRun(int(Fixed), int(Lo), int(Hi), FPen);
+            }
+        } else if (XMajor) {
             std::fill(Bits + Fixed * Stride + Lo, Bits + Fixed * Stride + Hi + 1, FPen);
         } else {
             TRasterColor* P = Bits + Lo * Stride + Fixed;
@@ -212,8 +271,12 @@ void TRaster::LineTo(int X, int Y) {
         const long long PX = XMajor ? X0 + SX * I : X0 + SX * Off;
         const long long PY = XMajor ? Y0 + SY * Off : Y0 + SY * I;
         if (PX >= 0 && PY >= 0 && PX < W && PY < H) {
-            TRasterColor& P = Bits[PY * Stride + PX];
-            P = Opaque ? FPen : Blend(P, FPen);
+            if (FScale != 1) {
+                PutScaled(PX, PY, FPen, Opaque);
+            } else {
+                TRasterColor& P = Bits[PY * Stride + PX];
+                P = Opaque ? FPen : Blend(P, FPen);
+            }
         }
         Rem += Inc;
         if (Rem >= Den) { // Minor <= Major: at most one carry per step
@@ -227,35 +290,43 @@ void TRaster::TextOut(int X, int Y, const QString& Text) {
     if (FImage.isNull() || Text.isEmpty()) {
         return;
     }
-    QPainter Painter(&FImage);
+    QPainter Painter(&FImage); // scaled by the image's device pixel ratio
     Painter.setFont(FFont);
     Painter.setPen(QColorFromTColor(FTextColor));
-    const QFontMetrics Metrics(FFont, &FImage);
+    const QFontMetrics Metrics(FFont, TextDevice());
     Painter.drawText(X, Y + Metrics.ascent(), Text);
 }
 
+const QPaintDevice* TRaster::TextDevice() const {
+    return FScale == 1 ? static_cast<const QPaintDevice*>(&FImage) : &LogicalTextDevice();
+}
+
 int TRaster::TextWidth(const QString& Text) const {
-    return QFontMetrics(FFont, &FImage).horizontalAdvance(Text);
+    return QFontMetrics(FFont, TextDevice()).horizontalAdvance(Text);
 }
 
 int TRaster::TextHeight(const QString& Text) const {
     Q_UNUSED(Text);
-    return QFontMetrics(FFont, &FImage).height();
+    return QFontMetrics(FFont, TextDevice()).height();
 }
 
 QRect TRaster::TextRect(int X, int Y, const QString& Text) const {
-    const QFontMetrics Metrics(FFont, &FImage);
+    const QFontMetrics Metrics(FFont, TextDevice());
     return Metrics.boundingRect(Text).translated(X, Y + Metrics.ascent()).adjusted(-1, -1, 1, 1);
 }
 
+// Both rasters are taken at this raster's scale: the offsets are scaled and the rest is done in
+// device pixels.
 void TRaster::CopyFrom(const TRaster& Source, int Left, int Top) {
-    for (int Y = 0; Y < Height(); ++Y) {
+    Left *= FScale;
+    Top *= FScale;
+    for (int Y = 0; Y < FImage.height(); ++Y) {
         const int SY = Top + Y;
-        if (SY < 0 || SY >= Source.Height()) {
+        if (SY < 0 || SY >= Source.FImage.height()) {
             continue;
         }
         const int X1 = std::max(0, -Left);
-        const int X2 = std::min(Width(), Source.Width() - Left);
+        const int X2 = std::min(FImage.width(), Source.FImage.width() - Left);
         if (X1 >= X2) {
             continue;
         }
@@ -265,13 +336,15 @@ void TRaster::CopyFrom(const TRaster& Source, int Left, int Top) {
 }
 
 void TRaster::Draw(int X, int Y, const TRaster& Source) {
-    for (int SY = 0; SY < Source.Height(); ++SY) {
+    X *= FScale;
+    Y *= FScale;
+    for (int SY = 0; SY < Source.FImage.height(); ++SY) {
         const int DY = Y + SY;
-        if (DY < 0 || DY >= Height()) {
+        if (DY < 0 || DY >= FImage.height()) {
             continue;
         }
         const int X1 = std::max(0, -X);
-        const int X2 = std::min(Source.Width(), Width() - X);
+        const int X2 = std::min(Source.FImage.width(), FImage.width() - X);
         if (X1 >= X2) {
             continue;
         }

@@ -6,6 +6,11 @@
 //   r.SetSize(250, 144);
 //   r.FillRect(0, 0, 250, 144, 0xFF000000);   // half-open rectangle
 //   r.SetPen(0xFF20FF10); r.MoveTo(10, 10); r.LineTo(40, 20);  // end point not drawn
+//
+// On a screen of more than one device pixel per logical pixel the raster holds Scale x Scale
+// device pixels for every logical one (SetScale): every operation still takes logical
+// coordinates and follows the same pixel rules, each logical pixel filling its square of device
+// pixels, while text is drawn at the device resolution. At scale 1 the two are the same.
 #pragma once
 
 #include "zsRound.h"
@@ -27,13 +32,22 @@ class TRaster {
 public:
     TRaster();
 
+    // Logical size.
     int Width() const { return FWidth; }
     int Height() const { return FHeight; }
+    // Device pixels per logical pixel, 1 or more.
+    int Scale() const { return FScale; }
+    // The device pixels, Width() x Scale() by Height() x Scale(), with Scale() as the image's
+    // device pixel ratio.
     const QImage& Image() const { return FImage; }
+    // The logical pixel (the top-left device pixel of its square).
     TRasterColor Pixel(int X, int Y) const;
+    TRasterColor DevicePixel(int X, int Y) const;
 
     // Negative sizes count as 0; asking for the size it already has keeps the pixels.
     void SetSize(int W, int H);
+    // Scales below 1 count as 1; a new scale starts the pixels afresh (all 0).
+    void SetScale(int Scale);
 
     void Clear(TRasterColor Color);
     void FillRect(int Left, int Top, int Right, int Bottom, TRasterColor Color);
@@ -65,13 +79,20 @@ public:
     void Draw(int X, int Y, const TRaster& Source);
 
 private:
+    void Allocate();
+    // What text is measured on: logical pixels at the layout's resolution.
+    const QPaintDevice* TextDevice() const;
     void HorizontalRun(int X1, int X2, int Y, TRasterColor Color); // inclusive, clipped
     void VerticalRun(int X, int Y1, int Y2, TRasterColor Color);   // inclusive, clipped
+    // The square of device pixels of logical pixel (X, Y), which lies inside the raster.
+    void PutScaled(long long X, long long Y, TRasterColor Color, bool Opaque);
+    // Device rows.
     TRasterColor* Row(int Y) { return reinterpret_cast<TRasterColor*>(FImage.scanLine(Y)); }
 
     QImage FImage; // null while either side is 0
     int FWidth = 0;
     int FHeight = 0;
+    int FScale = 1;
     TRasterColor FPen = 0xFF000000;
     int FPenX = 0;
     int FPenY = 0;
