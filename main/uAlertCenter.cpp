@@ -1,5 +1,6 @@
 #include "uAlertCenter.h"
 
+#include "uMonitorHub.h"
 #include "uPingerSession.h"
 #include "zsPingStatus.h"
 
@@ -20,6 +21,18 @@ QString TimeText(TDateTime Time) {
 } // namespace
 
 TAlertCenter::TAlertCenter(QObject* Parent) : QObject(Parent) {}
+
+void TAlertCenter::Watch(const TMonitorHub& Hub) {
+    connect(&Hub, &TMonitorHub::MonitorUpdated, this,
+            [this](TPingerSession* Monitor) { ResultArrived(*Monitor); });
+    connect(&Hub, &TMonitorHub::MonitorRenamed, this,
+            [this](TPingerSession* Monitor) { MonitorRenamed(*Monitor); });
+    connect(&Hub, &TMonitorHub::MonitorRemoved, this,
+            [this](TPingerSession* Monitor) { MonitorRemoved(*Monitor); });
+    connect(&Hub, &TMonitorHub::SettingsChanged, this,
+            [this, &Hub] { SetEnabled(Hub.Settings().Alerting); });
+    SetEnabled(Hub.Settings().Alerting);
+}
 
 void TAlertCenter::SetSettings(const TAlertSettings& Settings) {
     FSettings = Settings.Clamped();
@@ -67,6 +80,18 @@ void TAlertCenter::Notify(const QString& Name, const TPingEventObj& Sample, TAle
                        AlertNoticeBody(To, QString::fromStdString(Sample.IPAddress()), Last,
                                        TimeText(Sample.Time)),
                        To, FSettings.Sound});
+}
+
+void TAlertCenter::MonitorRenamed(const TPingerSession& Monitor) {
+    const auto It = FEntries.find(&Monitor);
+    if (It == FEntries.end()) {
+        return;
+    }
+    const QString Name = QString::fromLocal8Bit(Monitor.DisplayName());
+    if (It->second.Name != Name) {
+        It->second.Name = Name;
+        emit SummaryChanged();
+    }
 }
 
 void TAlertCenter::MonitorRemoved(const TPingerSession& Monitor) {

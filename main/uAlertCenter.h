@@ -1,14 +1,12 @@
 // TAlertCenter keeps the alert state of every running monitor and tells the desktop when one
-// changes. Widget-free: the owner feeds it each monitor's results, on the user-interface thread,
-// from the monitor's own samples (there is no second ping path), and tells it when a monitor
-// goes. The tray and the window read the summary.
+// changes. Widget-free: it watches the monitor hub, and takes each monitor's results on the
+// user-interface thread from the monitor's own samples (there is no second ping path); the
+// alerting switch is the hub's setting. The tray and the window read the summary.
 //
 //   TAlertCenter Alerts;
 //   Alerts.SetNotifier(&Notifier);
 //   Alerts.SetSettings(Store.ReadAlertSettings());
-//   Alerts.SetEnabled(Store.ReadAlertingEnable());
-//   Monitor.OnMonitorUpdated = [&](TPingerSession& M) { Alerts.ResultArrived(M); };
-//   ... Alerts.MonitorRemoved(Monitor) when it closes.
+//   Alerts.Watch(Hub);      // results, names, monitors that go, and the alerting switch
 //
 // The state is tracked while alerting is off too, so the tray and the "Degraded" mark stay
 // right and turning alerting on raises nothing for states that already hold; only the
@@ -24,6 +22,7 @@
 
 #include <unordered_map>
 
+class TMonitorHub;
 class TPingerSession;
 struct TPingEventObj;
 
@@ -34,6 +33,9 @@ public:
     explicit TAlertCenter(QObject* Parent = nullptr);
 
     void SetNotifier(TAlertNotifier* Notifier) { FNotifier = Notifier; } // not owned
+    // Follows Hub from now on: its monitors' results, names and going, and its alerting switch.
+    // Hub must outlive the watching or end it by being destroyed first.
+    void Watch(const TMonitorHub& Hub);
     void SetEnabled(bool On) { FEnabled = On; }
     bool Enabled() const { return FEnabled; }
     // Every monitor counts afresh under the new thresholds; its state holds.
@@ -45,6 +47,8 @@ public:
     void ResultArrived(TPingerSession& Monitor);
     // The monitor is going; it is forgotten (and never dereferenced again).
     void MonitorRemoved(const TPingerSession& Monitor);
+    // The monitor shows another name; the summary says it.
+    void MonitorRenamed(const TPingerSession& Monitor);
 
     TAlertState State(const TPingerSession& Monitor) const;
     // The worst state over all monitors; Unknown when there are none or none has a result.

@@ -15,6 +15,7 @@ void TfrmMain::BuildAlerts() {
     FAlerts = std::make_unique<TAlertCenter>();
     FDesktopNotifier = std::make_unique<TDesktopNotifier>();
     FAlerts->SetNotifier(FDesktopNotifier.get());
+    FAlerts->Watch(*FHub);
     FTray = std::make_unique<TAlertTray>(this, FAlerts.get());
 
     menAlerting = MakeButtonMenu(btnAlerting, QStringLiteral("Alerting"));

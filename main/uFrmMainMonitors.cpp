@@ -1,7 +1,6 @@
 // The main window's monitor collection: adding, docking and tiling, closing.
 #include "uFrmMain.h"
 
-#include "uAlertCenter.h"
 #include "uFrmFriendlyNames.h"
 #include "uFrmHistory.h"
 #include "uFrmPinger.h"
@@ -75,7 +74,6 @@ void TfrmMain::MonitorAdded(TPingerSession* Session) {
 }
 
 void TfrmMain::MonitorRemoved(TPingerSession* Session) {
-    FAlerts->MonitorRemoved(*Session);
     TfrmPinger* Mon = FViews.take(Session);
     if (!Mon) {
         return;
@@ -88,7 +86,6 @@ void TfrmMain::MonitorRemoved(TPingerSession* Session) {
 }
 
 void TfrmMain::MonitorUpdated(TPingerSession* Session) {
-    FAlerts->ResultArrived(*Session);
     MonitorRenamed(Session);
 }
 

@@ -4,7 +4,6 @@
 #include "uFrmMain.h"
 
 #include "About.h"
-#include "uAlertCenter.h"
 #include "uFrmFriendlyNames.h"
 #include "uFrmPinger.h"
 #include "uStartup.h"
@@ -295,9 +294,6 @@ void TfrmMain::ShowSettings() {
     TzsHint::Set(btnAlerting, S.Alerting
                                   ? QStringLiteral("Alerting is enabled.\r\nClick to turn off.")
                                   : QStringLiteral("Alerting is disabled.\r\nClick to turn on."));
-    if (FAlerts) {
-        FAlerts->SetEnabled(S.Alerting);
-    }
     btnHints->SetImageIndex(S.Hints ? L::HintsOn : L::HintsOff);
     TzsHint::Set(btnHints, S.Hints ? QStringLiteral("Hints are enabled.\r\nClick to turn off.")
                                    : QStringLiteral("Hints are disabled.\r\nClick to turn on."));
