@@ -18,6 +18,9 @@
 
 #include <vector>
 
+#include <signal.h>
+#include <sys/prctl.h>
+
 namespace {
 
 // org.freedesktop.Notifications as far as the notifier uses it: records each call; answers at
@@ -63,6 +66,8 @@ protected:
             GTEST_SKIP() << "dbus-daemon is not installed";
         }
         ASSERT_TRUE(FDir.isValid());
+        // The bus ends with the test process, also when that is killed or aborts.
+        FBus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         FBus.start(Daemon,
                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
                     QStringLiteral("--print-address"),
