@@ -268,6 +268,7 @@ TEST_F(NewGroupTest, RefusesTakenBlankAndUnstorableNames) {
         {"groups", "The name GROUPS is reserved. Please choose another group name."},
         {"FRIENDLYnames", "The name FRIENDLYNAMES is reserved. Please choose another group name."},
         {"Alerts", "The name ALERTS is reserved. Please choose another group name."},
+        {"logging", "The name LOGGING is reserved. Please choose another group name."},
         {" Servers ", ""},
         {"Lab", ""},
     };
