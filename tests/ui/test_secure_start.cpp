@@ -7,7 +7,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QLibraryInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -22,9 +24,21 @@ namespace {
 TEST(SecureStart, OnlyFoldersRootAloneCanChangeAreTrusted) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to make folders of other owners";
-    // Below the build tree, whose folders up to / are root's and closed.
-    const QString Base = QStringLiteral(VANTOREL_TEST_OUTPUT_DIR "/secure-start");
-    QDir(Base).removeRecursively();
+    // Below a folder whose folders up to / are root's and closed: the build tree may lie below
+    // one that is not (a clone in /tmp).
+    QString Base;
+    for (const char* Parent : {"/run", "/var/lib", "/opt", "/"}) {
+        if (FolderOnlyRootChanges(QString::fromLatin1(Parent))) {
+            QByteArray Template = QByteArray(Parent).append("/vantorel-secure-start-XXXXXX");
+            Template.replace("//", "/");
+            ASSERT_NE(::mkdtemp(Template.data()), nullptr) << Template.constData();
+            Base = QFile::decodeName(Template);
+            break;
+        }
+    }
+    ASSERT_FALSE(Base.isEmpty()) << "no folder closed to all but root";
+    const auto RemoveBase = qScopeGuard([&Base] { QDir(Base).removeRecursively(); });
+    ASSERT_EQ(::chmod(QFile::encodeName(Base).constData(), 0755), 0);
     ASSERT_TRUE(QDir().mkpath(Base + QStringLiteral("/closed/inner")));
     ASSERT_TRUE(QDir().mkpath(Base + QStringLiteral("/users")));
     ASSERT_TRUE(QDir().mkpath(Base + QStringLiteral("/group-writable/inner")));
@@ -60,7 +74,6 @@ TEST(SecureStart, OnlyFoldersRootAloneCanChangeAreTrusted) {
     EXPECT_EQ(TrustedPluginFolders(Base + QStringLiteral("/closed/inner"),
                                    Base + QStringLiteral("/users")),
               QStringList{Base + QStringLiteral("/closed/inner")});
-    QDir(Base).removeRecursively();
 }
 
 std::string Lock(bool Secure, std::vector<std::string> Arguments) {
