@@ -167,8 +167,9 @@ public:
         return Works;
     }
 
+    // HopLimit 0 sends with the system's default time to live.
     TIcmpResult Send(std::uint32_t Destination, std::span<const std::uint8_t> Payload,
-                     std::uint32_t TimeoutMs);
+                     std::uint32_t TimeoutMs, std::uint8_t HopLimit);
 
 private:
     friend class TServiceBase<TIcmpService>;
@@ -613,7 +614,7 @@ void TIcmpService::NoteAnswerTime(std::uint32_t Destination, bool AnsweredAtOnce
 }
 
 TIcmpResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::uint8_t> Payload,
-                               std::uint32_t TimeoutMs) {
+                               std::uint32_t TimeoutMs, std::uint8_t HopLimit) {
     TIcmpResult Result;
     TWaiter Waiter;
     Waiter.Destination = Destination;
@@ -644,7 +645,9 @@ TIcmpResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
         }
         // Registered before sending: on loopback the reply can beat sendto's return.
         FMatcher.Add(Channel->Identifier, Sequence, &Waiter);
-        ReadAtOnce = !FLateDestinations.contains(Destination);
+        // A request with a hop limit is answered by a router on the way, later than a request
+        // on loopback: its caller waits at once, and it tells nothing about the destination.
+        ReadAtOnce = HopLimit == 0 && !FLateDestinations.contains(Destination);
     }
 
     const std::vector<std::uint8_t> Packet =
@@ -654,8 +657,8 @@ TIcmpResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
     To.sin_addr.s_addr = Destination;
     const TSteady::time_point Sent = TSteady::now();
     const std::int64_t SentRealNs = RealNowNs();
-    const ssize_t Written =
-        SendPacket(Channel->Socket->Fd, Packet, reinterpret_cast<const sockaddr*>(&To), sizeof To);
+    const ssize_t Written = SendPacket(Channel->Socket->Fd, Packet,
+                                       reinterpret_cast<const sockaddr*>(&To), sizeof To, HopLimit);
     const int SendErrno = errno;
     const std::int64_t SendReturnedRealNs = RealNowNs();
     if (Written >= 0 && ReadAtOnce)
@@ -677,7 +680,8 @@ TIcmpResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
         AnsweredAtOnce = Waiter.Done && Waiter.ReceivedRealNs != 0 &&
                          Waiter.ReceivedRealNs <= SendReturnedRealNs;
     }
-    NoteAnswerTime(Destination, AnsweredAtOnce);
+    if (HopLimit == 0)
+        NoteAnswerTime(Destination, AnsweredAtOnce);
     if (!Waiter.Done)
         FMatcher.Remove(Channel->Identifier, Sequence);
     Conclude(Result, Waiter, Sent, SentRealNs);
@@ -700,15 +704,16 @@ TIcmpHandle IcmpCreateFile() {
 
 std::uint32_t IcmpSendEcho(TIcmpHandle IcmpHandle, std::uint32_t DestinationAddress,
                            const void* RequestData, std::uint32_t RequestSize,
-                           const IP_OPTION_INFORMATION* /*RequestOptions*/, void* ReplyBuffer,
+                           const IP_OPTION_INFORMATION* RequestOptions, void* ReplyBuffer,
                            std::uint32_t ReplySize, std::uint32_t Timeout) {
     TIcmpService& Service = TIcmpService::Instance();
+    const std::uint8_t HopLimit = RequestOptions ? RequestOptions->Ttl : 0;
     return SendEchoInto<ICMP_ECHO_REPLY>(
         Service, IcmpHandle,
         DestinationAddress != INADDR_ANY && DestinationAddress != INADDR_BROADCAST,
         ICMP_MAX_ECHO_DATA, RequestData, RequestSize, ReplyBuffer, ReplySize,
         [&](std::span<const std::uint8_t> Payload) {
-            return Service.Send(DestinationAddress, Payload, Timeout);
+            return Service.Send(DestinationAddress, Payload, Timeout, HopLimit);
         },
         [](ICMP_ECHO_REPLY& Record, const TIcmpResult& Result) {
             Record.Address = Result.Source;

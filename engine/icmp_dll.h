@@ -22,7 +22,11 @@ using TIcmpHandle = std::intptr_t;
 constexpr TIcmpHandle INVALID_HANDLE_VALUE = -1;
 
 // Options of a request or a reply, 8 bytes as in the 32-bit layout. OptionsData would be a
-// pointer there; requests carry no options here and replies report none.
+// pointer there. Of a request's options only Ttl counts: a value other than 0 is the hop limit
+// of that one request (IPv4 time to live, IPv6 hop limit), and a router where it runs out
+// answers with IP_TTL_EXPIRED_TRANSIT and its own address in the reply record; 0 sends with
+// the system's default. A reply reports the Ttl and Tos of the packet received, where the
+// socket gives them.
 struct IP_OPTION_INFORMATION {
     std::uint8_t Ttl;
     std::uint8_t Tos;

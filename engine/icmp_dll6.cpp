@@ -118,7 +118,7 @@ public:
     }
 
     TEcho6Result Send(const sockaddr_in6& Destination, std::span<const std::uint8_t> Payload,
-                      std::uint32_t TimeoutMs);
+                      std::uint32_t TimeoutMs, std::uint8_t HopLimit);
 
 private:
     friend class TServiceBase<TIcmp6Service>;
@@ -423,7 +423,8 @@ const TWaiter6* TIcmp6Service::Deliver(std::uint16_t Identifier, std::uint16_t S
 }
 
 TEcho6Result TIcmp6Service::Send(const sockaddr_in6& Destination,
-                                 std::span<const std::uint8_t> Payload, std::uint32_t TimeoutMs) {
+                                 std::span<const std::uint8_t> Payload, std::uint32_t TimeoutMs,
+                                 std::uint8_t HopLimit) {
     TEcho6Result Result;
     TWaiter6 Waiter;
     Waiter.Destination = Destination.sin6_addr;
@@ -461,10 +462,11 @@ TEcho6Result TIcmp6Service::Send(const sockaddr_in6& Destination,
     // (CloseAll completes it).
     Guard.unlock();
     const ssize_t Written =
-        SendPacket(Fd, Packet, reinterpret_cast<const sockaddr*>(&To), sizeof To);
+        SendPacket(Fd, Packet, reinterpret_cast<const sockaddr*>(&To), sizeof To, HopLimit);
     const int SendErrno = errno;
     // On loopback the answer is queued by now: read it here rather than have the receiver wake.
-    if (Written >= 0 && FReadLock.try_lock()) {
+    // A router on the way answers a request with a hop limit later: its caller waits at once.
+    if (Written >= 0 && HopLimit == 0 && FReadLock.try_lock()) {
         ReadPackets(Fd, Raw, &Waiter);
         FReadLock.unlock();
     }
@@ -537,9 +539,10 @@ TIcmpHandle Icmp6CreateFile() {
 
 std::uint32_t Icmp6SendEcho2(TIcmpHandle IcmpHandle, const sockaddr_in6& DestinationAddress,
                              const void* RequestData, std::uint32_t RequestSize,
-                             const IP_OPTION_INFORMATION* /*RequestOptions*/, void* ReplyBuffer,
+                             const IP_OPTION_INFORMATION* RequestOptions, void* ReplyBuffer,
                              std::uint32_t ReplySize, std::uint32_t Timeout) {
     TIcmp6Service& Service = TIcmp6Service::Instance();
+    const std::uint8_t HopLimit = RequestOptions ? RequestOptions->Ttl : 0;
     return SendEchoInto<ICMPV6_ECHO_REPLY>(
         Service, IcmpHandle,
         DestinationAddress.sin6_family == AF_INET6 &&
@@ -547,7 +550,7 @@ std::uint32_t Icmp6SendEcho2(TIcmpHandle IcmpHandle, const sockaddr_in6& Destina
             !IN6_IS_ADDR_MULTICAST(&DestinationAddress.sin6_addr),
         MaxEchoData, RequestData, RequestSize, ReplyBuffer, ReplySize,
         [&](std::span<const std::uint8_t> Payload) {
-            return Service.Send(DestinationAddress, Payload, Timeout);
+            return Service.Send(DestinationAddress, Payload, Timeout, HopLimit);
         },
         [](ICMPV6_ECHO_REPLY& Record, const TEcho6Result& Result) {
             Record.Address.sin6_port = Result.Source.sin6_port;

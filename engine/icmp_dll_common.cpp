@@ -82,10 +82,32 @@ bool BindDatagramSocket(int Fd, int Family, std::uint16_t& Identifier) {
 }
 
 ssize_t SendPacket(int Fd, std::span<const std::uint8_t> Packet, const sockaddr* To,
-                   socklen_t ToLength) {
+                   socklen_t ToLength, std::uint8_t HopLimit) {
     ssize_t Written;
+    if (HopLimit == 0) {
+        do {
+            Written = ::sendto(Fd, Packet.data(), Packet.size(), 0, To, ToLength);
+        } while (Written < 0 && errno == EINTR);
+        return Written;
+    }
+    iovec Io{const_cast<std::uint8_t*>(Packet.data()), Packet.size()};
+    alignas(cmsghdr) char Control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr Header{};
+    Header.msg_name = const_cast<sockaddr*>(To);
+    Header.msg_namelen = ToLength;
+    Header.msg_iov = &Io;
+    Header.msg_iovlen = 1;
+    Header.msg_control = Control;
+    Header.msg_controllen = sizeof Control;
+    cmsghdr* C = CMSG_FIRSTHDR(&Header);
+    const bool V6 = To->sa_family == AF_INET6;
+    C->cmsg_level = V6 ? SOL_IPV6 : SOL_IP;
+    C->cmsg_type = V6 ? IPV6_HOPLIMIT : IP_TTL;
+    C->cmsg_len = CMSG_LEN(sizeof(int));
+    const int Limit = HopLimit;
+    std::memcpy(CMSG_DATA(C), &Limit, sizeof Limit);
     do {
-        Written = ::sendto(Fd, Packet.data(), Packet.size(), 0, To, ToLength);
+        Written = ::sendmsg(Fd, &Header, 0);
     } while (Written < 0 && errno == EINTR);
     return Written;
 }

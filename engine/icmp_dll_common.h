@@ -69,9 +69,12 @@ int OpenIcmpSocket(int Family, bool Raw);
 // Identifier receives. False with errno set when any step fails.
 bool BindDatagramSocket(int Fd, int Family, std::uint16_t& Identifier);
 
-// sendto, again when a signal interrupted it; errno as sendto left it.
+// sendto, again when a signal interrupted it; errno as sendto left it. A HopLimit other than 0
+// goes with this one packet (IP_TTL for an AF_INET socket, IPV6_HOPLIMIT for an AF_INET6 one,
+// as ancillary data): the socket's own setting, which other callers' requests use at the same
+// time, is left alone.
 ssize_t SendPacket(int Fd, std::span<const std::uint8_t> Packet, const sockaddr* To,
-                   socklen_t ToLength);
+                   socklen_t ToLength, std::uint8_t HopLimit = 0);
 
 // Puts Fd into the epoll set to report its next packet or error once (adding or re-arming a
 // socket that already holds one reports it at once, so nothing that came while nobody watched

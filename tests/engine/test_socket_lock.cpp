@@ -41,6 +41,8 @@ constexpr TOption Options[] = {
     {"SO_RCVBUF", AF_INET, IPPROTO_ICMP, SOL_SOCKET, SO_RCVBUF, false},
     {"IP_RECVERR", AF_INET, IPPROTO_ICMP, SOL_IP, IP_RECVERR, false},
     {"IP_TTL", AF_INET, IPPROTO_ICMP, SOL_IP, IP_TTL, false},
+    // The hop limit of path probes.
+    {"IPV6_UNICAST_HOPS", AF_INET6, IPPROTO_ICMPV6, SOL_IPV6, IPV6_UNICAST_HOPS, false},
 };
 
 // 0, or the errno of setsockopt for Option on a fresh raw socket of its family, with an
@@ -50,7 +52,9 @@ int TrySetOption(const TOption& Option) {
     if (Fd < 0)
         return -errno;
     std::array<std::uint32_t, 8> Value{};
-    Value[0] = Option.Option == IP_TTL ? 64 : (Option.Option == SO_RCVBUF ? 65536 : 0);
+    const bool HopLimit = (Option.Level == SOL_IP && Option.Option == IP_TTL) ||
+                          (Option.Level == SOL_IPV6 && Option.Option == IPV6_UNICAST_HOPS);
+    Value[0] = HopLimit ? 64 : (Option.Option == SO_RCVBUF ? 65536 : 0);
     const socklen_t Length = Option.Option == IP_OPTIONS                              ? 0
                              : (Option.Level == SolIcmpV6 || Option.Level == SOL_RAW) ? 32
                                                                                       : sizeof(int);
