@@ -23,13 +23,19 @@ QFont HeaderFont() {
     return Font;
 }
 
+// Sets the colour only when the label shows another: a label given its own colour again would
+// still be laid out and repainted.
 void SetTextColor(QLabel* Label, const QColor& Color) {
+    if (Label->palette().color(QPalette::WindowText) == Color) {
+        return;
+    }
     QPalette P = Label->palette();
     P.setColor(QPalette::WindowText, Color);
     Label->setPalette(P);
 }
 
 constexpr TColor clUpTime = 0x0000C0B0;
+const QColor DegradedColour(255, 176, 0);
 
 // ImgStandard16, ImgHot16 and ImgDis16: the same pictures for every monitor window, rendered
 // once and let go with the application object (their pixmaps need it).
@@ -207,12 +213,18 @@ void TfrmPinger::FormCreate() {
     QFont DegradedFont = GraphFont();
     DegradedFont.setBold(true);
     lbDegraded->setFont(DegradedFont);
-    SetTextColor(lbDegraded, QColor(255, 176, 0));
+    SetTextColor(lbDegraded, DegradedColour);
     lbDegraded->setVisible(FSession && FSession->Degraded());
 
     zsbImgPing->SetDisabled(true);
     lbStatus->clear();
     lbUpTime->clear();
+
+    // A style sheet gives a widget it polishes back its earlier palette when the widget moves
+    // to a panel under another one: the labels then take their colours again.
+    for (QLabel* Label : {lbHeader, lbUpTime, lbStatus, lbDegraded}) {
+        Label->installEventFilter(this);
+    }
 
     resize(250, 180);
     LayoutControls();
@@ -257,10 +269,24 @@ void TfrmPinger::HeaderChanged() {
         return;
     }
     lbHeader->setText(FSession->HeaderText());
-    if (FSession->HeaderColor() != FShownHeaderColor) {
-        FShownHeaderColor = FSession->HeaderColor();
-        SetTextColor(lbHeader, QColorFromTColor(FShownHeaderColor));
+    SetTextColor(lbHeader, QColorFromTColor(FSession->HeaderColor()));
+}
+
+void TfrmPinger::ShowTextColours() {
+    if (FSession) {
+        SetTextColor(lbHeader, QColorFromTColor(FSession->HeaderColor()));
+        SetTextColor(lbStatus, QColorFromTColor(FSession->StatusColor()));
     }
+    SetTextColor(lbUpTime, QColorFromTColor(clUpTime));
+    SetTextColor(lbDegraded, DegradedColour);
+}
+
+bool TfrmPinger::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Event->type() == QEvent::PaletteChange && (Watched == lbHeader || Watched == lbUpTime ||
+                                                   Watched == lbStatus || Watched == lbDegraded)) {
+        ShowTextColours();
+    }
+    return QWidget::eventFilter(Watched, Event);
 }
 
 void TfrmPinger::StatusLineChanged() {
@@ -273,10 +299,7 @@ void TfrmPinger::StatusLineChanged() {
     if (lbStatus->font() != S.StatusFont()) {
         lbStatus->setFont(S.StatusFont());
     }
-    if (S.StatusColor() != FShownStatusColor) {
-        FShownStatusColor = S.StatusColor();
-        SetTextColor(lbStatus, QColorFromTColor(FShownStatusColor));
-    }
+    SetTextColor(lbStatus, QColorFromTColor(S.StatusColor()));
     if (S.UpTimeText() == FShownUpTime && S.StatusText() == FShownStatus) {
         return;
     }

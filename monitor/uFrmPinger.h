@@ -111,6 +111,7 @@ protected:
     void resizeEvent(QResizeEvent* Event) override;
     void changeEvent(QEvent* Event) override;
     bool event(QEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
     void keyPressEvent(QKeyEvent* Event) override;
     void keyReleaseEvent(QKeyEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;
@@ -127,13 +128,12 @@ private:
     void LayoutControls();
     void LayoutStatusLine();
     void SetOpacity(bool Translucent);
+    void ShowTextColours();
 
-    // What the status line and the caption last showed, so that a result that changes nothing
-    // there costs no relayout.
+    // What the status line last showed, so that a result that changes nothing there costs no
+    // relayout.
     QString FShownUpTime;
     QString FShownStatus;
-    TColor FShownStatusColor = 0xFFFFFFFF;
-    TColor FShownHeaderColor = 0xFFFFFFFF;
     bool FAlphaBlend = false;
     int FAlphaBlendValue = 255;
     void CloseHandling();
