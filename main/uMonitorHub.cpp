@@ -21,6 +21,16 @@ bool HasUnstorableCharacter(const QString& Text) {
                        [](QChar C) { return C == u'\n' || C == u'\r' || C == u'\0'; });
 }
 
+// The other spelling of the same address literal: an IPv6 address is written bare or in
+// brackets ("::1", "[::1]"), and the echo service reads both alike. Empty for any other target.
+QString OtherAddressSpelling(const QString& Target) {
+    if (Target.size() >= 2 && Target.front() == u'[' && Target.back() == u']') {
+        const QString Bare = Target.mid(1, Target.size() - 2);
+        return Bare.contains(u':') ? Bare : QString();
+    }
+    return Target.contains(u':') ? u'[' + Target + u']' : QString();
+}
+
 } // namespace
 
 TMonitorHub::TMonitorHub(QObject* Parent) : QObject(Parent) {}
@@ -51,7 +61,8 @@ TMonitorHub::TAddResult TMonitorHub::Add(const QString& Target) {
     if (IsBlank(Target)) {
         return TAddResult::Blank;
     }
-    if (FMonitors.IndexOf(Target) >= 0) {
+    if (const QString Other = OtherAddressSpelling(Target);
+        FMonitors.IndexOf(Target) >= 0 || (!Other.isEmpty() && FMonitors.IndexOf(Other) >= 0)) {
         return TAddResult::Duplicate;
     }
     std::unique_ptr<TPingerSession> Owned =

@@ -101,16 +101,25 @@ TEST_F(MonitorHubTest, ATargetStartsOnceAndOnlyWhenItCanBeStored) {
         {"a line break alone is no blank", QStringLiteral("\n"), TAdd::ControlCharacter},
         {"untrimmed is another target", QStringLiteral(" Router"), TAdd::Added},
         {"a tab is stored like any character", QStringLiteral("a\tb"), TAdd::Added},
+        {"IPv6 literal", QStringLiteral("::1"), TAdd::Added},
+        {"the same literal in brackets", QStringLiteral("[::1]"), TAdd::Duplicate},
+        {"bracketed first", QStringLiteral("[fe80::2]"), TAdd::Added},
+        {"then bare, in another case", QStringLiteral("FE80::2"), TAdd::Duplicate},
+        {"brackets around no IPv6 literal are part of the name", QStringLiteral("[Router]"),
+         TAdd::Added},
     };
     for (const TCase& C : Cases) {
         SCOPED_TRACE(C.Name);
         EXPECT_EQ(Hub.Add(C.Target), C.Result);
     }
-    EXPECT_EQ(Hub.Targets(), (QStringList{QStringLiteral(" Router"), QStringLiteral("a\tb"),
-                                          QStringLiteral("Router")}));
+    EXPECT_EQ(Hub.Targets(), (QStringList{QStringLiteral(" Router"), QStringLiteral("::1"),
+                                          QStringLiteral("[fe80::2]"), QStringLiteral("[Router]"),
+                                          QStringLiteral("a\tb"), QStringLiteral("Router")}));
     EXPECT_EQ(TakeLog(),
               (QStringList{QStringLiteral("added:Router"), QStringLiteral("main:Router"),
-                           QStringLiteral("added: Router"), QStringLiteral("added:a\tb")}));
+                           QStringLiteral("added: Router"), QStringLiteral("added:a\tb"),
+                           QStringLiteral("added:::1"), QStringLiteral("added:[fe80::2]"),
+                           QStringLiteral("added:[Router]")}));
     EXPECT_EQ(Find(" Router")->Target(), " Router");
     EXPECT_EQ(Hub.Find(QStringLiteral("ROUTER")), Find("Router"));
 }
