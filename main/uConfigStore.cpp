@@ -31,7 +31,7 @@ QString FromUtf8(const std::string& Text) {
 QString StorableGroupName(const QString& Name) {
     QString Storable = WithoutControls(Name);
     for (QChar& C : Storable) {
-        if (C == u'[' || C == u']' || C == u'=') {
+        if (C == u'[' || C == u']') {
             C = u'_';
         }
     }

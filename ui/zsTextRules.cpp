@@ -43,11 +43,10 @@ QString WithoutControls(QString Text) {
 
 QString UnstorableGroupNameReason(const QString& Name) {
     for (QChar C : Name) {
-        if (C == u'[' || C == u']' || C == u'=' || IsControl(C) || C == QChar::LineSeparator ||
+        if (C == u'[' || C == u']' || IsControl(C) || C == QChar::LineSeparator ||
             C == QChar::ParagraphSeparator) {
-            return QStringLiteral(
-                "A group name cannot contain [, ] or =, nor a line break or another control "
-                "character.");
+            return QStringLiteral("A group name cannot contain [ or ], nor a line break or another "
+                                  "control character.");
         }
     }
     static const QStringList Reserved = {QStringLiteral("COMMON"), QStringLiteral("GROUPS"),

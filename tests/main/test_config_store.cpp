@@ -258,11 +258,23 @@ TEST_F(ConfigStoreTest, GroupNamesAndTargetsWithBlanksRoundTrip) {
     EXPECT_EQ(Store.LoadGroupTargets(QStringLiteral("A")), QStringList{QStringLiteral("v")});
 }
 
+// "=" ends a key, not a value or a section's name: a group named with it reads back whole.
+TEST_F(ConfigStoreTest, AGroupNameWithAnEqualsSignRoundTrips) {
+    Store.AddGroupName(QStringLiteral("a=b"));
+    Store.SaveGroup(QStringLiteral("a=b"), {QStringLiteral("t=u")});
+    Store.WriteDefaultGroup(QStringLiteral("a=b"));
+    EXPECT_TRUE(Text().contains("\r\n[a=b]\r\n0=t=u\r\n")) << Text().toStdString();
+    EXPECT_TRUE(Text().contains("[GROUPS]\r\n0=a=b\r\n")) << Text().toStdString();
+    EXPECT_EQ(Groups(), QStringList{QStringLiteral("a=b")});
+    EXPECT_EQ(Store.ReadDefaultGroup(), QStringLiteral("a=b"));
+    EXPECT_EQ(Store.LoadGroupTargets(QStringLiteral("a=b")), QStringList{QStringLiteral("t=u")});
+}
+
 TEST_F(ConfigStoreTest, NamesThatWouldBreakTheFileAreRefused) {
     Store.SaveGroup(QStringLiteral("A"), {QStringLiteral("a")});
     const QByteArray Before = Text();
     for (const char* Name :
-         {"a]b", "[a", "a=b", "two\nlines", "tab\there", "COMMON", "groups", "FriendlyNames"}) {
+         {"a]b", "[a", "two\nlines", "tab\there", "COMMON", "groups", "FriendlyNames"}) {
         SCOPED_TRACE(Name);
         EXPECT_THROW(Store.SaveGroup(QString::fromUtf8(Name), {QStringLiteral("t")}), EConfigError);
         EXPECT_THROW(Store.AddGroupName(QString::fromUtf8(Name)), EConfigError);

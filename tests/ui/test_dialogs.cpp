@@ -258,12 +258,10 @@ TEST_F(NewGroupTest, RefusesTakenBlankAndUnstorableNames) {
         {"DEFAULT GROUP", "The group name already exists."},
         {"", "Please enter a group name."},
         {"    ", "Please enter a group name."},
-        {"a]b", "A group name cannot contain [, ] or =, nor a line break or another control "
+        {"a]b", "A group name cannot contain [ or ], nor a line break or another control "
                 "character."},
-        {"[x", "A group name cannot contain [, ] or =, nor a line break or another control "
+        {"[x", "A group name cannot contain [ or ], nor a line break or another control "
                "character."},
-        {"k=v", "A group name cannot contain [, ] or =, nor a line break or another control "
-                "character."},
         {"Common", "The name COMMON is reserved. Please choose another group name."},
         {"groups", "The name GROUPS is reserved. Please choose another group name."},
         {"FRIENDLYnames", "The name FRIENDLYNAMES is reserved. Please choose another group name."},
@@ -271,6 +269,8 @@ TEST_F(NewGroupTest, RefusesTakenBlankAndUnstorableNames) {
         {"logging", "The name LOGGING is reserved. Please choose another group name."},
         {" Servers ", ""},
         {"Lab", ""},
+        {"k=v", ""},
+        {"=", ""},
     };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Typed);
