@@ -653,7 +653,11 @@ void TfrmMain::LoadSettings() {
         SetHintsEnabled(FConfig->ReadHintsEnable());
         SetLogging(FConfig->ReadLoggingEnable());
         LoadAlertSettings();
-        ShowListView(FConfig->ReadListViewEnable());
+        // A stored value that changes the view is written back as the view now shown (any
+        // number but 0 reads as the list and is stored as 1).
+        if (FConfig->ReadListViewEnable() != ListViewShown()) {
+            ToggleView();
+        }
         LoadGroupList();
         FHub->SetFriendlyNames(FConfig->ReadFriendlyNames());
     } catch (const std::exception& E) {

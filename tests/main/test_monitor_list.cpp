@@ -317,8 +317,8 @@ TEST_F(MainWindowTest, TheListHeaderIsDarkRightOfTheLastColumn) {
 
 namespace {
 
-// The stored choice of the list view is read, never written back by the reading: a file whose
-// user never used the switch keeps its bytes.
+// The stored choice of the list view is read; a file whose user never used the switch keeps
+// its bytes.
 TEST_F(MainWindowTest, TheStoredListViewIsShownWithoutRewritingTheFile) {
     const QByteArray Stored = "[COMMON]\r\nListViewEnable=1\r\nDefaultGroup=G\r\n"
                               "[GROUPS]\r\n0=G\r\n[G]\r\n0=a\r\n";
@@ -326,6 +326,28 @@ TEST_F(MainWindowTest, TheStoredListViewIsShownWithoutRewritingTheFile) {
     TfrmMain& M = Open();
     EXPECT_TRUE(M.ListViewShown());
     EXPECT_EQ(ConfigText(), Stored);
+}
+
+// Any number but 0 reads as the list view; showing it at start writes the switch back as 1. A
+// value that is no number reads as the graph view, which is already shown: nothing is written.
+TEST_F(MainWindowTest, AStoredListViewOfAnotherValueIsWrittenBackWhenItShowsTheList) {
+    struct TCase {
+        QByteArray Stored;
+        bool ListShown;
+        QByteArray Written;
+    } Cases[] = {
+        {"2", true, "1"},  {"-1", true, "1"},   {" 7 ", true, "1"},
+        {"0", false, "0"}, {"no", false, "no"},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Stored.toStdString());
+        WriteConfig("[COMMON]\r\nListViewEnable=" + Case.Stored + "\r\n");
+        TfrmMain& M = Open();
+        EXPECT_EQ(M.ListViewShown(), Case.ListShown);
+        EXPECT_TRUE(ConfigText().contains("\r\nListViewEnable=" + Case.Written + "\r\n"))
+            << ConfigText().toStdString();
+        Main.reset();
+    }
 }
 
 } // namespace
