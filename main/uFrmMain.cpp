@@ -121,11 +121,6 @@ TfrmMain::TfrmMain(TRegistryStore* Registry, QWidget* Parent)
     TzsHint::ApplyApplicationStyle();
     connect(FHub.get(), &TMonitorHub::MonitorAdded, this, &TfrmMain::MonitorAdded);
     connect(FHub.get(), &TMonitorHub::MonitorRemoved, this, &TfrmMain::MonitorRemoved);
-    // A result arrives within the monitor's loop hand-over: what its handling throws is shown
-    // from inside it.
-    connect(FHub.get(), &TMonitorHub::MonitorUpdated, this,
-            ShowingErrors([this](TPingerSession* S) { MonitorUpdated(S); }));
-    connect(FHub.get(), &TMonitorHub::MonitorRenamed, this, &TfrmMain::MonitorRenamed);
     connect(FHub.get(), &TMonitorHub::MainPanelChanged, this, [this] { ArrangeMonitors(); });
     connect(FHub.get(), &TMonitorHub::SettingsChanged, this, &TfrmMain::ShowSettings);
     connect(FHub.get(), &TMonitorHub::BusyChanged, this, [this](bool Busy) {
@@ -353,6 +348,7 @@ void TfrmMain::BuildBody() {
     auto* ListBox = new QHBoxLayout(PanelList);
     ListBox->setContentsMargins(3, 3, 3, 3);
     FListModel = new TMonitorListModel(this);
+    FListModel->Watch(*FHub);
     lvPingers = new QTreeView(PanelList);
     lvPingers->setObjectName(QStringLiteral("lvPingers"));
     lvPingers->setModel(FListModel);
@@ -390,15 +386,15 @@ void TfrmMain::BuildBody() {
             ShowingErrors([this](const QPoint& At) {
                 const QModelIndex Row = lvPingers->indexAt(At);
                 if (TfrmPinger* Monitor =
-                        Row.isValid() ? FListModel->MonitorAt(Row.row()) : nullptr) {
+                        Row.isValid() ? ViewOf(FListModel->MonitorAt(Row.row())) : nullptr) {
                     ShowMonitorMenu(Monitor, lvPingers->viewport()->mapToGlobal(At));
                 }
             }));
     connect(lvPingers->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             ShowingErrors([this] {
                 const QModelIndexList Rows = lvPingers->selectionModel()->selectedRows();
-                lvPingersSelectItem(Rows.isEmpty() ? nullptr
-                                                   : FListModel->MonitorAt(Rows.first().row()));
+                lvPingersSelectItem(
+                    Rows.isEmpty() ? nullptr : ViewOf(FListModel->MonitorAt(Rows.first().row())));
             }));
     PanelList->hide();
 

@@ -161,7 +161,6 @@ public:
     TfrmPinger* MainPanelMonitor() const { return ViewOf(FHub->MainPanelMonitor()); }
 
     // --- list view ---------------------------------------------------------------------------
-    void UpdateMonitorRow(TfrmPinger* Monitor);
     void lvPingersColumnClick(int Column);
     void lvPingersSelectItem(TfrmPinger* Monitor); // null: no row selected
     void btnToggleViewClick() { ToggleView(); }
@@ -343,8 +342,6 @@ private:
     // What the hub tells the window.
     void MonitorAdded(TPingerSession* Session);
     void MonitorRemoved(TPingerSession* Session);
-    void MonitorUpdated(TPingerSession* Session);
-    void MonitorRenamed(TPingerSession* Session);
     TfrmPinger* ViewOf(const TPingerSession* Session) const {
         return Session ? FViews.value(Session) : nullptr;
     }

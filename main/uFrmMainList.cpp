@@ -7,19 +7,6 @@
 
 #include <QTreeView>
 
-void TfrmMain::UpdateMonitorRow(TfrmPinger* Monitor) {
-    if (!Monitor->HasSession()) {
-        return;
-    }
-    const TPingerSession& S = Monitor->Session();
-    TMonitorRow Row;
-    {
-        std::lock_guard<std::recursive_mutex> Guard(S.StatsLock());
-        Row = MakeMonitorRow(S.DisplayName(), S.LastEvent(), S.Uptime(), S.Min(), S.Max(), S.Avg());
-    }
-    FListModel->UpdateRow(Monitor, Row);
-}
-
 void TfrmMain::lvPingersColumnClick(int Column) {
     FListModel->ColumnClick(Column);
 }

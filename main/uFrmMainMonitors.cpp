@@ -63,7 +63,6 @@ void TfrmMain::MonitorAdded(TPingerSession* Session) {
     });
     Mon->OnCloseClicked = ShowingErrors([this](TfrmPinger& W) { MonitorCloseClicked(&W); });
     FViews.insert(Session, Mon);
-    UpdateMonitorRow(Mon);
     // A monitor starts as a tile; the first one takes the main panel. While monitors are added
     // in bulk, the layout shows the new ones once it has placed them.
     Mon->setParent(PanelRight);
@@ -78,21 +77,10 @@ void TfrmMain::MonitorRemoved(TPingerSession* Session) {
     if (!Mon) {
         return;
     }
-    FListModel->RemoveRow(Mon);
     Mon->Detach();
     Mon->hide();
     Mon->deleteLater();
     ArrangeMonitors();
-}
-
-void TfrmMain::MonitorUpdated(TPingerSession* Session) {
-    MonitorRenamed(Session);
-}
-
-void TfrmMain::MonitorRenamed(TPingerSession* Session) {
-    if (TfrmPinger* Mon = ViewOf(Session)) {
-        UpdateMonitorRow(Mon);
-    }
 }
 
 // Tiles whose column starts beyond the right edge of the body can never be seen (the window

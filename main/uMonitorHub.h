@@ -139,8 +139,7 @@ signals:
     void MonitorAdded(TPingerSession* Monitor);
     // Out of the collection and stopped, still whole; it is freed right after.
     void MonitorRemoved(TPingerSession* Monitor);
-    // A new result, the newest of Monitor->Samples() (on the UI thread, under the monitor's
-    // StatsLock).
+    // A new result: Monitor->Snapshot() holds it (on the UI thread, no monitor lock held).
     void MonitorUpdated(TPingerSession* Monitor);
     // A new display name from the friendly-name table.
     void MonitorRenamed(TPingerSession* Monitor);

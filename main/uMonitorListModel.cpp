@@ -1,5 +1,8 @@
 #include "uMonitorListModel.h"
 
+#include "uMonitorHub.h"
+#include "uPingerSession.h"
+
 #include "zsNetworkConversions.h"
 #include "zsPingStatus.h"
 #include "zsRound.h"
@@ -47,6 +50,11 @@ QIcon RowImage(bool Up) {
 }
 
 } // namespace
+
+TMonitorRow MakeMonitorRow(const TMonitorSnapshot& Snapshot) {
+    return MakeMonitorRow(Snapshot.DisplayName, Snapshot.LastEvent, Snapshot.Uptime, Snapshot.Min,
+                          Snapshot.Max, Snapshot.Avg);
+}
 
 TMonitorRow MakeMonitorRow(const std::string& DisplayName, const TPingEvent& Last, double Uptime,
                            std::int32_t Min, std::int32_t Max, double Avg) {
@@ -216,7 +224,21 @@ QVariant TMonitorListModel::headerData(int Section, Qt::Orientation Orientation,
     return {};
 }
 
-int TMonitorListModel::RowOf(const TfrmPinger* Monitor) const {
+void TMonitorListModel::Watch(const TMonitorHub& Hub) {
+    const auto Refresh = [this](TPingerSession* Monitor) {
+        UpdateRow(Monitor, MakeMonitorRow(Monitor->Snapshot()));
+    };
+    connect(&Hub, &TMonitorHub::MonitorAdded, this, Refresh);
+    connect(&Hub, &TMonitorHub::MonitorUpdated, this, Refresh);
+    connect(&Hub, &TMonitorHub::MonitorRenamed, this, Refresh);
+    connect(&Hub, &TMonitorHub::MonitorRemoved, this,
+            [this](TPingerSession* Monitor) { RemoveRow(Monitor); });
+    for (int I = 0; I < Hub.Count(); ++I) {
+        Refresh(Hub.Monitor(I));
+    }
+}
+
+int TMonitorListModel::RowOf(const TPingerSession* Monitor) const {
     if (FRowOfStale) {
         FRowOf.clear();
         FRowOf.reserve(qsizetype(FRows.size()));
@@ -235,11 +257,11 @@ void TMonitorListModel::HoldSorting(bool Hold) {
     }
 }
 
-TfrmPinger* TMonitorListModel::MonitorAt(int Row) const {
+TPingerSession* TMonitorListModel::MonitorAt(int Row) const {
     return Row >= 0 && Row < rowCount() ? FRows[std::size_t(Row)].Monitor : nullptr;
 }
 
-int TMonitorListModel::UpdateRow(TfrmPinger* Monitor, const TMonitorRow& Row) {
+int TMonitorListModel::UpdateRow(TPingerSession* Monitor, const TMonitorRow& Row) {
     int Index = RowOf(Monitor);
     bool Resorting;
     if (Index < 0) {
@@ -272,7 +294,7 @@ int TMonitorListModel::UpdateRow(TfrmPinger* Monitor, const TMonitorRow& Row) {
     return Index;
 }
 
-void TMonitorListModel::RemoveRow(const TfrmPinger* Monitor) {
+void TMonitorListModel::RemoveRow(const TPingerSession* Monitor) {
     const int Index = RowOf(Monitor);
     if (Index < 0) {
         return;

@@ -2,10 +2,11 @@
 // monitor's last result and statistics, kept in display order by the list's own sort rules.
 //
 //   TMonitorListModel Model;
-//   Model.UpdateRow(Monitor, MakeMonitorRow(Monitor->LastEvent(), ...));  // add or refresh
-//   Model.SetSort(3, true);                                                // by "Uptime",
-//   descending view->setModel(&Model);
+//   Model.Watch(Hub);                  // a row per monitor of the hub, refreshed on its results
+//   view->setModel(&Model);
 //
+// Rows are keyed by the monitor's session and made from its snapshot (TMonitorSnapshot): the
+// model reads no window and takes no monitor lock.
 // A refresh rewrites one row and never moves it; the rows are sorted again only when the sort
 // column or direction changes and when a row's caption changes (a new row's first caption
 // included). Rows that compare equal keep their order. The view hears of refreshed rows once
@@ -24,7 +25,9 @@
 #include <cstdint>
 #include <vector>
 
-class TfrmPinger;
+class TMonitorHub;
+class TPingerSession;
+struct TMonitorSnapshot;
 
 constexpr int MonitorListColumnCount = 8;
 
@@ -43,6 +46,7 @@ struct TMonitorRow {
 // The row of a monitor whose last result and statistics are these.
 TMonitorRow MakeMonitorRow(const std::string& DisplayName, const TPingEvent& Last, double Uptime,
                            std::int32_t Min, std::int32_t Max, double Avg);
+TMonitorRow MakeMonitorRow(const TMonitorSnapshot& Snapshot);
 
 // The list's comparison: captions or status texts compared with a-z folded to A-Z only, the
 // address column IPv4 before IPv6, each in numeric order, the other columns by their keys as
@@ -66,12 +70,15 @@ public:
     static int ColumnWidth(int Column);
     static Qt::Alignment ColumnAlignment(int Column);
 
+    // Keeps a row for every monitor of Hub from now on: added, refreshed on each result and new
+    // name, removed when the monitor goes. Hub must outlive the model or be destroyed first.
+    void Watch(const TMonitorHub& Hub);
     // Adds the monitor's row or refreshes it in place (re-sorting only when its caption changed
     // or, before the first header click, when it is new). Returns the row's index afterwards.
-    int UpdateRow(TfrmPinger* Monitor, const TMonitorRow& Row);
-    void RemoveRow(const TfrmPinger* Monitor);
-    int RowOf(const TfrmPinger* Monitor) const;
-    TfrmPinger* MonitorAt(int Row) const;
+    int UpdateRow(TPingerSession* Monitor, const TMonitorRow& Row);
+    void RemoveRow(const TPingerSession* Monitor);
+    int RowOf(const TPingerSession* Monitor) const;
+    TPingerSession* MonitorAt(int Row) const;
     const TMonitorRow& RowAt(int Row) const { return FRows[std::size_t(Row)].Row; }
 
     // While held, the re-sorting that new rows and new captions call for waits; releasing the
@@ -89,7 +96,7 @@ public:
 
 private:
     struct TEntry {
-        TfrmPinger* Monitor;
+        TPingerSession* Monitor;
         TMonitorRow Row;
     };
     void Resort();
@@ -97,7 +104,7 @@ private:
 
     std::vector<TEntry> FRows;
     // Row of each monitor, made afresh after rows were removed or moved.
-    mutable QHash<const TfrmPinger*, int> FRowOf;
+    mutable QHash<const TPingerSession*, int> FRowOf;
     mutable bool FRowOfStale = false;
     bool FSortingHeld = false;
     bool FSortPending = false;

@@ -24,6 +24,7 @@ TPingerSession::TPingerSession(std::shared_ptr<TClock> Clock)
     FGraph.SetSize(250, 144); // the design size, until the window sets its own
     ResetStats();
     RefreshDisplay(true, nullptr);
+    TakeSnapshot();
 }
 
 TPingerSession::~TPingerSession() {
@@ -61,6 +62,7 @@ void TPingerSession::StartPingLoop(const std::string& Target) {
     ResetStats();
     SetDegraded(false);
     RefreshDisplay(true, nullptr);
+    TakeSnapshot();
     if (FLoopThread) {
         return;
     }
@@ -86,6 +88,7 @@ void TPingerSession::StartPingLoop(const std::string& Target) {
 void TPingerSession::SetDegraded(bool On) {
     if (FDegraded != On) {
         FDegraded = On;
+        FSnapshot.Degraded = On;
         DegradedChanged();
     }
 }
@@ -121,6 +124,7 @@ void TPingerSession::StopMonitor() {
     SetDegraded(false);
     FAddressText.clear();
     RefreshDisplay(true, nullptr);
+    TakeSnapshot();
 }
 
 void TPingerSession::ResetStats() {
@@ -145,7 +149,8 @@ void TPingerSession::BeforePing() {
 }
 
 // Errors other than a full log queue reach the caller (the loop reports them as a failed
-// result); the monitor lock is released on the way out.
+// result). The views hear of the result last, with the lock released and the log record queued:
+// a view that waits (a message box) holds up neither the log writer nor the record.
 void TPingerSession::PingDone(const TPingEvent& Event) {
     const TPingEvent E = Event;
     if (FDrawEnabled) {
@@ -162,6 +167,9 @@ void TPingerSession::PingDone(const TPingEvent& Event) {
     }
     if (Log.Due) {
         QueueLogWrite();
+    }
+    if (OnMonitorUpdated) {
+        OnMonitorUpdated(*this);
     }
 }
 
@@ -205,8 +213,8 @@ void TPingerSession::PruneIfDue() {
     }
 }
 
-// Adds the result as delivered to the log interval and tells the main window, which reads a
-// consistent last result because the lock is held meanwhile. While logging, a sleep of the
+// Adds the result as delivered to the log interval and takes the views' snapshot in the same
+// hold of the lock, so the two agree. While logging, a sleep of the
 // machine closes the interval: its record holds the awake time before the sleep, and the result
 // after it opens the next one. A failure that the sleep caused is not counted.
 TPingerSession::TLogStep TPingerSession::CountInLogInterval(const TPingEvent& E, bool AfterSleep) {
@@ -227,9 +235,7 @@ TPingerSession::TLogStep TPingerSession::CountInLogInterval(const TPingEvent& E,
         Stats.TripSum -= 1;
     }
     Step.Due = MillisecondsBetween(Stats.StartTime, Now()) / 1000 >= FLogInterval;
-    if (OnMonitorUpdated) {
-        OnMonitorUpdated(*this);
-    }
+    TakeSnapshot();
     return Step;
 }
 
@@ -293,6 +299,7 @@ void TPingerSession::SetFriendlyName(const std::string& Name) {
         }
     }
     FDisplayName = Blank ? FTarget : Name;
+    FSnapshot.DisplayName = FDisplayName;
     ShowHeader(QString::fromLocal8Bit(FDisplayName));
 }
 
@@ -314,6 +321,13 @@ void TPingerSession::SetDrawEnabled(bool Enabled) {
 TPingEvent TPingerSession::LastEvent() const {
     std::lock_guard<std::recursive_mutex> Guard(FLog->StatsLock);
     return FLastEvent;
+}
+
+void TPingerSession::TakeSnapshot() {
+    const TGraphStats& Stats = FGraph.Stats();
+    std::lock_guard<std::recursive_mutex> Guard(FLog->StatsLock);
+    FSnapshot = {FDisplayName, FLastEvent, Stats.Uptime, Stats.Min,
+                 Stats.Max,    Stats.Avg,  FDegraded};
 }
 
 TPingLogAvg TPingerSession::LogStats() const {

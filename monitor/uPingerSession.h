@@ -3,7 +3,7 @@
 // renderer (TPingerGraph), whose picture and status texts the window only shows.
 //
 //   TPingerSession s;                        // on the UI thread
-//   s.OnMonitorUpdated = [](TPingerSession& m) { refreshRow(m); };
+//   s.OnMonitorUpdated = [](TPingerSession& m) { refreshRow(m.Snapshot()); };
 //   s.SetLogWorker(&worker); s.SetLogFolder(folder);
 //   s.BeginMonitor("localhost", "");
 //   s.SetSpan(300); s.SetRange(-1); s.SetTimeOutMS(5000); s.SetPayloadSize(16);
@@ -48,6 +48,19 @@ public:
 
 protected:
     ~TPingerSessionView() = default;
+};
+
+// What views of a monitor show besides its graph (the list's row, a probe's figures): taken
+// under the monitor lock after each result and read by the views on the UI thread once the lock
+// is released, so that no view ever holds the lock the log writer takes.
+struct TMonitorSnapshot {
+    std::string DisplayName;
+    TPingEvent LastEvent;
+    double Uptime = 0;
+    std::int32_t Min = 0;
+    std::int32_t Max = 0;
+    double Avg = 0;
+    bool Degraded = false;
 };
 
 class TPingerSession {
@@ -134,9 +147,11 @@ public:
     double Avg() const { return FGraph.Stats().Avg; }
     const TPingSamples& Samples() const { return FSamples; }
     TPingLogAvg LogStats() const; // a copy taken under StatsLock
-    // The monitor lock: guards the last result, the timeout and the log totals, and is held
+    // The monitor lock: guards the last result, the timeout and the log totals. Never held
     // while OnMonitorUpdated runs.
     std::recursive_mutex& StatsLock() const { return FLog->StatsLock; }
+    // What views show, as of the last result, name or alert change (UI thread).
+    const TMonitorSnapshot& Snapshot() const { return FSnapshot; }
     TPingLoopThread* LoopThread() const { return FLoopThread.get(); }
 
     // --- what the window shows -------------------------------------------------------------
@@ -157,7 +172,9 @@ public:
     // now on and is asked whether the graph is seen.
     void SetView(TPingerSessionView* View);
     TPingerSessionView* View() const { return FView; }
-    TMonitorEvent OnMonitorUpdated; // after each result, under StatsLock
+    // After each result, once its log record is queued and the lock released; Snapshot() holds
+    // the result.
+    TMonitorEvent OnMonitorUpdated;
 
     // --- test seams: used by loops started afterwards -----------------------------------------
     void SetEchoFunction(TPingLoopThread::TEchoFunction Echo) { FEchoFunction = std::move(Echo); }
@@ -215,6 +232,7 @@ private:
     void QueueLogWrite();
     void UpdateBeforePingWanted();
     void QueueClosedLogWrite();
+    void TakeSnapshot();
 
     // Has the graph redrawn (in full, or only the plot when the range is fixed) and tells the
     // window what changed.
@@ -257,4 +275,5 @@ private:
     bool FGraphShown = true;
     bool FDegraded = false;
     bool FBeforePingWanted = true; // what the loop was told
+    TMonitorSnapshot FSnapshot;
 };

@@ -50,7 +50,7 @@ TEST_F(MainWindowTest, PicturesOfTheTilesAndTheListView) {
     ASSERT_TRUE(List.save(QStringLiteral(VANTOREL_TEST_OUTPUT_DIR "/main-window-list.png")));
     // The list shows every monitor; the top row's monitor fills the main panel.
     EXPECT_EQ(M.ListModel()->rowCount(), 5);
-    EXPECT_EQ(M.MainPanelMonitor(), M.ListModel()->MonitorAt(0));
+    EXPECT_EQ(M.Hub().MainPanelMonitor(), M.ListModel()->MonitorAt(0));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "ZRegistry.h"
 #include "uConfigStore.h"
 #include "uMonitorHub.h"
+#include "uMonitorListModel.h"
 #include "uPingerSession.h"
 #include "zsWorkerThread.h"
 
@@ -363,6 +364,27 @@ TEST_F(MonitorHubTest, AResultIsToldAsAnUpdateOfItsMonitor) {
     QObject::connect(&Hub, &TMonitorHub::MonitorUpdated, [&](TPingerSession* S) { Updated << S; });
     Find("b")->PingDone(MakeResult(*Clock, 0, 12, PING_STATUS_REQ_TIMED_OUT, "b"));
     EXPECT_EQ(Updated, QList<TPingerSession*>{Find("b")});
+}
+
+// The list's rows follow the hub alone, keyed by session, from each session's snapshot: no window
+// stands between them.
+TEST_F(MonitorHubTest, TheListModelWatchesTheHubItself) {
+    AddAll({"b"});
+    TMonitorListModel Model;
+    Model.Watch(Hub); // rows for the monitors already running
+    AddAll({"a"});
+    ASSERT_EQ(Model.rowCount(), 2);
+    EXPECT_EQ(Model.MonitorAt(0), Find("a"));
+    EXPECT_EQ(Model.RowAt(0).SubItems[1], QStringLiteral("INITIALIZING"));
+    Find("b")->PingDone(MakeResult(*Clock, 0, 23, PING_STATUS_SUCCESS, "b"));
+    EXPECT_EQ(Model.RowAt(Model.RowOf(Find("b"))).SubItems[3], QStringLiteral("23(ms)"));
+    Hub.SetFriendlyNames(QStringLiteral("b~0ne\r\n"));
+    Hub.ApplyFriendlyNames();
+    EXPECT_EQ(Model.MonitorAt(0), Find("b")) << "a new caption sorts";
+    EXPECT_EQ(Model.RowAt(0).Caption, QStringLiteral("0ne"));
+    Hub.Close(Find("b"));
+    ASSERT_EQ(Model.rowCount(), 1);
+    EXPECT_EQ(Model.MonitorAt(0), Find("a"));
 }
 
 } // namespace

@@ -268,7 +268,7 @@ TEST_F(MainWindowTest, ClosingTheSelectedRowsMonitorLeavesOneMonitorInTheMainPan
     const QModelIndexList Selected =
         Control<QTreeView>(M, "lvPingers")->selectionModel()->selectedRows();
     ASSERT_EQ(Selected.size(), 1);
-    EXPECT_EQ(M.ListModel()->MonitorAt(Selected.first().row()), D);
+    EXPECT_EQ(M.ListModel()->MonitorAt(Selected.first().row()), &D->Session());
 
     M.ToggleView();
     int InMainPanel = 0;

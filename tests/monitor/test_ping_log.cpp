@@ -11,6 +11,7 @@
 #include <future>
 #include <iterator>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -285,6 +286,45 @@ TEST_F(PingLogTest, AQueuedJobOutlivesItsClosedMonitorAndStillWritesTheRecord) {
     ASSERT_EQ(Recs.size(), 1u);     // the second job found an empty interval
     EXPECT_EQ(Recs[0].AvgTrip, 10); // (10 + 20 - 1) / 3 = 9.67
     EXPECT_EQ(Recs[0].UptimePct, 67);
+}
+
+// A view that waits inside its handling of a result (a message box, a slow observer) holds up
+// neither the monitor's lock nor its log: the record the result made due is queued before the
+// view hears of it, and the worker writes it while the view still waits.
+TEST_F(PingLogTest, AnObserverThatWaitsHoldsUpNeitherTheLockNorTheLogWrite) {
+    TzsWorkerThread Worker;
+    auto S = Monitor("localhost");
+    S->SetLogWorker(&Worker);
+    S->SetLogEnabled(true);
+    const fs::path F = Dir / "localhost.pin";
+    bool LockFree = false;
+    bool WrittenMeanwhile = false;
+    int Updates = 0;
+    S->OnMonitorUpdated = [&](TPingerSession& Sender) {
+        ++Updates;
+        std::thread([&] {
+            LockFree = Sender.StatsLock().try_lock();
+            if (LockFree)
+                Sender.StatsLock().unlock();
+        }).join();
+        // The view's snapshot is whole without the lock.
+        EXPECT_EQ(Sender.Snapshot().LastEvent.RoundTrip, 20);
+        for (int I = 0; I < 3000 && !WrittenMeanwhile; ++I) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            WrittenMeanwhile = Records(F).size() == 1;
+        }
+    };
+    const auto Announce = std::exchange(S->OnMonitorUpdated, nullptr);
+    S->PingDone(MakeResult(*Clock, 0, 10));
+    Clock->Advance(300 * 1000); // the interval is due with the next result
+    S->OnMonitorUpdated = Announce;
+    S->PingDone(MakeResult(*Clock, 0, 20));
+    EXPECT_EQ(Updates, 1);
+    EXPECT_TRUE(LockFree);
+    EXPECT_TRUE(WrittenMeanwhile);
+    const auto Recs = Records(F);
+    ASSERT_EQ(Recs.size(), 1u);
+    EXPECT_EQ(Recs[0].AvgTrip, 15);
 }
 
 namespace {

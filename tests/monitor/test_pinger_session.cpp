@@ -251,7 +251,7 @@ TEST_F(SessionTest, ThePingIndicatorFollowsTheRequestWhileDrawing) {
     EXPECT_EQ(S.Max(), 40);
 }
 
-TEST_F(SessionTest, TheUpdateEventRunsUnderTheMonitorLockAndAFailingHandlerReachesTheCaller) {
+TEST_F(SessionTest, TheUpdateEventRunsWithTheLockReleasedAndAFailingHandlerReachesTheCaller) {
     S.BeginMonitor("localhost", "");
     S.SetTimeOutMS(1000);
     int Calls = 0;
@@ -259,9 +259,13 @@ TEST_F(SessionTest, TheUpdateEventRunsUnderTheMonitorLockAndAFailingHandlerReach
     S.OnMonitorUpdated = [&](TPingerSession& Sender) {
         ++Calls;
         EXPECT_EQ(&Sender, &S);
-        // The handler reads through the accessors that take the same lock.
-        EXPECT_EQ(Sender.TimeOutMS(), 1000);
-        EXPECT_EQ(Sender.LastEvent().RoundTrip, 12);
+        // The snapshot the views read holds the result with its statistics.
+        const TMonitorSnapshot& Shot = Sender.Snapshot();
+        EXPECT_EQ(Shot.DisplayName, "localhost");
+        EXPECT_EQ(Shot.LastEvent.RoundTrip, 12);
+        EXPECT_EQ(Shot.Min, 12);
+        EXPECT_EQ(Shot.Max, 12);
+        EXPECT_DOUBLE_EQ(Shot.Uptime, 100);
         std::thread([&] {
             LockedElsewhere = !Sender.StatsLock().try_lock();
             if (!LockedElsewhere)
@@ -270,7 +274,7 @@ TEST_F(SessionTest, TheUpdateEventRunsUnderTheMonitorLockAndAFailingHandlerReach
     };
     S.PingDone(MakeResult(*Clock, 0, 12));
     EXPECT_EQ(Calls, 1);
-    EXPECT_TRUE(LockedElsewhere);
+    EXPECT_FALSE(LockedElsewhere);
 
     S.OnMonitorUpdated = [](TPingerSession&) { throw std::runtime_error("handler failed"); };
     // Not hidden: the loop that delivered the result reports the failure.
@@ -281,6 +285,19 @@ TEST_F(SessionTest, TheUpdateEventRunsUnderTheMonitorLockAndAFailingHandlerReach
         EXPECT_TRUE(S.StatsLock().try_lock());
         S.StatsLock().unlock();
     }).join();
+}
+
+// The snapshot follows the name and the degraded mark at once, not only the next result.
+TEST_F(SessionTest, TheSnapshotFollowsNameAndDegradedMark) {
+    S.BeginMonitor("10.0.0.1", "Router");
+    EXPECT_EQ(S.Snapshot().DisplayName, "Router");
+    EXPECT_EQ(S.Snapshot().LastEvent.Status, PING_STATUS_INITIALIZING);
+    S.SetFriendlyName(" ");
+    EXPECT_EQ(S.Snapshot().DisplayName, "10.0.0.1");
+    S.SetDegraded(true);
+    EXPECT_TRUE(S.Snapshot().Degraded);
+    S.StopMonitor();
+    EXPECT_FALSE(S.Snapshot().Degraded);
 }
 
 // The real loop thread with an echo service that answers from memory.
