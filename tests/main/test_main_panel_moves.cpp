@@ -68,7 +68,7 @@ TEST_F(MainWindowTest, AFailingHostsStatusStaysRedAcrossEveryPanelChange) {
     M.ToggleView();
     ASSERT_TRUE(M.ListViewShown());
     auto* List = Control<QTreeView>(M, "lvPingers");
-    const int Row = M.ListModel()->RowOf(Failing);
+    const int Row = M.ListModel()->RowOf(&Failing->Session());
     ASSERT_GE(Row, 0);
     List->setCurrentIndex(M.ListModel()->index(Row, 0));
     ASSERT_EQ(M.MainPanelMonitor(), Failing);
