@@ -8,6 +8,7 @@
 #include "uFrmNewGroup.h"
 #include "uHistoryCommandLine.h"
 #include "uPingPermission.h"
+#include "uProbeCommandLine.h"
 #include "uStartup.h"
 #include "zsImageList.h"
 #include "zsPrivileges.h"
@@ -60,10 +61,20 @@ int main(int argc, char** argv) {
         return RunCommandLine(argc, argv, std::cout, std::cerr);
     }
 
+    TProbeOptions Probe;
+    if (const std::string Problem = TakeProbeOptions(argc, argv, Probe); !Problem.empty()) {
+        std::fprintf(stderr, "vantorel: %s\nTry 'vantorel --help' for more information.\n",
+                     Problem.c_str());
+        return 2;
+    }
+
     const bool Secure = StartedSecure();
     if (const std::string Problem = StartLeastPrivileged(Secure, argc, argv); !Problem.empty()) {
         std::fputs(Problem.c_str(), stderr);
         return 1;
+    }
+    if (Probe.Headless) {
+        return RunHeadless(argc, argv, Probe);
     }
 
     TVantorelApplication App(argc, argv);

@@ -260,6 +260,10 @@ void TConfigStore::WriteLoggingEnable(bool Value) {
     Config().WriteBool("LOGGING", "Enabled", Value);
 }
 
+QString TConfigStore::ReadMetricsListen() const {
+    return QString::fromStdString(Config().ReadString("METRICS", "Listen", "")).trimmed();
+}
+
 bool TConfigStore::ReadListViewEnable() const {
     return Config().ReadBool("COMMON", "ListViewEnable", false);
 }

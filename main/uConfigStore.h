@@ -56,6 +56,8 @@ public:
     // The logging switch, in a section of Vantorel's own ([LOGGING] Enabled); off when absent.
     bool ReadLoggingEnable() const;
     void WriteLoggingEnable(bool Value);
+    // Where the metrics endpoint listens ([METRICS] Listen); empty when it is off.
+    QString ReadMetricsListen() const;
     bool ReadListViewEnable() const;
     void WriteListViewEnable(bool Value);
     QString ReadDefaultGroup() const;

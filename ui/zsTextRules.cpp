@@ -51,7 +51,7 @@ QString UnstorableGroupNameReason(const QString& Name) {
     }
     static const QStringList Reserved = {QStringLiteral("COMMON"), QStringLiteral("GROUPS"),
                                          QStringLiteral("FRIENDLYNAMES"), QStringLiteral("ALERTS"),
-                                         QStringLiteral("LOGGING")};
+                                         QStringLiteral("LOGGING"), QStringLiteral("METRICS")};
     for (const QString& Fixed : Reserved) {
         if (Name.compare(Fixed, Qt::CaseInsensitive) == 0) {
             return QStringLiteral("The name %1 is reserved. Please choose another group name.")

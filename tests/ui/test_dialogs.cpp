@@ -267,6 +267,7 @@ TEST_F(NewGroupTest, RefusesTakenBlankAndUnstorableNames) {
         {"FRIENDLYnames", "The name FRIENDLYNAMES is reserved. Please choose another group name."},
         {"Alerts", "The name ALERTS is reserved. Please choose another group name."},
         {"logging", "The name LOGGING is reserved. Please choose another group name."},
+        {"Metrics", "The name METRICS is reserved. Please choose another group name."},
         {" Servers ", ""},
         {"Lab", ""},
         {"k=v", ""},
