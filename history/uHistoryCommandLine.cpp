@@ -20,13 +20,20 @@
 namespace {
 
 const char* const Usage =
-    "Usage: vantorel [Qt options]\n"
+    "Usage: vantorel [Qt options] [--metrics-listen ADDRESS:PORT]\n"
+    "       vantorel --headless [--group NAME] [--metrics-listen ADDRESS:PORT]\n"
     "       vantorel --export-log FILE.pin [--from DATE] [--to DATE] [-o OUT.csv]\n"
     "       vantorel --help | --version\n"
     "\n"
     "Vantorel pings a set of hosts at a fixed period and shows each one live. Without the\n"
     "options below it opens its main window.\n"
     "\n"
+    "  --headless             run the monitors of the default group without any window or\n"
+    "                         display, until SIGTERM, SIGINT or SIGHUP\n"
+    "  --group NAME           with --headless: open the group NAME instead\n"
+    "  --metrics-listen ADDRESS:PORT\n"
+    "                         serve metrics for Prometheus there (a port alone: on\n"
+    "                         127.0.0.1); overrides [METRICS] Listen of config.ini\n"
     "  --export-log FILE.pin  write the records of a monitor's log file as CSV, without a\n"
     "                         window: local time with its offset, UTC, mean round trip in ms\n"
     "                         (empty when every ping of the interval failed) and uptime in %\n"

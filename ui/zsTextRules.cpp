@@ -49,9 +49,9 @@ QString UnstorableGroupNameReason(const QString& Name) {
                                   "control character.");
         }
     }
-    static const QStringList Reserved = {QStringLiteral("COMMON"), QStringLiteral("GROUPS"),
-                                         QStringLiteral("FRIENDLYNAMES"), QStringLiteral("ALERTS"),
-                                         QStringLiteral("LOGGING"), QStringLiteral("METRICS")};
+    static const QStringList Reserved = {
+        QStringLiteral("COMMON"), QStringLiteral("GROUPS"),  QStringLiteral("FRIENDLYNAMES"),
+        QStringLiteral("ALERTS"), QStringLiteral("LOGGING"), QStringLiteral("METRICS")};
     for (const QString& Fixed : Reserved) {
         if (Name.compare(Fixed, Qt::CaseInsensitive) == 0) {
             return QStringLiteral("The name %1 is reserved. Please choose another group name.")
