@@ -3,14 +3,18 @@
 // main window closes, and the windows' destruction in reverse order.
 #include "About.h"
 #include "icmp_dll.h"
+#include "uConfigStore.h"
 #include "uFrmFriendlyNames.h"
 #include "uFrmMain.h"
 #include "uFrmNewGroup.h"
+#include "uHeadlessProbe.h"
 #include "uHistoryCommandLine.h"
+#include "uMetricsEndpoint.h"
 #include "uPingPermission.h"
 #include "uProbeCommandLine.h"
 #include "uStartup.h"
 #include "zsImageList.h"
+#include "zsMessageBox.h"
 #include "zsPrivileges.h"
 #include "zsSecureStart.h"
 #include "zsSocketLock.h"
@@ -106,6 +110,22 @@ int main(int argc, char** argv) {
 
         // Shown and activated as the first window of a program is; the first activation reads
         // the configuration and opens the default group.
+        // Metrics for Prometheus when the command line or config.ini asks for them.
+        std::unique_ptr<TMetricsEndpoint> Metrics;
+        if (Main.Config()) {
+            try {
+                const QString Listen = Probe.MetricsListen.isEmpty()
+                                           ? Main.Config()->ReadMetricsListen()
+                                           : Probe.MetricsListen;
+                Metrics = StartMetricsEndpoint(
+                    Main.Hub(), Main.Alerts(), Listen, [](const QString& Warning) {
+                        std::fprintf(stderr, "vantorel: %s\n", Warning.toUtf8().constData());
+                    });
+            } catch (const std::exception& E) {
+                TzsMessageBox::Plain(&Main, QString::fromUtf8(E.what()));
+            }
+        }
+
         Main.show();
         Main.activateWindow();
         QApplication::exec();

@@ -97,30 +97,11 @@ void TVantorelProbe::Start() {
 }
 
 void TVantorelProbe::StartMetrics() {
-    QString Listen = FOptions.MetricsListen;
-    if (Listen.isEmpty()) {
-        Listen = FConfig->ReadMetricsListen();
-    }
-    if (Listen.isEmpty()) {
-        return;
-    }
-    TMetricsEndpoint::TListen Where;
-    try {
-        Where = TMetricsEndpoint::ParseListen(Listen);
-    } catch (const std::invalid_argument& E) {
-        throw std::runtime_error(std::string("Metrics: ") + E.what());
-    }
-    FMetrics = std::make_unique<TMetricsEndpoint>(*FHub);
-    FMetrics->SetAlertStateSource(
-        [this](const TPingerSession& Monitor) { return FAlerts->State(Monitor); });
-    connect(FAlerts.get(), &TAlertCenter::SummaryChanged, FMetrics.get(),
-            &TMetricsEndpoint::RefreshAlertStates);
-    FMetrics->Listen(Where);
-    if (!Where.Loopback) {
-        FLog(QStringLiteral("<4>vantorel: metrics are served on ") +
-             QString::fromStdString(Where.BindText()) +
-             QStringLiteral(", an address other machines may reach"));
-    }
+    const QString Listen =
+        FOptions.MetricsListen.isEmpty() ? FConfig->ReadMetricsListen() : FOptions.MetricsListen;
+    FMetrics = StartMetricsEndpoint(*FHub, *FAlerts, Listen, [this](const QString& Warning) {
+        FLog(QStringLiteral("<4>vantorel: ") + Warning);
+    });
 }
 
 void TVantorelProbe::Close() {
@@ -145,4 +126,29 @@ void TVantorelProbe::AlertLine(const TAlertNotice& Notice) {
                            : Notice.State == TAlertState::Degraded ? "<4>"
                                                                    : "<5>";
     FLog(QString::fromLatin1(Priority) + Notice.Title + QStringLiteral(": ") + Notice.Body);
+}
+
+std::unique_ptr<TMetricsEndpoint>
+StartMetricsEndpoint(TMonitorHub& Hub, TAlertCenter& Alerts, const QString& Listen,
+                     const std::function<void(const QString&)>& Warn) {
+    if (Listen.trimmed().isEmpty()) {
+        return nullptr;
+    }
+    TMetricsEndpoint::TListen Where;
+    try {
+        Where = TMetricsEndpoint::ParseListen(Listen);
+    } catch (const std::invalid_argument& E) {
+        throw std::runtime_error(std::string("Metrics: ") + E.what());
+    }
+    auto Metrics = std::make_unique<TMetricsEndpoint>(Hub);
+    Metrics->SetAlertStateSource(
+        [&Alerts](const TPingerSession& Monitor) { return Alerts.State(Monitor); });
+    QObject::connect(&Alerts, &TAlertCenter::SummaryChanged, Metrics.get(),
+                     &TMetricsEndpoint::RefreshAlertStates);
+    Metrics->Listen(Where);
+    if (!Where.Loopback && Warn) {
+        Warn(QStringLiteral("metrics are served on ") + QString::fromStdString(Where.BindText()) +
+             QStringLiteral(", an address other machines may reach"));
+    }
+    return Metrics;
 }

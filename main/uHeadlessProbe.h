@@ -67,3 +67,11 @@ private:
     bool FStarted = false;
     bool FClosed = false;
 };
+
+// The metrics endpoint of Hub at Listen ("PORT", "ADDRESS:PORT" or "[IPV6]:PORT"), with the alert
+// states of Alerts; null when Listen is blank. Warn hears, once, that the address is not a
+// loopback one. Throws std::runtime_error with a message fit for a user when Listen is not an
+// address or the endpoint cannot listen there.
+std::unique_ptr<TMetricsEndpoint>
+StartMetricsEndpoint(TMonitorHub& Hub, TAlertCenter& Alerts, const QString& Listen,
+                     const std::function<void(const QString&)>& Warn);
