@@ -8,6 +8,11 @@
 //   if (samples[0].Success) use(samples[0].RoundTrip);
 //   TPingEvent e = samples[0].Event();   // full copy with its texts
 //
+// Beside the samples the list keeps summaries of runs of them (counts, sums, lowest and highest
+// round trip) in three levels of blocks of 16, 256 and 4,096, so that the statistics over a span
+// and the graph's columns of an eight-hour span are read from a few hundred summaries instead of
+// every sample. A new sample updates one summary per level; a removal rebuilds them.
+//
 // Limits: times keep whole milliseconds (the clocks deliver no finer ones); a round trip is kept
 // within +/-4,194,303 ms (about 70 minutes, far beyond any timeout offered) and a status within
 // 0..255. Samples more than about 24 days older than the newest keep an offset clamped at that
@@ -17,6 +22,7 @@
 #include "zsClock.h"
 #include "zsPingLoopThread.h"
 
+#include <climits>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -50,6 +56,16 @@ struct TPingEventObj {
     const std::string& Target() const;
     const std::string& IPAddress() const;
     TPingEvent Event() const;
+};
+
+// What a run of samples holds.
+struct TSampleRun {
+    std::int32_t MinTrip = INT32_MAX; // over the successes
+    std::int32_t MaxTrip = INT32_MIN;
+    std::uint32_t Good = 0; // successes
+    std::uint32_t Seen = 0; // samples other than failures right after a gap
+    std::int64_t Sum = 0;   // round trips of the successes
+    bool Plain = true;      // every sample a success with no gap before it
 };
 
 class TPingSamples {
@@ -92,6 +108,21 @@ public:
     const_iterator begin() const { return {this, 0}; }
     const_iterator end() const { return {this, FItems.size()}; }
 
+    // The newest sample's time is never earlier than the one before it: times fall from the
+    // newest to the oldest, so a time or a column can be looked up by halving.
+    bool Ordered() const { return FOrdered; }
+    // Parts of sample Index without building it.
+    std::int64_t MsAt(std::size_t Index) const { return FItems[Index].OffsetMs; }
+    TDateTime TimeAt(std::size_t Index) const;
+    bool SuccessAt(std::size_t Index) const { return (FItems[Index].Word & 0x100u) != 0; }
+    std::int32_t RoundTripAt(std::size_t Index) const {
+        return static_cast<std::int32_t>(FItems[Index].Word) >> 9;
+    }
+    // The samples First..Last (newest-first indices, both included, First <= Last < size()).
+    TSampleRun Summary(std::size_t First, std::size_t Last) const;
+    // The first success at index From or older; size() when there is none.
+    std::size_t NextSuccess(std::size_t From) const;
+
     // Inserts a sample holding a copy of Event at the front and returns it as stored.
     TPingEventObj PushFront(const TPingEvent& Event);
     // Changes the newest sample's result (the timeout rule fails a slow reply in the graph).
@@ -114,9 +145,19 @@ private:
     void Rebase(TDateTime Base);
     const TSampleTexts* TextsAt(std::size_t Index) const;
     bool AfterGapAt(std::size_t Index) const;
+    // Summaries, by position counted from the oldest sample.
+    static constexpr std::size_t LevelCount = 3;
+    static constexpr std::size_t LevelShift[LevelCount] = {4, 8, 12}; // blocks of 16, 256, 4096
+    void AddToSummaries(std::size_t Position);
+    void RebuildSummaries();
+    void RecomputeNewestSummaries();
+    void AddSample(TSampleRun& Run, std::size_t Position) const;
+    void AddSamples(TSampleRun& Run, std::size_t From, std::size_t End) const;
 
     std::deque<TPacked> FItems; // newest first
     TDateTime FBase = 0;
     std::vector<TTextRun> FRuns;    // ascending From; the first starts at 0
     std::vector<std::size_t> FGaps; // positions (from the oldest) of samples after a gap, ascending
+    std::vector<TSampleRun> FLevels[LevelCount];
+    bool FOrdered = true;
 };

@@ -133,17 +133,15 @@ void TPingerGraph::SetDevicePixelRatio(qreal Ratio) {
     FScale = ScaleFor(Ratio);
 }
 
-TGraphStats TPingerGraph::ComputeStats(const TPingSamples& Samples, std::int32_t Span,
-                                       TDateTime Now) {
-    const TDateTime SpanStart = Now - Span / 86400.0;
+namespace {
+
+// The walk over every sample, for samples whose times do not fall steadily from the newest.
+TGraphStats StatsByWalk(const TPingSamples& Samples, TDateTime SpanStart) {
     TGraphStats Stats;
     long long Sum = 0;
     long long Good = 0;
     long long Seen = 0;
     bool Beyond = false;
-    // Counts through the first success older than the span, then over failures up to and
-    // including the next success: a target that has been failing for longer than the span still
-    // shows the last round trips it had.
     for (const TPingEventObj& S : Samples) {
         if (!S.Success) {
             // A request the machine's sleep cut off says nothing about the target.
@@ -169,6 +167,44 @@ TGraphStats TPingerGraph::ComputeStats(const TPingSamples& Samples, std::int32_t
     }
     if (Seen > 0) {
         Stats.Uptime = double(Good) / double(Seen) * 100;
+    }
+    return Stats;
+}
+
+} // namespace
+
+TGraphStats TPingerGraph::ComputeStats(const TPingSamples& Samples, std::int32_t Span,
+                                       TDateTime Now) {
+    const TDateTime SpanStart = Now - Span / 86400.0;
+    // Counts through the first success older than the span, then over failures up to and
+    // including the next success: a target that has been failing for longer than the span still
+    // shows the last round trips it had.
+    if (!Samples.Ordered() || Samples.empty()) {
+        return StatsByWalk(Samples, SpanStart);
+    }
+    // Times fall with the index: the first sample older than the span is found by halving, the
+    // two successes that end the walk from there, and the counts come from the summaries.
+    const std::size_t N = Samples.size();
+    std::size_t Lo = 0, Hi = N; // the first index whose time is before SpanStart
+    while (Lo < Hi) {
+        const std::size_t Mid = Lo + (Hi - Lo) / 2;
+        if (Samples.TimeAt(Mid) < SpanStart) {
+            Hi = Mid;
+        } else {
+            Lo = Mid + 1;
+        }
+    }
+    const std::size_t FirstBeyond = Samples.NextSuccess(Lo);
+    const std::size_t End = FirstBeyond < N ? Samples.NextSuccess(FirstBeyond + 1) : N;
+    const TSampleRun Run = Samples.Summary(0, std::min(End, N - 1));
+    TGraphStats Stats;
+    if (Run.Good > 0) {
+        Stats.Max = std::max(Stats.Max, Run.MaxTrip);
+        Stats.Min = std::min(Stats.Min, Run.MinTrip);
+        Stats.Avg = double(Run.Sum) / double(Run.Good);
+    }
+    if (Run.Seen > 0) {
+        Stats.Uptime = double(Run.Good) / double(Run.Seen) * 100;
     }
     return Stats;
 }
@@ -513,14 +549,53 @@ void TPingerGraph::DrawSamples(TRaster& Plot, const TPingSamples& Samples,
     const int Wp = Plot.Width();
     const int Hp = Plot.Height();
     const std::size_t N = Samples.size();
-    const std::int64_t NewestMs = Samples[0].Ms;
+    const std::int64_t NewestMs = Samples.MsAt(0);
     const double ColumnsPerSecond = double(Wp) / Span;
+    auto Column = [&](std::int64_t Ms) {
+        const double Age = double(std::llabs(Ms - NewestMs)) / 1000.0;
+        return (long long)Wp - 1 - RoundHalfEven(Age * ColumnsPerSecond);
+    };
+    // With times falling steadily, the samples of one column follow each other, and a run of
+    // them that are all plain successes below the range draws only green vertical segments in
+    // that column: the pixels between the run's lowest and highest point. The segment out of
+    // the run's last point covers that point afterwards, whatever its colour, so the run is drawn
+    // as one line when such a segment follows.
+    const bool ByColumns = FDrawByColumns && Samples.Ordered();
+    std::size_t RunGuess = 1;          // length of the last run, where the next one is looked for
+    long long NoRunColumn = LLONG_MIN; // a column whose run held something else
+    auto LastInColumn = [&](std::size_t First, long long X) {
+        auto In = [&](std::size_t I) { return Column(Samples.MsAt(I)) >= X; };
+        std::size_t Lo = First, Hi = N; // In(Lo); Hi == N or !In(Hi)
+        std::size_t Step = RunGuess;
+        while (true) {
+            const std::size_t P = Lo + Step;
+            if (P >= N) {
+                break;
+            }
+            if (!In(P)) {
+                if (P - 1 > Lo && In(P - 1)) {
+                    return P - 1; // one short of the last run, as columns alternate
+                }
+                Hi = P;
+                break;
+            }
+            Lo = P;
+            if (P + 1 >= N || !In(P + 1)) {
+                return P;
+            }
+            Step *= 2;
+        }
+        while (Hi - Lo > 1) {
+            const std::size_t Mid = Lo + (Hi - Lo) / 2;
+            (In(Mid) ? Lo : Hi) = Mid;
+        }
+        return Lo;
+    };
     bool Pending = false;
     // Across a gap (the machine slept) the pen is lifted: the next older point starts afresh.
     bool PenUp = true;
-    std::size_t K = 0;
-    for (auto It = Samples.begin(); It != Samples.end(); ++It, ++K) {
-        const TPingEventObj& S = *It;
+    for (std::size_t K = 0; K < N; ++K) {
+        const TPingEventObj S = Samples[K];
         if (S.AfterGap && !S.Success) {
             PenUp = true; // the request the sleep cut off gets no point
             Pending = false;
@@ -544,9 +619,9 @@ void TPingerGraph::DrawSamples(TRaster& Plot, const TPingSamples& Samples,
             Value = RoundHalfEven(FStats.Avg);
         }
         long long Y = ValueRow(Hp, FDisplayRange, Value);
-        const double Age = double(std::llabs(S.Ms - NewestMs)) / 1000.0;
-        const long long X = (long long)Wp - 1 - RoundHalfEven(Age * ColumnsPerSecond);
-        if (Y < 0) {
+        const long long X = Column(S.Ms);
+        const bool Over = Y < 0;
+        if (Over) {
             Y = 0;
             Plot.SetPen(OverRangePen);
         }
@@ -562,6 +637,28 @@ void TPingerGraph::DrawSamples(TRaster& Plot, const TPingSamples& Samples,
         if (S.AfterGap) {
             PenUp = true;
             Pending = false;
+            continue;
         }
+        if (!ByColumns || !S.Success || Over || X == NoRunColumn || K + 2 >= N) {
+            continue;
+        }
+        const std::size_t Last = LastInColumn(K, X);
+        if (Last == K || Last + 1 >= N || !Samples.SuccessAt(Last + 1)) {
+            continue;
+        }
+        const TSampleRun Run = Samples.Summary(K + 1, Last);
+        if (!Run.Plain || ValueRow(Hp, FDisplayRange, Run.MaxTrip) < 0) {
+            NoRunColumn = X;
+            continue;
+        }
+        RunGuess = Last - K;
+        const long long Top = ValueRow(Hp, FDisplayRange, std::max(Run.MaxTrip, S.RoundTrip));
+        const long long Bottom = ValueRow(Hp, FDisplayRange, std::min(Run.MinTrip, S.RoundTrip));
+        Plot.GridLine(ClampToInt(X), ClampToInt(Top), ClampToInt(X), ClampToInt(Bottom),
+                      SuccessPen);
+        Plot.SetPen(SuccessPen);
+        Plot.MoveTo(ClampToInt(X),
+                    ClampToInt(ValueRow(Hp, FDisplayRange, Samples.RoundTripAt(Last))));
+        K = Last;
     }
 }

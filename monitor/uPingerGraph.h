@@ -149,6 +149,10 @@ public:
     // The caption's colour: by the last sample, or by the on-line state after a full redraw.
     TColor HeaderColor() const { return FHeaderColor; }
 
+    // Off: the polyline is drawn sample by sample even where whole runs of samples in one column
+    // could be drawn as one line (the picture is the same; tests compare the two).
+    void SetDrawByColumns(bool On) { FDrawByColumns = On; }
+
     static TGraphStats ComputeStats(const TPingSamples& Samples, std::int32_t Span, TDateTime Now);
     static std::int32_t ChooseAutoRange(std::int32_t Max);
     static QString UnitSuffix(int Unit);
@@ -176,6 +180,7 @@ private:
     int FHeight = 0;
     int FScale = 1;
     bool FShown = true;
+    bool FDrawByColumns = true;
     TGraphStats FStats;
     std::int32_t FDisplayRange = 5;
     bool FBackgroundOnLine = false; // the state the background was last drawn for
