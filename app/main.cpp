@@ -10,6 +10,7 @@
 #include "uHeadlessProbe.h"
 #include "uHistoryCommandLine.h"
 #include "uMetricsEndpoint.h"
+#include "uPathCommandLine.h"
 #include "uPingPermission.h"
 #include "uProbeCommandLine.h"
 #include "uStartup.h"
@@ -54,6 +55,22 @@ std::string StartLeastPrivileged(bool Secure, int Argc, char** Argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The path report runs without a display, with the echo service's socket opened as for the
+    // window and the same lock on it.
+    if (IsPathRequest(argc, argv)) {
+        const TCapabilityDrop Drop = RunThenDropCapabilities([] { IcmpOpenEarly(); });
+        if (!Drop.Ok) {
+            std::fputs(Drop.Problem.c_str(), stderr);
+            return 1;
+        }
+        if (Drop.HeldAny) {
+            if (const std::string Problem = LockSocketOptions(); !Problem.empty()) {
+                std::fputs(Problem.c_str(), stderr);
+                return 1;
+            }
+        }
+        return RunPathCommandLine(argc, argv, std::cout, std::cerr);
+    }
     // The options that need no window (--help, --version, --export-log) run without any
     // capability and without a display.
     if (IsCommandLineRequest(argc, argv)) {

@@ -81,8 +81,10 @@ bool BindDatagramSocket(int Fd, int Family, std::uint16_t& Identifier) {
     return true;
 }
 
-ssize_t SendPacket(int Fd, std::span<const std::uint8_t> Packet, const sockaddr* To,
-                   socklen_t ToLength, std::uint8_t HopLimit) {
+namespace {
+
+ssize_t SendOnce(int Fd, std::span<const std::uint8_t> Packet, const sockaddr* To,
+                 socklen_t ToLength, std::uint8_t HopLimit) {
     ssize_t Written;
     if (HopLimit == 0) {
         do {
@@ -110,6 +112,22 @@ ssize_t SendPacket(int Fd, std::span<const std::uint8_t> Packet, const sockaddr*
         Written = ::sendmsg(Fd, &Header, 0);
     } while (Written < 0 && errno == EINTR);
     return Written;
+}
+
+} // namespace
+
+ssize_t SendPacket(int Fd, std::span<const std::uint8_t> Packet, const sockaddr* To,
+                   socklen_t ToLength, std::uint8_t HopLimit) {
+    const ssize_t Written = SendOnce(Fd, Packet, To, ToLength, HopLimit);
+    if (Written >= 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS ||
+        errno == ENOMEM)
+        return Written;
+    // An ICMP error that answered an earlier request on this socket (another caller's "time
+    // exceeded" or "unreachable") leaves the socket's pending error set, and the kernel fails
+    // the next send with it, and clears it. The answer itself waits in the error queue for its
+    // own caller; this request was never sent, so it goes once more. A fault of this request's
+    // own (no route) fails again and is reported.
+    return SendOnce(Fd, Packet, To, ToLength, HopLimit);
 }
 
 bool WatchOnce(int Epoll, int Fd, bool& InEpoll) {

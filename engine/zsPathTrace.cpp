@@ -104,9 +104,16 @@ void TPathTracker::AddRound(const std::vector<TPathProbeAnswer>& Answers, std::i
         FHops.resize(std::size_t(Counted));
 
     bool Changed = false;
+    // The end found in the rounds so far moves only once it has been seen WarmUpAnswers times:
+    // while the path is being found, a lost answer of the last hop lets the next hop's request
+    // find the end one hop too far.
+    const bool EndSettled = FEndSeen >= WarmUpAnswers;
     if (End > 0) {
-        if (FEnd > 0 && End != FEnd)
-            Changed = true;
+        if (FEnd > 0 && End != FEnd) {
+            Changed = EndSettled;
+            FEndSeen = 0;
+        }
+        ++FEndSeen;
         FEnd = End;
         // Hops past the end are no part of the path (any more).
         if (int(FHops.size()) > End)
@@ -117,7 +124,8 @@ void TPathTracker::AddRound(const std::vector<TPathProbeAnswer>& Answers, std::i
                PathProbeAnswered(Answers[std::size_t(FEnd - 1)])) {
         // The old end passes requests on now: the path got longer; look for its end again.
         FEnd = 0;
-        Changed = true;
+        Changed = EndSettled;
+        FEndSeen = 0;
     }
 
     std::vector<int> Indexes(std::size_t(Counted), -1);

@@ -27,8 +27,8 @@
 //   echo service measures them; the standard deviation is that of a sample (n - 1), 0 below two.
 // - Several addresses at one hop (load balancing) are all kept, each with its count of answers.
 // - A change of path: a hop that has answered WarmUpAnswers (3) times before answers from an
-//   address it never answered from, or the end of the path moves to another hop. The round is
-//   marked on every hop's timeline and counted.
+//   address it never answered from, or the end of the path, found at one hop in WarmUpAnswers
+//   rounds, moves to another hop. The round is marked on every hop's timeline and counted.
 // - A hop limits its replies (routers rate-limit the "time exceeded" they send, while passing
 //   traffic on at full rate) when its loss does not continue to the hops after it: take, among
 //   the hops after it that were sent at least MinSamples (5) requests and answered one, the one
@@ -148,6 +148,7 @@ private:
     int FMaxHops;
     std::vector<THopState> FHops; // FHops[h - 1]
     int FEnd = 0;                 // hop where the path ends, 0 while unknown
+    std::uint64_t FEndSeen = 0;   // rounds that found the end at FEnd
     int FHighestAnswered = 0;
     std::uint64_t FRounds = 0;
     std::uint64_t FChanges = 0;

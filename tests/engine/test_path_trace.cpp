@@ -166,6 +166,18 @@ TEST(PathTracker, EndOfThePath) {
     EXPECT_EQ(Tracker.HopsToProbe(), 3);
     EXPECT_DOUBLE_EQ(Tracker.Snapshot().Hops[2].LossPercent, 50);
 
+    // While the path is being found, the last hop's answer lost lets the next request find the
+    // end one hop too far; the end moving back is no change of path.
+    TPathTracker Finding;
+    Finding.AddRound(
+        {Expired(Routers[0]), Expired(Routers[1]), Lost(), Reply("192.0.2.9"), Reply("192.0.2.9")},
+        0);
+    EXPECT_EQ(Finding.HopsToProbe(), 4);
+    Finding.AddRound({Expired(Routers[0]), Expired(Routers[1]), Reply("192.0.2.9"), Lost()}, 1);
+    EXPECT_EQ(Finding.HopsToProbe(), 3);
+    EXPECT_EQ(Finding.Snapshot().PathChanges, 0U);
+    EXPECT_EQ(Finding.Snapshot().Hops.size(), 3U);
+
     // "Unreachable" ends the path too, from whoever sends it.
     TPathTracker Unreachable;
     Unreachable.AddRound(
@@ -220,7 +232,11 @@ TEST(PathTracker, SeveralAddressesAtAHopAndAChangeOfPath) {
     EXPECT_EQ(S.PathChanges, 2U);
     EXPECT_EQ(S.Hops.size(), 2U);
     EXPECT_EQ(Tracker.HopsToProbe(), 2);
-    // Longer again: the old end passes requests on, so the next round looks for the end.
+    // Longer again, once the new end has held: the old end passes requests on, so the next
+    // round looks for the end.
+    for (int R = 0; R < 2; ++R)
+        Tracker.AddRound({Expired(Routers[0]), Reply("192.0.2.9")}, 8100 + R);
+    EXPECT_EQ(Tracker.Snapshot().PathChanges, 2U);
     Tracker.AddRound({Expired(Routers[0]), Expired("192.0.2.33")}, 9000);
     EXPECT_EQ(Tracker.HopsToProbe(), MaxPathHops);
     EXPECT_EQ(Tracker.Snapshot().PathChanges, 3U);
