@@ -97,7 +97,7 @@ TCapabilityDrop RunThenDropCapabilities(const std::function<void()>& Privileged)
 }
 
 TCapabilityDrop RunThenDropCapabilities(const std::function<void()>& Privileged,
-                                        const TCapabilityCalls& Calls) {
+                                        const TCapabilityCalls& Calls, TDropKind Kind) {
     TCapabilityDrop Result;
     TCapabilitySets Held;
     // A process that cannot learn what it holds might hold CAP_NET_RAW in every thread it is
@@ -119,7 +119,8 @@ TCapabilityDrop RunThenDropCapabilities(const std::function<void()>& Privileged,
     Calls.Set(ForJob); // lowering cannot fail; a refused raise only makes the job fail
 
     const auto Drop = [&] {
-        DropBoundingSet(Calls, Held);
+        if (Kind == TDropKind::ForGood)
+            DropBoundingSet(Calls, Held);
         // Below 4.3 kernels there is no ambient set (EINVAL): nothing to clear.
         if (::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL) {
             Result.Ok = false;
@@ -131,7 +132,7 @@ TCapabilityDrop RunThenDropCapabilities(const std::function<void()>& Privileged,
             Result.Problem = Failure("cannot drop its capabilities", errno);
             return;
         }
-        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
+        if (Kind == TDropKind::ForGood && ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
             Result.Ok = false;
             Result.Problem = Failure("cannot forbid new privileges", errno);
             return;

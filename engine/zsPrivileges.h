@@ -1,11 +1,16 @@
-// Least privilege for a program file that carries a capability (`setcap cap_net_raw+ep`): the
-// one job the capability is for runs first, with CAP_NET_RAW as the only effective capability,
-// and then the process gives up every capability at once, before any other code runs.
+// Least privilege for a program file that carries a capability (`setcap cap_net_raw+ep` on the
+// ICMP helper): the one job the capability is for runs first, with CAP_NET_RAW as the only
+// effective capability, and then the process gives up every capability at once, before any
+// other code runs.
 //
 //   int main(int argc, char** argv) {
-//       const TCapabilityDrop Drop = RunThenDropCapabilities([] { IcmpOpenEarly(); });
+//       const TCapabilityDrop Drop = RunThenDropCapabilities(OpenRawSocket);
 //       if (!Drop.Ok) { std::fputs(Drop.Problem.c_str(), stderr); return 1; }
-//       QApplication App(argc, argv);       // plugins and libraries load without privileges
+//
+// Vantorel itself keeps no capability either (it may have been started by root, or from a file
+// that still carries one), but leaves the way open for the helper it starts:
+//
+//   RunThenDropCapabilities([] {}, SystemCapabilityCalls(), TDropKind::LetProgramsGain);
 //
 // Capabilities belong to threads, so this must run while the process has one thread only, and
 // the job must not start any: a thread started earlier would keep what it had. That is checked.
@@ -50,5 +55,11 @@ TCapabilityCalls SystemCapabilityCalls();
 // not Ok: any failure to learn or change the capabilities stops the program. An exception from
 // Privileged propagates after the drop.
 TCapabilityDrop RunThenDropCapabilities(const std::function<void()>& Privileged);
+//
+// LetProgramsGain leaves the bounding set and no-new-privileges alone: the process and its
+// threads hold no capability, but a program it starts still gains what that program's file
+// grants (the ICMP helper's cap_net_raw).
+enum class TDropKind { ForGood, LetProgramsGain };
 TCapabilityDrop RunThenDropCapabilities(const std::function<void()>& Privileged,
-                                        const TCapabilityCalls& Calls);
+                                        const TCapabilityCalls& Calls,
+                                        TDropKind Kind = TDropKind::ForGood);
