@@ -1,6 +1,7 @@
-// Vantorel program entry: the echo service's socket while a capability of the program file
-// allows it, then the application object, the windows in their order, the event loop until the
-// main window closes, and the windows' destruction in reverse order.
+// Vantorel program entry: no capability kept, then the application object, the windows in their
+// order, the event loop until the main window closes, and the windows' destruction in reverse
+// order. Raw ICMP goes through the ICMP helper (vantorel-icmp), which alone may hold
+// cap_net_raw.
 #include "About.h"
 #include "icmp_dll.h"
 #include "uConfigStore.h"
@@ -18,16 +19,15 @@
 #include "zsMessageBox.h"
 #include "zsPrivileges.h"
 #include "zsSecureStart.h"
-#include "zsSocketLock.h"
 
 #include <cstdio>
 #include <initializer_list>
 #include <iostream>
 
 #ifdef VANTOREL_SANITIZED
-// A program file with a capability runs non-dumpable and cannot read its own /proc/self/environ,
-// where the sanitizers look for their options, so a sanitized build carries the leak
-// suppressions of the test run (tests/lsan.supp) itself: leaks inside system libraries.
+// A program that was started with a capability runs non-dumpable and cannot read its own
+// /proc/self/environ, where the sanitizers look for their options, so a sanitized build carries
+// the leak suppressions of the test run (tests/lsan.supp) itself: leaks inside system libraries.
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\nleak:libdbus-1.so\n";
 }
@@ -35,20 +35,16 @@ extern "C" const char* __lsan_default_suppressions() {
 
 namespace {
 
-// A program file with cap_net_raw opens its raw ICMP socket here, before the application object
-// exists and so before any plugin or library the environment names can load, and then gives up
-// every capability; the socket's options are then locked, and what the caller may say about
-// where code loads from is taken away: the socket is all the capability ever grants. The empty
-// string, or why the program must not start.
+// Whatever capability the process was started with (by root, or from a program file that still
+// carries one) goes before any plugin or library the environment names can load; the ICMP
+// helper Vantorel starts later still gains its own file's. Under a secure start what the caller
+// may say about where code loads from is taken away too. The empty string, or why the program
+// must not start.
 std::string StartLeastPrivileged(bool Secure, int Argc, char** Argv) {
-    const TCapabilityDrop Drop = RunThenDropCapabilities([] { IcmpOpenEarly(); });
+    const TCapabilityDrop Drop =
+        RunThenDropCapabilities([] {}, SystemCapabilityCalls(), TDropKind::LetProgramsGain);
     if (!Drop.Ok)
         return Drop.Problem;
-    if (Drop.HeldAny) {
-        std::string Problem = LockSocketOptions();
-        if (!Problem.empty())
-            return Problem;
-    }
     return LockPluginSources(Secure, Argc, Argv);
 }
 

@@ -2,6 +2,7 @@
 
 #include "icmp_dll_common.h"
 #include "zsFutex.h"
+#include "zsIcmpTransport.h"
 #include "zsPingHelper.h"
 #include "zsPingStatus.h"
 
@@ -29,6 +30,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace EchoService;
@@ -38,8 +40,8 @@ namespace {
 // Each channel has 65,536 sequence numbers; beyond this many channels a request gets
 // IP_NO_RESOURCES instead of yet another socket.
 constexpr std::size_t MaxChannels = 64;
-// Room for the largest IPv4 packet.
-constexpr std::size_t ReceiveBufferSize = 65536;
+// Room for the largest IPv4 packet, and for the ICMP helper's response that carries one.
+constexpr std::size_t ReceiveBufferSize = HelperMaxResponseSize;
 // Packets read with one system call: on a raw socket other programs' echo replies come in too,
 // and a caller usually finds one or two of them queued before its own.
 constexpr std::size_t ReadBatch = 8;
@@ -54,7 +56,11 @@ std::atomic<bool> ServiceExiting{false};
 
 struct TSocket {
     int Fd = -1;
-    bool Raw = false;
+    bool Raw = false;    // packets come with their IP header: a raw socket's, or the helper's
+    bool Helper = false; // the connection to the ICMP helper
+    pid_t HelperPid = -1;
+    // The helper has gone (its end is closed): the service lets go of the connection.
+    std::atomic<bool> Ended{false};
     std::uint16_t Identifier = 0; // a datagram socket's, which the kernel assigned
     // Whoever reads the socket holds this: the receiver thread, or a caller right after sending
     // (on loopback the reply is usually queued by then, and reading it on the spot saves two
@@ -88,7 +94,13 @@ struct TSocket {
     bool Closed = false;
 
     explicit TSocket(int F, bool R) : Fd(F), Raw(R) {}
-    ~TSocket() { ::close(Fd); }
+    TSocket(int F, pid_t Pid) : Fd(F), Raw(true), Helper(true), HelperPid(Pid) {}
+    ~TSocket() {
+        if (Helper)
+            EndIcmpHelper(Fd, HelperPid);
+        else
+            ::close(Fd);
+    }
 
     // Sets the headers of the first Count buffers up for a read, afresh every time: the kernel
     // shortens the lengths in them.
@@ -129,6 +141,7 @@ struct TWaiter : TEchoMatcher::TRequest {
     bool Sleeping = false; // under the service lock
     TSteady::time_point Received;
     std::int64_t ReceivedRealNs = 0; // the kernel's receive time, 0 when it gave none
+    int SendErrno = 0;               // the ICMP helper could not send the request
 };
 
 using TIcmpResult = EchoService::TEchoResult<std::uint32_t>;
@@ -139,7 +152,6 @@ public:
         // Every request makes a handle; once the service stands, that takes no service lock.
         if (!FReady.load()) {
             std::lock_guard Guard(FLock);
-            // The receiver thread is due here when OpenEarly held it back.
             if (!EnsureOpen() || !StartReceiver())
                 return INVALID_HANDLE_VALUE;
             FReady = true;
@@ -148,22 +160,12 @@ public:
     }
 
     // Opens a socket if none is open; for the start-up probe.
-    bool Probe(std::string& Mode, int& DatagramErrno, int& RawErrno) {
+    bool Probe(std::string& Mode, int& DatagramErrno, int& HelperErrno) {
         std::lock_guard Guard(FLock);
         const bool Works = EnsureOpen();
         Mode = FActiveMode;
         DatagramErrno = FDatagramErrno;
-        RawErrno = FRawErrno;
-        return Works;
-    }
-
-    // Opens a socket if none is open, and starts no thread: the first handle starts the
-    // receiver.
-    bool OpenEarly() {
-        std::lock_guard Guard(FLock);
-        FHoldReceiver = true;
-        const bool Works = EnsureOpen();
-        FHoldReceiver = false;
+        HelperErrno = FHelperErrno;
         return Works;
     }
 
@@ -177,7 +179,7 @@ private:
 
     bool EnsureOpen();
     std::shared_ptr<TChannel> OpenChannel();
-    std::shared_ptr<TSocket> OpenSocket(bool Raw);
+    std::shared_ptr<TSocket> OpenSocket(TIcmpTransport Transport);
     void CloseAll();
     bool StartReceiver();
     void Receive();
@@ -187,6 +189,11 @@ private:
     void ReadErrors(TSocket& Socket, const TWaiter* Own);
     TWaiter* Deliver(const TIcmpMessage& Message, TSteady::time_point Received,
                      std::int64_t ReceivedRealNs, const TWaiter* Own);
+    TWaiter* DeliverSendFailure(std::uint16_t Identifier, std::uint16_t Sequence, int Errno,
+                                const TWaiter* Own);
+    bool ReadHelperResponse(TSocket& Socket, std::span<const std::uint8_t> Message,
+                            TSteady::time_point Received, const TWaiter* Own);
+    void LetGoIfEnded(const std::shared_ptr<TSocket>& Socket);
     static void Complete(TWaiter& Waiter, const TWaiter* Own);
     void Wait(TSocket& Socket, TWaiter& Waiter, TSteady::time_point Deadline,
               std::unique_lock<std::mutex>& Guard);
@@ -203,23 +210,38 @@ private:
     std::unordered_set<std::uint32_t> FLateDestinations;
     int FDatagramErrno = 0;
     int FRawErrno = 0;
+    int FHelperErrno = 0;
     int FEpoll = -1;
     int FWakeFd = -1;
     bool FReceiverStarted = false;
     // Sockets are open and the receiver runs; cleared by CloseAll.
     std::atomic<bool> FReady{false};
-    bool FHoldReceiver = false; // OpenEarly: sockets open without the receiver thread
     std::mt19937 FRandom{std::random_device{}()};
 };
 
-std::shared_ptr<TSocket> TIcmpService::OpenSocket(bool Raw) {
-    const int Fd = OpenIcmpSocket(AF_INET, Raw);
-    if (Fd < 0) {
-        (Raw ? FRawErrno : FDatagramErrno) = errno;
-        return nullptr;
+std::shared_ptr<TSocket> TIcmpService::OpenSocket(TIcmpTransport Transport) {
+    const bool Raw = Transport == TIcmpTransport::Raw;
+    std::shared_ptr<TSocket> Socket;
+    if (Transport == TIcmpTransport::Helper) {
+        pid_t Pid;
+        const int Fd = StartIcmpHelper(AF_INET, Pid);
+        if (Fd < 0) {
+            FHelperErrno = errno;
+            return nullptr;
+        }
+        Socket = std::make_shared<TSocket>(Fd, Pid);
+    } else {
+        const int Fd = OpenIcmpSocket(AF_INET, Raw);
+        if (Fd < 0) {
+            (Raw ? FRawErrno : FDatagramErrno) = errno;
+            return nullptr;
+        }
+        Socket = std::make_shared<TSocket>(Fd, Raw);
     }
-    auto Socket = std::make_shared<TSocket>(Fd, Raw);
-    if (Raw) {
+    const int Fd = Socket->Fd;
+    if (Socket->Helper) {
+        // The helper has set its raw socket's filter itself.
+    } else if (Raw) {
         // A raw socket sees every ICMP packet of the host; keep only what can answer a request.
         icmp_filter Filter{};
         Filter.data =
@@ -238,7 +260,7 @@ std::shared_ptr<TSocket> TIcmpService::OpenSocket(bool Raw) {
         ::setsockopt(Fd, SOL_IP, IP_RECVTTL, &On, sizeof On);
         ::setsockopt(Fd, SOL_IP, IP_RECVTOS, &On, sizeof On);
     }
-    if (!FHoldReceiver && !StartReceiver())
+    if (!StartReceiver())
         return nullptr;
     // Watch() puts it into the receiver's epoll set once a caller has to wait on it.
     FWatched[Fd] = Socket;
@@ -249,13 +271,14 @@ std::shared_ptr<TSocket> TIcmpService::OpenSocket(bool Raw) {
 std::shared_ptr<TChannel> TIcmpService::OpenChannel() {
     auto Channel = std::make_shared<TChannel>();
     if (FActiveMode == "datagram") {
-        Channel->Socket = OpenSocket(false);
+        Channel->Socket = OpenSocket(TIcmpTransport::Datagram);
         if (!Channel->Socket)
             return nullptr;
         Channel->Identifier = Channel->Socket->Identifier;
     } else {
         if (!FRawSocket)
-            FRawSocket = OpenSocket(true);
+            FRawSocket =
+                OpenSocket(FActiveMode == "helper" ? TIcmpTransport::Helper : TIcmpTransport::Raw);
         if (!FRawSocket)
             return nullptr;
         Channel->Socket = FRawSocket;
@@ -276,12 +299,20 @@ std::shared_ptr<TChannel> TIcmpService::OpenChannel() {
 bool TIcmpService::EnsureOpen() {
     if (!FChannels.empty())
         return true;
-    if (FMode != TIcmpMode::Raw) {
+    // Auto: datagram sockets where the ping group range allows them, else the ICMP helper,
+    // else a raw socket of this process's own (which only a test run by root gets: Vantorel
+    // gives up every capability at start).
+    if (FMode == TIcmpMode::Auto || FMode == TIcmpMode::Datagram) {
         FActiveMode = "datagram";
         if (OpenChannel())
             return true;
     }
-    if (FMode != TIcmpMode::Datagram) {
+    if (FMode == TIcmpMode::Auto || FMode == TIcmpMode::Helper) {
+        FActiveMode = "helper";
+        if (OpenChannel())
+            return true;
+    }
+    if (FMode == TIcmpMode::Auto || FMode == TIcmpMode::Raw) {
         FActiveMode = "raw";
         if (OpenChannel())
             return true;
@@ -388,6 +419,7 @@ void TIcmpService::Receive() {
                 continue;
             TSocket& Socket = *It->second;
             Drain(Socket, true);
+            LetGoIfEnded(It->second);
             std::lock_guard Guard(FLock);
             Socket.Watched = false; // the one-shot event is spent
             if (Socket.Waiters > 0 && !Socket.Closed) {
@@ -404,8 +436,10 @@ void TIcmpService::Receive() {
             // instead of having epoll wake this thread for the next packet right away. A quiet
             // socket is watched again, so that its next packet is read at once.
             const bool Busy = Socket.PacketsRead != Due.PacketsRead;
-            if (Busy)
+            if (Busy) {
                 Drain(Socket, true);
+                LetGoIfEnded(Due.Socket);
+            }
             std::lock_guard Guard(FLock);
             if (Busy && Socket.Waiters > 0 && !Socket.Closed) {
                 Later.push_back({TSteady::now() + RewatchDelay, Due.Socket, Socket.PacketsRead});
@@ -476,6 +510,10 @@ bool TIcmpService::ReadPackets(TSocket& Socket, const TWaiter* Own) {
                 return false;
             if (errno == EINTR)
                 continue;
+            if (Socket.Helper) {
+                Socket.Ended = true; // the helper's end failed: it has gone
+                return false;
+            }
             // A queued ICMP error makes the next ordinary read fail once with its errno.
             if (!Socket.Raw)
                 ReadErrors(Socket, Own);
@@ -490,6 +528,14 @@ bool TIcmpService::ReadPackets(TSocket& Socket, const TWaiter* Own) {
             TIcmpMessage Message;
             const std::span<const std::uint8_t> Packet =
                 Socket.Packet(std::size_t(I), Socket.Messages[I].msg_len);
+            if (Socket.Helper) {
+                if (Packet.empty()) {
+                    Socket.Ended = true; // end of the connection: the helper has gone
+                    return Answered;
+                }
+                Answered = ReadHelperResponse(Socket, Packet, Received, Own) || Answered;
+                continue;
+            }
             // The kernel verifies ICMP checksums before a datagram socket sees the packet, but a
             // raw socket gets it first.
             if (!ParseIcmpPacket(Packet, Socket.Raw, Socket.Raw, Socket.From[I].sin_addr.s_addr,
@@ -551,6 +597,53 @@ void TIcmpService::ReadErrors(TSocket& Socket, const TWaiter* Own) {
                                      Code, OffenderAddress, Message))
                 Deliver(Message, Received, ReceiveTimeNs(Header), Own);
         });
+}
+
+// One response of the helper: an answer, which goes the way of a raw socket's packet, or a send
+// that failed. Whether it ended Own.
+bool TIcmpService::ReadHelperResponse(TSocket& Socket, std::span<const std::uint8_t> Message,
+                                      TSteady::time_point Received, const TWaiter* Own) {
+    const auto Response = ParseHelperResponse(Message);
+    if (!Response || Response->Family != 4) {
+        Socket.Ended = true; // not the helper this service started: let go of it
+        return false;
+    }
+    const TWaiter* Completed = nullptr;
+    if (Response->Kind == THelperResponse::SendFailed) {
+        Completed =
+            DeliverSendFailure(Response->Identifier, Response->Sequence, Response->Errno, Own);
+    } else if (Response->Kind == THelperResponse::Answer) {
+        std::uint32_t Source;
+        std::memcpy(&Source, Response->Source.data(), sizeof Source);
+        TIcmpMessage Parsed;
+        if (ParseIcmpPacket(Response->Packet, true, true, Source, Parsed))
+            Completed = Deliver(Parsed, Received, Response->ReceivedRealNs, Own);
+    }
+    return Own && Completed == Own;
+}
+
+TWaiter* TIcmpService::DeliverSendFailure(std::uint16_t Identifier, std::uint16_t Sequence,
+                                          int Errno, const TWaiter* Own) {
+    std::lock_guard Guard(FLock);
+    auto* Waiter = static_cast<TWaiter*>(FMatcher.Take(Identifier, Sequence));
+    if (!Waiter)
+        return nullptr;
+    Waiter->Done = true;
+    Waiter->SendErrno = Errno ? Errno : EIO;
+    Waiter->IPStatus = IPStatusFromSendErrno(Waiter->SendErrno);
+    Waiter->Received = TSteady::now();
+    Complete(*Waiter, Own);
+    return Waiter;
+}
+
+// A helper that has gone takes the service's sockets with it: the requests waiting end, and the
+// next one starts a helper afresh.
+void TIcmpService::LetGoIfEnded(const std::shared_ptr<TSocket>& Socket) {
+    if (!Socket->Ended.load())
+        return;
+    std::lock_guard Guard(FLock);
+    if (FRawSocket == Socket)
+        CloseAll();
 }
 
 TWaiter* TIcmpService::Deliver(const TIcmpMessage& Message, TSteady::time_point Received,
@@ -626,6 +719,12 @@ TIcmpResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
         std::lock_guard Guard(FLock);
         if (!EnsureOpen())
             return Result;
+        std::array<std::uint8_t, 16> Address{};
+        std::memcpy(Address.data(), &Destination, sizeof Destination);
+        if (FActiveMode == "helper" && !HelperDestinationAllowed(4, Address)) {
+            Result.IPStatus = IP_BAD_DESTINATION; // the helper sends to no such address
+            return Result;
+        }
         const std::int64_t Now = NowMs(TSteady::now());
         for (const auto& Candidate : FChannels) {
             if (const auto Free = Candidate->Pool.Acquire(Now)) {
@@ -650,22 +749,38 @@ TIcmpResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
         ReadAtOnce = HopLimit == 0 && !FLateDestinations.contains(Destination);
     }
 
-    const std::vector<std::uint8_t> Packet =
-        BuildEchoRequest(Channel->Identifier, Sequence, Payload);
-    sockaddr_in To{};
-    To.sin_family = AF_INET;
-    To.sin_addr.s_addr = Destination;
     const TSteady::time_point Sent = TSteady::now();
     const std::int64_t SentRealNs = RealNowNs();
-    const ssize_t Written = SendPacket(Channel->Socket->Fd, Packet,
-                                       reinterpret_cast<const sockaddr*>(&To), sizeof To, HopLimit);
+    ssize_t Written;
+    if (Channel->Socket->Helper) {
+        THelperRequest Request;
+        Request.Family = 4;
+        Request.Identifier = Channel->Identifier;
+        Request.Sequence = Sequence;
+        Request.TimeoutMs = TimeoutMs;
+        Request.HopLimit = HopLimit != 0 ? HopLimit : HelperDefaultHopLimit;
+        std::memcpy(Request.Address.data(), &Destination, sizeof Destination);
+        Request.Payload = Payload;
+        Written = SendThroughHelper(Channel->Socket->Fd, Request) ? 0 : -1;
+    } else {
+        const std::vector<std::uint8_t> Packet =
+            BuildEchoRequest(Channel->Identifier, Sequence, Payload);
+        sockaddr_in To{};
+        To.sin_family = AF_INET;
+        To.sin_addr.s_addr = Destination;
+        Written = SendPacket(Channel->Socket->Fd, Packet, reinterpret_cast<const sockaddr*>(&To),
+                             sizeof To, HopLimit);
+    }
     const int SendErrno = errno;
     const std::int64_t SendReturnedRealNs = RealNowNs();
     if (Written >= 0 && ReadAtOnce)
         Drain(*Channel->Socket, false, &Waiter);
+    if (Channel->Socket->Helper && Written < 0 && SendErrno != EAGAIN && SendErrno != EWOULDBLOCK)
+        Channel->Socket->Ended = true; // the helper has gone
+    LetGoIfEnded(Channel->Socket);
 
     std::unique_lock Guard(FLock);
-    if (Written < 0) {
+    if (Written < 0 || Waiter.SendErrno != 0) {
         FMatcher.Remove(Channel->Identifier, Sequence);
         Channel->Pool.Release(Sequence, NowMs(TSteady::now()) + SequenceGraceMs);
         // The service may have been switched over meanwhile and already ended the request.
@@ -684,16 +799,16 @@ TIcmpResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
         NoteAnswerTime(Destination, AnsweredAtOnce);
     if (!Waiter.Done)
         FMatcher.Remove(Channel->Identifier, Sequence);
+    if (Waiter.SendErrno != 0) {
+        // The helper could not send it: as when a send of this process's own fails.
+        Result.IPStatus = Waiter.IPStatus;
+        Channel->Pool.Release(Sequence, NowMs(TSteady::now()) + SequenceGraceMs);
+        return Result;
+    }
     Conclude(Result, Waiter, Sent, SentRealNs);
     Channel->Pool.Release(Sequence,
                           std::max(NowMs(TSteady::now()), NowMs(Deadline)) + SequenceGraceMs);
     return Result;
-}
-
-std::string ProgramPath() {
-    std::array<char, 4096> Path{};
-    const ssize_t Length = ::readlink("/proc/self/exe", Path.data(), Path.size() - 1);
-    return Length > 0 ? std::string(Path.data(), std::size_t(Length)) : std::string("vantorel");
 }
 
 } // namespace
@@ -723,17 +838,9 @@ std::uint32_t IcmpSendEcho(TIcmpHandle IcmpHandle, std::uint32_t DestinationAddr
 }
 
 bool Icmp6CloseHandle(TIcmpHandle IcmpHandle);
-bool Icmp6OpenEarly();
 
 bool IcmpCloseHandle(TIcmpHandle IcmpHandle) {
     return TIcmpService::Instance().CloseHandle(IcmpHandle) || Icmp6CloseHandle(IcmpHandle);
-}
-
-bool IcmpOpenEarly() {
-    const bool Works = TIcmpService::Instance().OpenEarly();
-    // The ICMPv6 socket too: a raw one takes its options now, while they may still be set.
-    Icmp6OpenEarly();
-    return Works;
 }
 
 bool IcmpServiceSetMode(TIcmpMode Mode) {
@@ -747,22 +854,33 @@ std::string IcmpServiceActiveMode() {
 TIcmpProbeResult ProbeIcmp() {
     TIcmpProbeResult Result;
     int DatagramErrno = 0;
-    int RawErrno = 0;
-    Result.Works = TIcmpService::Instance().Probe(Result.Mode, DatagramErrno, RawErrno);
+    int HelperErrno = 0;
+    Result.Works = TIcmpService::Instance().Probe(Result.Mode, DatagramErrno, HelperErrno);
     if (Result.Works)
         return Result;
     Result.Mode.clear();
+    // The helper to give the capability to: the one found, else where Vantorel looks first.
+    std::string Helper = FindIcmpHelper();
+    std::string HelperProblem;
+    if (Helper.empty()) {
+        Helper = IcmpHelperPlaces().front();
+        HelperProblem = "there is no vantorel-icmp that root owns in a folder only root can "
+                        "change, beside the program or in " +
+                        IcmpHelperPlaces().back().substr(0, IcmpHelperPlaces().back().rfind('/'));
+    } else {
+        HelperProblem = std::strerror(HelperErrno);
+    }
     Result.Problem =
         "Vantorel cannot send ping requests: this system allows it neither an unprivileged ICMP "
         "socket (" +
-        std::string(std::strerror(DatagramErrno)) + ") nor a raw ICMP socket (" +
-        std::strerror(RawErrno) +
+        std::string(std::strerror(DatagramErrno)) + ") nor its ICMP helper (" + HelperProblem +
         "). Every monitor will show \"Cannot Resolve IP Address\" until one of them is "
         "allowed.\n\nEither put one of your groups into the kernel's ping group range, for all "
         "users:\n    sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n(add the same "
-        "line to a file in /etc/sysctl.d/ to keep it after a restart), or let this program "
-        "open raw sockets:\n    sudo setcap cap_net_raw+ep " +
-        ProgramPath() +
+        "line to a file in /etc/sysctl.d/ to keep it after a restart), or let the ICMP helper "
+        "open raw sockets (it sends echo requests only, and Vantorel itself gets no "
+        "privilege):\n    sudo setcap cap_net_raw+ep " +
+        Helper +
         "\nand start Vantorel again. Either one allows IPv6 targets as well: the kernel's "
         "ping group range covers unprivileged ICMPv6 sockets too.";
     return Result;

@@ -65,29 +65,24 @@ std::uint32_t IcmpSendEcho(TIcmpHandle IcmpHandle, std::uint32_t DestinationAddr
 // False for a handle that is not open.
 bool IcmpCloseHandle(TIcmpHandle IcmpHandle);
 
-// Opens the service's socket now (as IcmpCreateFile would) but starts no thread; the first
-// handle starts the receiver. For start-up, while the process still holds the capability a raw
-// socket needs and has no other thread to keep it. The socket stays open for the life of the
-// process (only IcmpServiceSetMode closes it). False when neither kind of socket opens.
-bool IcmpOpenEarly();
-
-// Which socket kind the service uses. Auto prefers unprivileged datagram sockets and falls back
-// to a raw socket.
-enum class TIcmpMode { Auto, Datagram, Raw };
+// How the service sends. Auto prefers unprivileged datagram sockets, then the ICMP helper
+// (vantorel-icmp, zsIcmpTransport.h), then a raw socket of the process's own (which needs
+// CAP_NET_RAW, and Vantorel holds none).
+enum class TIcmpMode { Auto, Datagram, Raw, Helper };
 
 // Switches the service to Mode (closing its current sockets) and opens a socket of that kind
 // right away; false when that is not permitted. Meant for tests and start-up, while no request
 // is outstanding; requests still waiting end with 11050.
 bool IcmpServiceSetMode(TIcmpMode Mode);
 
-// The socket kind in use: "datagram", "raw", or "" before the first socket was opened.
+// The way in use: "datagram", "helper", "raw", or "" before the first socket was opened.
 std::string IcmpServiceActiveMode();
 
 // Whether this process can send echo requests, checked once at start-up. Problem is a text for
 // the user saying why not and how to allow it; empty when Works.
 struct TIcmpProbeResult {
     bool Works = false;
-    std::string Mode; // "datagram" or "raw" when Works
+    std::string Mode; // "datagram", "helper" or "raw" when Works
     std::string Problem;
 };
 TIcmpProbeResult ProbeIcmp();

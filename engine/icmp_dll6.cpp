@@ -5,6 +5,7 @@
 #include "icmp_dll.h"
 
 #include "icmp_dll_common.h"
+#include "zsIcmpTransport.h"
 #include "zsPingHelper.h"
 #include "zsPingStatus.h"
 
@@ -32,7 +33,6 @@
 #include <unistd.h>
 
 bool Icmp6CloseHandle(TIcmpHandle IcmpHandle);
-bool Icmp6OpenEarly();
 
 using namespace EchoService;
 
@@ -52,7 +52,8 @@ constexpr std::size_t Ip6HeaderSize = 40;
 constexpr std::size_t Icmp6HeaderSize = 8;
 // The largest echo data an IPv6 packet without jumbo option carries: 65535 - 8.
 constexpr std::size_t MaxEchoData = 65527;
-constexpr std::size_t ReceiveBufferSize = 65536 + 512;
+// Room for the largest ICMPv6 message, and for the ICMP helper's response that carries one.
+constexpr std::size_t ReceiveBufferSize = HelperMaxResponseSize + 512;
 // Handles of this service are numbered apart from those of the IPv4 one.
 constexpr TIcmpHandle FirstHandle = TIcmpHandle(1) << 40;
 
@@ -80,10 +81,12 @@ msghdr ReadHeader(sockaddr_in6& From, iovec& Io, std::span<char> Control) {
 
 // The socket, closed when its last user lets go of it (the service, a caller in the middle of a
 // request, the receiver in the middle of a read).
+// A connection to the ICMP helper ends the helper too.
 struct TOwnedFd {
     int Fd;
-    explicit TOwnedFd(int F) : Fd(F) {}
-    ~TOwnedFd() { ::close(Fd); }
+    pid_t HelperPid;
+    explicit TOwnedFd(int F, pid_t Pid = -1) : Fd(F), HelperPid(Pid) {}
+    ~TOwnedFd() { EndIcmpHelper(Fd, HelperPid); }
     TOwnedFd(const TOwnedFd&) = delete;
     TOwnedFd& operator=(const TOwnedFd&) = delete;
 };
@@ -98,6 +101,7 @@ struct TWaiter6 {
     std::size_t DataSize = 0;
     TSteady::time_point Received;
     std::int64_t ReceivedRealNs = 0;
+    int SendErrno = 0; // the ICMP helper could not send the request
 };
 
 using TEcho6Result = EchoService::TEchoResult<sockaddr_in6>;
@@ -112,10 +116,6 @@ public:
         }
         return FHandles.Open();
     }
-    bool OpenEarly() {
-        std::lock_guard Guard(FLock);
-        return EnsureOpen();
-    }
 
     TEcho6Result Send(const sockaddr_in6& Destination, std::span<const std::uint8_t> Payload,
                       std::uint32_t TimeoutMs, std::uint8_t HopLimit);
@@ -124,12 +124,13 @@ private:
     friend class TServiceBase<TIcmp6Service>;
     TIcmp6Service() : TServiceBase(FirstHandle) {}
     bool EnsureOpen();
-    int OpenSocket(bool Raw);
+    int OpenSocket(TIcmpTransport Transport);
     void CloseAll();
     bool StartReceiver();
     void Receive();
     void Arm();
-    bool ReadPackets(int Fd, bool Raw, const TWaiter6* Own);
+    bool ReadPackets(int Fd, bool Raw, bool Helper, const TWaiter6* Own);
+    void LetGoIfEnded(const std::shared_ptr<TOwnedFd>& Socket);
     bool ReadErrors(int Fd, const TWaiter6* Own);
     const TWaiter6* Deliver(std::uint16_t Identifier, std::uint16_t Sequence,
                             const sockaddr_in6& From, const in6_addr* QuotedDestination,
@@ -150,7 +151,11 @@ private:
     std::mutex FReadLock;
     std::unique_ptr<std::uint8_t[]> FBuffer =
         std::make_unique_for_overwrite<std::uint8_t[]>(ReceiveBufferSize);
-    bool FRaw = false;
+    bool FRaw = false;    // packets come from a raw socket, or through the helper
+    bool FHelper = false; // the socket is the connection to the ICMP helper
+    pid_t FHelperPid = -1;
+    // The helper has gone: set by whoever reads the end of the connection.
+    std::atomic<bool> FEnded{false};
     std::uint16_t FIdentifier = 0;
     TSequencePool FPool;
     std::unordered_map<std::uint16_t, TWaiter6*> FPending;
@@ -159,7 +164,14 @@ private:
     std::mt19937 FRandom{std::random_device{}()};
 };
 
-int TIcmp6Service::OpenSocket(bool Raw) {
+int TIcmp6Service::OpenSocket(TIcmpTransport Transport) {
+    if (Transport == TIcmpTransport::Helper) {
+        const int Fd = StartIcmpHelper(AF_INET6, FHelperPid);
+        if (Fd >= 0)
+            FIdentifier = std::uint16_t(FRandom());
+        return Fd;
+    }
+    const bool Raw = Transport == TIcmpTransport::Raw;
     const int Fd = OpenIcmpSocket(AF_INET6, Raw);
     if (Fd < 0)
         return -1;
@@ -188,18 +200,28 @@ int TIcmp6Service::OpenSocket(bool Raw) {
 bool TIcmp6Service::EnsureOpen() {
     if (FFd >= 0)
         return true;
-    if (FMode != TIcmpMode::Raw && (FFd = OpenSocket(false)) >= 0) {
-        FRaw = false;
+    // As the IPv4 service: datagram, then the helper, then a raw socket of the process's own.
+    const auto Allows = [this](TIcmpMode Mode) {
+        return FMode == TIcmpMode::Auto || FMode == Mode;
+    };
+    FHelperPid = -1;
+    if (Allows(TIcmpMode::Datagram) && (FFd = OpenSocket(TIcmpTransport::Datagram)) >= 0) {
+        FRaw = FHelper = false;
         FActiveMode = "datagram";
-    } else if (FMode != TIcmpMode::Datagram && (FFd = OpenSocket(true)) >= 0) {
+    } else if (Allows(TIcmpMode::Helper) && (FFd = OpenSocket(TIcmpTransport::Helper)) >= 0) {
+        FRaw = FHelper = true;
+        FActiveMode = "helper";
+    } else if (Allows(TIcmpMode::Raw) && (FFd = OpenSocket(TIcmpTransport::Raw)) >= 0) {
         FRaw = true;
+        FHelper = false;
         FActiveMode = "raw";
     } else {
         FActiveMode.clear();
         return false;
     }
     FPool = TSequencePool();
-    FSocket = std::make_shared<TOwnedFd>(FFd);
+    FEnded = false;
+    FSocket = std::make_shared<TOwnedFd>(FFd, FHelper ? FHelperPid : -1);
     FInEpoll = FArmed = false;
     return true;
 }
@@ -262,19 +284,22 @@ void TIcmp6Service::Receive() {
             }
             std::shared_ptr<TOwnedFd> Socket;
             bool Raw;
+            bool Helper;
             {
                 std::lock_guard Guard(FLock);
                 if (!FSocket || FSocket->Fd != int(Events[I].data.u64))
                     continue; // a socket closed meanwhile
                 Socket = FSocket;
                 Raw = FRaw;
+                Helper = FHelper;
             }
             if (!Raw)
                 ReadErrors(Socket->Fd, nullptr);
             {
                 std::lock_guard Reading(FReadLock);
-                ReadPackets(Socket->Fd, Raw, nullptr);
+                ReadPackets(Socket->Fd, Raw, Helper, nullptr);
             }
+            LetGoIfEnded(Socket);
             std::lock_guard Guard(FLock);
             if (FSocket == Socket) {
                 FArmed = false; // the one-shot event is spent
@@ -293,8 +318,19 @@ void TIcmp6Service::Arm() {
         FArmed = true;
 }
 
-// Reads until the socket is empty, or until Own's answer is in (then true).
-bool TIcmp6Service::ReadPackets(int Fd, bool Raw, const TWaiter6* Own) {
+// A helper that has gone takes the service's socket with it: the requests waiting end, and the
+// next one starts a helper afresh.
+void TIcmp6Service::LetGoIfEnded(const std::shared_ptr<TOwnedFd>& Socket) {
+    if (!FEnded.load())
+        return;
+    std::lock_guard Guard(FLock);
+    if (FSocket == Socket)
+        CloseAll();
+}
+
+// Reads until the socket is empty, or until Own's answer is in (then true). The helper's
+// responses carry what its raw socket read, or a send it could not make.
+bool TIcmp6Service::ReadPackets(int Fd, bool Raw, bool Helper, const TWaiter6* Own) {
     // The caller holds FReadLock: FBuffer is the service's one read buffer.
     std::uint8_t* const Buffer = FBuffer.get();
     alignas(cmsghdr) char Control[ControlSize];
@@ -302,23 +338,63 @@ bool TIcmp6Service::ReadPackets(int Fd, bool Raw, const TWaiter6* Own) {
         sockaddr_in6 From;
         iovec Io{Buffer, ReceiveBufferSize};
         msghdr Header = ReadHeader(From, Io, Control);
-        const ssize_t Length = ::recvmsg(Fd, &Header, MSG_DONTWAIT);
+        ssize_t Length = ::recvmsg(Fd, &Header, MSG_DONTWAIT);
         const TSteady::time_point Received = TSteady::now();
         if (Length < 0) {
             if (errno == EINTR)
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return false;
+            if (Helper) {
+                FEnded = true;
+                return false;
+            }
             // A queued error fails the next ordinary read once with its errno.
             if (ReadErrors(Fd, Own))
                 return true;
             continue;
         }
+        std::int64_t RealNs = 0;
+        const std::uint8_t* P = Buffer;
+        if (Helper) {
+            const auto Response = Length > 0
+                                      ? ParseHelperResponse(std::span(Buffer, std::size_t(Length)))
+                                      : std::nullopt;
+            if (!Response || Response->Family != 6) {
+                FEnded = true; // the end of the connection, or not the helper this service started
+                return false;
+            }
+            if (Response->Kind == THelperResponse::SendFailed) {
+                std::lock_guard Guard(FLock);
+                const auto It = FPending.find(Response->Sequence);
+                if (Response->Identifier != FIdentifier || It == FPending.end())
+                    continue;
+                TWaiter6& Waiter = *It->second;
+                Waiter.SendErrno = Response->Errno ? Response->Errno : EIO;
+                Waiter.IPStatus = IPStatusFromSendErrno(Waiter.SendErrno);
+                Waiter.Received = Received;
+                Waiter.Done = true;
+                FPending.erase(It);
+                Waiter.Answered.notify_one();
+                if (&Waiter == Own)
+                    return true;
+                continue;
+            }
+            if (Response->Kind != THelperResponse::Answer)
+                continue;
+            From = sockaddr_in6{};
+            From.sin6_family = AF_INET6;
+            std::memcpy(&From.sin6_addr, Response->Source.data(), 16);
+            From.sin6_scope_id = Response->ScopeId;
+            RealNs = Response->ReceivedRealNs;
+            P = Response->Packet.data();
+            Length = ssize_t(Response->Packet.size());
+        } else {
+            RealNs = ReceiveTimeNs(Header);
+        }
         if ((Header.msg_flags & MSG_TRUNC) || std::size_t(Length) < Icmp6HeaderSize)
             continue;
-        const std::uint8_t* P = Buffer;
         const std::span<const std::uint8_t> Packet(P, std::size_t(Length));
-        const std::int64_t RealNs = ReceiveTimeNs(Header);
         if (P[0] == ICMP6_ECHO_REPLY && P[1] == 0) {
             if (Deliver(Read16(P + 4), Read16(P + 6), From, nullptr, std::nullopt,
                         Packet.subspan(Icmp6HeaderSize), Received, RealNs) == Own &&
@@ -435,6 +511,13 @@ TEcho6Result TIcmp6Service::Send(const sockaddr_in6& Destination,
     const std::shared_ptr<TOwnedFd> Socket = FSocket;
     const int Fd = FFd;
     const bool Raw = FRaw;
+    const bool Helper = FHelper;
+    std::array<std::uint8_t, 16> Address;
+    std::memcpy(Address.data(), &Destination.sin6_addr, 16);
+    if (Helper && !HelperDestinationAllowed(6, Address)) {
+        Result.IPStatus = IP_BAD_DESTINATION; // the helper sends to no such address
+        return Result;
+    }
     const std::uint16_t Identifier = FIdentifier;
     const auto Free = FPool.Acquire(NowMs(TSteady::now()));
     if (!Free) {
@@ -461,17 +544,35 @@ TEcho6Result TIcmp6Service::Send(const sockaddr_in6& Destination,
     // Socket keeps the descriptor open; a switch of mode meanwhile ends the request
     // (CloseAll completes it).
     Guard.unlock();
-    const ssize_t Written =
-        SendPacket(Fd, Packet, reinterpret_cast<const sockaddr*>(&To), sizeof To, HopLimit);
+    ssize_t Written;
+    if (Helper) {
+        THelperRequest Request;
+        Request.Family = 6;
+        Request.Identifier = Identifier;
+        Request.Sequence = Sequence;
+        Request.TimeoutMs = TimeoutMs;
+        Request.HopLimit = HopLimit != 0 ? HopLimit : HelperDefaultHopLimit;
+        // A zone means something for link-local addresses only.
+        Request.ScopeId = IN6_IS_ADDR_LINKLOCAL(&To.sin6_addr) ? To.sin6_scope_id : 0;
+        Request.Address = Address;
+        Request.Payload = Payload;
+        Written = SendThroughHelper(Fd, Request) ? 0 : -1;
+        if (Written < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            FEnded = true; // the helper has gone
+    } else {
+        Written =
+            SendPacket(Fd, Packet, reinterpret_cast<const sockaddr*>(&To), sizeof To, HopLimit);
+    }
     const int SendErrno = errno;
     // On loopback the answer is queued by now: read it here rather than have the receiver wake.
     // A router on the way answers a request with a hop limit later: its caller waits at once.
     if (Written >= 0 && HopLimit == 0 && FReadLock.try_lock()) {
-        ReadPackets(Fd, Raw, &Waiter);
+        ReadPackets(Fd, Raw, Helper, &Waiter);
         FReadLock.unlock();
     }
+    LetGoIfEnded(Socket);
     Guard.lock();
-    if (Written < 0) {
+    if (Written < 0 || Waiter.SendErrno != 0) {
         if (!Waiter.Done)
             FPending.erase(Sequence);
         FPool.Release(Sequence, NowMs(TSteady::now()) + SequenceGraceMs);
@@ -486,6 +587,13 @@ TEcho6Result TIcmp6Service::Send(const sockaddr_in6& Destination,
     }
     if (!Waiter.Done)
         FPending.erase(Sequence);
+    if (Waiter.SendErrno != 0) {
+        // The helper could not send it: as when a send of this process's own fails.
+        Result.IPStatus = Waiter.IPStatus;
+        if (Fd == FFd)
+            FPool.Release(Sequence, NowMs(TSteady::now()) + SequenceGraceMs);
+        return Result;
+    }
     Conclude(Result, Waiter, Sent, SentRealNs);
     if (Fd == FFd)
         FPool.Release(Sequence, std::max(NowMs(TSteady::now()), NowMs(Deadline)) + SequenceGraceMs);
@@ -562,10 +670,6 @@ std::uint32_t Icmp6SendEcho2(TIcmpHandle IcmpHandle, const sockaddr_in6& Destina
 
 bool Icmp6CloseHandle(TIcmpHandle IcmpHandle) {
     return TIcmp6Service::Instance().CloseHandle(IcmpHandle);
-}
-
-bool Icmp6OpenEarly() {
-    return TIcmp6Service::Instance().OpenEarly();
 }
 
 bool Icmp6ServiceSetMode(TIcmpMode Mode) {

@@ -186,6 +186,15 @@ void TEchoMatcher::Remove(std::uint16_t Identifier, std::uint16_t Sequence) {
     FPending.erase(Key(Identifier, Sequence));
 }
 
+TEchoMatcher::TRequest* TEchoMatcher::Take(std::uint16_t Identifier, std::uint16_t Sequence) {
+    const auto It = FPending.find(Key(Identifier, Sequence));
+    if (It == FPending.end())
+        return nullptr;
+    TRequest* Request = It->second;
+    FPending.erase(It);
+    return Request;
+}
+
 TEchoMatcher::TRequest* TEchoMatcher::Deliver(const TIcmpMessage& Message) {
     const auto It = FPending.find(Key(Message.Identifier, Message.Sequence));
     if (It == FPending.end())

@@ -93,6 +93,9 @@ public:
     // False when the key is already taken.
     bool Add(std::uint16_t Identifier, std::uint16_t Sequence, TRequest* Request);
     void Remove(std::uint16_t Identifier, std::uint16_t Sequence);
+    // The request waiting under the key, which then waits no more; null when none does. For an
+    // outcome that names its request without quoting it (a send the ICMP helper could not make).
+    TRequest* Take(std::uint16_t Identifier, std::uint16_t Sequence);
     // The request Message completed, or null when it answers none.
     TRequest* Deliver(const TIcmpMessage& Message);
     std::size_t Size() const { return FPending.size(); }

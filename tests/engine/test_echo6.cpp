@@ -104,7 +104,7 @@ TOutcome Echo(TIcmpHandle Handle, const sockaddr_in6& To, const std::string& Pay
     return Outcome;
 }
 
-const TIcmpMode Modes[] = {TIcmpMode::Raw, TIcmpMode::Datagram};
+const TIcmpMode Modes[] = {TIcmpMode::Raw, TIcmpMode::Datagram, TIcmpMode::Helper};
 
 } // namespace
 

@@ -122,7 +122,7 @@ TEST(EchoNamespace, TimeoutAndUnreachableNeighbour) {
     ASSERT_TRUE(Namespace.RoutedThroughOurLink(Namespace.SilentAddress));
 
     int ModesRun = 0;
-    for (const TIcmpMode Mode : {TIcmpMode::Raw, TIcmpMode::Datagram}) {
+    for (const TIcmpMode Mode : {TIcmpMode::Raw, TIcmpMode::Datagram, TIcmpMode::Helper}) {
         SCOPED_TRACE(IcmpModeName(Mode));
         std::string Why;
         if (!UseIcmpMode(Mode, Why)) {
@@ -184,7 +184,7 @@ TEST(EchoNamespace, AnswerAfterATimeoutComesThrough) {
     const std::uint32_t Far = ::inet_addr(Namespace.FarAddress.c_str());
 
     int ModesRun = 0;
-    for (const TIcmpMode Mode : {TIcmpMode::Raw, TIcmpMode::Datagram}) {
+    for (const TIcmpMode Mode : {TIcmpMode::Raw, TIcmpMode::Datagram, TIcmpMode::Helper}) {
         SCOPED_TRACE(IcmpModeName(Mode));
         std::string Why;
         if (!UseIcmpMode(Mode, Why)) {

@@ -133,7 +133,8 @@ TEST_P(EchoService, ConcurrentCallersEachGetTheirOwnReply) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, EchoService, testing::Values(TIcmpMode::Raw, TIcmpMode::Datagram),
+INSTANTIATE_TEST_SUITE_P(Modes, EchoService,
+                         testing::Values(TIcmpMode::Raw, TIcmpMode::Datagram, TIcmpMode::Helper),
                          [](const auto& Info) { return std::string(IcmpModeName(Info.param)); });
 
 TEST(EchoServiceCalls, HandlesAndArgumentsThatCannotBeSent) {

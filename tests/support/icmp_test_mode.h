@@ -5,6 +5,7 @@
 #pragma once
 
 #include "icmp_dll.h"
+#include "zsIcmpTransport.h"
 
 #include <fstream>
 #include <string>
@@ -14,7 +15,10 @@
 #include <unistd.h>
 
 inline const char* IcmpModeName(TIcmpMode Mode) {
-    return Mode == TIcmpMode::Raw ? "raw" : Mode == TIcmpMode::Datagram ? "datagram" : "auto";
+    return Mode == TIcmpMode::Raw        ? "raw"
+           : Mode == TIcmpMode::Datagram ? "datagram"
+           : Mode == TIcmpMode::Helper   ? "helper"
+                                         : "auto";
 }
 
 // Holds the ping group range still for other test processes while it lives.
@@ -45,6 +49,21 @@ private:
 inline bool UseIcmpMode(TIcmpMode Mode, std::string& Why,
                         bool (*SetMode)(TIcmpMode) = &IcmpServiceSetMode) {
     TPingGroupRangeLock Lock;
+    if (Mode == TIcmpMode::Helper) {
+#ifdef VANTOREL_ICMP_HELPER
+        // The helper of the build tree, which lies in no root-only folder.
+        SetIcmpHelperForTests(VANTOREL_ICMP_HELPER);
+        const bool Started = SetMode(Mode);
+        SetIcmpHelperForTests("");
+        if (!Started)
+            Why = "the ICMP helper cannot open its raw socket here (needs root, or cap_net_raw "
+                  "on " VANTOREL_ICMP_HELPER ")";
+        return Started;
+#else
+        Why = "no ICMP helper in this build";
+        return false;
+#endif
+    }
     if (SetMode(Mode))
         return true;
     if (Mode != TIcmpMode::Datagram || ::geteuid() != 0 || !Lock.Held()) {
