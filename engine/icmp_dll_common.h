@@ -13,6 +13,7 @@
 #pragma once
 
 #include "icmp_dll.h"
+#include "zsIcmpTransport.h"
 #include "zsPingHelper.h"
 #include "zsPingStatus.h"
 
@@ -156,6 +157,7 @@ public:
 
     bool SetMode(TIcmpMode Mode) {
         std::lock_guard Guard(FLock);
+        ForgetIcmpHelperFailures();
         FMode = Mode;
         Self().CloseAll();
         return Self().EnsureOpen();

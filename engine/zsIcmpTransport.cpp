@@ -1,6 +1,7 @@
 #include "zsIcmpTransport.h"
 
 #include <array>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -21,12 +22,23 @@
 
 namespace {
 
+int StartHelperAt(const std::string& Helper, int Family, pid_t& Pid);
+
 constexpr const char* HelperName = "vantorel-icmp";
 // How long a starting helper may take to open its socket and say so.
 constexpr int StartTimeoutMs = 5000;
 
-std::mutex TestHelperLock;
+// After a helper could not start, the next start is tried this much later only: every request
+// would start one otherwise.
+constexpr auto RetryDelay = std::chrono::seconds(30);
+
+std::mutex TestHelperLock; // guards TestHelper and the failures
 std::string TestHelper;
+struct TFailure {
+    std::chrono::steady_clock::time_point At;
+    int Errno = 0;
+};
+TFailure Failures[2]; // IPv4, IPv6
 
 bool RootOnlyEntry(const struct stat& Info) {
     return Info.st_uid == 0 && (Info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
@@ -81,17 +93,38 @@ std::string FindIcmpHelper() {
 void SetIcmpHelperForTests(const std::string& Path) {
     std::lock_guard Guard(TestHelperLock);
     TestHelper = Path;
+    Failures[0] = Failures[1] = TFailure{};
+}
+
+void ForgetIcmpHelperFailures() {
+    std::lock_guard Guard(TestHelperLock);
+    Failures[0] = Failures[1] = TFailure{};
 }
 
 int StartIcmpHelper(int Family, pid_t& Pid) {
     Pid = -1;
     std::string Helper;
+    TFailure& Failure = Failures[Family == AF_INET6 ? 1 : 0];
     {
         std::lock_guard Guard(TestHelperLock);
+        if (Failure.Errno != 0 && std::chrono::steady_clock::now() < Failure.At + RetryDelay) {
+            errno = Failure.Errno;
+            return -1;
+        }
         Helper = TestHelper;
     }
-    if (Helper.empty())
-        Helper = FindIcmpHelper();
+    const int Fd = Helper.empty() ? StartHelperAt(FindIcmpHelper(), Family, Pid)
+                                  : StartHelperAt(Helper, Family, Pid);
+    const int Why = errno;
+    std::lock_guard Guard(TestHelperLock);
+    Failure = Fd < 0 ? TFailure{std::chrono::steady_clock::now(), Why} : TFailure{};
+    errno = Why;
+    return Fd;
+}
+
+namespace {
+
+int StartHelperAt(const std::string& Helper, int Family, pid_t& Pid) {
     if (Helper.empty()) {
         errno = ENOENT;
         return -1;
@@ -144,6 +177,8 @@ int StartIcmpHelper(int Family, pid_t& Pid) {
     errno = Why;
     return -1;
 }
+
+} // namespace
 
 void EndIcmpHelper(int Fd, pid_t Pid) {
     if (Fd >= 0)

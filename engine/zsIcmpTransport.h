@@ -38,8 +38,12 @@ void SetIcmpHelperForTests(const std::string& Path);
 // Starts the helper for Family (AF_INET or AF_INET6) and waits until it says it is ready. The
 // connection (close-on-exec, blocking) and the helper's process id in Pid; or -1 with errno:
 // ENOENT (no helper to trust), the helper's own reason (EPERM: its file grants no capability),
-// or ETIMEDOUT / ECHILD when it never answered.
+// or ETIMEDOUT / ECHILD when it never answered. After a failure the same errno comes back at
+// once for 30 seconds, without a new try.
 int StartIcmpHelper(int Family, pid_t& Pid);
+
+// The next StartIcmpHelper tries again at once (when a service is switched over).
+void ForgetIcmpHelperFailures();
 
 // Closes the connection, which ends the helper, and collects the ended process.
 void EndIcmpHelper(int Fd, pid_t Pid);

@@ -7,17 +7,31 @@
 # end-to-end tests running beside this one, are left alone.
 #
 #   e2e.sh <case> <vantorel program> <screen probe> <output folder> <probe plugins folder>
+#          <ICMP helper>
+#
+# The program and its ICMP helper (vantorel-icmp) lie in a folder whose chain up to / only root
+# may change, on a file system where file capabilities apply: Vantorel trusts a helper there.
 #
 #   first-start    no configuration: the first start writes the default config.ini
 #   group-close    a stored group of loopback targets opens, both monitors show replies, and
 #                  the window's close button saves the group
-#   capability     the program file carries cap_net_raw and datagram ICMP sockets are refused:
-#                  it pings through its raw socket with no capability left in any thread
+#   capability     the helper file alone carries cap_net_raw and datagram ICMP sockets are
+#                  refused: the program pings loopback and an address of the namespace through
+#                  the helper, holds no capability and no ICMP socket itself; the helper holds
+#                  no capability either, runs with no-new-privileges under its seccomp filter,
+#                  and a sniffer on the namespace's loopback sees only well-formed echo requests
+#                  and replies
 #   capability-plugins
-#                  with cap_net_raw on the program file, a plugin named through Qt's variables
-#                  or options, or planted in the program's own folder (owned by the user, as after
-#                  the README's setcap in a build tree), is never loaded; without the capability
-#                  the same plugin is, so the probe works
+#                  the same, with code of the user's loaded into the program by every route we
+#                  know: plugins through Qt's variables, a qt.conf beside the program naming a
+#                  plugin folder of the user's, and a GTK module named in the user's GTK
+#                  settings (with XDG_CURRENT_DESKTOP=GNOME Qt starts its GTK platform theme).
+#                  Each loads, and finds no capability and no raw socket: opening one, header
+#                  inclusion, IP options and a chosen source all fail, and a hostile request
+#                  down the helper's connection ends that connection with nothing sent; pinging
+#                  goes on through a new helper, and the sniffer sees only well-formed echo
+#                  requests and replies. The options that name plugin folders stay refused
+#                  where the program is started with a capability; here they are not needed
 #   no-permission  neither socket kind is allowed: one message at start-up says how to fix it
 #   ipv6           a stored group of ::1 and 127.0.0.1: both show replies, ::1 over ICMPv6
 #   wayland        the program on Wayland: a weston compositor shows its output in a window on
@@ -43,6 +57,7 @@ program=$2
 probe=$3
 output=$4
 plugins=${5:-}
+helper=${6:-$(dirname "$program")/vantorel-icmp}
 
 skip() {
     echo "SKIP: $*"
@@ -60,6 +75,24 @@ base=${TMPDIR:-/tmp}
 ! nosuid "$base" || base=/var/tmp
 work=$(mktemp -d "$base/vantorel-e2e.XXXXXX")
 chmod 755 "$work"
+# root_only <folder>: root owns it and every folder above it, and none is open to others.
+root_only() {
+    local folder=$1
+    while :; do
+        [ "$(stat -c %u "$folder")" = 0 ] || return 1
+        (($(stat -c '0%a' "$folder") & 022)) && return 1
+        [ "$folder" != / ] || return 0
+        folder=$(dirname "$folder")
+    done
+}
+secure=
+for candidate in /var/lib /opt /usr/local/lib; do
+    if [ -d "$candidate" ] && root_only "$candidate" && ! nosuid "$candidate"; then
+        secure=$(mktemp -d "$candidate/vantorel-e2e.XXXXXX")
+        chmod 755 "$secure"
+        break
+    fi
+done
 ns=vantorel-e2e-$$
 xvfb_pid=
 weston_pid=
@@ -81,8 +114,12 @@ cleanup() {
     if [ -n "$xvfb_pid" ]; then
         { kill "$xvfb_pid" && wait "$xvfb_pid"; } 2>/dev/null || true
     fi
+    if [ -n "${sniffer_pid:-}" ]; then
+        { kill "$sniffer_pid" && wait "$sniffer_pid"; } 2>/dev/null || true
+    fi
     ip netns del "$ns" 2>/dev/null || true
     rm -rf "$work"
+    [ -z "$secure" ] || rm -rf "$secure"
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP # a test run that times out still cleans up
@@ -130,13 +167,16 @@ as_x() { ip netns exec "$ns" env DISPLAY=":$display" "$@"; }
 
 # --- the stage -------------------------------------------------------------------------------
 
-# A copy of the program where user nobody can run it, with its release history beside it.
-mkdir "$work/bin"
-cp "$program" "$work/bin/vantorel"
+# A copy of the program where user nobody can run it, with its release history and its ICMP
+# helper beside it.
+bin=${secure:-$work}/bin
+mkdir "$bin"
+cp "$program" "$bin/vantorel"
+[ ! -f "$helper" ] || cp "$helper" "$bin/vantorel-icmp"
 if [ -f "$(dirname "$program")/VersionHistory.txt" ]; then
-    cp "$(dirname "$program")/VersionHistory.txt" "$work/bin/"
+    cp "$(dirname "$program")/VersionHistory.txt" "$bin/"
 fi
-chmod -R a+rX "$work/bin"
+chmod -R a+rX,go-w "$bin"
 
 home=$work/home
 config_dir="$home/.config/Zephra Software/Vantorel"
@@ -184,7 +224,7 @@ start_program() {
     [ "${1:-}" != -- ] || shift
     # ip, setpriv and env each replace themselves, so $! is the program's process id.
     ip netns exec "$ns" setpriv --reuid="$nobody" --regid="$nobody" --clear-groups \
-        --inh-caps=-all -- env -i "${env[@]}" "$work/bin/vantorel" "$@" >"$work/program.log" 2>&1 &
+        --inh-caps=-all -- env -i "${env[@]}" "$bin/vantorel" "$@" >"$work/program.log" 2>&1 &
     program_pid=$!
 }
 
@@ -298,86 +338,122 @@ group-close)
     expect_config "$saved_loopback_group" "after closing with the close button"
     ;;
 
-capability)
-    ! nosuid "$work" || skip "$work is on a nosuid mount, where file capabilities do not apply"
-    setcap cap_net_raw+ep "$work/bin/vantorel"
-    # Nobody may open datagram ICMP sockets: only the capability lets the program ping.
+capability | capability-plugins)
+    [ -n "$secure" ] || skip "no folder only root may change, where file capabilities apply"
+    [ -f "$bin/vantorel-icmp" ] || fail "no ICMP helper at '$helper'"
+    command -v tcpdump >/dev/null || skip "tcpdump is not installed"
+    setcap cap_net_raw+ep "$bin/vantorel-icmp"
+    # Nobody may open datagram ICMP sockets: only the helper lets the program ping.
     ping_range "1 0"
-    seed_loopback_group
-    start_program
+    # An address of the namespace's own beside loopback (198.18.0.0/15 is set aside for tests).
+    ip -n "$ns" addr add 198.18.23.1/32 dev lo
+    mkdir -p "$config_dir"
+    printf '%s' $'[COMMON]\r\nDefaultGroup=Helper\r\n[GROUPS]\r\n0=Helper\r\n' \
+        $'[Helper]\r\n0=127.0.0.1\r\n1=198.18.23.1\r\n' >"$config"
+    chown -R "$nobody:$nobody" "$home"
+    variables=()
+    marker=$home/probe-marker
+    if [ "$case_name" = capability-plugins ]; then
+        [ -d "$plugins/platformthemes" ] || fail "no probe plugins in '$plugins'"
+        gtk_theme=$(find /usr/lib -path '*/qt6/plugins/platformthemes/libqgtk3.so' 2>/dev/null | head -n 1)
+        [ -n "$gtk_theme" ] || skip "Qt's GTK platform theme (qt6-gtk-platformtheme) is not installed"
+        # Plugins and a GTK module in folders of the user's; a qt.conf beside the program names
+        # the user's plugin folder; the user's GTK settings name the module.
+        # A platform plugin named through the variables, a platform theme found through
+        # qt.conf (Qt tries the named theme first, then GNOME's, which starts GTK).
+        # qt.conf's folder replaces Qt's own, so it holds links to Qt's plugins beside the probe.
+        mkdir -p "$work/planted" "$work/conf-plugins"
+        cp -r "$plugins/platforms" "$plugins/gtk" "$work/planted/"
+        cp -rs "$(dirname "$(dirname "$gtk_theme")")/." "$work/conf-plugins/"
+        cp "$plugins/platformthemes/"* "$work/conf-plugins/platformthemes/"
+        mkdir -p "$home/.config/gtk-3.0"
+        printf '[Settings]\ngtk-modules=%s\n' "$work/planted/gtk/libvantorel_probe_gtk.so" \
+            >"$home/.config/gtk-3.0/settings.ini"
+        chown -R "$nobody:$nobody" "$work/planted" "$work/conf-plugins" "$home"
+        printf '[Paths]\nPlugins=%s\n' "$work/conf-plugins" >"$bin/qt.conf"
+        variables=(VANTOREL_PROBE_MARKER="$marker" QT_PLUGIN_PATH="$work/planted"
+            "QT_QPA_PLATFORM=vantorelprobe;xcb"
+            QT_QPA_PLATFORMTHEME=vantorelprobe XDG_CURRENT_DESKTOP=GNOME)
+    fi
+    # Every ICMP packet on the namespace's loopback, from before the program starts.
+    ip netns exec "$ns" tcpdump -i lo -n -U -w "$work/icmp.pcap" icmp >"$work/tcpdump.log" 2>&1 &
+    sniffer_pid=$!
+    sniffing() { grep -q "listening on" "$work/tcpdump.log"; }
+    wait_for "the sniffer" 30 sniffing
+    start_program "${variables[@]}"
     wait_for "main window" 60 find_main_window
-    expect_loopback_replies
+    wait_for "two monitors on line" 90 shows online 2
+    wait_for "echo replies in the namespace" 30 echo_counts_reach 2
     [ -z "$(message_boxes)" ] || fail "a message box is open although pinging works"
+
+    # The program: no capability in any thread, and no ICMP socket of its own.
     for status in /proc/"$program_pid"/task/*/status; do
         for set in CapInh CapPrm CapEff CapAmb; do
             value=$(awk -v key="$set:" '$1 == key { print $2 }' "$status")
             [ "$value" = 0000000000000000 ] || fail "$set $value in $status"
         done
-        grep -qx $'NoNewPrivs:\t1' "$status" || fail "no-new-privileges is off in $status"
     done
-    # The echo requests go through a raw ICMP socket of the program's (local "port" 1 is the
-    # protocol), and it holds no datagram ICMP socket.
-    sockets=$(find /proc/"$program_pid"/fd -lname 'socket:*' -printf '%l\n' | tr -dc '0-9\n')
-    raw=$(awk 'NR > 1 && $2 ~ /:0001$/ { print $10 }' /proc/"$program_pid"/net/raw)
-    datagram=$(awk 'NR > 1 { print $10 }' /proc/"$program_pid"/net/icmp)
-    if [ -z "$raw" ] || ! grep -qxFf <(echo "$raw") <<<"$sockets"; then
-        fail "the program holds no raw ICMP socket"
+    sockets_of() { find /proc/"$1"/fd -lname 'socket:*' -printf '%l\n' 2>/dev/null | tr -dc '0-9\n'; }
+    icmp_sockets=$(awk 'NR > 1 { print $10 }' /proc/"$program_pid"/net/raw /proc/"$program_pid"/net/icmp)
+    [ -z "$icmp_sockets" ] || ! grep -qxFf <(echo "$icmp_sockets") <(sockets_of "$program_pid") ||
+        fail "the program holds an ICMP socket"
+    # Its helper: nothing held, no new privileges, the seccomp filter on, and the raw socket.
+    # (Its bounding set stays: emptying it needs CAP_SETPCAP, which the file does not grant, and
+    # no-new-privileges keeps anything it could start from gaining what it lists.)
+    # A helper may end meanwhile (the probes below end one on purpose): those still there count.
+    check_helpers() {
+        local pid_dir pid set value raw checked=0
+        for pid_dir in /proc/[0-9]*; do
+            [ "$(cat "$pid_dir/comm" 2>/dev/null)" = vantorel-icmp ] || continue
+            pid=${pid_dir#/proc/}
+            status=$(cat "$pid_dir/status" 2>/dev/null) || continue
+            [ "$(awk '$1 == "PPid:" { print $2 }' <<<"$status")" = "$program_pid" ] || continue
+            for set in CapInh CapPrm CapEff CapAmb; do
+                value=$(awk -v key="$set:" '$1 == key { print $2 }' <<<"$status")
+                [ "$value" = 0000000000000000 ] || fail "helper $pid: $set $value"
+            done
+            grep -qx $'NoNewPrivs:\t1' <<<"$status" || fail "helper $pid: no-new-privileges off"
+            grep -qx $'Seccomp:\t2' <<<"$status" || fail "helper $pid: no seccomp filter"
+            raw=$(awk 'NR > 1 && $2 ~ /:0001$/ { print $10 }' "$pid_dir/net/raw" 2>/dev/null) || continue
+            [ -n "$raw" ] && grep -qxFf <(echo "$raw") <(sockets_of "$pid") ||
+                { [ -d "$pid_dir" ] && fail "helper $pid holds no raw ICMP socket"; } || continue
+            checked=$((checked + 1))
+        done
+        [ "$checked" -ge 1 ]
+    }
+    wait_for "an ICMP helper of the program's" 30 check_helpers
+
+    if [ "$case_name" = capability-plugins ]; then
+        # Every route loaded its code into the program, and every attempt failed, at load and
+        # again while the program pinged through its helper.
+        probed() { grep -q '^later ' "$marker" 2>/dev/null; }
+        wait_for "the probes' second round" 60 probed
+        sleep 1
+        for route in "$work/planted/platforms/" "$work/conf-plugins/platformthemes/" \
+            "$work/planted/gtk/"; do
+            grep -qF "loaded in $program_pid from $route" "$marker" ||
+                fail "nothing loaded from $route: $(cat "$marker")"
+        done
+        grep -q '^later helper-hostile' "$marker" || fail "no probe reached the helper's connection"
+        worked=$(awk '$1 != "loaded" && $1 != "helper-hostile" && $2 != "helper-hostile" && $NF == 0' "$marker")
+        [ -z "$worked" ] || fail "an attempt worked from inside the program: $worked"
+        # The helper ended the connection it was sent nonsense on; pinging goes on.
+        before=$(icmp_counter InEchoReps)
+        wait_for "replies after the hostile requests" 30 echo_counts_reach $((before + 2))
+        wait_for "two monitors on line" 30 shows online 2
     fi
-    [ -z "$datagram" ] || ! grep -qxFf <(echo "$datagram") <<<"$sockets" ||
-        fail "the program holds a datagram ICMP socket"
     click_close_button
     expect_clean_exit
-    expect_config "$saved_loopback_group" "after closing with the close button"
-    ;;
-
-capability-plugins)
-    ! nosuid "$work" || skip "$work is on a nosuid mount, where file capabilities do not apply"
-    [ -d "$plugins/platformthemes" ] || fail "no probe plugins in '$plugins'"
-    # The plugins in a folder of the user's, and the theme in the program's own folder, which
-    # the user owns.
-    cp -r "$plugins" "$work/planted"
-    mkdir "$work/bin/platformthemes"
-    cp "$plugins"/platformthemes/* "$work/bin/platformthemes/"
-    chown -R "$nobody:$nobody" "$work/planted" "$work/bin"
-    marker=$home/probe-marker
-    planted=(VANTOREL_PROBE_MARKER="$marker" QT_PLUGIN_PATH="$work/planted"
-        QT_QPA_PLATFORM_PLUGIN_PATH="$work/planted/platforms"
-        "QT_QPA_PLATFORM=vantorelprobe;xcb" QT_QPA_PLATFORMTHEME=vantorelprobe)
-    seed_loopback_group
-    probe_loaded() { [ -s "$marker" ]; }
-
-    # Without the capability the program may load what its user names: the probe works.
-    ping_range "0 2147483647"
-    start_program "${planted[@]}"
-    wait_for "the probe plugin loaded without the capability" 60 probe_loaded
-    wait_for "main window" 60 find_main_window
-    click_close_button
-    expect_clean_exit
-    rm -f "$marker"
-
-    # With it, the same variables and the program's own folder load nothing.
-    setcap cap_net_raw+ep "$work/bin/vantorel"
-    ping_range "1 0"
-    start_program "${planted[@]}"
-    wait_for "main window" 60 find_main_window
-    expect_loopback_replies
-    ! probe_loaded || fail "a planted plugin was loaded under the capability: $(cat "$marker")"
-    click_close_button
-    expect_clean_exit
-
-    # The options that name a plugin folder or a plugin are refused, with a reason.
-    for options in "-platformpluginpath $work/planted/platforms -platform vantorelprobe;xcb" \
-        "--platformpluginpath=$work/planted/platforms" "-plugin vantorelprobe"; do
-        # shellcheck disable=SC2086 # the options are words
-        start_program VANTOREL_PROBE_MARKER="$marker" -- $options
-        wait_for "the refusal of $options" 30 program_ended
-        status=0
-        wait "$program_pid" || status=$?
-        program_pid=
-        [ "$status" -ne 0 ] || fail "$options: exit code 0"
-        grep -q "is not allowed" "$work/program.log" || fail "$options: no reason given"
-        ! probe_loaded || fail "$options: the probe was loaded"
-    done
+    kill -INT "$sniffer_pid"
+    wait "$sniffer_pid" 2>/dev/null || true
+    sniffer_pid=
+    # Echo requests and replies only, none with IP options, none from a chosen source.
+    packets=$(tcpdump -r "$work/icmp.pcap" -n -v 2>/dev/null)
+    [ -n "$packets" ] || fail "the sniffer saw nothing"
+    odd=$(grep -E 'options|127\.6\.6\.6' <<<"$packets" || true)
+    [ -z "$odd" ] || fail "packets with IP options or a forged source: $odd"
+    kinds=$(tcpdump -r "$work/icmp.pcap" -n 2>/dev/null | grep -v -E 'ICMP echo (request|reply), id [0-9]+, seq [0-9]+, length [0-9]+$' || true)
+    [ -z "$kinds" ] || fail "ICMP other than echo requests and replies: $kinds"
     ;;
 
 ipv6)
