@@ -258,11 +258,12 @@ std::string InOwnNetworkNamespace(const std::function<std::string()>& Body) {
 }
 
 // Echo requests seen on the namespace's loopback since the watch opened: (IP header length,
-// identifier, code).
+// identifier, code, time to live).
 struct TSeenRequest {
     std::size_t HeaderLength;
     std::uint16_t Identifier;
     std::uint8_t Code;
+    std::uint8_t Ttl;
 };
 std::vector<TSeenRequest> EchoRequestsSeen(int Watch) {
     std::vector<TSeenRequest> Seen;
@@ -273,8 +274,8 @@ std::vector<TSeenRequest> EchoRequestsSeen(int Watch) {
             return Seen;
         const std::size_t Ihl = std::size_t(Packet[0] & 15) * 4;
         if (std::size_t(Length) >= Ihl + 8 && Packet[Ihl] == 8)
-            Seen.push_back(
-                {Ihl, std::uint16_t(Packet[Ihl + 4] << 8 | Packet[Ihl + 5]), Packet[Ihl + 1]});
+            Seen.push_back({Ihl, std::uint16_t(Packet[Ihl + 4] << 8 | Packet[Ihl + 5]),
+                            Packet[Ihl + 1], Packet[8]});
     }
 }
 
@@ -327,12 +328,13 @@ TEST(IcmpHelper, HostileRequestsEndTheConnectionAndNothingIsSent) {
         }
 
         // The same helper answers a good request, with a packet it built: type 8, code 0, a
-        // bare IP header.
+        // bare IP header, and the request's hop limit.
         pid_t Pid;
         const int Fd = StartIcmpHelper(AF_INET, Pid);
         if (Fd < 0)
             return "the helper did not start";
-        const THelperRequest Good = LoopbackRequest(0x4444);
+        THelperRequest Good = LoopbackRequest(0x4444);
+        Good.HopLimit = 3;
         if (!SendThroughHelper(Fd, Good))
             return "the good request was not taken";
         bool Ended = false;
@@ -346,7 +348,7 @@ TEST(IcmpHelper, HostileRequestsEndTheConnectionAndNothingIsSent) {
             Problems << "the answer is not the echo reply as read; ";
         const auto Seen = EchoRequestsSeen(Watch);
         if (Seen.size() != 1 || Seen[0].HeaderLength != 20 || Seen[0].Identifier != 0x4444 ||
-            Seen[0].Code != 0)
+            Seen[0].Code != 0 || Seen[0].Ttl != 3)
             Problems << "not exactly one well-formed echo request on the wire; ";
         EndIcmpHelper(Fd, Pid);
         ::close(Watch);
