@@ -864,9 +864,11 @@ TIcmpProbeResult ProbeIcmp() {
     std::string HelperProblem;
     if (Helper.empty()) {
         Helper = IcmpHelperPlaces().front();
+        const std::vector<std::string> Places = IcmpHelperPlaces();
+        const std::string& Installed = Places[Places.size() > 1 ? 1 : 0];
         HelperProblem = "there is no vantorel-icmp that root owns in a folder only root can "
                         "change, beside the program or in " +
-                        IcmpHelperPlaces().back().substr(0, IcmpHelperPlaces().back().rfind('/'));
+                        Installed.substr(0, Installed.rfind('/'));
     } else {
         HelperProblem = std::strerror(HelperErrno);
     }

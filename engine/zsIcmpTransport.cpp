@@ -1,8 +1,9 @@
 #include "zsIcmpTransport.h"
 
+#include <algorithm>
 #include <array>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +18,10 @@
 #include <unistd.h>
 
 #ifndef VANTOREL_LIBEXEC_DIR
-#define VANTOREL_LIBEXEC_DIR "/usr/local/libexec"
+#define VANTOREL_LIBEXEC_DIR "/usr/local/libexec/vantorel"
+#endif
+#ifndef VANTOREL_LIBEXEC_RELATIVE
+#define VANTOREL_LIBEXEC_RELATIVE "libexec"
 #endif
 
 namespace {
@@ -76,9 +80,16 @@ bool IsRootOnly(const std::string& Path) {
 
 std::vector<std::string> IcmpHelperPlaces() {
     std::vector<std::string> Places;
-    if (const std::string Folder = ProgramFolder(); !Folder.empty())
+    if (const std::string Folder = ProgramFolder(); !Folder.empty()) {
         Places.push_back(Folder + "/" + HelperName);
-    Places.push_back(std::string(VANTOREL_LIBEXEC_DIR) + "/" + HelperName);
+        // The libexec folder of the prefix the program was installed under (/usr/bin/vantorel:
+        // /usr/libexec/vantorel), whatever prefix it was built for.
+        const std::string Prefix = Folder.substr(0, Folder.rfind('/'));
+        Places.push_back(Prefix + "/" VANTOREL_LIBEXEC_RELATIVE "/vantorel/" + HelperName);
+    }
+    const std::string Built = std::string(VANTOREL_LIBEXEC_DIR) + "/" + HelperName;
+    if (std::find(Places.begin(), Places.end(), Built) == Places.end())
+        Places.push_back(Built);
     return Places;
 }
 

@@ -10,7 +10,8 @@
 //
 // Vantorel starts only a helper it can trust: a regular file that root owns and no one else may
 // change, in a folder chain up to / of which root owns every folder and no one else may change
-// any. It looks beside its own program file first, then in the install's libexec folder.
+// any. It looks beside its own program file first, then in the libexec folder of the prefix the
+// program lies under (<prefix>/libexec/vantorel), then in the one it was built for.
 #pragma once
 
 #include "zsIcmpHelperProtocol.h"
