@@ -51,19 +51,14 @@ std::string StartLeastPrivileged(bool Secure, int Argc, char** Argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // The path report runs without a display, with the echo service's socket opened as for the
-    // window and the same lock on it.
+    // The path report runs without a display, and like the window without any capability: its
+    // hop-limited requests go through a datagram socket or the ICMP helper.
     if (IsPathRequest(argc, argv)) {
-        const TCapabilityDrop Drop = RunThenDropCapabilities([] { IcmpOpenEarly(); });
+        const TCapabilityDrop Drop =
+            RunThenDropCapabilities([] {}, SystemCapabilityCalls(), TDropKind::LetProgramsGain);
         if (!Drop.Ok) {
             std::fputs(Drop.Problem.c_str(), stderr);
             return 1;
-        }
-        if (Drop.HeldAny) {
-            if (const std::string Problem = LockSocketOptions(); !Problem.empty()) {
-                std::fputs(Problem.c_str(), stderr);
-                return 1;
-            }
         }
         return RunPathCommandLine(argc, argv, std::cout, std::cerr);
     }

@@ -17,8 +17,8 @@ TEST_F(PingPermissionTest, RefusedSocketsGiveOneWarningWithTheAdvice) {
     int Probes = 0;
     const bool Shown = ShowPingPermissionProblem(nullptr, [&] {
         ++Probes;
-        return TIcmpProbeResult{false, "",
-                                "Allow it:\n    sudo setcap cap_net_raw+ep /opt/Büro/vantorel"};
+        return TIcmpProbeResult{
+            false, "", "Allow it:\n    sudo setcap cap_net_raw+ep /opt/Büro/vantorel-icmp"};
     });
     EXPECT_TRUE(Shown);
     EXPECT_EQ(Probes, 1);
@@ -27,7 +27,7 @@ TEST_F(PingPermissionTest, RefusedSocketsGiveOneWarningWithTheAdvice) {
     EXPECT_EQ(Boxes.first().Kind, TzsMessageBox::TKind::Warning);
     EXPECT_EQ(Boxes.first().Buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     EXPECT_EQ(Boxes.first().Text,
-              QStringLiteral("Allow it:\n    sudo setcap cap_net_raw+ep /opt/Büro/vantorel"));
+              QStringLiteral("Allow it:\n    sudo setcap cap_net_raw+ep /opt/Büro/vantorel-icmp"));
 }
 
 TEST_F(PingPermissionTest, NothingIsShownWhenASocketOpens) {
