@@ -5,7 +5,11 @@
 //   fake_echo:1  the request is replaced by one that answers at once: the loops' own share of
 //                memory and CPU, without the echo service (fping is not run beside it)
 //   mode:        the echo service's socket kind: 0 whichever it picks, 1 raw, 2 datagram (as
-//                root the ping group range is widened just long enough to open the socket)
+//                root the ping group range is widened just long enough to open the socket),
+//                3 through the ICMP helper of the build tree (helper_... counters: its CPU,
+//                peak resident memory and wake-ups; ..._with_helper: both processes' CPU
+//                against fping's)
+//   wakeups, fping_wakeups                             voluntary context switches over the run
 //   counters: err_p50_ms / err_p99_ms / err_max_ms    start-to-start period error
 //             thread_cpu_us_per_period                 a loop thread's CPU per period
 //             cpu_pct_of_core, peak_rss_mib            this process over the run
@@ -43,6 +47,7 @@ void BM_LoopSchedule(benchmark::State& State) {
 
     const TIcmpMode Mode = State.range(4) == 1   ? TIcmpMode::Raw
                            : State.range(4) == 2 ? TIcmpMode::Datagram
+                           : State.range(4) == 3 ? TIcmpMode::Helper
                                                  : TIcmpMode::Auto;
     std::string Why;
     if (!Run.FakeEcho && !UseIcmpMode(Mode, Why)) {
@@ -69,6 +74,7 @@ BENCHMARK(BM_LoopSchedule)
     ->Args({1000, 1000, 20, 1, 0})
     ->Args({1000, 1000, 20, 0, 0})
     ->Args({1000, 1000, 20, 0, 2})
+    ->Args({1000, 1000, 20, 0, 3})
     ->ArgNames({"loops", "period_ms", "seconds", "fake_echo", "mode"})
     ->Iterations(1)
     ->UseRealTime()

@@ -28,6 +28,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -57,6 +58,58 @@ inline long StatusKiB(const std::string& Field) {
             return std::atol(Line.c_str() + Field.size() + 1);
     }
     return -1;
+}
+
+inline long VoluntarySwitches() {
+    rusage Usage{};
+    ::getrusage(RUSAGE_SELF, &Usage);
+    return Usage.ru_nvcsw;
+}
+
+// The ICMP helpers this process started (vantorel-icmp), which pay for its raw ICMP.
+inline std::vector<pid_t> IcmpHelpers() {
+    std::vector<pid_t> Pids;
+    const std::string Parent = std::to_string(::getpid());
+    for (const auto& Entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string Name = Entry.path().filename().string();
+        if (Name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream Status(Entry.path() / "status");
+        std::string Line, Comm, PPid;
+        while (std::getline(Status, Line)) {
+            if (Line.starts_with("Name:"))
+                Comm = Line.substr(Line.find_first_not_of(" \t", 5));
+            else if (Line.starts_with("PPid:"))
+                PPid = Line.substr(Line.find_first_not_of(" \t", 5));
+        }
+        if (Comm == "vantorel-icmp" && PPid == Parent)
+            Pids.push_back(pid_t(std::stol(Name)));
+    }
+    return Pids;
+}
+
+// Of the helpers in Pids: CPU seconds so far, and the sums of a /proc/<pid>/status field.
+inline double HelpersCpuSeconds(const std::vector<pid_t>& Pids) {
+    double Sum = 0;
+    for (const pid_t Pid : Pids) {
+        std::ifstream In("/proc/" + std::to_string(Pid) + "/schedstat");
+        double Ns = 0;
+        if (In >> Ns)
+            Sum += Ns / 1e9;
+    }
+    return Sum;
+}
+inline long HelpersStatus(const std::vector<pid_t>& Pids, const std::string& Field) {
+    long Sum = 0;
+    for (const pid_t Pid : Pids) {
+        std::ifstream In("/proc/" + std::to_string(Pid) + "/status");
+        std::string Line;
+        while (std::getline(In, Line)) {
+            if (Line.compare(0, Field.size() + 1, Field + ":") == 0)
+                Sum += std::atol(Line.c_str() + Field.size() + 1);
+        }
+    }
+    return Sum;
 }
 
 // Starts a new peak for VmHWM, so that a run is not charged for an earlier one.
@@ -152,6 +205,7 @@ public:
             WallSeconds = std::chrono::duration<double>(TSteady::now() - FStart).count();
             CpuSeconds = Seconds(Usage.ru_utime) + Seconds(Usage.ru_stime);
             PeakKiB = Usage.ru_maxrss;
+            Wakeups = Usage.ru_nvcsw;
             Ran = true;
         }
         FPid = -1;
@@ -162,6 +216,7 @@ public:
     bool Ran = false;
     double CpuSeconds = 0, WallSeconds = 0;
     long PeakKiB = 0;
+    long Wakeups = 0; // voluntary context switches
 
 private:
     pid_t FPid = -1;
@@ -220,8 +275,14 @@ struct TLoopResult {
     double SteadyFpingCpuSeconds = -1;
     double SteadyWallSeconds = 0;
     long PeakKiB = 0;
+    long Wakeups = 0; // voluntary context switches of this process over the run
     TFping Fping;
     bool FpingMissing = false;
+    // The ICMP helpers of this process, when the echo service sends through them: their CPU
+    // over the run and in the steady state, peak resident memory and wake-ups.
+    bool Helper = false;
+    double HelperCpuSeconds = 0, SteadyHelperCpuSeconds = 0;
+    long HelperPeakKiB = 0, HelperWakeups = 0;
 };
 
 // Starts one loop per target, spaced as fping spaces its first requests, lets them run, stops
@@ -274,6 +335,11 @@ inline void RunLoops(const TLoopRun& Run, bool WithFping, TLoopResult& Result) {
     Result.FpingMissing = WithFping && FpingProgram.empty();
     ResetPeakResident();
     const double Cpu0 = ProcessCpuSeconds();
+    const long Wakeups0 = VoluntarySwitches();
+    // The helpers started with the service, before the run.
+    const std::vector<pid_t> HelpersAtStart = IcmpHelpers();
+    const double Helper0 = HelpersCpuSeconds(HelpersAtStart);
+    const long HelperWakeups0 = HelpersStatus(HelpersAtStart, "voluntary_ctxt_switches");
     const auto Wall0 = TSteady::now();
     if (!FpingProgram.empty())
         Result.Fping.Start(FpingProgram, Run.Targets, Run.PeriodMs, Run.TimeOutMs, Run.PayloadBytes,
@@ -290,9 +356,12 @@ inline void RunLoops(const TLoopRun& Run, bool WithFping, TLoopResult& Result) {
     std::this_thread::sleep_until(std::chrono::time_point_cast<TSteady::duration>(SteadyFrom));
     const double SteadyCpu0 = ProcessCpuSeconds();
     const double SteadyFping0 = Result.Fping.CpuSecondsSoFar();
+    const std::vector<pid_t> Helpers = IcmpHelpers();
+    const double SteadyHelper0 = HelpersCpuSeconds(Helpers);
     const auto SteadyWall0 = TSteady::now();
     std::this_thread::sleep_until(Wall0 + Run.RunFor);
     Result.SteadyCpuSeconds = ProcessCpuSeconds() - SteadyCpu0;
+    Result.SteadyHelperCpuSeconds = HelpersCpuSeconds(Helpers) - SteadyHelper0;
     const double SteadyFping1 = Result.Fping.CpuSecondsSoFar();
     if (SteadyFping0 >= 0 && SteadyFping1 >= 0)
         Result.SteadyFpingCpuSeconds = SteadyFping1 - SteadyFping0;
@@ -312,6 +381,11 @@ inline void RunLoops(const TLoopRun& Run, bool WithFping, TLoopResult& Result) {
     while (TPingLoopThread::RunningCount() > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     Result.CpuSeconds = ProcessCpuSeconds() - Cpu0;
+    Result.Wakeups = VoluntarySwitches() - Wakeups0;
+    Result.Helper = !Helpers.empty();
+    Result.HelperCpuSeconds = HelpersCpuSeconds(Helpers) - Helper0;
+    Result.HelperPeakKiB = HelpersStatus(Helpers, "VmHWM");
+    Result.HelperWakeups = HelpersStatus(Helpers, "voluntary_ctxt_switches") - HelperWakeups0;
     Result.WallSeconds = std::chrono::duration<double>(TSteady::now() - Wall0).count();
     Result.PeakKiB = StatusKiB("VmHWM");
 }
@@ -382,10 +456,24 @@ inline void ReportProcess(benchmark::State& State, const TLoopResult& Result) {
     State.counters["peak_rss_mib"] = PeakMiB;
     const double SteadyPct = 100.0 * Result.SteadyCpuSeconds / Result.SteadyWallSeconds;
     State.counters["steady_cpu_pct_of_core"] = SteadyPct;
+    State.counters["wakeups"] = double(Result.Wakeups);
+    // With the helper, the program's figures and the helper's together are what compares.
+    double HelperPct = 0, SteadyHelperPct = 0;
+    if (Result.Helper) {
+        HelperPct = 100.0 * Result.HelperCpuSeconds / Result.WallSeconds;
+        SteadyHelperPct = 100.0 * Result.SteadyHelperCpuSeconds / Result.SteadyWallSeconds;
+        State.counters["helper_cpu_pct_of_core"] = HelperPct;
+        State.counters["steady_helper_cpu_pct_of_core"] = SteadyHelperPct;
+        State.counters["helper_peak_rss_mib"] = double(Result.HelperPeakKiB) / 1024.0;
+        State.counters["helper_wakeups"] = double(Result.HelperWakeups);
+    }
     if (Result.SteadyFpingCpuSeconds >= 0) {
         const double FpingPct = 100.0 * Result.SteadyFpingCpuSeconds / Result.SteadyWallSeconds;
         State.counters["steady_fping_cpu_pct_of_core"] = FpingPct;
         State.counters["steady_cpu_ratio_to_fping"] = FpingPct > 0 ? SteadyPct / FpingPct : 0.0;
+        if (Result.Helper)
+            State.counters["steady_cpu_ratio_to_fping_with_helper"] =
+                FpingPct > 0 ? (SteadyPct + SteadyHelperPct) / FpingPct : 0.0;
     }
     if (Result.Fping.Ran) {
         const double FpingPct = 100.0 * Result.Fping.CpuSeconds / Result.Fping.WallSeconds;
@@ -394,6 +482,10 @@ inline void ReportProcess(benchmark::State& State, const TLoopResult& Result) {
         State.counters["fping_peak_rss_mib"] = FpingMiB;
         State.counters["cpu_ratio_to_fping"] = FpingPct > 0 ? CpuPct / FpingPct : 0.0;
         State.counters["rss_ratio_to_fping"] = FpingMiB > 0 ? PeakMiB / FpingMiB : 0.0;
+        State.counters["fping_wakeups"] = double(Result.Fping.Wakeups);
+        if (Result.Helper)
+            State.counters["cpu_ratio_to_fping_with_helper"] =
+                FpingPct > 0 ? (CpuPct + HelperPct) / FpingPct : 0.0;
     }
 }
 
