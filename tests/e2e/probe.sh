@@ -158,7 +158,7 @@ EOF
     echo "PASS: prometheus"
     ;;
 package)
-    for tool in cpack dpkg dpkg-deb lintian appstreamcli man setpriv; do
+    for tool in cpack dpkg dpkg-deb lintian appstreamcli getcap setpriv; do
         command -v "$tool" >/dev/null || skip "$tool is not installed"
     done
     ! dpkg-query -W vantorel >/dev/null 2>&1 || skip "a vantorel package is installed already"
@@ -178,6 +178,10 @@ package)
     dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || fail "dpkg -i: $(tail -n 20 "$work/dpkg.log")"
     appstreamcli validate --no-net /usr/share/metainfo/*Vantorel.metainfo.xml \
         >"$work/appstream.log" 2>&1 || fail "appstream: $(cat "$work/appstream.log")"
+    # The ICMP helper alone holds the raw-socket capability; the program holds none.
+    getcap /usr/libexec/vantorel/vantorel-icmp | grep -q cap_net_raw ||
+        fail "the installed ICMP helper has no capability: $(getcap /usr/libexec/vantorel/vantorel-icmp)"
+    [ -z "$(getcap /usr/bin/vantorel)" ] || fail "the program file holds a capability"
     version=$("${as_nobody[@]}" /usr/bin/vantorel --version) || fail "--version failed"
     [[ $version == *1.0.0.1* ]] || fail "--version says: $version"
     "${as_nobody[@]}" /usr/bin/vantorel --headless >"$work/program.log" 2>&1 &
