@@ -44,6 +44,14 @@ if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
     set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
 endif()
 
+# vantorel_qt_pch(<target>): the common Qt headers precompiled for a target with many sources
+# that uses Qt Widgets, when VANTOREL_PCH is on.
+function(vantorel_qt_pch target)
+    if(VANTOREL_PCH)
+        target_precompile_headers(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/QtPrecompiled.h)
+    endif()
+endfunction()
+
 # vantorel_layer(<target> DEPS <libs...>): a static library from every source in the
 # calling folder. A layer with no sources yet is an interface target with the same links.
 function(vantorel_layer target)
@@ -55,6 +63,9 @@ function(vantorel_layer target)
         add_library(${target} STATIC ${_sources} ${ARG_UNPARSED_ARGUMENTS})
         target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
         target_link_libraries(${target} PUBLIC vantorel_common ${ARG_DEPS})
+        if("Qt6::Widgets" IN_LIST ARG_DEPS)
+            vantorel_qt_pch(${target})
+        endif()
     else()
         add_library(${target} INTERFACE)
         target_include_directories(${target} INTERFACE ${CMAKE_CURRENT_SOURCE_DIR})

@@ -2,6 +2,9 @@
 # vantorel_<version>_<arch>.deb from the install rules, with its dependencies read from the
 # shared libraries the program links.
 find_program(VANTOREL_GZIP gzip REQUIRED)
+# Packing installs what has been built; it does not build every target first (a build tree that
+# made only the program and its documents can still be packed).
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(_doc ${PROJECT_BINARY_DIR}/package-doc)
 file(MAKE_DIRECTORY ${_doc})
