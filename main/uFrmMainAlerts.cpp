@@ -4,8 +4,10 @@
 
 #include "uAlertCenter.h"
 #include "uAlertNotifier.h"
+#include "uAlertSettingsFile.h"
 #include "uAlertTray.h"
 #include "uFrmAlerts.h"
+#include "uHubAlerts.h"
 #include "uStartup.h"
 
 #include <QAction>
@@ -15,7 +17,7 @@ void TfrmMain::BuildAlerts() {
     FAlerts = std::make_unique<TAlertCenter>();
     FDesktopNotifier = std::make_unique<TDesktopNotifier>();
     FAlerts->SetNotifier(FDesktopNotifier.get());
-    FAlerts->Watch(*FHub);
+    WatchHubAlerts(*FHub, *FAlerts);
     FTray = std::make_unique<TAlertTray>(this, FAlerts.get());
 
     menAlerting = MakeButtonMenu(btnAlerting, QStringLiteral("Alerting"));
@@ -29,8 +31,8 @@ void TfrmMain::SetAlertNotifier(TAlertNotifier* Notifier) {
 }
 
 void TfrmMain::LoadAlertSettings() {
-    FAlerts->SetSettings(FConfig->ReadAlertSettings());
-    SetAlerting(FConfig->ReadAlertingEnable());
+    FAlerts->SetSettings(ReadAlertSettings(FConfig->Config()));
+    SetAlerting(ReadAlertingEnable(FConfig->Config()));
 }
 
 void TfrmMain::AlertSettingsClick() {
@@ -43,7 +45,7 @@ void TfrmMain::AlertSettingsClick() {
     FAlerts->SetSettings(Dialog.Settings());
     if (FConfig) {
         try {
-            FConfig->WriteAlertSettings(FAlerts->Settings());
+            WriteAlertSettings(FConfig->Config(), FAlerts->Settings());
         } catch (const std::exception& Error) {
             ShowException(Error);
         }

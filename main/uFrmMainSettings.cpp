@@ -4,6 +4,7 @@
 #include "uFrmMain.h"
 
 #include "About.h"
+#include "uAlertSettingsFile.h"
 #include "uFrmFriendlyNames.h"
 #include "uFrmPinger.h"
 #include "uStartup.h"
@@ -361,7 +362,7 @@ void TfrmMain::btnAlertingClick() {
     // Kept at once, as the logging switch is.
     if (FConfig) {
         try {
-            FConfig->WriteAlertingEnable(AlertingEnabled());
+            WriteAlertingEnable(FConfig->Config(), AlertingEnabled());
         } catch (const std::exception& Error) {
             ShowException(Error);
         }

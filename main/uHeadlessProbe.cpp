@@ -3,7 +3,9 @@
 #include "ZRegistry.h"
 #include "uAlertCenter.h"
 #include "uAlertNotifier.h"
+#include "uAlertSettingsFile.h"
 #include "uConfigStore.h"
+#include "uHubAlerts.h"
 #include "uMetricsEndpoint.h"
 #include "uMonitorHub.h"
 #include "uPingerSession.h"
@@ -58,9 +60,9 @@ void TVantorelProbe::Start() {
     FNotifier = std::make_unique<TDesktopNotifier>();
     FNotifier->SetFallback([this](const TAlertNotice& Notice) { AlertLine(Notice); });
     FAlerts->SetNotifier(FNotifier.get());
-    FAlerts->Watch(*FHub);
-    FAlerts->SetSettings(FConfig->ReadAlertSettings());
-    FHub->SetAlerting(FConfig->ReadAlertingEnable());
+    WatchHubAlerts(*FHub, *FAlerts);
+    FAlerts->SetSettings(ReadAlertSettings(FConfig->Config()));
+    FHub->SetAlerting(ReadAlertingEnable(FConfig->Config()));
     FHub->SetLogging(FConfig->ReadLoggingEnable());
     FHub->SetFriendlyNames(FConfig->ReadFriendlyNames());
 

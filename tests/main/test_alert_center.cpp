@@ -3,6 +3,7 @@
 // summary, and a monitor that goes is forgotten.
 #include "../monitor/monitor_test_support.h"
 #include "uAlertCenter.h"
+#include "uHubAlerts.h"
 #include "uMonitorHub.h"
 
 #include <QSignalSpy>
@@ -29,7 +30,7 @@ protected:
             return S;
         });
         Alerts.SetNotifier(&Recorder);
-        Alerts.Watch(Hub);
+        WatchHubAlerts(Hub, Alerts);
     }
     TPingerSession& Add(const char* Target) {
         EXPECT_EQ(Hub.Add(QString::fromUtf8(Target)), TMonitorHub::TAddResult::Added);

@@ -1,6 +1,5 @@
 #include "uAlertCenter.h"
 
-#include "uMonitorHub.h"
 #include "uPingerSession.h"
 #include "zsPingStatus.h"
 
@@ -21,18 +20,6 @@ QString TimeText(TDateTime Time) {
 } // namespace
 
 TAlertCenter::TAlertCenter(QObject* Parent) : QObject(Parent) {}
-
-void TAlertCenter::Watch(const TMonitorHub& Hub) {
-    connect(&Hub, &TMonitorHub::MonitorUpdated, this,
-            [this](TPingerSession* Monitor) { ResultArrived(*Monitor); });
-    connect(&Hub, &TMonitorHub::MonitorRenamed, this,
-            [this](TPingerSession* Monitor) { MonitorRenamed(*Monitor); });
-    connect(&Hub, &TMonitorHub::MonitorRemoved, this,
-            [this](TPingerSession* Monitor) { MonitorRemoved(*Monitor); });
-    connect(&Hub, &TMonitorHub::SettingsChanged, this,
-            [this, &Hub] { SetEnabled(Hub.Settings().Alerting); });
-    SetEnabled(Hub.Settings().Alerting);
-}
 
 void TAlertCenter::SetSettings(const TAlertSettings& Settings) {
     FSettings = Settings.Clamped();

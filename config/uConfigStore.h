@@ -10,7 +10,6 @@
 //   Store.LoadGroupTargets(Store.ReadDefaultGroup());
 #pragma once
 
-#include "uAlertRules.h"
 #include "zsIniFile.h"
 
 #include <QString>
@@ -67,13 +66,6 @@ public:
     // Replaces the friendly names with the lines of Text (split at CR, LF or CR LF).
     void WriteFriendlyNames(const QString& Text);
 
-    // The alerts: the switch and the thresholds, in a section of their own ([ALERTS]) that
-    // readers which do not know it keep as it is. Values out of range are moved into it.
-    bool ReadAlertingEnable() const;
-    void WriteAlertingEnable(bool Value);
-    TAlertSettings ReadAlertSettings() const;
-    void WriteAlertSettings(const TAlertSettings& Settings);
-
     // True when the file holds a configuration: its COMMON section has at least one key.
     static bool IsValidConfigFile(const QString& Path);
     // Why the file at Path cannot be imported, or the empty string: one too large to read is
@@ -93,11 +85,14 @@ public:
     // The INI file with the store's matching rules (Unicode case folding of names).
     static std::unique_ptr<TzsIniFile> MakeIniFile(const QString& FileName);
 
+    // The open file, for the sections that other parts of the program keep there themselves
+    // (the alerts' [ALERTS]). Raises EConfigError when no file is open.
+    TzsIniFile& Config() const;
+
     QString FConfigFolder;   // ends with "/"
     QString FConfigFileName; // FConfigFolder + "config.ini"
 
 private:
-    TzsIniFile& Config() const;
     QStringList ReadGroupNames() const;
     void WriteGroupNames(const QStringList& Names);
 

@@ -1,12 +1,14 @@
 // TAlertCenter keeps the alert state of every running monitor and tells the desktop when one
-// changes. Widget-free: it watches the monitor hub, and takes each monitor's results on the
-// user-interface thread from the monitor's own samples (there is no second ping path); the
-// alerting switch is the hub's setting. The tray and the window read the summary.
+// changes. Widget-free and independent of who runs the monitors: its owner hands it each
+// monitor's results on the user-interface thread (it reads them from the monitor's own samples;
+// there is no second ping path), the monitors' new names and going, and the alerting switch.
+// The tray and the window read the summary.
 //
 //   TAlertCenter Alerts;
 //   Alerts.SetNotifier(&Notifier);
-//   Alerts.SetSettings(Store.ReadAlertSettings());
-//   Alerts.Watch(Hub);      // results, names, monitors that go, and the alerting switch
+//   Alerts.SetSettings(ReadAlertSettings(Store.Config()));
+//   Alerts.SetEnabled(Alerting);
+//   Alerts.ResultArrived(Monitor);   // for each result, from the owner's wiring
 //
 // The state is tracked while alerting is off too, so the tray and the "Degraded" mark stay
 // right and turning alerting on raises nothing for states that already hold; only the
@@ -22,7 +24,6 @@
 
 #include <unordered_map>
 
-class TMonitorHub;
 class TPingerSession;
 struct TPingEventObj;
 
@@ -33,15 +34,13 @@ public:
     explicit TAlertCenter(QObject* Parent = nullptr);
 
     void SetNotifier(TAlertNotifier* Notifier) { FNotifier = Notifier; } // not owned
-    // Follows Hub from now on: its monitors' results, names and going, and its alerting switch.
-    // Hub must outlive the watching or end it by being destroyed first.
-    void Watch(const TMonitorHub& Hub);
-    void SetEnabled(bool On) { FEnabled = On; }
     bool Enabled() const { return FEnabled; }
     // Every monitor counts afresh under the new thresholds; its state holds.
     void SetSettings(const TAlertSettings& Settings);
     const TAlertSettings& Settings() const { return FSettings; }
 
+    // The alerting switch: notifications are sent only while it is on.
+    void SetEnabled(bool On) { FEnabled = On; }
     // The monitor's newest sample was just recorded. A failure right after a sleep of the
     // machine is passed over.
     void ResultArrived(TPingerSession& Monitor);

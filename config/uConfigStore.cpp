@@ -272,43 +272,6 @@ void TConfigStore::WriteListViewEnable(bool Value) {
     Config().WriteBool("COMMON", "ListViewEnable", Value);
 }
 
-bool TConfigStore::ReadAlertingEnable() const {
-    return Config().ReadBool("ALERTS", "Enabled", false);
-}
-
-void TConfigStore::WriteAlertingEnable(bool Value) {
-    Config().WriteBool("ALERTS", "Enabled", Value);
-}
-
-TAlertSettings TConfigStore::ReadAlertSettings() const {
-    TAlertSettings S;
-    const TzsIniFile& File = Config();
-    // A missing or non-numeric value gives the default; a number far out of range its limit.
-    const auto Read = [&](const char* Key, int Default) {
-        return static_cast<int>(
-            std::clamp<long>(File.ReadInteger("ALERTS", Key, Default), -1000000, 1000000));
-    };
-    S.FailThreshold = Read("FailThreshold", S.FailThreshold);
-    S.RecoverThreshold = Read("RecoverThreshold", S.RecoverThreshold);
-    S.Window = Read("Window", S.Window);
-    S.LossPercent = Read("LossPercent", S.LossPercent);
-    S.LatencyMs = Read("LatencyMs", S.LatencyMs);
-    S.Sound = File.ReadBool("ALERTS", "Sound", S.Sound);
-    return S.Clamped();
-}
-
-void TConfigStore::WriteAlertSettings(const TAlertSettings& Settings) {
-    const TAlertSettings S = Settings.Clamped();
-    // Key by key, so that the switch and keys this version does not know stay as they are.
-    TzsIniFile& File = Config();
-    File.WriteInteger("ALERTS", "FailThreshold", S.FailThreshold);
-    File.WriteInteger("ALERTS", "RecoverThreshold", S.RecoverThreshold);
-    File.WriteInteger("ALERTS", "Window", S.Window);
-    File.WriteInteger("ALERTS", "LossPercent", S.LossPercent);
-    File.WriteInteger("ALERTS", "LatencyMs", S.LatencyMs);
-    File.WriteBool("ALERTS", "Sound", S.Sound);
-}
-
 QString TConfigStore::ReadDefaultGroup() const {
     return FromUtf8(Config().ReadString("COMMON", "DefaultGroup", Utf8(DefaultGroupName)));
 }
