@@ -316,6 +316,10 @@ void TConfigStore::ImportConfigFile(const QString& Path) {
     OpenConfig();
 }
 
+void TConfigStore::ExportConfigFile(const QString& Path) const {
+    Config().CopyTo(QFile::encodeName(Path).toStdString());
+}
+
 void TConfigStore::ImportLegacyConfiguration() {
     QString FriendlyNames;
     try {

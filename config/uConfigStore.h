@@ -76,6 +76,10 @@ public:
     // Raises EIniFileError when it cannot be read or written.
     void ImportConfigFile(const QString& Path);
 
+    // Writes a copy of config.ini to the file at Path, atomically. Raises an error that names
+    // the file and the reason when config.ini cannot be read or the copy cannot be written.
+    void ExportConfigFile(const QString& Path) const;
+
     void ImportLegacyConfiguration();
 
     // The stored group names, sorted without regard to case in the user's locale, each name

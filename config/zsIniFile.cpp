@@ -1,9 +1,9 @@
 #include "zsIniFile.h"
 
+#include "zsAtomicFile.h"
 #include "zsFileHandle.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -184,16 +184,6 @@ bool WriterMayBeAlive(pid_t Pid, double FileAge) {
     // The start time is known to within a clock tick or so; the margin keeps a doubtful case
     // on the safe side.
     return ProcessAge < 0 || ProcessAge + 2.0 >= FileAge;
-}
-
-// Whether a write may replace the existing file: its owner has not taken the write permission
-// away, and this process may write it. Checked on the mode bits, because the superuser passes
-// any access() test.
-bool MayReplace(const struct stat& Info, const std::string& Path) {
-    if ((Info.st_mode & S_IWUSR) == 0) {
-        return false;
-    }
-    return ::geteuid() == 0 || ::faccessat(AT_FDCWD, Path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
 } // namespace
@@ -502,72 +492,32 @@ void TzsIniFile::ReplaceWithCopyOf(const std::string& Source) {
     Store(FFileName, *Content);
 }
 
+void TzsIniFile::CopyTo(const std::string& Destination) const {
+    const std::optional<std::string> Content = Load(FFileName);
+    if (!Content) {
+        throw EIniFileError("Unable to read " + FFileName + ": " + ErrnoText(ENOENT));
+    }
+    WriteFileAtomically(Destination, *Content);
+}
+
 bool TzsIniFile::ReplaceFile(const std::string& TempName, const std::string& Target) {
     return ::rename(TempName.c_str(), Target.c_str()) == 0;
 }
 
 void TzsIniFile::Store(const std::string& FileName, const std::string& Content) {
-    // Write through a link to the file it points at, so that a linked config stays linked.
-    std::string Target = FileName;
-    struct stat LinkInfo {};
-    if (::lstat(FileName.c_str(), &LinkInfo) == 0 && S_ISLNK(LinkInfo.st_mode)) {
-        if (char* Real = ::realpath(FileName.c_str(), nullptr)) {
-            Target = Real;
-            std::free(Real);
-        }
-    }
-    struct stat OldInfo {};
-    const bool HadOld = ::stat(Target.c_str(), &OldInfo) == 0;
-    if (HadOld && !MayReplace(OldInfo, Target)) {
-        // A read-only file is kept, as the classic functions keep it.
+    // Through a link to the file it points at, so that a linked config stays linked; a file
+    // whose owner took away the write permission is kept, as the classic functions keep it.
+    try {
+        TzsAtomicFile File(FileName);
+        // Temporaries of the earlier naming, left by saves that were killed.
+        RemoveStaleTemporaryFiles(File.Target());
+        File.SetReplaceStep([this](const std::string& Temporary, const std::string& Target) {
+            return ReplaceFile(Temporary, Target);
+        });
+        File.Write(Content);
+        File.Commit();
+    } catch (const EAtomicFileError&) {
         WriteFailed();
-    }
-    RemoveStaleTemporaryFiles(Target);
-
-    static std::atomic<unsigned> Counter{0};
-    const std::string Folder = ParentFolder(Target);
-    std::string TempName;
-    int RawFd = -1;
-    for (int Attempt = 0; Attempt < 100 && RawFd < 0; ++Attempt) {
-        TempName = Folder + "/" + TemporaryPrefix(Target) + std::to_string(::getpid()) + "-" +
-                   std::to_string(Counter.fetch_add(1));
-        RawFd = ::open(TempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (RawFd < 0 && errno != EEXIST) {
-            break;
-        }
-    }
-    if (RawFd < 0) {
-        WriteFailed();
-    }
-    TzsFileHandle Fd(RawFd);
-    auto Fail = [&] {
-        ::unlink(TempName.c_str());
-        WriteFailed();
-    };
-    if (HadOld) {
-        // Keep the old file's permissions; a failure here is not worth losing the write.
-        (void)::fchmod(Fd.Get(), OldInfo.st_mode & 07777);
-    }
-    std::size_t Done = 0;
-    while (Done < Content.size()) {
-        const ssize_t Put = ::write(Fd.Get(), Content.data() + Done, Content.size() - Done);
-        if (Put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            Fail();
-        }
-        Done += static_cast<std::size_t>(Put);
-    }
-    if (::fsync(Fd.Get()) != 0 || Fd.Close() != 0) {
-        Fail();
-    }
-    if (!ReplaceFile(TempName, Target)) {
-        Fail();
-    }
-    TzsFileHandle Dir(::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (Dir.Get() >= 0) {
-        (void)::fsync(Dir.Get());
     }
 }
 

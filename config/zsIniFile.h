@@ -7,7 +7,8 @@
 // The text is UTF-8. A file that is not valid UTF-8 was written in a Windows 8-bit code page and
 // is read as Windows-1252; its next write turns the whole file into UTF-8. A UTF-8 byte-order
 // mark at the start is skipped on reading and kept on writing. A file whose owner took away
-// the write permission is refused like one that cannot be written.
+// the write permission is refused like one that cannot be written, and so is anything but a
+// regular file (a link is written through to the file it points at).
 //
 //   TzsIniFile Ini("/home/me/.config/app/config.ini");
 //   Ini.WriteString("COMMON", "DefaultGroup", "Servers");
@@ -76,6 +77,12 @@ public:
     // file, larger than MaxFileSize) or the file cannot be written.
     void ReplaceWithCopyOf(const std::string& Source);
 
+    // Writes a copy of the file's bytes to Destination through the atomic file writer. Raises
+    // EIniFileError when the file cannot be read (missing, not a regular file, larger than
+    // MaxFileSize) and EAtomicFileError, which names Destination and the reason, when the copy
+    // cannot be written; Destination is then left as it was.
+    void CopyTo(const std::string& Destination) const;
+
     // Names and values that cannot be stored without breaking the file's structure, or that
     // are not UTF-8 and would turn the whole file into something else at the next read.
     static bool IsStorableSectionName(std::string_view Name);
@@ -106,11 +113,12 @@ public:
     // original bytes can always be told from the result.
     static std::string Windows1252ToUtf8(std::string_view Bytes);
 
-    // A save that is killed between creating its temporary file and renaming it leaves the file
-    // behind. Each write first removes such files of earlier processes beside Target: those at
-    // least MinAge old whose writer is gone (no process has its id any more, or the one that
-    // has it started after the file was last written). A file that a live writer may still be
-    // working on is never touched.
+    // Every write goes through the atomic file writer (zsAtomicFile.h), which removes what its
+    // own killed writers left. Saves of earlier versions named their temporary files
+    // ".<name>.tmp-<pid>-<number>"; each write also removes those beside Target: files at least
+    // MinAge old whose writer is gone (no process has its id any more, or the one that has it
+    // started after the file was last written). A file that a live writer may still be working
+    // on is never touched.
     static constexpr std::chrono::seconds StaleTemporaryAge{60};
     static void RemoveStaleTemporaryFiles(const std::string& Target,
                                           std::chrono::seconds MinAge = StaleTemporaryAge);

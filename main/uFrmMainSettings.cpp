@@ -22,7 +22,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QSaveFile>
 
 #include <utility>
 #include <vector>
@@ -61,22 +60,6 @@ protected:
 private:
     std::function<void()> FOnClick;
 };
-
-// Copies a whole file through a temporary file beside the target that is renamed over it, so
-// the target is either the old file or the complete copy. False when anything failed.
-bool CopyFileReplacing(const QString& From, const QString& To) {
-    QFile Source(From);
-    if (!Source.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    const QByteArray Content = Source.readAll();
-    if (Source.error() != QFileDevice::NoError) {
-        return false;
-    }
-    QSaveFile Target(To);
-    return Target.open(QIODevice::WriteOnly) && Target.write(Content) == Content.size() &&
-           Target.commit();
-}
 
 TzsFileDialog::TOptions ConfigFileDialog(TzsFileDialog::TKind Kind) {
     return {Kind, QStringLiteral(".ini"), QStringLiteral("Vantorel.ini"),
@@ -423,8 +406,8 @@ void TfrmMain::ExportConfiguration() {
     const QString FileName =
         TzsFileDialog::Execute(this, ConfigFileDialog(TzsFileDialog::TKind::Save));
     if (!FileName.isEmpty()) {
-        // As with the classic copy, a failure is not reported.
-        CopyFileReplacing(FConfig->FConfigFileName, FileName);
+        // A copy that cannot be made is told (the handler shows what this throws).
+        FConfig->ExportConfigFile(FileName);
     }
 }
 

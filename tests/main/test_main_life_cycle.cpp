@@ -14,6 +14,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QByteArray TwoGroups = "[COMMON]\r\nHintsEnable=1\r\nDefaultGroup=A\r\n"
@@ -238,6 +240,44 @@ TEST_F(LifeCycleTest, ExportCopiesTheFileAsItIsOnDisk) {
     EXPECT_EQ(Asked[0].Kind, TzsFileDialog::TKind::Save);
     EXPECT_EQ(Asked[0].FileName, QStringLiteral("Vantorel.ini"));
     EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
+}
+
+// An export that cannot be written is told in the error box, with the file and the reason, and
+// leaves what stood at the name as it was.
+TEST_F(LifeCycleTest, ExportThatCannotBeWrittenIsTold) {
+    WriteConfig(TwoGroups);
+    TfrmMain& M = Open();
+    const QString Pipe = Homes.Root() + QStringLiteral("/pipe.ini");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(Pipe).constData(), 0600), 0);
+    const QString Kept = Homes.Root() + QStringLiteral("/kept.ini");
+    ASSERT_TRUE(WriteWholeFile(Kept, "kept"));
+    ASSERT_TRUE(QFile::setPermissions(Kept, QFileDevice::ReadOwner));
+    const struct {
+        const char* Name;
+        QString File;
+        QString Reason;
+    } Cases[] = {
+        {"FIFO", Pipe, QStringLiteral("not a regular file")},
+        {"folder that does not exist", Homes.Root() + QStringLiteral("/none/saved.ini"),
+         QStringLiteral("No such file or directory")},
+        {"read-only file", Kept, QStringLiteral("Permission denied")},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        TzsFileDialog::SetNextFileName(Case.File);
+        Control<QAction>(M, "ExportSettings1")->trigger();
+        const auto Shown = TzsMessageBox::TakeShown();
+        ASSERT_EQ(Shown.size(), 1);
+        EXPECT_EQ(Shown[0].Kind, TzsMessageBox::TKind::Error);
+        EXPECT_EQ(Shown[0].Text,
+                  ErrorMessageText(
+                      QStringLiteral("Unable to write to %1: %2").arg(Case.File, Case.Reason)));
+    }
+    EXPECT_TRUE(QFileInfo(Pipe).isReadable() && !QFileInfo(Pipe).isFile());
+    EXPECT_EQ(ReadWholeFile(Kept), "kept");
+    EXPECT_EQ(QDir(Homes.Root()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              (QStringList{QStringLiteral("kept.ini"), QStringLiteral("pipe.ini")}));
+    TzsFileDialog::TakeAsked();
 }
 
 TEST(FileDialogTest, ClassicSettingsBecomeTheDialogsOwn) {
