@@ -5,6 +5,7 @@
 #include "About.h"
 #include "icmp_dll.h"
 #include "uConfigStore.h"
+#include "uEndRequests.h"
 #include "uFrmFriendlyNames.h"
 #include "uFrmMain.h"
 #include "uFrmNewGroup.h"
@@ -20,6 +21,7 @@
 #include "zsPrivileges.h"
 #include "zsSecureStart.h"
 
+#include <cfenv>
 #include <cstdio>
 #include <initializer_list>
 #include <iostream>
@@ -51,6 +53,8 @@ std::string StartLeastPrivileged(bool Secure, int Argc, char** Argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Floating-point faults give infinities and NaNs, never a trap.
+    fedisableexcept(FE_ALL_EXCEPT);
     // The path report runs without a display, and like the window without any capability: its
     // hop-limited requests go through a datagram socket or the ICMP helper.
     if (IsPathRequest(argc, argv)) {
@@ -133,6 +137,11 @@ int main(int argc, char** argv) {
                 TzsMessageBox::Plain(&Main, QString::fromUtf8(E.what()));
             }
         }
+
+        // Asked to end from outside (kill, logout, Ctrl+C), the program closes as by its close
+        // button: it saves and exits with 0.
+        TzsSignalWatcher Signals;
+        CloseOnSignals(Signals, Main);
 
         Main.show();
         Main.activateWindow();

@@ -34,8 +34,6 @@
 #include <QTimer>
 #include <QTreeView>
 
-#include <cfenv>
-
 namespace {
 
 // The credit after the version in the window caption.
@@ -563,8 +561,6 @@ void TfrmMain::FormCreate() {
         FConfig->PrepareConfigFolder();
         FConfig->OpenConfig();
         EnableControls(false);
-        // Floating-point faults give infinities and NaNs, never a trap.
-        fedisableexcept(FE_ALL_EXCEPT);
         FFrame.FHeaderDrag.Clear();
         FFrame.FGripDrag.Clear();
         FActivated = false;
