@@ -1,16 +1,16 @@
 #include "uHistoryCommandLine.h"
 
+#include "uHistoryExport.h"
 #include "uPingLogHistory.h"
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <optional>
-#include <sstream>
+#include <memory>
 #include <string>
+#include <string_view>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef VANTOREL_VERSION_TEXT
@@ -40,7 +40,8 @@ const char* const Usage =
     "                         (empty when every ping of the interval failed) and uptime in %\n"
     "  --from DATE            only records at or after DATE\n"
     "  --to DATE              only records at or before DATE (a bare date: to its end)\n"
-    "  -o OUT.csv             write the CSV to OUT.csv instead of the standard output\n"
+    "  -o OUT.csv             write the CSV to OUT.csv (replaced whole once written) instead\n"
+    "                         of the standard output; '-o -' is the standard output\n"
     "  --path HOST            probe the path to HOST hop by hop and print loss and round\n"
     "                         trips per hop, without a window ('vantorel --path HOST --help')\n"
     "  --help                 show this text\n"
@@ -49,6 +50,7 @@ const char* const Usage =
     "DATE is local time: YYYY-MM-DD, YYYY-MM-DDTHH:MM or YYYY-MM-DDTHH:MM:SS.\n"
     "Log files are written while logging is on, one per target, in\n"
     "$XDG_DATA_HOME/Zephra Software/Vantorel (by default ~/.local/share/...).\n"
+    "Records whose time, round trip or uptime is out of range are skipped and counted.\n"
     "Exit status: 0 done, 1 the log file could not be read whole or the CSV not written,\n"
     "2 a wrong command line.\n";
 
@@ -58,9 +60,10 @@ bool Is(const char* Argument, const char* Option) {
 
 struct TExport {
     std::string LogFile;
-    std::string Output;
+    std::string Output; // empty or "-": the standard output
     std::int64_t From = INT64_MIN;
     std::int64_t To = INT64_MAX;
+    bool ToStandardOutput() const { return Output.empty() || Output == "-"; }
 };
 
 int UsageError(std::ostream& Err, const std::string& Message) {
@@ -68,71 +71,60 @@ int UsageError(std::ostream& Err, const std::string& Message) {
     return 2;
 }
 
-// Writes Text to FileName through a temporary file beside it, so a failed export never leaves
-// half a file in its place.
-bool WriteFileWhole(const std::string& FileName, const std::string& Text, std::string& Problem) {
-    const std::string Temporary = FileName + ".tmp-" + std::to_string(::getpid());
-    {
-        std::ofstream File(Temporary, std::ios::binary | std::ios::trunc);
-        if (File) {
-            File.write(Text.data(), std::streamsize(Text.size()));
-            File.flush();
-        }
-        if (!File) {
-            Problem = std::strerror(errno);
-            std::remove(Temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(Temporary.c_str(), FileName.c_str()) != 0) {
-        Problem = std::strerror(errno);
-        std::remove(Temporary.c_str());
-        return false;
-    }
-    return true;
-}
-
 int Export(const TExport& Job, std::ostream& Out, std::ostream& Err) {
-    TPingLogHistory History;
-    History.ReadFrom(Job.LogFile);
-    using TProblem = TPingLogHistory::TProblem;
-    const TProblem Problem = History.Problem();
+    if (!Job.ToStandardOutput()) {
+        if (SameFile(Job.LogFile, Job.Output)) {
+            return UsageError(Err, "'-o " + Job.Output + "' names the log file itself");
+        }
+        if (const std::string Why = RefusedCsvFile(Job.Output); !Why.empty()) {
+            Err << "vantorel: cannot write " << Job.Output << ": " << Why << '\n';
+            return 1;
+        }
+    }
+    std::unique_ptr<TCsvOutput> Output;
+    if (Job.ToStandardOutput()) {
+        Output = std::make_unique<TStreamOutput>(Out);
+    } else {
+        Output = OpenCsvFile(Job.Output);
+    }
+    TCsvExport Csv(*Output, Job.From, Job.To);
+    TPingLogReader Reader;
+    Reader.ReadFrom(Job.LogFile, Csv);
+    using TProblem = TPingLogReader::TProblem;
+    const TProblem Problem = Reader.Problem();
     if (Problem == TProblem::Missing || Problem == TProblem::Unreadable) {
         Err << "vantorel: cannot read " << Job.LogFile << ": "
-            << (Problem == TProblem::Missing ? std::strerror(ENOENT) : History.ProblemText())
+            << (Problem == TProblem::Missing ? std::strerror(ENOENT) : Reader.ProblemText())
             << '\n';
         return 1;
     }
-    std::string Csv;
-    {
-        std::ostringstream Text;
-        WriteHistoryCsv(Text, History.Records(), Job.From, Job.To);
-        Csv = Text.str();
-    }
-    if (Job.Output.empty()) {
-        Out << Csv;
-        Out.flush();
-    } else if (std::string Why; !WriteFileWhole(Job.Output, Csv, Why)) {
-        Err << "vantorel: cannot write " << Job.Output << ": " << Why << '\n';
+    if (!Csv.Finish()) {
+        Err << "vantorel: cannot write "
+            << (Job.ToStandardOutput() ? std::string("to the standard output") : Job.Output) << ": "
+            << Output->Why() << '\n';
         return 1;
+    }
+    int Code = 0;
+    if (!Reader.SkippedText().empty()) {
+        Err << "vantorel: " << Job.LogFile << ": " << Reader.SkippedText() << '\n';
+        Code = 1;
     }
     if (Problem == TProblem::TornTail) {
         // A record being written as the export reads: the whole ones are all there is.
-        Err << "vantorel: " << Job.LogFile << ": " << History.ProblemText() << '\n';
-        return 0;
+        Err << "vantorel: " << Job.LogFile << ": " << Reader.ProblemText() << '\n';
+    } else if (Problem != TProblem::None) {
+        Err << "vantorel: " << Job.LogFile << ": " << Reader.ProblemText() << '\n';
+        Code = 1;
     }
-    if (Problem != TProblem::None) {
-        Err << "vantorel: " << Job.LogFile << ": " << History.ProblemText() << '\n';
-        return 1;
-    }
-    return 0;
+    return Code;
 }
 
 } // namespace
 
 bool IsCommandLineRequest(int Argc, char** Argv) {
     for (int I = 1; I < Argc; ++I) {
-        for (const char* Option : {"--export-log", "--help", "-h", "--version"}) {
+        for (const char* Option :
+             {"--export-log", "--help", "-h", "--version", "--from", "--to", "-o"}) {
             if (Is(Argv[I], Option)) {
                 return true;
             }
@@ -177,6 +169,9 @@ int RunCommandLine(int Argc, char** Argv, std::ostream& Out, std::ostream& Err) 
     }
     if (!Exporting) {
         return UsageError(Err, "--from, --to and -o go with --export-log");
+    }
+    if (Job.From > Job.To) {
+        return UsageError(Err, "--from is after --to");
     }
     return Export(Job, Out, Err);
 }

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QTimeZone>
 
 #include <algorithm>
 #include <cmath>
@@ -15,232 +16,291 @@ const QColor Background(0, 0, 0);
 const QColor GridColor(0x40, 0x60, 0x80);
 const QColor LabelColor(255, 255, 255);
 const QColor TripColor(0x20, 0xFF, 0x10);
-const QColor TripRangeColor(0x20, 0xFF, 0x10, 70);
+const QColor TripRangeColor(0x10, 0x46, 0x0B); // the trip colour at 27 % over black
 const QColor FailureColor(0xFF, 0x40, 0x10);
 const QColor UptimeColor(0x20, 0xA0, 0x10);
 
 constexpr int ValueDivisions = 5;
-constexpr int TimeDivisions = 6;
+// Columns closer than this in time are joined by the round-trip line.
+constexpr std::int64_t JoinSeconds = 15 * 60;
 
 // A round scale top at or above Value: 1, 2 or 5 times a power of ten, at least 10 ms.
 int NiceTop(double Value) {
     static constexpr double Factors[] = {2.0, 2.5, 2.0};
     double Step = 10;
-    for (int I = 0; Step < Value; ++I) {
+    for (int I = 0; Step < Value && Step < 1e6; ++I) {
         Step *= Factors[I % 3];
     }
     return int(Step);
 }
 
-struct TColumn {
-    double TripMin = 1e300;
-    double TripMax = -1e300;
-    double TripSum = 0;
-    int Trips = 0;
-    bool AnyFailed = false;
-    double UptimeMin = 101;
-    bool Any = false;
+enum class TUnit { Hour, Day, Month, Year };
+struct TStep {
+    TUnit Unit;
+    int Count;
+    std::int64_t Seconds; // about
+};
+constexpr std::int64_t H = 3600, D = 86400;
+constexpr TStep Steps[] = {
+    {TUnit::Hour, 1, H},
+    {TUnit::Hour, 2, 2 * H},
+    {TUnit::Hour, 3, 3 * H},
+    {TUnit::Hour, 4, 4 * H},
+    {TUnit::Hour, 6, 6 * H},
+    {TUnit::Hour, 12, 12 * H},
+    {TUnit::Day, 1, D},
+    {TUnit::Day, 2, 2 * D},
+    {TUnit::Day, 7, 7 * D},
+    {TUnit::Day, 14, 14 * D},
+    {TUnit::Month, 1, 30 * D},
+    {TUnit::Month, 2, 61 * D},
+    {TUnit::Month, 3, 91 * D},
+    {TUnit::Month, 6, 182 * D},
+    {TUnit::Year, 1, 365 * D},
+    {TUnit::Year, 2, 730 * D},
+    {TUnit::Year, 5, 1826 * D},
+    {TUnit::Year, 10, 3652 * D},
+    {TUnit::Year, 20, 7305 * D},
+    {TUnit::Year, 50, 18262 * D},
+    {TUnit::Year, 100, 36525 * D},
+    {TUnit::Year, 200, 73050 * D},
+    {TUnit::Year, 500, 182621 * D},
+    {TUnit::Year, 1000, 365242 * D},
 };
 
-QString TimeLabel(std::int64_t At, THistorySpan Span) {
-    const QDateTime Local = QDateTime::fromSecsSinceEpoch(At);
-    switch (Span) {
-    case THistorySpan::Day:
-        return Local.toString(QStringLiteral("HH:mm"));
-    case THistorySpan::Week:
-        return Local.toString(QStringLiteral("ddd HH:mm"));
-    case THistorySpan::Month:
-        return Local.toString(QStringLiteral("d MMM"));
-    case THistorySpan::All:
+QString LabelOf(const QDateTime& At, const TStep& Step) {
+    switch (Step.Unit) {
+    case TUnit::Hour:
+        return At.toString(QStringLiteral("HH:mm"));
+    case TUnit::Day:
+        return At.toString(Step.Count <= 2 ? QStringLiteral("ddd d") : QStringLiteral("d MMM"));
+    case TUnit::Month:
+        return At.toString(QStringLiteral("MMM yy"));
+    case TUnit::Year:
         break;
     }
-    return Local.toString(QStringLiteral("d MMM yy"));
+    return At.toString(QStringLiteral("yyyy"));
 }
 
 } // namespace
 
-std::int64_t THistoryGraph::SpanStart(THistorySpan Span, std::int64_t End) {
-    switch (Span) {
-    case THistorySpan::Day:
-        return End - 86400;
-    case THistorySpan::Week:
-        return End - 7 * 86400;
-    case THistorySpan::Month:
-        return End - 30 * 86400;
-    case THistorySpan::All:
+int THistoryGraph::Scaled(int Logical) const {
+    return int(std::lround(Logical * FRatio));
+}
+
+void THistoryGraph::SetLayout(QSize Size, double Ratio) {
+    FRatio = std::isfinite(Ratio) && Ratio >= 1 && Ratio <= 16 ? Ratio : 1;
+    const QSize Logical = Size.expandedTo({LeftMargin + RightMargin + 20, 120});
+    FPicture = QSize(Scaled(Logical.width()), Scaled(Logical.height()));
+    const int Left = Scaled(LeftMargin);
+    FPlot = QRect(Left, Scaled(TopMargin), FPicture.width() - Left - Scaled(RightMargin),
+                  FPicture.height() - Scaled(TopMargin) - Scaled(BottomMargin) -
+                      Scaled(BandHeight) - Scaled(BandGap));
+    FBand = QRect(Left, FPlot.bottom() + 1 + Scaled(BandGap), FPlot.width(), Scaled(BandHeight));
+}
+
+int THistoryGraph::ColumnAt(int X) const {
+    const int Device = int(std::floor((X + 0.5) * FRatio));
+    return Device < FPlot.left() || Device > FPlot.right() ? -1 : Device - FPlot.left();
+}
+
+std::vector<THistoryGraph::TTick> THistoryGraph::Ticks(const THistoryRange& Range, int MaxTicks) {
+    const std::int64_t Length = Range.To - Range.From;
+    const TStep* Step = &Steps[std::size(Steps) - 1];
+    for (const TStep& Candidate : Steps) {
+        if (Length / Candidate.Seconds <= MaxTicks) {
+            Step = &Candidate;
+            break;
+        }
+    }
+    std::vector<TTick> Ticks;
+    const auto Take = [&](const QDateTime& At) {
+        const std::int64_t T = At.toSecsSinceEpoch();
+        if (At.isValid() && T >= Range.From && T < Range.To &&
+            (Ticks.empty() || Ticks.back().At < T)) {
+            Ticks.push_back({T, LabelOf(At, *Step)});
+        }
+    };
+    const QDate First = QDateTime::fromSecsSinceEpoch(Range.From).date();
+    const QDate Last = QDateTime::fromSecsSinceEpoch(Range.To).date();
+    switch (Step->Unit) {
+    case TUnit::Hour:
+        for (QDate Day = First.addDays(-1); Day <= Last; Day = Day.addDays(1)) {
+            for (int Hour = 0; Hour < 24; Hour += Step->Count) {
+                Take(QDateTime(Day, QTime(Hour, 0)));
+            }
+        }
+        break;
+    case TUnit::Day:
+        // Weeks begin on Mondays (Julian day numbers divisible by 7).
+        for (QDate Day = First; Day <= Last; Day = Day.addDays(1)) {
+            if (Day.toJulianDay() % Step->Count == 0) {
+                Take(QDateTime(Day, QTime(0, 0)));
+            }
+        }
+        break;
+    case TUnit::Month:
+        for (int M = First.year() * 12 + First.month() - 1; M <= Last.year() * 12 + Last.month();
+             ++M) {
+            if (M % Step->Count == 0) {
+                Take(QDateTime(QDate(M / 12, M % 12 + 1, 1), QTime(0, 0)));
+            }
+        }
+        break;
+    case TUnit::Year:
+        for (int Y = First.year(); Y <= Last.year(); ++Y) {
+            if (Y % Step->Count == 0) {
+                Take(QDateTime(QDate(Y, 1, 1), QTime(0, 0)));
+            }
+        }
         break;
     }
-    return INT64_MIN;
+    return Ticks;
 }
 
-int THistoryGraph::ColumnOf(std::int64_t At) const {
-    const double Part = double(At - FFrom) / double(std::max<std::int64_t>(1, FTo - FFrom));
-    return FPlot.left() + int(std::floor(Part * (FPlot.width() - 1) + 0.5));
-}
-
-std::int64_t THistoryGraph::InstantOf(int X) const {
-    const double Part = double(X - FPlot.left()) / double(std::max(1, FPlot.width() - 1));
-    return FFrom + std::int64_t(std::llround(Part * double(FTo - FFrom)));
-}
-
-QImage THistoryGraph::Render(const std::vector<THistoryRecord>& Records, QSize Size,
-                             THistorySpan Span, std::int64_t Now) {
-    QImage Picture(Size.expandedTo({LeftMargin + RightMargin + 20, 120}), QImage::Format_ARGB32);
+QImage THistoryGraph::Render(const THistoryView& View, THistorySpan) {
+    QImage Picture(FPicture, QImage::Format_ARGB32);
     Picture.fill(Background);
-    FPlot = QRect(LeftMargin, TopMargin, Picture.width() - LeftMargin - RightMargin,
-                  Picture.height() - TopMargin - BottomMargin - BandHeight - BandGap);
-    FBand = QRect(LeftMargin, FPlot.bottom() + 1 + BandGap, FPlot.width(), BandHeight);
+    const std::vector<THistoryColumn>& Columns = View.Columns();
+    const int Count = std::min<int>(FPlot.width(), int(Columns.size()));
 
-    // The span: All runs from the first record to the last, the others end now.
-    if (Span == THistorySpan::All && !Records.empty()) {
-        FFrom = Records.front().UnixSeconds;
-        FTo = std::max(Records.back().UnixSeconds, FFrom + 3600);
-    } else {
-        // No record yet: All shows the last day.
-        FTo = Now;
-        FFrom = SpanStart(Span == THistorySpan::All ? THistorySpan::Day : Span, FTo);
-    }
-    const auto First = std::lower_bound(
-        Records.begin(), Records.end(), FFrom,
-        [](const THistoryRecord& R, std::int64_t At) { return R.UnixSeconds < At; });
-
-    std::vector<TColumn> Columns(std::size_t(FPlot.width()));
     double Highest = 0;
-    for (auto It = First; It != Records.end() && It->UnixSeconds <= FTo; ++It) {
-        const int X = ColumnOf(It->UnixSeconds) - FPlot.left();
-        if (X < 0 || X >= FPlot.width()) {
-            continue;
+    for (int X = 0; X < Count; ++X) {
+        if (Columns[std::size_t(X)].Trips > 0) {
+            Highest = std::max(Highest, double(Columns[std::size_t(X)].TripMax));
         }
-        TColumn& Column = Columns[std::size_t(X)];
-        Column.Any = true;
-        Column.UptimeMin = std::min(Column.UptimeMin, double(It->UptimePct));
-        if (It->Failed()) {
-            Column.AnyFailed = true;
-            continue;
-        }
-        const double Trip = std::max(0.0, double(It->AvgTrip));
-        Column.TripMin = std::min(Column.TripMin, Trip);
-        Column.TripMax = std::max(Column.TripMax, Trip);
-        Column.TripSum += Trip;
-        ++Column.Trips;
-        Highest = std::max(Highest, Trip);
     }
     FMaxTrip = NiceTop(Highest);
 
+    // Lines are whole device pixels: the ratio rounded.
+    const int Line = std::max(1, int(std::lround(FRatio)));
     QPainter Painter(&Picture);
-    Painter.setFont(GraphFont());
+    QFont Font = GraphFont();
+    Font.setPointSizeF(Font.pointSizeF() * FRatio);
+    Painter.setFont(Font);
     const QFontMetrics Metrics(Painter.font());
+    const auto HLine = [&](int X1, int X2, int Y, const QColor& C) {
+        Painter.fillRect(QRect(X1, Y, X2 - X1 + 1, Line), C);
+    };
+    const auto VLine = [&](int X, int Y1, int Y2, const QColor& C) {
+        if (Y2 < Y1) {
+            std::swap(Y1, Y2);
+        }
+        Painter.fillRect(QRect(X, Y1, 1, Y2 - Y1 + 1), C);
+    };
+    const auto Frame = [&](const QRect& R) {
+        HLine(R.left(), R.right(), R.top(), GridColor);
+        HLine(R.left(), R.right(), R.bottom() - Line + 1, GridColor);
+        Painter.fillRect(QRect(R.left(), R.top(), Line, R.height()), GridColor);
+        Painter.fillRect(QRect(R.right() - Line + 1, R.top(), Line, R.height()), GridColor);
+    };
 
     // Grid and labels.
-    Painter.setPen(GridColor);
-    Painter.drawRect(FPlot.adjusted(0, 0, -1, -1));
-    Painter.drawRect(FBand.adjusted(0, 0, -1, -1));
+    Frame(FPlot);
+    Frame(FBand);
     for (int I = 1; I < ValueDivisions; ++I) {
         const int Y = FPlot.bottom() - I * (FPlot.height() - 1) / ValueDivisions;
-        Painter.drawLine(FPlot.left(), Y, FPlot.right(), Y);
+        HLine(FPlot.left(), FPlot.right(), Y, GridColor);
     }
-    for (int I = 1; I < TimeDivisions; ++I) {
-        const int X = FPlot.left() + I * (FPlot.width() - 1) / TimeDivisions;
-        Painter.drawLine(X, FPlot.top(), X, FPlot.bottom());
-        Painter.drawLine(X, FBand.top(), X, FBand.bottom());
-    }
+    const int LabelRoom = Scaled(LeftMargin) - Scaled(4);
     Painter.setPen(LabelColor);
     for (int I = 0; I <= ValueDivisions; ++I) {
         const int Y = FPlot.bottom() - I * (FPlot.height() - 1) / ValueDivisions;
         const QString Text = QString::number(FMaxTrip * I / ValueDivisions) + QStringLiteral("ms");
-        Painter.drawText(QRect(0, Y - Metrics.height() / 2, LeftMargin - 4, Metrics.height()),
+        Painter.drawText(QRect(0, Y - Metrics.height() / 2, LabelRoom, Metrics.height()),
                          Qt::AlignRight | Qt::AlignVCenter, Text);
     }
-    Painter.drawText(QRect(0, FBand.top(), LeftMargin - 4, FBand.height()),
+    Painter.drawText(QRect(0, FBand.top(), LabelRoom, FBand.height()),
                      Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("up %"));
-    for (int I = 0; I <= TimeDivisions; ++I) {
-        const int X = FPlot.left() + I * (FPlot.width() - 1) / TimeDivisions;
-        const QString Text = TimeLabel(InstantOf(X), Span);
-        const int Width = Metrics.horizontalAdvance(Text);
-        const int Left = std::clamp(X - Width / 2, 0, Picture.width() - Width);
-        Painter.drawText(Left, FBand.bottom() + 2 + Metrics.ascent(), Text);
+    const int MaxTicks = std::max(2, FPlot.width() / Scaled(90));
+    for (const TTick& Tick : Ticks(View.Range(), MaxTicks)) {
+        const int X = FPlot.left() + View.ColumnOf(Tick.At);
+        Painter.fillRect(QRect(X, FPlot.top(), Line, FPlot.height()), GridColor);
+        Painter.fillRect(QRect(X, FBand.top(), Line, FBand.height()), GridColor);
+        const int Width = Metrics.horizontalAdvance(Tick.Label);
+        const int Left = std::clamp(X - Width / 2, 0, std::max(0, Picture.width() - Width));
+        Painter.setPen(LabelColor);
+        Painter.drawText(Left, FBand.bottom() + Scaled(2) + Metrics.ascent(), Tick.Label);
     }
 
-    // Round trips, the uptime band and the failures.
+    // Round trips, the uptime band and the failures, one device column each.
     const auto YOf = [&](double Trip) {
-        const double Part = std::min(1.0, Trip / FMaxTrip);
-        return FPlot.bottom() - 1 - int(std::lround(Part * (FPlot.height() - 3)));
+        const double Part = std::clamp(Trip / FMaxTrip, 0.0, 1.0);
+        return FPlot.bottom() - Line - int(std::lround(Part * (FPlot.height() - 2 * Line - 1)));
     };
+    const std::int64_t ColumnSeconds =
+        std::max<std::int64_t>(1, (View.Range().To - View.Range().From) / std::max(1, Count));
+    QPen TripPen(TripColor);
+    TripPen.setWidth(Line);
+    TripPen.setCapStyle(Qt::SquareCap);
     QPoint Previous(-1, -1);
-    for (int X = 0; X < FPlot.width(); ++X) {
-        const TColumn& Column = Columns[std::size_t(X)];
-        if (!Column.Any) {
-            Previous = QPoint(-1, -1);
+    int PreviousX = -1;
+    const int Full = FBand.height() - 2 * Line;
+    for (int X = 0; X < Count; ++X) {
+        const THistoryColumn& Column = Columns[std::size_t(X)];
+        if (Column.Records == 0) {
             continue;
         }
         const int Px = FPlot.left() + X;
-        const int Full = FBand.height() - 2;
-        const int Up = int(std::lround(Full * std::clamp(Column.UptimeMin, 0.0, 100.0) / 100));
-        Painter.setPen(UptimeColor);
+        const int Up =
+            int(std::lround(Full * std::clamp(double(Column.UptimeMin), 0.0, 100.0) / 100.0));
+        const int Foot = FBand.bottom() - Line; // the band's lowest row inside its frame
         if (Up > 0) {
-            Painter.drawLine(Px, FBand.bottom() - 1, Px, FBand.bottom() - Up);
+            VLine(Px, Foot, Foot - Up + 1, UptimeColor);
         }
         if (Up < Full) {
-            Painter.setPen(FailureColor);
-            Painter.drawLine(Px, FBand.top() + 1, Px, FBand.bottom() - 1 - Up);
+            VLine(Px, FBand.top() + Line, Foot - Up, FailureColor);
         }
-        if (Column.AnyFailed) {
-            Painter.setPen(FailureColor);
-            Painter.drawLine(Px, FPlot.bottom() - 1, Px, FPlot.bottom() - 6);
+        if (Column.Failed > 0) {
+            VLine(Px, FPlot.bottom() - Line, FPlot.bottom() - Line - Scaled(5), FailureColor);
         }
         if (Column.Trips == 0) {
-            Previous = QPoint(-1, -1);
             continue;
         }
         if (Column.TripMax > Column.TripMin) {
-            Painter.setPen(TripRangeColor);
-            Painter.drawLine(Px, YOf(Column.TripMin), Px, YOf(Column.TripMax));
+            VLine(Px, YOf(Column.TripMin), YOf(Column.TripMax), TripRangeColor);
         }
-        const QPoint Here(Px, YOf(Column.TripSum / Column.Trips));
-        Painter.setPen(TripColor);
-        if (Previous.x() >= 0) {
+        const QPoint Here(Px, YOf(Column.MeanTrip()));
+        const bool Join =
+            PreviousX >= 0 &&
+            (X - PreviousX == 1 || std::int64_t(X - PreviousX) * ColumnSeconds <= JoinSeconds);
+        Painter.setPen(TripPen);
+        if (Join) {
             Painter.drawLine(Previous, Here);
         } else {
             Painter.drawPoint(Here);
         }
         Previous = Here;
+        PreviousX = X;
     }
+    Painter.end();
+    Picture.setDevicePixelRatio(FRatio);
     return Picture;
 }
 
-int THistoryGraph::RecordAt(const std::vector<THistoryRecord>& Records, int X) const {
-    if (Records.empty() || X < FPlot.left() || X > FPlot.right()) {
-        return -1;
+QString THistoryGraph::Describe(const THistoryView& View, int Column) {
+    if (Column < 0 || Column >= int(View.Columns().size())) {
+        return {};
     }
-    const std::int64_t At = InstantOf(X);
-    const auto It = std::lower_bound(
-        Records.begin(), Records.end(), At,
-        [](const THistoryRecord& R, std::int64_t Time) { return R.UnixSeconds < Time; });
-    int Best = -1;
-    for (auto Candidate : {It, It == Records.begin() ? It : It - 1}) {
-        if (Candidate == Records.end()) {
-            continue;
-        }
-        const int Index = int(Candidate - Records.begin());
-        if (Best < 0 || std::llabs(Candidate->UnixSeconds - At) <
-                            std::llabs(Records[std::size_t(Best)].UnixSeconds - At)) {
-            Best = Index;
-        }
+    const QDateTime From = QDateTime::fromSecsSinceEpoch(View.StartOf(Column));
+    const QDateTime To = QDateTime::fromSecsSinceEpoch(View.StartOf(Column + 1) - 1);
+    QString Text = From.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" to ") +
+                   To.toString(From.date() == To.date() ? QStringLiteral("HH:mm:ss")
+                                                        : QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const THistoryColumn& C = View.Columns()[std::size_t(Column)];
+    if (C.Records == 0) {
+        return Text + QStringLiteral("\nNo record");
     }
-    // Near: within three columns of the pointer.
-    if (Best >= 0 && std::abs(ColumnOf(Records[std::size_t(Best)].UnixSeconds) - X) > 3) {
-        return -1;
+    std::string Uptime, Trip;
+    THistoryCsv::Number(C.UptimeMin, 2, Uptime);
+    if (C.Trips > 0) {
+        THistoryCsv::Number(C.MeanTrip(), 3, Trip);
+        Trip += " ms";
+    } else {
+        Trip = "no reply";
     }
-    return Best;
-}
-
-QString THistoryGraph::Describe(const THistoryRecord& Record) {
-    const QString When = QDateTime::fromSecsSinceEpoch(Record.UnixSeconds)
-                             .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    const QString Trip = Record.Failed()
-                             ? QStringLiteral("no reply")
-                             : QStringLiteral("%1 ms").arg(double(Record.AvgTrip), 0, 'g', 6);
-    return QStringLiteral("%1\nMean round trip: %2\nUptime: %3 %")
-        .arg(When, Trip)
-        .arg(double(Record.UptimePct), 0, 'g', 6);
+    Text += C.Records == 1 ? QStringLiteral("\n1 record")
+                           : QStringLiteral("\n%1 records").arg(C.Records);
+    return Text + QStringLiteral("\nWorst uptime: %1 %\nMean round trip: %2")
+                      .arg(QString::fromStdString(Uptime), QString::fromStdString(Trip));
 }

@@ -1,14 +1,12 @@
 #include "uPingLogHistory.h"
 
-#include "zsPingLog.h"
-
-#include <array>
+#include <algorithm>
 #include <cerrno>
-#include <climits>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,31 +17,173 @@ namespace {
 // Days from 1899-12-30 to 1970-01-01.
 constexpr double UnixEpochDays = 25569.0;
 constexpr std::int64_t SecondsPerDay = 86400;
+constexpr std::size_t ChunkRecords = 4096;
 
-// The local wall-clock seconds of Unix instant T since 1970-01-01 00:00, and so its offset.
-bool LocalFields(std::int64_t T, std::tm& Parts) {
+std::int64_t FloorDiv(std::int64_t A, std::int64_t B) {
+    return A >= 0 ? A / B : -((-A + B - 1) / B);
+}
+
+// The UTC offset in force at instant T, from the C library.
+long LibraryOffsetAt(std::int64_t T) {
+    std::tm Parts{};
     const std::time_t Seconds = static_cast<std::time_t>(T);
-    return localtime_r(&Seconds, &Parts) != nullptr;
+    return localtime_r(&Seconds, &Parts) != nullptr ? Parts.tm_gmtoff : 0;
 }
 
-// The wall-clock fields of "local seconds since 1970" (read as if they were UTC).
-std::tm WallFields(std::int64_t LocalSeconds) {
-    std::tm Parts{};
-    const std::time_t Seconds = static_cast<std::time_t>(LocalSeconds);
-    gmtime_r(&Seconds, &Parts);
-    return Parts;
+// Year, month and day of a count of days since 1970-01-01 (proleptic Gregorian calendar).
+void CivilFromDays(std::int64_t Days, std::int64_t& Year, unsigned& Month, unsigned& Day) {
+    Days += 719468;
+    const std::int64_t Era = (Days >= 0 ? Days : Days - 146096) / 146097;
+    const unsigned OfEra = unsigned(Days - Era * 146097);
+    const unsigned YearOfEra = (OfEra - OfEra / 1460 + OfEra / 36524 - OfEra / 146096) / 365;
+    const unsigned OfYear = OfEra - (365 * YearOfEra + YearOfEra / 4 - YearOfEra / 100);
+    const unsigned Shifted = (5 * OfYear + 2) / 153;
+    Day = OfYear - (153 * Shifted + 2) / 5 + 1;
+    Month = Shifted < 10 ? Shifted + 3 : Shifted - 9;
+    Year = std::int64_t(YearOfEra) + Era * 400 + (Month <= 2 ? 1 : 0);
 }
 
-// The UTC offset in force at instant T.
-long OffsetAt(std::int64_t T) {
-    std::tm Parts{};
-    return LocalFields(T, Parts) ? Parts.tm_gmtoff : 0;
+char* PutTwo(char* P, unsigned Value) {
+    *P++ = char('0' + Value / 10 % 10);
+    *P++ = char('0' + Value % 10);
+    return P;
 }
 
-// The instants whose local wall-clock reading is LocalSeconds: none in a skipped hour, two in
-// a repeated one. Each offset in force a day either side is tried (zones change theirs at
-// most once a day); localtime_r alone, since mktime reads the zone's rules again each call.
-int InstantsOfWallTime(std::int64_t LocalSeconds, std::array<std::int64_t, 2>& Found) {
+// "YYYY-MM-DDTHH:MM:SS" of wall-clock seconds since 1970-01-01 00:00.
+char* PutDateTime(char* P, std::int64_t Seconds) {
+    const std::int64_t Days = FloorDiv(Seconds, SecondsPerDay);
+    const unsigned OfDay = unsigned(Seconds - Days * SecondsPerDay);
+    std::int64_t Year = 0;
+    unsigned Month = 0, Day = 0;
+    CivilFromDays(Days, Year, Month, Day);
+    if (Year >= 0 && Year <= 9999) {
+        P = PutTwo(P, unsigned(Year / 100));
+        P = PutTwo(P, unsigned(Year % 100));
+    } else {
+        P = std::to_chars(P, P + 24, Year).ptr;
+    }
+    *P++ = '-';
+    P = PutTwo(P, Month);
+    *P++ = '-';
+    P = PutTwo(P, Day);
+    *P++ = 'T';
+    P = PutTwo(P, OfDay / 3600);
+    *P++ = ':';
+    P = PutTwo(P, OfDay / 60 % 60);
+    *P++ = ':';
+    return PutTwo(P, OfDay % 60);
+}
+
+char* PutOffset(char* P, int OffsetSeconds) {
+    const unsigned Magnitude = unsigned(OffsetSeconds < 0 ? -OffsetSeconds : OffsetSeconds);
+    *P++ = OffsetSeconds < 0 ? '-' : '+';
+    P = PutTwo(P, Magnitude / 3600);
+    *P++ = ':';
+    return PutTwo(P, Magnitude / 60 % 60);
+}
+
+enum class TScanEnd { Done, BadMarker, OutOfOrder, Cancelled, ReadFailed };
+
+// Reads the records from At.Offset up to End (whole records) into Sink, advancing At past each
+// sound or skipped one; stops at the first that breaks the file's rules, at a cancel between
+// chunks or at a read error.
+TScanEnd Scan(int Fd, TPingLogPosition& At, std::uint64_t End, std::uint64_t Total,
+              TLocalTimeRules& Rules, THistorySink& Sink, std::uint64_t& Taken,
+              std::uint64_t& Skipped) {
+    std::vector<std::uint8_t> Buffer(PING_LOG_RECORD_SIZE * ChunkRecords);
+    std::vector<THistoryRecord> Chunk;
+    Chunk.reserve(ChunkRecords);
+    TScanEnd Result = TScanEnd::Done;
+    while (At.Offset + PING_LOG_RECORD_SIZE <= End && Result == TScanEnd::Done) {
+        if (Sink.Cancelled()) {
+            return TScanEnd::Cancelled;
+        }
+        const std::size_t Want = std::size_t(std::min<std::uint64_t>(
+            Buffer.size(), (End - At.Offset) / PING_LOG_RECORD_SIZE * PING_LOG_RECORD_SIZE));
+        const ssize_t Got = ::pread(Fd, Buffer.data(), Want, off_t(At.Offset));
+        if (Got < ssize_t(PING_LOG_RECORD_SIZE)) {
+            return TScanEnd::ReadFailed;
+        }
+        Chunk.clear();
+        for (std::size_t Start = 0; Start + PING_LOG_RECORD_SIZE <= std::size_t(Got);
+             Start += PING_LOG_RECORD_SIZE) {
+            const std::uint8_t* Bytes = Buffer.data() + Start;
+            if (std::memcmp(Bytes + 4, "\xF0\xF0\xF0\xF0", 4) != 0) {
+                Result = TScanEnd::BadMarker;
+                break;
+            }
+            const TPingLogRecord Raw = DecodePingLogRecord(Bytes);
+            if (CheckHistoryRecord(Raw) != THistoryFault::None) {
+                ++Skipped;
+                At.Offset += PING_LOG_RECORD_SIZE;
+                continue;
+            }
+            // Local readings go back only where a change from daylight-saving time repeats an
+            // hour (or a mean falls into the hour it skips): by less than two hours, whatever
+            // the zone's rules.
+            if (Raw.MeanTime < At.PreviousLocal - 2.0 / 24) {
+                Result = TScanEnd::OutOfOrder;
+                break;
+            }
+            THistoryRecord& Record = Chunk.emplace_back();
+            Record.RecNo = Raw.RecNo;
+            Record.MeanTime = Raw.MeanTime;
+            Record.AvgTrip = Raw.AvgTrip;
+            Record.UptimePct = Raw.UptimePct;
+            Record.UnixSeconds = Rules.ToUnix(Raw.MeanTime, At.Previous, Record.UtcOffsetSeconds);
+            At.Previous = Record.UnixSeconds;
+            At.PreviousLocal = Raw.MeanTime;
+            At.Offset += PING_LOG_RECORD_SIZE;
+        }
+        if (!Chunk.empty()) {
+            Sink.Take(Chunk.data(), Chunk.size());
+            Taken += Chunk.size();
+        }
+        Sink.Progress(At.Offset, Total);
+    }
+    return Result;
+}
+
+} // namespace
+
+THistoryFault CheckHistoryRecord(const TPingLogRecord& Raw) {
+    if (!(Raw.MeanTime >= FirstHistoryDay && Raw.MeanTime < EndHistoryDay)) {
+        return THistoryFault::Time;
+    }
+    if (!(Raw.AvgTrip == -1.0f || (Raw.AvgTrip >= 0 && Raw.AvgTrip <= MaxHistoryRoundTripMs))) {
+        return THistoryFault::RoundTrip;
+    }
+    if (!(Raw.UptimePct >= 0 && Raw.UptimePct <= 100)) {
+        return THistoryFault::Uptime;
+    }
+    return THistoryFault::None;
+}
+
+long TLocalTimeRules::OffsetAt(std::int64_t T) {
+    const std::int64_t Q = FloorDiv(T, Quarter);
+    TSlot& Slot = FSlots[std::size_t(Q & 15)];
+    if (Slot.Quarter != Q) {
+        const std::int64_t First = Q * Quarter;
+        const std::int64_t Last = First + Quarter - 1;
+        Slot.Quarter = Q;
+        Slot.Before = LibraryOffsetAt(First);
+        Slot.After = LibraryOffsetAt(Last);
+        Slot.ChangeAt = INT64_MAX;
+        if (Slot.After != Slot.Before) {
+            std::int64_t Low = First, High = Last;
+            while (High - Low > 1) {
+                const std::int64_t Middle = Low + (High - Low) / 2;
+                (LibraryOffsetAt(Middle) == Slot.Before ? Low : High) = Middle;
+            }
+            Slot.ChangeAt = High;
+        }
+    }
+    return T < Slot.ChangeAt ? Slot.Before : Slot.After;
+}
+
+// Each offset in force a day either side is tried (zones change theirs at most once a day).
+int TLocalTimeRules::InstantsOfWallTime(std::int64_t LocalSeconds,
+                                        std::array<std::int64_t, 2>& Found) {
     int Count = 0;
     for (const long Offset :
          {OffsetAt(LocalSeconds - SecondsPerDay), OffsetAt(LocalSeconds + SecondsPerDay)}) {
@@ -59,27 +199,7 @@ int InstantsOfWallTime(std::int64_t LocalSeconds, std::array<std::int64_t, 2>& F
     return Count;
 }
 
-void AppendTwoDigits(std::string& Out, int Value) {
-    Out += char('0' + Value / 10);
-    Out += char('0' + Value % 10);
-}
-
-std::string IsoFields(const std::tm& Parts) {
-    char Text[64];
-    std::snprintf(Text, sizeof Text, "%04d-%02d-%02dT%02d:%02d:%02d", Parts.tm_year + 1900,
-                  Parts.tm_mon + 1, Parts.tm_mday, Parts.tm_hour, Parts.tm_min, Parts.tm_sec);
-    return Text;
-}
-
-std::string Number(float Value) {
-    char Text[32];
-    std::snprintf(Text, sizeof Text, "%.9g", double(Value));
-    return Text;
-}
-
-} // namespace
-
-std::int64_t LocalDateTimeToUnix(double LocalDays, std::int64_t NotBefore, int& OffsetSeconds) {
+std::int64_t TLocalTimeRules::ToUnix(double LocalDays, std::int64_t NotBefore, int& OffsetSeconds) {
     const double Seconds = std::nearbyint((LocalDays - UnixEpochDays) * double(SecondsPerDay));
     // Far outside any calendar a record can mean: kept as UTC rather than overflowing.
     if (!(std::fabs(Seconds) < 1e15)) {
@@ -93,30 +213,33 @@ std::int64_t LocalDateTimeToUnix(double LocalDays, std::int64_t NotBefore, int& 
     if (Count == 0) {
         // A reading inside a skipped hour (the mean of times on both sides of the change):
         // the offset from before the change.
-        std::tm Before{};
-        Instant = LocalFields(Local - 3 * 3600, Before) ? Local - Before.tm_gmtoff : Local;
+        Instant = Local - OffsetAt(Local - 3 * 3600);
     } else if (Count == 2 && Found[0] < NotBefore) {
         Instant = Found[1];
     } else {
         Instant = Found[0];
     }
-    std::tm Parts{};
-    OffsetSeconds = LocalFields(Instant, Parts) ? int(Parts.tm_gmtoff) : 0;
+    OffsetSeconds = int(OffsetAt(Instant));
     return Instant;
 }
 
+std::int64_t LocalDateTimeToUnix(double LocalDays, std::int64_t NotBefore, int& OffsetSeconds) {
+    TLocalTimeRules Rules;
+    return Rules.ToUnix(LocalDays, NotBefore, OffsetSeconds);
+}
+
 std::string IsoLocalTime(std::int64_t UnixSeconds, int OffsetSeconds) {
-    std::string Text = IsoFields(WallFields(UnixSeconds + OffsetSeconds));
-    const int Magnitude = OffsetSeconds < 0 ? -OffsetSeconds : OffsetSeconds;
-    Text += OffsetSeconds < 0 ? '-' : '+';
-    AppendTwoDigits(Text, Magnitude / 3600);
-    Text += ':';
-    AppendTwoDigits(Text, Magnitude / 60 % 60);
-    return Text;
+    char Text[64];
+    char* P = PutDateTime(Text, UnixSeconds + OffsetSeconds);
+    P = PutOffset(P, OffsetSeconds);
+    return std::string(Text, P);
 }
 
 std::string IsoUtcTime(std::int64_t UnixSeconds) {
-    return IsoFields(WallFields(UnixSeconds)) + 'Z';
+    char Text[64];
+    char* P = PutDateTime(Text, UnixSeconds);
+    *P++ = 'Z';
+    return std::string(Text, P);
 }
 
 bool ParseHistoryDate(const std::string& Text, bool EndOfDay, std::int64_t& UnixSeconds) {
@@ -165,12 +288,12 @@ bool ParseHistoryDate(const std::string& Text, bool EndOfDay, std::int64_t& Unix
     if (Check.tm_mday != Day || Check.tm_mon != Month - 1) {
         return false;
     }
+    TLocalTimeRules Rules;
     std::array<std::int64_t, 2> Found{};
-    const int Count = InstantsOfWallTime(std::int64_t(Wall), Found);
+    const int Count = Rules.InstantsOfWallTime(std::int64_t(Wall), Found);
     if (Count == 0) {
         int Offset = 0;
-        UnixSeconds =
-            LocalDateTimeToUnix(double(Wall) / SecondsPerDay + UnixEpochDays, INT64_MIN, Offset);
+        UnixSeconds = Rules.ToUnix(double(Wall) / SecondsPerDay + UnixEpochDays, INT64_MIN, Offset);
         return true;
     }
     // A repeated hour: a start takes its first pass, an end its second, so both are covered.
@@ -178,52 +301,101 @@ bool ParseHistoryDate(const std::string& Text, bool EndOfDay, std::int64_t& Unix
     return true;
 }
 
+namespace THistoryCsv {
+
+const char* const Header = "Local time,UTC,Mean round trip (ms),Uptime (%)\r\n";
+
+void Number(double Value, int Decimals, std::string& Out) {
+    char Text[400];
+    const auto [End, Error] =
+        std::to_chars(Text, Text + sizeof Text, Value, std::chars_format::fixed, Decimals);
+    if (Error != std::errc()) {
+        Out.append(Text, std::to_chars(Text, Text + sizeof Text, Value).ptr);
+        return;
+    }
+    char* Last = End;
+    if (std::memchr(Text, '.', std::size_t(Last - Text)) != nullptr) {
+        while (Last[-1] == '0') {
+            --Last;
+        }
+        if (Last[-1] == '.') {
+            --Last;
+        }
+    }
+    const std::string_view Shown(Text, std::size_t(Last - Text));
+    Out.append(Shown == "-0" ? std::string_view("0") : Shown);
+}
+
+void Row(const THistoryRecord& Record, std::string& Out) {
+    char Text[96];
+    char* P = PutDateTime(Text, Record.UnixSeconds + Record.UtcOffsetSeconds);
+    P = PutOffset(P, Record.UtcOffsetSeconds);
+    *P++ = ',';
+    P = PutDateTime(P, Record.UnixSeconds);
+    *P++ = 'Z';
+    *P++ = ',';
+    Out.append(Text, P);
+    if (!Record.Failed()) {
+        Number(Record.AvgTrip, 3, Out);
+    }
+    Out += ',';
+    Number(Record.UptimePct, 2, Out);
+    Out += "\r\n";
+}
+
+} // namespace THistoryCsv
+
 void WriteHistoryCsv(std::ostream& Out, const std::vector<THistoryRecord>& Records,
                      std::int64_t From, std::int64_t To) {
-    Out << "Local time,UTC,Mean round trip (ms),Uptime (%)\r\n";
+    std::string Text = THistoryCsv::Header;
     for (const THistoryRecord& Record : Records) {
-        if (Record.UnixSeconds < From || Record.UnixSeconds > To) {
-            continue;
+        if (Record.UnixSeconds >= From && Record.UnixSeconds <= To) {
+            THistoryCsv::Row(Record, Text);
         }
-        Out << IsoLocalTime(Record.UnixSeconds, Record.UtcOffsetSeconds) << ','
-            << IsoUtcTime(Record.UnixSeconds) << ','
-            << (Record.Failed() ? std::string() : Number(Record.AvgTrip)) << ','
-            << Number(Record.UptimePct) << "\r\n";
+    }
+    Out.write(Text.data(), std::streamsize(Text.size()));
+}
+
+void TPingLogReader::Forget(THistorySink& Sink) {
+    const bool Had = FRecords > 0 || FSkipped > 0;
+    FAt = TPingLogPosition();
+    FRecords = 0;
+    FSkipped = 0;
+    FStopped = false;
+    if (Had) {
+        Sink.Restart();
     }
 }
 
-bool TPingLogHistory::ReadFrom(const std::string& FileName) {
+bool TPingLogReader::ReadFrom(const std::string& FileName, THistorySink& Sink) {
     if (FileName != FFileName) {
-        *this = TPingLogHistory();
+        Forget(Sink);
+        FProblem = TProblem::None;
         FFileName = FileName;
     }
     const int Fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (Fd < 0) {
-        const bool Had = !FRecords.empty();
+        const bool Had = FRecords > 0;
         FProblem = errno == ENOENT ? TProblem::Missing : TProblem::Unreadable;
         FProblemError = errno;
-        FRecords.clear();
-        FSoundBytes = 0;
-        FStopped = false;
+        Forget(Sink);
         return Had;
     }
     struct stat Info {};
     if (::fstat(Fd, &Info) != 0 || !S_ISREG(Info.st_mode)) {
         FProblemError = S_ISDIR(Info.st_mode) ? EISDIR : EINVAL;
         ::close(Fd);
+        const bool Had = FRecords > 0;
         FProblem = TProblem::Unreadable;
-        FRecords.clear();
-        FSoundBytes = 0;
-        return false;
+        Forget(Sink);
+        return Had;
     }
     bool Changed = false;
     const std::uint64_t Size = std::uint64_t(Info.st_size);
-    if (Size < FSoundBytes || (FProblem == TProblem::Missing || FProblem == TProblem::Unreadable)) {
+    if (Size < FAt.Offset || FProblem == TProblem::Missing || FProblem == TProblem::Unreadable) {
         // Shorter than what was read: another file now, read from its start.
-        Changed = !FRecords.empty() || Size < FSoundBytes;
-        FRecords.clear();
-        FSoundBytes = 0;
-        FStopped = false;
+        Changed = FRecords > 0 || Size < FAt.Offset;
+        Forget(Sink);
         FProblem = TProblem::None;
     }
     if (FStopped) {
@@ -231,64 +403,44 @@ bool TPingLogHistory::ReadFrom(const std::string& FileName) {
         return Changed;
     }
     FProblem = TProblem::None;
-    std::int64_t Previous = FRecords.empty() ? INT64_MIN : FRecords.back().UnixSeconds;
-    double PreviousLocal = FRecords.empty() ? -1e300 : FRecords.back().MeanTime;
-    std::vector<std::uint8_t> Buffer(PING_LOG_RECORD_SIZE * 4096);
-    std::uint64_t Offset = FSoundBytes;
-    while (Offset + PING_LOG_RECORD_SIZE <= Size) {
-        const std::size_t Want = std::size_t(std::min<std::uint64_t>(
-            Buffer.size(), (Size - Offset) / PING_LOG_RECORD_SIZE * PING_LOG_RECORD_SIZE));
-        const ssize_t Got = ::pread(Fd, Buffer.data(), Want, off_t(Offset));
-        if (Got < ssize_t(PING_LOG_RECORD_SIZE)) {
-            break;
+    const std::uint64_t Before = FRecords;
+    const std::uint64_t End =
+        FAt.Offset + (Size - FAt.Offset) / PING_LOG_RECORD_SIZE * PING_LOG_RECORD_SIZE;
+    switch (Scan(Fd, FAt, End, Size, FRules, Sink, FRecords, FSkipped)) {
+    case TScanEnd::BadMarker:
+        FProblem = TProblem::BadMarker;
+        FStopped = true;
+        break;
+    case TScanEnd::OutOfOrder:
+        FProblem = TProblem::OutOfOrder;
+        FStopped = true;
+        break;
+    case TScanEnd::ReadFailed:
+    case TScanEnd::Cancelled:
+    case TScanEnd::Done:
+        if (FAt.Offset < Size && Size - FAt.Offset < PING_LOG_RECORD_SIZE) {
+            FProblem = TProblem::TornTail;
         }
-        for (std::size_t At = 0; At + PING_LOG_RECORD_SIZE <= std::size_t(Got);
-             At += PING_LOG_RECORD_SIZE) {
-            const std::uint8_t* Bytes = Buffer.data() + At;
-            for (int I = 4; I < 8; ++I) {
-                if (Bytes[I] != PING_LOG_MARKER_BYTE) {
-                    FProblem = TProblem::BadMarker;
-                }
-            }
-            const TPingLogRecord Raw = DecodePingLogRecord(Bytes);
-            THistoryRecord Record;
-            if (FProblem == TProblem::None) {
-                Record.RecNo = Raw.RecNo;
-                Record.MeanTime = Raw.MeanTime;
-                Record.AvgTrip = Raw.AvgTrip;
-                Record.UptimePct = Raw.UptimePct;
-                // Local readings go back only where a change from daylight-saving time
-                // repeats an hour (or a mean falls into the hour it skips): by less than two
-                // hours, whatever the zone's rules.
-                if (!std::isfinite(Raw.MeanTime) || Raw.MeanTime < PreviousLocal - 2.0 / 24) {
-                    FProblem = TProblem::OutOfOrder;
-                } else {
-                    Record.UnixSeconds =
-                        LocalDateTimeToUnix(Raw.MeanTime, Previous, Record.UtcOffsetSeconds);
-                }
-            }
-            if (FProblem != TProblem::None) {
-                FStopped = true;
-                ::close(Fd);
-                return true;
-            }
-            FRecords.push_back(Record);
-            Previous = Record.UnixSeconds;
-            PreviousLocal = Record.MeanTime;
-            FSoundBytes += PING_LOG_RECORD_SIZE;
-            Changed = true;
-        }
-        Offset = FSoundBytes;
-    }
-    if (FSoundBytes < Size && Size - FSoundBytes < PING_LOG_RECORD_SIZE) {
-        FProblem = TProblem::TornTail;
+        break;
     }
     ::close(Fd);
-    return Changed;
+    return Changed || FRecords != Before || FStopped;
 }
 
-std::string TPingLogHistory::ProblemText() const {
-    const std::string Record = "record " + std::to_string(FRecords.size() + 1);
+bool TPingLogReader::ReadRange(const std::string& FileName, TPingLogPosition From,
+                               std::uint64_t End, TLocalTimeRules& Rules, THistorySink& Sink) {
+    const int Fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (Fd < 0) {
+        return false;
+    }
+    std::uint64_t Taken = 0, Skipped = 0;
+    const TScanEnd Result = Scan(Fd, From, End, End, Rules, Sink, Taken, Skipped);
+    ::close(Fd);
+    return Result == TScanEnd::Done || Result == TScanEnd::Cancelled;
+}
+
+std::string TPingLogReader::ProblemText() const {
+    const std::string Record = "record " + std::to_string(FAt.Offset / PING_LOG_RECORD_SIZE + 1);
     switch (FProblem) {
     case TProblem::None:
         return {};
@@ -304,4 +456,12 @@ std::string TPingLogHistory::ProblemText() const {
         return "Read up to " + Record + ", which is out of order (earlier than the one before).";
     }
     return {};
+}
+
+std::string TPingLogReader::SkippedText() const {
+    if (FSkipped == 0) {
+        return {};
+    }
+    return std::to_string(FSkipped) + (FSkipped == 1 ? " record was" : " records were") +
+           " skipped: a time, round trip or uptime out of range.";
 }

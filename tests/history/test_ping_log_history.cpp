@@ -2,14 +2,18 @@
 // damaged in each way the reader must survive, the local-time rules across daylight-saving
 // changes, and the command line's answers. Time zones are POSIX rules set in TZ, so no time
 // zone database is needed.
+#include "damaged_logs.h"
+#include "program_run.h"
 #include "uHistoryCommandLine.h"
 #include "uPingLogHistory.h"
 #include "zsPingLog.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -19,7 +23,10 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -358,6 +365,82 @@ TEST_F(HistoryTest, TheCommandLineAnswersWithExitCodesAndMessages) {
     EXPECT_NE(NoFolder.Err.find("cannot write"), std::string::npos);
 }
 
+// Each kind of value out of range is skipped, counted and said on the error output, with the
+// exit code of a log read only in part; the values at the edges of what a monitor writes pass.
+TEST_F(HistoryTest, RecordsWithValuesOutOfRangeAreSkippedAndCounted) {
+    const TTimeZone Zone("UTC0");
+    const auto Rows = [](const std::string& Csv) {
+        std::size_t Lines = 0;
+        for (std::size_t At = Csv.find("\r\n"); At != std::string::npos;
+             At = Csv.find("\r\n", At + 1)) {
+            ++Lines;
+        }
+        return Lines - 1;
+    };
+    for (const damaged_logs::TValues& Case : damaged_logs::Cases()) {
+        SCOPED_TRACE(Case.Name);
+        const TRun Result =
+            RunVantorel({"--export-log", Put("case.pin", damaged_logs::LogOf(Case))});
+        EXPECT_EQ(Rows(Result.Out), Case.Skipped ? 2u : 3u) << Result.Out;
+        EXPECT_EQ(Result.Code, Case.Skipped ? 1 : 0);
+        if (Case.Skipped) {
+            EXPECT_NE(Result.Err.find("1 record was skipped"), std::string::npos) << Result.Err;
+        } else {
+            EXPECT_EQ(Result.Err, "");
+        }
+        for (const char* Noise : {"inf", "nan", "e+", "e-", ",-0,"}) {
+            EXPECT_EQ(Result.Out.find(Noise), std::string::npos) << Noise << " in " << Result.Out;
+        }
+        TPingLogHistory History;
+        History.ReadFrom(Path("case.pin"));
+        EXPECT_EQ(History.Skipped(), Case.Skipped ? 1u : 0u);
+        EXPECT_EQ(History.Problem(), TPingLogHistory::TProblem::None);
+    }
+    int Skipped = 0;
+    for (const damaged_logs::TValues& Case : damaged_logs::Cases()) {
+        Skipped += Case.Skipped ? 1 : 0;
+    }
+    const TRun All = RunVantorel({"--export-log", Put("all.pin", damaged_logs::AllInOne())});
+    EXPECT_EQ(All.Code, 1);
+    EXPECT_NE(All.Err.find(std::to_string(Skipped) + " records were skipped"), std::string::npos)
+        << All.Err;
+    EXPECT_NE(All.Out.find("\r\n1900-01-01T00:00:00+00:00,1900-01-01T00:00:00Z,5,100\r\n"),
+              std::string::npos);
+    EXPECT_NE(All.Out.find("\r\n9999-12-31T23:45:36+00:00,9999-12-31T23:45:36Z,7,100\r\n"),
+              std::string::npos);
+    EXPECT_NE(All.Out.find(",10000,100\r\n"), std::string::npos);
+    EXPECT_NE(All.Out.find(",-1,33\r\n"), std::string::npos);
+    EXPECT_NE(All.Out.find(",,0\r\n"), std::string::npos);
+}
+
+// Numbers are rounded (round trip 3 decimals, uptime 2) and never carry float noise.
+TEST(HistoryCsv, NumbersAreRoundedWithoutNoise) {
+    struct TCase {
+        double Value;
+        int Decimals;
+        const char* Text;
+    };
+    const TCase Cases[] = {
+        {92.2673721, 2, "92.27"},
+        {92.2673721, 3, "92.267"},
+        {12, 3, "12"},
+        {10.5, 3, "10.5"},
+        {0.1f, 3, "0.1"},
+        {-1, 3, "-1"},
+        {-0.0001, 3, "0"},
+        {100, 2, "100"},
+        {99.999, 2, "100"},
+        {0, 2, "0"},
+        {10000, 3, "10000"},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Text);
+        std::string Out;
+        THistoryCsv::Number(Case.Value, Case.Decimals, Out);
+        EXPECT_EQ(Out, Case.Text);
+    }
+}
+
 #ifdef VANTOREL_PROGRAM
 TEST_F(HistoryTest, TheProgramExportsWithoutADisplay) {
     const TTimeZone Zone("UTC0");
@@ -377,6 +460,136 @@ TEST_F(HistoryTest, TheProgramExportsWithoutADisplay) {
                                         .c_str());
     EXPECT_EQ(WEXITSTATUS(Missing), 1);
 }
+
+// The command line's mistakes and the outputs it must not write, as the real program answers
+// them without a display: the exit code, a line on the error output, and nothing touched.
+TEST_F(HistoryTest, TheProgramRefusesWrongCommandLinesAndOutputsThatAreNotItsFile) {
+    const TTimeZone Zone("UTC0");
+    const std::string Log = Put("host.pin", Bytes({{LocalDays(2024, 5, 1, 10, 0), 3, 100}}));
+    const std::string Csv = "Local time,UTC,Mean round trip (ms),Uptime (%)\r\n"
+                            "2024-05-01T10:00:00+00:00,2024-05-01T10:00:00Z,3,100\r\n";
+    ASSERT_EQ(::mkdir(Path("sub").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink(Log.c_str(), Path("link-to-log.pin").c_str()), 0);
+    ASSERT_EQ(::link(Log.c_str(), Path("hard-link.pin").c_str()), 0);
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+    // A device node of the test's own where it may make one; /dev/null, which no one else may
+    // replace, elsewhere.
+    const bool Root = ::geteuid() == 0;
+    const std::string Device =
+        Root && ::mknod(Path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? Path("null")
+                                                                                  : "/dev/null";
+    const std::string Out = Path("out.csv");
+    struct TCase {
+        std::vector<std::string> Arguments;
+        int Code;
+        const char* Err;
+    };
+    const TCase Cases[] = {
+        {{"--from", "2024-05-01"}, 2, "--from, --to and -o go with --export-log"},
+        {{"--to", "2024-05-01"}, 2, "--from, --to and -o go with --export-log"},
+        {{"-o", Out}, 2, "--from, --to and -o go with --export-log"},
+        {{"--from", "2024-05-01", "--to", "2024-05-02", "-o", Out}, 2, "go with --export-log"},
+        {{"--export-log", Log, "--from", "2024-05-02", "--to", "2024-05-01"},
+         2,
+         "--from is after --to"},
+        {{"--export-log", Log, "--from", "2024-05-01T10:00:01", "--to", "2024-05-01T10:00"},
+         2,
+         "--from is after --to"},
+        {{"--export-log", Log, "-o", Log}, 2, "names the log file itself"},
+        {{"--export-log", Log, "-o", Path("sub/../host.pin")}, 2, "names the log file itself"},
+        {{"--export-log", Log, "-o", Path("link-to-log.pin")}, 2, "names the log file itself"},
+        {{"--export-log", Log, "-o", Path("hard-link.pin")}, 2, "names the log file itself"},
+        {{"--export-log", Path("link-to-log.pin"), "-o", Log}, 2, "names the log file itself"},
+        {{"--export-log", Log, "-o", Path("sub")}, 1, "it is a folder"},
+        {{"--export-log", Log, "-o", Path("fifo")}, 1, "it is a pipe (FIFO)"},
+        {{"--export-log", Log, "-o", Device}, 1, "it is a device"},
+        {{"--export-log", Log, "--frobnicate"}, 2, "unknown option '--frobnicate'"},
+        {{"--export-log", Log, "--to"}, 2, "option '--to' needs a value"},
+    };
+    const auto Kind = [](const std::string& Name) {
+        struct stat Info {};
+        return ::lstat(Name.c_str(), &Info) == 0 ? Info.st_mode & S_IFMT : 0;
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Arguments.back());
+        const program_run::TResult Result =
+            program_run::Run(VANTOREL_PROGRAM, Case.Arguments, Path("sub"), {"TZ=UTC0"});
+        EXPECT_EQ(Result.Code, Case.Code) << Result.Err;
+        EXPECT_EQ(Result.Err.rfind("vantorel: ", 0), 0u) << Result.Err;
+        EXPECT_NE(Result.Err.find(Case.Err), std::string::npos) << Result.Err;
+        EXPECT_EQ(Result.Out, "");
+        // Nothing written, nothing replaced.
+        EXPECT_EQ(Kind(Out), 0u);
+        std::ifstream Still(Log, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(Still), {}).size(), 24u);
+        EXPECT_EQ(Kind(Log), unsigned(S_IFREG));
+        EXPECT_EQ(Kind(Path("link-to-log.pin")), unsigned(S_IFLNK));
+        EXPECT_EQ(Kind(Path("fifo")), unsigned(S_IFIFO));
+        EXPECT_EQ(Kind(Device), unsigned(S_IFCHR));
+        EXPECT_EQ(Kind(Path("sub")), unsigned(S_IFDIR));
+    }
+
+    // The standard output: "-o -" or no -o; a failed write there is an error.
+    for (const std::vector<std::string>& Arguments :
+         {std::vector<std::string>{"--export-log", Log},
+          std::vector<std::string>{"--export-log", Log, "-o", "-"}}) {
+        const program_run::TResult Result =
+            program_run::Run(VANTOREL_PROGRAM, Arguments, Path("sub"), {"TZ=UTC0"});
+        EXPECT_EQ(Result.Code, 0) << Result.Err;
+        EXPECT_EQ(Result.Out, Csv);
+        EXPECT_EQ(Result.Err, "");
+        const program_run::TResult Full =
+            program_run::Run(VANTOREL_PROGRAM, Arguments, Path("sub"), {"TZ=UTC0"}, "/dev/full");
+        EXPECT_EQ(Full.Code, 1);
+        EXPECT_NE(Full.Err.find("vantorel: cannot write to the standard output: No space left"),
+                  std::string::npos)
+            << Full.Err;
+    }
+
+    // A symbolic link is written through: the link stays, its target (made when missing)
+    // holds the CSV.
+    ASSERT_EQ(::symlink("target.csv", Path("link.csv").c_str()), 0);
+    const program_run::TResult Linked = program_run::Run(
+        VANTOREL_PROGRAM, {"--export-log", Log, "-o", Path("link.csv")}, Path("sub"), {"TZ=UTC0"});
+    EXPECT_EQ(Linked.Code, 0) << Linked.Err;
+    EXPECT_EQ(Kind(Path("link.csv")), unsigned(S_IFLNK));
+    std::ifstream Target(Path("target.csv"), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(Target), {}), Csv);
+}
+
+// The export streams: a log of 400,000 records (9.6 MB, 30 MB of CSV) costs the program a few
+// MiB beyond what it needs to start, not the size of the records or of the CSV.
+TEST_F(HistoryTest, TheProgramStreamsALongLog) {
+    const TTimeZone Zone("UTC0");
+    std::string Log;
+    Log.reserve(400000 * PING_LOG_RECORD_SIZE);
+    for (int I = 0; I < 400000; ++I) {
+        damaged_logs::Put(Log, damaged_logs::May2024 + I / 288.0, 10 + I % 90 + 0.25 * (I % 4),
+                          I % 50 == 0 ? 92.2673721 : 100);
+    }
+    const std::string File = Put("long.pin", Log);
+    Log.clear();
+    Log.shrink_to_fit();
+    const program_run::TResult Start =
+        program_run::Run(VANTOREL_PROGRAM, {"--version"}, Path(""), {"TZ=UTC0"});
+    ASSERT_EQ(Start.Code, 0);
+    const program_run::TResult Export = program_run::Run(
+        VANTOREL_PROGRAM, {"--export-log", File, "-o", Path("long.csv")}, Path(""), {"TZ=UTC0"});
+    ASSERT_EQ(Export.Code, 0) << Export.Err;
+    std::ifstream Csv(Path("long.csv"), std::ios::binary);
+    std::string Line;
+    std::size_t Rows = 0;
+    std::string Last;
+    while (std::getline(Csv, Line)) {
+        ++Rows;
+        Last = Line;
+    }
+    EXPECT_EQ(Rows, 400001u);
+    EXPECT_EQ(Last, "2028-02-19T07:15:00+00:00,2028-02-19T07:15:00Z,49.75,100\r");
+    EXPECT_LT(Export.MaxRssKiB - Start.MaxRssKiB, 12 * 1024)
+        << "started in " << Start.MaxRssKiB << " KiB, exported in " << Export.MaxRssKiB;
+}
+
 #endif
 
 } // namespace
