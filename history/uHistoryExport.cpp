@@ -1,12 +1,10 @@
 #include "uHistoryExport.h"
 
+#include "zsAtomicFile.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-
-#include <unistd.h>
 
 #include <sys/stat.h>
 
@@ -40,74 +38,49 @@ bool TStreamOutput::Check() {
 
 namespace {
 
-// Written to a temporary file beside the file's final target (a symbolic link is followed), and
-// renamed over it once whole; a failure removes the temporary and leaves the target as it was.
-class TRenamedCsvOutput : public TCsvOutput {
+// The atomic writer as a CSV output: its failures become the reason Why() gives.
+class TAtomicCsvOutput : public TCsvOutput {
 public:
-    explicit TRenamedCsvOutput(const std::string& Path) {
-        std::error_code Error;
-        const std::filesystem::path Name(Path);
-        std::filesystem::path Target = Name;
-        // A link, also one to a file not made yet, is followed to its final target.
-        for (int Hops = 0;
-             std::filesystem::is_symlink(std::filesystem::symlink_status(Target, Error)); ++Hops) {
-            const std::filesystem::path Next = std::filesystem::read_symlink(Target, Error);
-            if (Error || Hops == 40) {
-                FWhy = Error ? Error.message() : "too many levels of symbolic links";
-                return;
-            }
-            Target = Next.is_absolute() ? Next : Target.parent_path() / Next;
-        }
-        FTarget = Target.string();
-        FTemporary = FTarget + ".tmp-" + std::to_string(::getpid());
-        FFile.open(FTemporary, std::ios::binary | std::ios::trunc);
-        Check();
-    }
-    ~TRenamedCsvOutput() override {
-        if (!FTemporary.empty()) {
-            std::remove(FTemporary.c_str());
+    explicit TAtomicCsvOutput(const std::string& Path) {
+        try {
+            FFile = std::make_unique<TzsAtomicFile>(Path);
+        } catch (const EAtomicFileError& Error) {
+            FWhy = Error.Reason();
         }
     }
     bool Write(std::string_view Text) override {
-        if (FWhy.empty()) {
-            FFile.write(Text.data(), std::streamsize(Text.size()));
-        }
-        return Check();
+        return Try([&] { FFile->Write(Text); });
     }
     bool Finish() override {
-        if (!FWhy.empty()) {
-            return false;
-        }
-        FFile.close();
-        if (!Check()) {
-            return false;
-        }
-        if (std::rename(FTemporary.c_str(), FTarget.c_str()) != 0) {
-            FWhy = std::strerror(errno);
-            return false;
-        }
-        FTemporary.clear();
-        return true;
+        const bool Done = Try([&] { FFile->Commit(); });
+        FFile.reset();
+        return Done;
     }
     std::string Why() const override { return FWhy; }
 
 private:
-    bool Check() {
-        if (FWhy.empty() && !FFile) {
-            FWhy = errno != 0 ? std::strerror(errno) : "the write failed";
+    template <class F>
+    bool Try(F Step) {
+        if (!FFile) {
+            return false;
         }
-        return FWhy.empty();
+        try {
+            Step();
+            return true;
+        } catch (const EAtomicFileError& Error) {
+            FWhy = Error.Reason();
+            FFile.reset();
+            return false;
+        }
     }
-    std::string FTarget;
-    std::string FTemporary;
-    std::ofstream FFile;
+    std::unique_ptr<TzsAtomicFile> FFile;
     std::string FWhy;
 };
 
 } // namespace
 
 std::unique_ptr<TCsvOutput> OpenCsvFile(const std::string& Path) {
-    return std::make_unique<TRenamedCsvOutput>(Path);
+    return std::make_unique<TAtomicCsvOutput>(Path);
 }
 
 std::string RefusedCsvFile(const std::string& Path) {

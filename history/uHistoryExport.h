@@ -1,7 +1,7 @@
 // The CSV export of a log, shared by the command line and the history window: the records
-// of a span written as they are read, a megabyte at a time, to the standard output or to a
-// file through a temporary beside it, so a log of any size exports in a few MiB of memory and a
-// file is either replaced whole or left as it was.
+// of a span written as they are read, a megabyte at a time, to the standard output or through
+// the atomic writer (TzsAtomicFile) to a file, so a log of any size exports in a few MiB of
+// memory and a file is either replaced whole or left as it was.
 //
 //   std::unique_ptr<TCsvOutput> Out = OpenCsvFile("/tmp/router.csv");
 //   TCsvExport Csv(*Out, From, To);
@@ -42,8 +42,9 @@ private:
     std::string FWhy;
 };
 
-// To a file: nothing replaces Path until Finish succeeds; a symbolic link is written through to
-// its target. (A FIFO, device or folder is refused by the callers, see RefusedCsvFile.)
+// To a file through the atomic writer: nothing replaces Path until Finish succeeds; a FIFO,
+// device or folder is refused, a symbolic link is written through to its target, and the
+// temporaries of exports killed earlier in that folder are removed.
 std::unique_ptr<TCsvOutput> OpenCsvFile(const std::string& Path);
 
 // Why Path cannot take a CSV (a folder, a FIFO, a device: anything but a regular file, a

@@ -590,6 +590,77 @@ TEST_F(HistoryTest, TheProgramStreamsALongLog) {
         << "started in " << Start.MaxRssKiB << " KiB, exported in " << Export.MaxRssKiB;
 }
 
+// An export killed while it writes leaves its temporary file beside the target and the target
+// as it was; the next export that writes in that folder removes it.
+TEST_F(HistoryTest, TemporariesOfAKilledExportAreRemovedByTheNextExport) {
+    const TTimeZone Zone("UTC0");
+    std::string Log;
+    for (int I = 0; I < 1000000; ++I) {
+        damaged_logs::Put(Log, damaged_logs::May2024 + I / 288.0, 10 + I % 90, 100);
+    }
+    const std::string File = Put("big.pin", Log);
+    Log = std::string();
+    ASSERT_EQ(::mkdir(Path("out").c_str(), 0700), 0);
+    const std::string Out = Path("out/big.csv");
+    Put("out/big.csv", "the previous export\r\n");
+    const auto Temporaries = [&] {
+        std::vector<std::string> Found;
+        QDir Folder(QString::fromStdString(Path("out")));
+        for (const QString& Name : Folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+            if (Name.contains(QStringLiteral(".vantorel-tmp-"))) {
+                Found.push_back(Name.toStdString());
+            }
+        }
+        return Found;
+    };
+    int Killed = 0;
+    for (int Round = 0; Round < 3; ++Round) {
+        const std::vector<std::string> Before = Temporaries();
+        std::string Program = VANTOREL_PROGRAM, Option = "--export-log", In = File, O = "-o",
+                    Target = Out;
+        char* Argv[] = {Program.data(), Option.data(), In.data(), O.data(), Target.data(), nullptr};
+        pid_t Child = 0;
+        ASSERT_EQ(posix_spawn(&Child, Program.c_str(), nullptr, nullptr, Argv, environ), 0);
+        // Killed once its own temporary holds part of the CSV.
+        for (int Wait = 0; Wait < 20000; ++Wait) {
+            bool Writing = false;
+            for (const std::string& Name : Temporaries()) {
+                struct stat Info {};
+                Writing = Writing ||
+                          (std::find(Before.begin(), Before.end(), Name) == Before.end() &&
+                           ::stat((Path("out/") + Name).c_str(), &Info) == 0 && Info.st_size > 0);
+            }
+            int Ended = 0;
+            if (Writing || ::waitpid(Child, &Ended, WNOHANG) == Child) {
+                Child = Writing ? Child : -1;
+                break;
+            }
+            ::usleep(500);
+        }
+        ASSERT_GT(Child, 0) << "the export ended before it could be killed";
+        ::kill(Child, SIGKILL);
+        int Status = 0;
+        ::waitpid(Child, &Status, 0);
+        Killed += WIFSIGNALED(Status) ? 1 : 0;
+        // Its temporary stays (the one of the export killed before it is gone) and the
+        // previous CSV is untouched.
+        EXPECT_EQ(Temporaries().size(), 1u);
+        std::ifstream Previous(Out, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(Previous), {}),
+                  "the previous export\r\n");
+    }
+    ASSERT_EQ(Killed, 3) << "the export ended before it could be killed";
+    // The next export there, to another name, clears it and writes whole.
+    const program_run::TResult Next = program_run::Run(
+        VANTOREL_PROGRAM,
+        {"--export-log", Put("small.pin", Bytes({{LocalDays(2024, 5, 1, 10, 0), 3, 100}})), "-o",
+         Path("out/small.csv")},
+        Path(""), {"TZ=UTC0"});
+    EXPECT_EQ(Next.Code, 0) << Next.Err;
+    EXPECT_TRUE(Temporaries().empty());
+    std::ifstream Previous(Out, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(Previous), {}), "the previous export\r\n");
+}
 #endif
 
 } // namespace
