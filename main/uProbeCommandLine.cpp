@@ -2,16 +2,13 @@
 
 #include "uHeadlessProbe.h"
 #include "uMonitorHub.h"
+#include "zsSignalWatcher.h"
 
 #include <QGuiApplication>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 std::string TakeProbeOptions(int& Argc, char** Argv, TProbeOptions& Options) {
     int Kept = 1;
@@ -54,51 +51,15 @@ std::string TakeProbeOptions(int& Argc, char** Argv, TProbeOptions& Options) {
     return {};
 }
 
-namespace {
-
-// SIGTERM, SIGINT and SIGHUP arrive as data on a descriptor the event loop watches: nothing
-// runs inside a signal handler.
-class TTerminationSignals {
-public:
-    TTerminationSignals() {
-        sigemptyset(&FSet);
-        for (int S : {SIGTERM, SIGINT, SIGHUP}) {
-            sigaddset(&FSet, S);
-        }
-        pthread_sigmask(SIG_BLOCK, &FSet, nullptr);
-        FFd = signalfd(-1, &FSet, SFD_CLOEXEC | SFD_NONBLOCK);
-    }
-    ~TTerminationSignals() {
-        if (FFd >= 0) {
-            close(FFd);
-        }
-    }
-    int Fd() const { return FFd; }
-    void Drain() const {
-        signalfd_siginfo Info;
-        while (read(FFd, &Info, sizeof Info) == ssize_t(sizeof Info)) {
-        }
-    }
-
-private:
-    sigset_t FSet;
-    int FFd = -1;
-};
-
-} // namespace
-
 int RunHeadless(int Argc, char** Argv, const TProbeOptions& Options) {
-    // Blocked before any thread starts, so that every thread leaves the signals to the loop.
-    TTerminationSignals Signals;
     // Monitors measure their texts with fonts, which need a GUI application: the offscreen
     // platform gives one without touching any display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication App(Argc, Argv);
     TVantorelProbe Probe({Options.Group, Options.MetricsListen});
     bool CloseRequested = false;
-    QSocketNotifier Notifier(Signals.Fd(), QSocketNotifier::Read);
-    QObject::connect(&Notifier, &QSocketNotifier::activated, &App, [&] {
-        Signals.Drain();
+    TzsSignalWatcher Signals;
+    QObject::connect(&Signals, &TzsSignalWatcher::Received, &App, [&] {
         CloseRequested = true;
         if (Probe.Hub().Busy()) {
             Probe.Hub().StopOpening(); // the close follows when the opening has stopped
