@@ -9,7 +9,6 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSystemTrayIcon>
-#include <QWidget>
 
 QRgb AlertColour(TAlertState State) {
     switch (State) {
@@ -50,11 +49,10 @@ QString AlertTrayToolTip(TAlertState Worst, const QStringList& Trouble) {
     return Lines.join(u'\n');
 }
 
-TAlertTray::TAlertTray(QWidget* Window, TAlertCenter* Alerts, QObject* Parent)
-    : QObject(Parent), FWindow(Window), FAlerts(Alerts) {
+TAlertTray::TAlertTray(TAlertCenter* Alerts, QObject* Parent) : QObject(Parent), FAlerts(Alerts) {
     FMenu = new QMenu;
-    FMenu->addAction(QStringLiteral("Show"), this, &TAlertTray::ShowWindow);
-    FMenu->addAction(QStringLiteral("Quit"), this, &TAlertTray::Quit);
+    FMenu->addAction(QStringLiteral("Show"), this, &TAlertTray::ShowRequested);
+    FMenu->addAction(QStringLiteral("Quit"), this, &TAlertTray::QuitRequested);
     const QString Platform = QGuiApplication::platformName();
     if (Platform != QLatin1String("offscreen") && Platform != QLatin1String("minimal")) {
         FIcon = new QSystemTrayIcon(this);
@@ -68,7 +66,7 @@ TAlertTray::TAlertTray(QWidget* Window, TAlertCenter* Alerts, QObject* Parent)
     connect(FIcon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason Reason) {
                 if (Reason == QSystemTrayIcon::Trigger || Reason == QSystemTrayIcon::DoubleClick) {
-                    ShowWindow();
+                    emit ShowRequested();
                 }
             });
     // Where there is no tray yet, Qt shows the icon once one appears.
@@ -102,22 +100,4 @@ void TAlertTray::Refresh() {
 
 QString TAlertTray::ToolTip() const {
     return FToolTip;
-}
-
-void TAlertTray::ShowWindow() {
-    if (!FWindow) {
-        return;
-    }
-    if (FWindow->isMinimized()) {
-        FWindow->setWindowState((FWindow->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    }
-    FWindow->show();
-    FWindow->raise();
-    FWindow->activateWindow();
-}
-
-void TAlertTray::Quit() {
-    if (FWindow) {
-        FWindow->close();
-    }
 }

@@ -1,10 +1,13 @@
 // The tray icon: a dot in the colour of the worst alert state over all monitors (green up,
 // amber degraded, red down, grey when nothing is known), a tooltip naming the hosts that are
-// down or degraded, a click that brings the main window to the front, and a menu with Show and
-// Quit. Shown where the desktop has a system tray; the picture itself is a plain function of
-// the state so that it can be checked without one.
+// down or degraded, and a menu with Show and Quit. Shown where the desktop has a system tray;
+// the picture itself is a plain function of the state so that it can be checked without one.
+// The tray only asks: a click or Show asks for the window, Quit for the end of the program;
+// whoever owns the window acts.
 //
-//   TAlertTray Tray(Main, Alerts);   // follows Alerts.SummaryChanged
+//   TAlertTray Tray(Alerts);   // follows Alerts.SummaryChanged
+//   connect(&Tray, &TAlertTray::ShowRequested, &Main, [&] { BringForward(Main); });
+//   connect(&Tray, &TAlertTray::QuitRequested, &Main, &QWidget::close);
 //   QImage Dot = AlertTrayImage(TAlertState::Down, 22);
 #pragma once
 
@@ -13,14 +16,12 @@
 #include <QIcon>
 #include <QImage>
 #include <QObject>
-#include <QPointer>
 #include <QRgb>
 #include <QString>
 #include <QStringList>
 
 class QMenu;
 class QSystemTrayIcon;
-class QWidget;
 class TAlertCenter;
 
 // Colours of the dot.
@@ -39,14 +40,10 @@ class TAlertTray : public QObject {
     Q_OBJECT
 
 public:
-    // Window: what a click brings forward and Quit closes (closing it ends the program).
-    TAlertTray(QWidget* Window, TAlertCenter* Alerts, QObject* Parent = nullptr);
+    explicit TAlertTray(TAlertCenter* Alerts, QObject* Parent = nullptr);
     ~TAlertTray() override;
 
     void Refresh();
-    // Show: the window comes out of hiding or minimising, on top and active.
-    void ShowWindow();
-    void Quit();
 
     // Null where the platform has no tray at all (offscreen).
     QSystemTrayIcon* Icon() const { return FIcon; }
@@ -55,8 +52,13 @@ public:
     QString ToolTip() const;
     QMenu* Menu() const { return FMenu; }
 
+signals:
+    // A click on the icon or Show: the window is wanted in front.
+    void ShowRequested();
+    // Quit: the program is to close as its close button closes it.
+    void QuitRequested();
+
 private:
-    QPointer<QWidget> FWindow;
     TAlertCenter* FAlerts;
     QMenu* FMenu = nullptr;
     QSystemTrayIcon* FIcon = nullptr;

@@ -18,7 +18,18 @@ void TfrmMain::BuildAlerts() {
     FDesktopNotifier = std::make_unique<TDesktopNotifier>();
     FAlerts->SetNotifier(FDesktopNotifier.get());
     WatchHubAlerts(*FHub, *FAlerts);
-    FTray = std::make_unique<TAlertTray>(this, FAlerts.get());
+    FTray = std::make_unique<TAlertTray>(FAlerts.get());
+    connect(FTray.get(), &TAlertTray::ShowRequested, this, [this] {
+        // Out of hiding or minimising, on top and active.
+        if (isMinimized()) {
+            setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        }
+        show();
+        raise();
+        activateWindow();
+    });
+    // Quitting is the close button's close: the open group is saved.
+    connect(FTray.get(), &TAlertTray::QuitRequested, this, &QWidget::close);
 
     menAlerting = MakeButtonMenu(btnAlerting, QStringLiteral("Alerting"));
     AlertSettings1 = menAlerting->addAction(QStringLiteral("Alert Settings..."));
