@@ -50,6 +50,7 @@ class QComboBox;
 class QProgressBar;
 class QTreeView;
 class TfrmHistory;
+class TfrmPath;
 class TfrmPinger;
 class TFrmFriendlyNames;
 class TfrmAbout;
@@ -144,6 +145,8 @@ public:
     // A monitor's menu (right button on its graph or its list row): its history.
     void ShowMonitorMenu(TfrmPinger* Monitor, const QPoint& At);
     TfrmHistory* ShowHistory(TfrmPinger* Monitor);
+    // The path window of the monitor's address, probing while it is open.
+    TfrmPath* ShowPath(TfrmPinger* Monitor);
     // Test seam: receives the monitor menu instead of its being shown.
     void SetMonitorMenuHandler(std::function<void(QMenu&)> Handler) {
         FOnMonitorMenu = std::move(Handler);

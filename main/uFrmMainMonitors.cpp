@@ -3,6 +3,7 @@
 
 #include "uFrmFriendlyNames.h"
 #include "uFrmHistory.h"
+#include "uFrmPath.h"
 #include "uFrmPinger.h"
 #include "uMonitorListModel.h"
 #include "uStartup.h"
@@ -213,6 +214,11 @@ void TfrmMain::ShowMonitorMenu(TfrmPinger* Monitor, const QPoint& At) {
                            ShowHistory(Target);
                        }
                    }));
+    Menu.addAction(QStringLiteral("&Path..."), this, ShowingErrors([this, Target] {
+                       if (Target) {
+                           ShowPath(Target);
+                       }
+                   }));
     FOnMonitorMenu ? FOnMonitorMenu(Menu) : (void)Menu.exec(At);
 }
 
@@ -233,6 +239,22 @@ TfrmHistory* TfrmMain::ShowHistory(TfrmPinger* Monitor) {
     History->show();
     History->activateWindow();
     return History;
+}
+
+TfrmPath* TfrmMain::ShowPath(TfrmPinger* Monitor) {
+    if (!Monitor->HasSession()) {
+        return nullptr;
+    }
+    const TPingerSession& Session = Monitor->Session();
+    // The address the monitor last reached; nothing is resolved here.
+    auto* Path = new TfrmPath(TPathAddress::Parse(Session.AddressText()),
+                              QString::fromStdString(Session.DisplayName()), Session.Frequency(),
+                              Session.TimeOutMS(), this);
+    Path->setAttribute(Qt::WA_DeleteOnClose);
+    Path->setAttribute(Qt::WA_QuitOnClose, false);
+    Path->show();
+    Path->activateWindow();
+    return Path;
 }
 
 void TfrmMain::MonitorCloseClicked(TfrmPinger*) {

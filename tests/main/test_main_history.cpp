@@ -3,6 +3,7 @@
 // list row, opens the history window of its log file.
 #include "main_window_fixture.h"
 #include "uFrmHistory.h"
+#include "uFrmPath.h"
 #include "zsImageButton.h"
 
 #include <QAction>
@@ -63,7 +64,7 @@ TEST_F(MainWindowTest, AMonitorsMenuOpensItsHistoryFromTheGraphAndTheList) {
 
     TfrmPinger* B = M.FindMonitor(QStringLiteral("b"));
     QTest::mouseClick(B->Image32, Qt::RightButton, {}, QPoint(20, 20));
-    EXPECT_EQ(Offered, QStringList{QStringLiteral("&History...")});
+    EXPECT_EQ(Offered, (QStringList{QStringLiteral("&History..."), QStringLiteral("&Path...")}));
     ASSERT_EQ(OpenHistories().size(), 1);
     EXPECT_EQ(OpenHistories()[0]->windowTitle(), QStringLiteral("Vantorel : History of b"));
     EXPECT_TRUE(OpenHistories()[0]->StatusText().contains(QStringLiteral("no log file")));
@@ -79,6 +80,27 @@ TEST_F(MainWindowTest, AMonitorsMenuOpensItsHistoryFromTheGraphAndTheList) {
     ASSERT_EQ(OpenHistories().size(), 1);
     EXPECT_EQ(OpenHistories()[0]->windowTitle(), QStringLiteral("Vantorel : History of a"));
     OpenHistories()[0]->close();
+}
+
+// "Path..." beside "History...": the path window of the monitor, which probes only an address
+// the monitor has reached (these test monitors have none, so nothing is sent).
+TEST_F(MainWindowTest, AMonitorsMenuOpensItsPath) {
+    TfrmMain& M = Open();
+    M.AddMonitor(QStringLiteral("b"));
+    M.SetMonitorMenuHandler([&](QMenu& Menu) {
+        ASSERT_EQ(Menu.actions().size(), 2);
+        Menu.actions()[1]->trigger();
+    });
+    TfrmPinger* B = M.FindMonitor(QStringLiteral("b"));
+    QTest::mouseClick(B->Image32, Qt::RightButton, {}, QPoint(20, 20));
+    TfrmPath* Path = nullptr;
+    for (QWidget* Window : QApplication::topLevelWidgets())
+        if (auto* Found = qobject_cast<TfrmPath*>(Window); Found && Found->isVisible())
+            Path = Found;
+    ASSERT_NE(Path, nullptr);
+    EXPECT_EQ(Path->windowTitle(), QStringLiteral("Vantorel : Path to b"));
+    EXPECT_TRUE(Path->StatusText().contains(QStringLiteral("no address yet")));
+    Path->close();
 }
 
 } // namespace
