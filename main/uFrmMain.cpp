@@ -373,6 +373,10 @@ void TfrmMain::BuildBody() {
     Header->setSectionsClickable(true);
     Header->setSectionsMovable(false);
     Header->setStretchLastSection(false);
+    // The header shows the list's sort column and direction; the list sorts itself, so the
+    // indicator only follows it.
+    Header->setSortIndicatorShown(true);
+    ShowSortIndicator();
     for (int C = 0; C < MonitorListColumnCount; ++C) {
         lvPingers->setColumnWidth(C, TMonitorListModel::ColumnWidth(C));
     }

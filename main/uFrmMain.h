@@ -342,6 +342,7 @@ private:
     void ShowTilesInView();
     void SplitterMoved(int ListWidth);
     void ShowListView(bool Shown);
+    void ShowSortIndicator();
     // What the hub tells the window.
     void MonitorAdded(TPingerSession* Session);
     void MonitorRemoved(TPingerSession* Session);

@@ -5,10 +5,18 @@
 #include "uFrmPinger.h"
 #include "uMonitorListModel.h"
 
+#include <QHeaderView>
 #include <QTreeView>
 
 void TfrmMain::lvPingersColumnClick(int Column) {
     FListModel->ColumnClick(Column);
+    ShowSortIndicator();
+}
+
+void TfrmMain::ShowSortIndicator() {
+    lvPingers->header()->setSortIndicator(FListModel->SortColumn(), FListModel->SortDescending()
+                                                                        ? Qt::DescendingOrder
+                                                                        : Qt::AscendingOrder);
 }
 
 void TfrmMain::lvPingersSelectItem(TfrmPinger* Monitor) {

@@ -61,6 +61,7 @@ TMonitorRow MakeMonitorRow(const std::string& DisplayName, const TPingEvent& Las
     TMonitorRow Row;
     Row.Success = Last.Success;
     Row.Caption = QString::fromStdString(DisplayName);
+    Row.Target = QString::fromStdString(Last.Target);
     Row.SubItems[0] = QString::fromStdString(Last.IPAddress);
     Row.Keys[0] = NetToHostLong(AddrFromText(Last.IPAddress));
     // Every text gives the key 0xFFFFFFFF but that one address.
@@ -206,6 +207,9 @@ QVariant TMonitorListModel::data(const QModelIndex& Index, int Role) const {
         return Index.column() == 0 ? QVariant(FImages[Row.Success ? 1 : 0]) : QVariant();
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(ColumnAlignment(Index.column()));
+    case Qt::ToolTipRole:
+        // The cells are cut to their columns' widths; the tooltip has the name whole.
+        return MonitorToolTip(Row.Caption, Row.Target, Row.SubItems[0]);
     default:
         return {};
     }
@@ -277,7 +281,7 @@ int TMonitorListModel::UpdateRow(TPingerSession* Monitor, const TMonitorRow& Row
     } else {
         TMonitorRow& Old = FRows[std::size_t(Index)].Row;
         // A result that changes nothing in the row (the common case) costs the view nothing.
-        if (Old.Success == Row.Success && Old.Caption == Row.Caption &&
+        if (Old.Success == Row.Success && Old.Caption == Row.Caption && Old.Target == Row.Target &&
             Old.SubItems == Row.SubItems && Old.Keys == Row.Keys) {
             return Index;
         }

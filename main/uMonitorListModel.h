@@ -35,6 +35,7 @@ constexpr int MonitorListColumnCount = 8;
 struct TMonitorRow {
     bool Success = false; // row image: up arrow when true
     QString Caption;
+    QString Target; // what the last result pinged (none before the first)
     std::array<QString, MonitorListColumnCount - 1> SubItems;
     std::array<std::uint32_t, MonitorListColumnCount - 1> Keys{};
     // The address column's order beyond Keys[0]: IPv4 addresses (by Keys[0]), then IPv6 ones

@@ -10,6 +10,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QToolTip>
 
 #include <cmath>
 
@@ -243,6 +244,7 @@ void TfrmPinger::LayoutControls() {
     const int CaptionLeft = 2 + zsbImgPing->width() + 1;
     const int CaptionRight = zsibClose->x() - 1;
     lbHeader->setGeometry(CaptionLeft, 1, qMax(0, CaptionRight - CaptionLeft), HeaderHeight - 2);
+    ShowHeaderText();
     // A window too low for all three keeps the header and the status line; the graph area
     // shrinks to nothing first.
     const int BottomTop = qMax(HeaderHeight, H - StatusHeight);
@@ -268,8 +270,28 @@ void TfrmPinger::HeaderChanged() {
     if (!lbHeader || !FSession) {
         return;
     }
-    lbHeader->setText(FSession->HeaderText());
+    FHeaderText = FSession->HeaderText();
+    ShowHeaderText();
     SetTextColor(lbHeader, QColorFromTColor(FSession->HeaderColor()));
+}
+
+// A caption wider than the header ends in "…" (the tooltip has it whole); one that fits stays
+// centred.
+void TfrmPinger::ShowHeaderText() {
+    const QString Shown =
+        lbHeader->fontMetrics().elidedText(FHeaderText, Qt::ElideRight, lbHeader->width());
+    if (lbHeader->text() != Shown) {
+        lbHeader->setText(Shown);
+    }
+}
+
+QString TfrmPinger::HeaderToolTip() const {
+    if (!FSession || FSession->Target().empty()) {
+        return FHeaderText;
+    }
+    return MonitorToolTip(QString::fromStdString(FSession->DisplayName()),
+                          QString::fromStdString(FSession->Target()),
+                          QString::fromStdString(FSession->AddressText()));
 }
 
 void TfrmPinger::ShowTextColours() {
@@ -282,6 +304,10 @@ void TfrmPinger::ShowTextColours() {
 }
 
 bool TfrmPinger::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched == lbHeader && Event->type() == QEvent::ToolTip) {
+        QToolTip::showText(static_cast<QHelpEvent*>(Event)->globalPos(), HeaderToolTip(), lbHeader);
+        return true;
+    }
     if (Event->type() == QEvent::PaletteChange && (Watched == lbHeader || Watched == lbUpTime ||
                                                    Watched == lbStatus || Watched == lbDegraded)) {
         ShowTextColours();

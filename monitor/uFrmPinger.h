@@ -95,6 +95,9 @@ public:
 
     void zsibCloseClick();
 
+    // What the header's tooltip shows: the whole caption with the target and address.
+    QString HeaderToolTip() const;
+
     TGradientPanel* PanelTop = nullptr;
     TzsImageButton* zsbImgPing = nullptr;
     QLabel* lbHeader = nullptr;
@@ -129,11 +132,13 @@ private:
     void LayoutStatusLine();
     void SetOpacity(bool Translucent);
     void ShowTextColours();
+    void ShowHeaderText();
 
     // What the status line last showed, so that a result that changes nothing there costs no
     // relayout.
     QString FShownUpTime;
     QString FShownStatus;
+    QString FHeaderText = QStringLiteral("Monitor"); // the caption whole
     bool FAlphaBlend = false;
     int FAlphaBlendValue = 255;
     void CloseHandling();

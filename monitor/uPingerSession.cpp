@@ -402,3 +402,14 @@ void TPingerSession::RefreshDisplay(bool Full, const TPingEventObj* Sample) {
     StatusLineChanged();
     GraphChanged();
 }
+
+QString MonitorToolTip(const QString& Name, const QString& Target, const QString& Address) {
+    QStringList Lines{Name};
+    if (!Target.isEmpty() && Target != Name) {
+        Lines.append(Target);
+    }
+    if (!Address.isEmpty() && Address != QLatin1String("0.0.0.0") && Address != Target) {
+        Lines.append(Address);
+    }
+    return Lines.join(u'\n');
+}

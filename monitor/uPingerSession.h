@@ -63,6 +63,10 @@ struct TMonitorSnapshot {
     bool Degraded = false;
 };
 
+// A monitor's whole name and what it pings, one per line, for a tooltip: the name, the target
+// when the name is another (a friendly name), and the address once known and not the target.
+QString MonitorToolTip(const QString& Name, const QString& Target, const QString& Address);
+
 class TPingerSession {
 public:
     using TMonitorEvent = std::function<void(TPingerSession& Sender)>;

@@ -61,6 +61,12 @@ TEST_F(MainWindowTest, TargetsStartOnceInAnyLetterCaseAndUntrimmed) {
     M.AddMonitor(QStringLiteral(" Router"));
     EXPECT_EQ(M.MonitorTargets(),
               (QStringList{QStringLiteral(" Router"), QStringLiteral("Router")}));
+    // An IPv6 address bare and in brackets is one target.
+    M.AddMonitor(QStringLiteral("::1"));
+    M.AddMonitor(QStringLiteral("[::1]"));
+    EXPECT_EQ(Shown(),
+              QStringList{QStringLiteral("The specified target is already being monitored.")});
+    EXPECT_EQ(M.MonitorCount(), 3);
     EXPECT_EQ(M.FindMonitor(QStringLiteral(" Router"))->Session().Target(), " Router");
 }
 
