@@ -69,8 +69,12 @@ TAlertTray::TAlertTray(TAlertCenter* Alerts, QObject* Parent) : QObject(Parent),
                     emit ShowRequested();
                 }
             });
-    // Where there is no tray yet, Qt shows the icon once one appears.
-    FIcon->show();
+    // On X11 an icon shown before a tray exists appears once one does. Elsewhere (Wayland) Qt
+    // shows icons only through a D-Bus tray that is there at start: without one the icon stays
+    // hidden, since showing it would look for an X11 tray the platform does not have.
+    if (Platform == QLatin1String("xcb") || QSystemTrayIcon::isSystemTrayAvailable()) {
+        FIcon->show();
+    }
 }
 
 TAlertTray::~TAlertTray() {
