@@ -1,5 +1,7 @@
 #include "uMonitorHub.h"
 
+#include <utility>
+
 #include "uConfigStore.h"
 #include "uPingerSession.h"
 #include "zsWorkerThread.h"
@@ -93,7 +95,9 @@ void TMonitorHub::SetMainPanel(TPingerSession* Monitor) {
 }
 
 void TMonitorHub::MoveToMainPanel(TPingerSession* Monitor) {
-    if (Monitor && IndexOf(Monitor) >= 0) {
+    // While a removal is told, the panel is already promised to the first in target order: a
+    // view following the removal (a list selecting the next row) moves nothing.
+    if (Monitor && !FTellingRemoval && IndexOf(Monitor) >= 0) {
         SetMainPanel(Monitor);
     }
 }
@@ -113,10 +117,17 @@ void TMonitorHub::Close(TPingerSession* Monitor) {
     if (WasMain) {
         FMainPanel = HandedTo;
     }
-    emit MonitorRemoved(Monitor);
-    // An observer may have moved another monitor in meanwhile (the list selecting the next row):
-    // that move was told already.
-    if (WasMain && FMainPanel == HandedTo) {
+    {
+        const bool Outer = std::exchange(FTellingRemoval, true);
+        try {
+            emit MonitorRemoved(Monitor);
+        } catch (...) {
+            FTellingRemoval = Outer;
+            throw;
+        }
+        FTellingRemoval = Outer;
+    }
+    if (WasMain) {
         emit MainPanelChanged(HandedTo);
     }
 }

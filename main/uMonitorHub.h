@@ -167,4 +167,5 @@ private:
     TMonitorList FMonitors; // target order
     std::unordered_map<const TPingerSession*, std::unique_ptr<TPingerSession>> FOwned;
     TPingerSession* FMainPanel = nullptr;
+    bool FTellingRemoval = false; // MonitorRemoved is being emitted
 };

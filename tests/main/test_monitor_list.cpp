@@ -248,9 +248,10 @@ TEST_F(MainWindowTest, ListViewSelectsTheTopRowAndOnlyItDraws) {
     }
 }
 
-// In the list view, closing the selected row's monitor when it is not the first in target order:
-// the list selects the next row, which moves into the main panel. One monitor is there
-// afterwards, and back in the tiles every other running monitor is a tile.
+// In the list view, closing the selected row's monitor when it is not the first in target order
+// hands the main panel to the first in target order, whose row is then the selected one. One
+// monitor is there afterwards, the only one drawing, and back in the tiles every other running
+// monitor is a tile.
 TEST_F(MainWindowTest, ClosingTheSelectedRowsMonitorLeavesOneMonitorInTheMainPanel) {
     TfrmMain& M = Open();
     for (const char* T : {"a", "b", "c", "d"}) {
@@ -263,12 +264,15 @@ TEST_F(MainWindowTest, ClosingTheSelectedRowsMonitorLeavesOneMonitorInTheMainPan
     QTest::mouseClick(C->zsibClose, Qt::LeftButton);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_EQ(M.MonitorCount(), 3);
-    TfrmPinger* D = M.FindMonitor(QStringLiteral("d"));
-    EXPECT_EQ(M.MainPanelMonitor(), D) << "the row the list selected";
+    TfrmPinger* A = M.FindMonitor(QStringLiteral("a"));
+    EXPECT_EQ(M.MainPanelMonitor(), A) << "the first in target order, not the next row";
     const QModelIndexList Selected =
         Control<QTreeView>(M, "lvPingers")->selectionModel()->selectedRows();
     ASSERT_EQ(Selected.size(), 1);
-    EXPECT_EQ(M.ListModel()->MonitorAt(Selected.first().row()), &D->Session());
+    EXPECT_EQ(M.ListModel()->MonitorAt(Selected.first().row()), &A->Session());
+    for (int I = 0; I < M.MonitorCount(); ++I) {
+        EXPECT_EQ(M.Monitor(I)->Session().DrawEnabled(), M.Monitor(I) == A) << I;
+    }
 
     M.ToggleView();
     int InMainPanel = 0;
