@@ -33,6 +33,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QTreeView>
+#include <algorithm>
 
 namespace {
 
@@ -119,7 +120,10 @@ TfrmMain::TfrmMain(TRegistryStore* Registry, QWidget* Parent)
     TzsHint::ApplyApplicationStyle();
     connect(FHub.get(), &TMonitorHub::MonitorAdded, this, &TfrmMain::MonitorAdded);
     connect(FHub.get(), &TMonitorHub::MonitorRemoved, this, &TfrmMain::MonitorRemoved);
-    connect(FHub.get(), &TMonitorHub::MainPanelChanged, this, [this] { ArrangeMonitors(); });
+    connect(FHub.get(), &TMonitorHub::MainPanelChanged, this, [this] {
+        ArrangeMonitors();
+        SelectMainPanelRow();
+    });
     connect(FHub.get(), &TMonitorHub::SettingsChanged, this, &TfrmMain::ShowSettings);
     connect(FHub.get(), &TMonitorHub::BusyChanged, this, [this](bool Busy) {
         if (!Busy && std::exchange(FCloseDeferred, false)) {
@@ -248,10 +252,16 @@ void TfrmMain::BuildToolbar() {
     };
     cbTarget = new QLineEdit(PanelToolbar);
     cbTarget->setObjectName(QStringLiteral("cbTarget"));
-    cbTarget->setFixedWidth(121);
+    // The two boxes keep their widths while the toolbar has room; in a narrow window they give
+    // up width first, so that no control covers another.
+    cbTarget->setMaximumWidth(121);
+    cbTarget->setMinimumWidth(MinBoxWidth);
+    cbTarget->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     cbGroups = new QComboBox(PanelToolbar);
     cbGroups->setObjectName(QStringLiteral("cbGroups"));
-    cbGroups->setFixedWidth(129);
+    cbGroups->setMaximumWidth(129);
+    cbGroups->setMinimumWidth(MinBoxWidth);
+    cbGroups->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     cbGroups->setEditable(false);
     TzsHint::Set(cbGroups,
                  QStringLiteral("Select a group to open and/or change the targets in the group."));
@@ -316,7 +326,9 @@ void TfrmMain::BuildToolbar() {
         } else if (Item.SpaceBefore > 0) {
             Row->addSpacing(Item.SpaceBefore);
         }
-        Row->addWidget(Item.Control);
+        // The boxes take room before the free space does, up to their own widths.
+        Row->addWidget(Item.Control,
+                       Item.Control == cbTarget || Item.Control == cbGroups ? 100 : 0);
     }
 
     connect(btnNewPinger, &TzsImageButton::clicked, this,
@@ -533,6 +545,19 @@ void TfrmMain::EnableControls(bool Enabled) {
             if (qobject_cast<QComboBox*>(Item.Control)) {
                 Paint(Item.Control, QPalette::Button, Box);
             }
+        }
+    }
+    // Disabled, the Target box gave the focus away to a control that stays enabled (the web-page
+    // button, where Enter would open the maker's page): it gets it back.
+    if (Enabled) {
+        QWidget* Focus = focusWidget();
+        const bool Astray =
+            !Focus ||
+            std::any_of(FToolbar.begin(), FToolbar.end(), [Focus](const TToolbarItem& Item) {
+                return Item.Control == Focus && !(Item.Flags & TToolbarItem::Busy);
+            });
+        if (Astray && cbTarget->isVisibleTo(this)) {
+            cbTarget->setFocus(Qt::OtherFocusReason);
         }
     }
     HandlePendingMessages();

@@ -91,6 +91,7 @@ public:
     static constexpr int BottomHeight = 18;
     static constexpr int ListPanelWidth = 545;
     static constexpr int SplitterWidth = 6;
+    static constexpr int MinBoxWidth = 64; // the Target and groups boxes at the narrowest
 
     // Registry: what the legacy carry-over reads (none on Linux unless a test supplies one).
     explicit TfrmMain(TRegistryStore* Registry = nullptr, QWidget* Parent = nullptr);
@@ -343,6 +344,8 @@ private:
     void SplitterMoved(int ListWidth);
     void ShowListView(bool Shown);
     void ShowSortIndicator();
+    // In the list view the selected row is the main-panel monitor's.
+    void SelectMainPanelRow();
     // What the hub tells the window.
     void MonitorAdded(TPingerSession* Session);
     void MonitorRemoved(TPingerSession* Session);

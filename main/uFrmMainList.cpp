@@ -19,6 +19,18 @@ void TfrmMain::ShowSortIndicator() {
                                                                         : Qt::AscendingOrder);
 }
 
+void TfrmMain::SelectMainPanelRow() {
+    TPingerSession* Main = FHub ? FHub->MainPanelMonitor() : nullptr;
+    if (!Main || !ListViewShown()) {
+        return;
+    }
+    const int Row = FListModel->RowOf(Main);
+    const QModelIndexList Selected = lvPingers->selectionModel()->selectedRows();
+    if (Row >= 0 && (Selected.size() != 1 || Selected.first().row() != Row)) {
+        lvPingers->setCurrentIndex(FListModel->index(Row, 0));
+    }
+}
+
 void TfrmMain::lvPingersSelectItem(TfrmPinger* Monitor) {
     if (!FHub) {
         return;

@@ -200,6 +200,10 @@ void TfrmMain::MoveToMainPanel(TfrmPinger* Monitor) {
 void TfrmMain::MonitorGraphMouseDown(TfrmPinger* Monitor, Qt::MouseButton Button) {
     if (Button == Qt::LeftButton) {
         MoveToMainPanel(Monitor);
+        // Moved to another panel it lost the focus; it takes it, so that Esc closes it.
+        if (ViewOf(FHub->MainPanelMonitor()) == Monitor) {
+            Monitor->setFocus(Qt::MouseFocusReason);
+        }
     } else if (Button == Qt::RightButton) {
         ShowMonitorMenu(Monitor, QCursor::pos());
     }
@@ -282,7 +286,14 @@ TMonitorHub::TProgress TfrmMain::Progress() {
             HandlePendingMessages();
         }
     };
-    P.Refused = [this](const QString&, TMonitorHub::TAddResult Result) { ShowRefused(Result); };
+    // A warning about one target shows the monitors started before it in their places.
+    P.Refused = [this](const QString&, TMonitorHub::TAddResult Result) {
+        if (FLayoutHeld) {
+            HoldLayout(false);
+            HoldLayout(true);
+        }
+        ShowRefused(Result);
+    };
     return P;
 }
 
@@ -300,6 +311,8 @@ void TfrmMain::CloseAllMonitors() {
 
 void TfrmMain::btnNewPingerClick() {
     const TMonitorHub::TAddResult Result = FHub->Add(cbTarget->text());
+    // The box keeps the target, selected: the next one typed replaces it, Enter repeats it.
+    cbTarget->selectAll();
     ShowRefused(Result);
     if (Result != TMonitorHub::TAddResult::ControlCharacter) {
         SaveGroup(ShownGroup());

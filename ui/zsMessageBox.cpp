@@ -8,6 +8,7 @@ struct TTestState {
     bool On = false;
     QQueue<QMessageBox::StandardButton> Answers;
     QList<TzsMessageBox::TShown> Shown;
+    std::function<void(const TzsMessageBox::TShown&)> OnShown;
 };
 
 TTestState& Test() {
@@ -39,6 +40,9 @@ QMessageBox::StandardButton TzsMessageBox::Show(QWidget* Parent, TKind Kind, con
     TTestState& State = Test();
     if (State.On) {
         State.Shown.append({Kind, Text, Buttons});
+        if (State.OnShown) {
+            State.OnShown(State.Shown.last());
+        }
         return State.Answers.isEmpty() ? QMessageBox::NoButton : State.Answers.dequeue();
     }
     QMessageBox Box(IconOf(Kind), QStringLiteral("Vantorel"), Text, Buttons, Parent);
@@ -53,6 +57,11 @@ void TzsMessageBox::SetTestMode(bool On) {
     State.On = On;
     State.Answers.clear();
     State.Shown.clear();
+    State.OnShown = nullptr;
+}
+
+void TzsMessageBox::SetOnShown(std::function<void(const TShown&)> OnShown) {
+    Test().OnShown = std::move(OnShown);
 }
 
 void TzsMessageBox::SetNextAnswer(QMessageBox::StandardButton Answer) {

@@ -10,7 +10,9 @@
 
 #include <QList>
 #include <QMessageBox>
+
 #include <QString>
+#include <functional>
 
 class TzsMessageBox {
 public:
@@ -53,4 +55,6 @@ public:
     static void SetTestMode(bool On);
     static void SetNextAnswer(QMessageBox::StandardButton Answer);
     static QList<TShown> TakeShown();
+    // Runs as each box would show, in test mode (what is on screen at that moment).
+    static void SetOnShown(std::function<void(const TShown&)> OnShown);
 };

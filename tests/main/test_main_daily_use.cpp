@@ -1,8 +1,11 @@
-// The main window in daily use: long names readable in the tiles and the list, and the list's
-// header showing how it is sorted.
+// The main window in daily use: long names readable in the tiles and the list, the list's header
+// showing how it is sorted, the Target box ready for the next host, the focus where the hand is,
+// a toolbar whose controls all fit at the narrowest window, and an opening group on screen when
+// it warns.
 #include "main_window_fixture.h"
 #include "uMonitorListModel.h"
 
+#include <QComboBox>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QToolTip>
@@ -104,6 +107,134 @@ TEST_F(MainWindowTest, TheListHeaderShowsTheSortColumnAndDirection) {
         EXPECT_EQ(M.ListModel()->SortColumn(), Step.Column);
         EXPECT_EQ(M.ListModel()->SortDescending(), Step.Order == Qt::DescendingOrder);
     }
+}
+
+TEST_F(MainWindowTest, TheTargetBoxKeepsTheTargetSelectedSoTheNextOneReplacesIt) {
+    TfrmMain& M = Open();
+    auto* Target = Control<QLineEdit>(M, "cbTarget");
+    Target->setFocus();
+    for (const QString& Typed : {QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")}) {
+        QTest::keyClicks(Target, Typed);
+        QTest::keyClick(Target, Qt::Key_Return);
+        EXPECT_EQ(Target->text(), Typed);
+        EXPECT_EQ(Target->selectedText(), Typed);
+    }
+    EXPECT_EQ(M.MonitorTargets(),
+              (QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")}));
+    // Enter alone repeats the target: here, one already running.
+    TzsMessageBox::TakeShown();
+    QTest::keyClick(Target, Qt::Key_Return);
+    const auto Shown = TzsMessageBox::TakeShown();
+    ASSERT_EQ(Shown.size(), 1);
+    EXPECT_EQ(Shown.first().Text,
+              QStringLiteral("The specified target is already being monitored."));
+    EXPECT_EQ(M.MonitorCount(), 2);
+}
+
+TEST_F(MainWindowTest, AClickedTileTakesTheFocusAndTheTargetBoxGetsItBackAfterABusyPhase) {
+    TfrmMain& M = Open();
+    M.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&M));
+    for (const char* T : {"127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
+        M.AddMonitor(QString::fromLatin1(T));
+    }
+    auto* Target = Control<QLineEdit>(M, "cbTarget");
+    Target->setFocus();
+    TfrmPinger* Tile = M.FindMonitor(QStringLiteral("127.0.0.3"));
+    ASSERT_EQ(Tile->parentWidget(), Control<QWidget>(M, "PanelRight"));
+    QTest::mouseClick(Tile->Image32, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+    ASSERT_EQ(M.MainPanelMonitor(), Tile);
+    EXPECT_TRUE(Tile->hasFocus());
+    // So Esc closes it at once; the main panel goes to the first in target order.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(M.MonitorTargets(),
+              (QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")}));
+
+    // A busy phase takes the focus from the Target box and gives it back.
+    Target->setFocus();
+    M.EnableControls(false);
+    EXPECT_FALSE(Target->hasFocus());
+    M.EnableControls(true);
+    EXPECT_TRUE(Target->hasFocus());
+    EXPECT_FALSE(Control<QWidget>(M, "btnZephraSoftware")->hasFocus());
+}
+
+// At the narrowest window every shown control of the toolbar stands apart from the others and
+// inside the toolbar, the brand whole; the two boxes gave up width. At the design width they
+// have their own.
+TEST_F(MainWindowTest, NoToolbarControlsOverlapAtTheNarrowestWindow) {
+    TfrmMain& M = Open();
+    auto* Toolbar = Control<QWidget>(M, "PanelToolbar");
+    auto* Target = Control<QLineEdit>(M, "cbTarget");
+    auto* Groups = Control<QComboBox>(M, "cbGroups");
+    EXPECT_EQ(Target->width(), 121);
+    EXPECT_EQ(Groups->width(), 129);
+
+    M.resize(TfrmMain::MinWidth, TfrmMain::MinHeight);
+    QApplication::processEvents();
+    ASSERT_EQ(M.width(), 833);
+    std::vector<QWidget*> Shown;
+    for (QWidget* W : Toolbar->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (W->isVisibleTo(Toolbar)) {
+            Shown.push_back(W);
+        }
+    }
+    EXPECT_GE(Shown.size(), 20u);
+    for (std::size_t I = 0; I < Shown.size(); ++I) {
+        SCOPED_TRACE(Shown[I]->objectName().toStdString());
+        EXPECT_TRUE(Toolbar->rect().contains(Shown[I]->geometry()));
+        if (Shown[I] != Target && Shown[I] != Groups) {
+            EXPECT_GE(Shown[I]->width(), Shown[I]->minimumSizeHint().width()) << "cut";
+        }
+        for (std::size_t J = I + 1; J < Shown.size(); ++J) {
+            EXPECT_FALSE(Shown[I]->geometry().intersects(Shown[J]->geometry()))
+                << "and " << Shown[J]->objectName().toStdString();
+        }
+    }
+    auto* Brand = Control<QLabel>(M, "lbZephraSoftware");
+    EXPECT_GE(Brand->width(), Brand->sizeHint().width());
+    EXPECT_LT(Target->width() + Groups->width(), 121 + 129);
+    EXPECT_GE(Target->width(), TfrmMain::MinBoxWidth);
+    EXPECT_GE(Groups->width(), TfrmMain::MinBoxWidth);
+}
+
+// A warning while a group opens finds the monitors started before it laid out: one in the main
+// panel, the others as tiles, all shown, and the list sorted.
+TEST_F(MainWindowTest, AnOpeningGroupShowsWhatHasStartedBeforeItWarns) {
+    WriteConfig("[COMMON]\r\nDefaultGroup=G\r\n[GROUPS]\r\n0=G\r\n"
+                "[G]\r\n0=b\r\n1=a\r\n2=c\r\n3=B\r\n4=d\r\n");
+    int Boxes = 0;
+    TzsMessageBox::SetOnShown([&](const TzsMessageBox::TShown& Box) {
+        ++Boxes;
+        EXPECT_EQ(Box.Text, QStringLiteral("The specified target is already being monitored."));
+        TfrmMain& M = *Main;
+        EXPECT_EQ(M.MonitorTargets(),
+                  (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+        auto* MainPanel = Control<QWidget>(M, "PanelLeft");
+        auto* Tiles = Control<QWidget>(M, "PanelRight");
+        for (int I = 0; I < M.MonitorCount(); ++I) {
+            TfrmPinger* Mon = M.Monitor(I);
+            SCOPED_TRACE(M.MonitorTargets()[I].toStdString());
+            EXPECT_TRUE(Mon->isVisible());
+            if (Mon == M.MainPanelMonitor()) {
+                EXPECT_EQ(Mon->parentWidget(), MainPanel);
+                EXPECT_EQ(Mon->geometry(), MainPanel->rect());
+            } else {
+                EXPECT_EQ(Mon->parentWidget(), Tiles);
+                EXPECT_TRUE(Tiles->rect().contains(Mon->geometry()));
+            }
+        }
+        EXPECT_GT(MainPanel->width(), 0);
+        // The list is sorted by Host Name already.
+        ASSERT_EQ(M.ListModel()->rowCount(), 3);
+        for (int Row = 0; Row < 3; ++Row) {
+            EXPECT_EQ(M.ListModel()->index(Row, 0).data().toString(), QString(QChar(u'a' + Row)));
+        }
+    });
+    TfrmMain& M = Open();
+    EXPECT_EQ(Boxes, 1);
+    EXPECT_EQ(M.MonitorCount(), 4);
 }
 
 } // namespace
