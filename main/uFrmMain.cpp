@@ -68,19 +68,25 @@ QPoint TfrmMain::CentredPlace(QSize Window, const QRect& Area) {
             Area.y() + std::max(0, (Area.height() - Window.height()) / 2)};
 }
 
+TfrmMain::TfrmMain(TVantorelCore& Core, QWidget* Parent)
+    : QWidget(Parent), FFrame(this), FCore(&Core) {
+    Init();
+}
+
 TfrmMain::TfrmMain(TRegistryStore* Registry, QWidget* Parent)
-    : QWidget(Parent), FFrame(this), FRegistry(Registry), FHub(std::make_unique<TMonitorHub>()) {
-    if (!FRegistry) {
-        FOwnRegistry = std::make_unique<TLinuxRegistryStore>();
-        FRegistry = FOwnRegistry.get();
-    }
+    : QWidget(Parent), FFrame(this), FOwnCore(std::make_unique<TVantorelCore>(Registry)),
+      FCore(FOwnCore.get()) {
+    Init();
+}
+
+void TfrmMain::Init() {
     setObjectName(QStringLiteral("frmMain"));
     setAttribute(Qt::WA_StyledBackground);
     setStyleSheet(QStringLiteral("#frmMain { background: rgb(24,24,24); }"));
     setWindowIcon(QIcon(QPixmap::fromImage(VantorelIconImage(64))));
     setMinimumSize(MinWidth, MinHeight);
     resize(DesignWidth, DesignHeight);
-    if (!Parent) {
+    if (!parentWidget()) {
         if (const QScreen* Screen = QGuiApplication::primaryScreen()) {
             move(CentredPlace(size(), Screen->availableGeometry()));
         }
@@ -118,25 +124,72 @@ TfrmMain::TfrmMain(TRegistryStore* Registry, QWidget* Parent)
         Object->setObjectName(QString::fromLatin1(Name));
     }
     TzsHint::ApplyApplicationStyle();
-    connect(FHub.get(), &TMonitorHub::MonitorAdded, this, &TfrmMain::MonitorAdded);
-    connect(FHub.get(), &TMonitorHub::MonitorRemoved, this, &TfrmMain::MonitorRemoved);
-    connect(FHub.get(), &TMonitorHub::MainPanelChanged, this, [this] {
+    TMonitorHub* Hub = &FCore->Hub();
+    connect(Hub, &TMonitorHub::MonitorAdded, this, &TfrmMain::MonitorAdded);
+    connect(Hub, &TMonitorHub::MonitorRemoved, this, &TfrmMain::MonitorRemoved);
+    connect(Hub, &TMonitorHub::MainPanelChanged, this, [this] {
         ArrangeMonitors();
         SelectMainPanelRow();
     });
-    connect(FHub.get(), &TMonitorHub::SettingsChanged, this, &TfrmMain::ShowSettings);
-    connect(FHub.get(), &TMonitorHub::BusyChanged, this, [this](bool Busy) {
-        if (!Busy && std::exchange(FCloseDeferred, false)) {
-            QTimer::singleShot(0, this, &QWidget::close);
+    connect(Hub, &TMonitorHub::SettingsChanged, this, &TfrmMain::ShowSettings);
+    // Bulk work lays out once per slice instead of once per monitor.
+    connect(Hub, &TMonitorHub::BusyChanged, this, [this](bool Busy) { HoldLayout(Busy); });
+    connect(FCore, &TVantorelCore::SliceEnded, this, [this](TMonitorHub::TWork Work) {
+        if (Work == TMonitorHub::TWork::Loading) {
+            HoldLayout(false);
+            HoldLayout(true);
         }
     });
+    connect(FCore, &TVantorelCore::ProgressBegin, this, &TfrmMain::ShowProgressBegin);
+    connect(FCore, &TVantorelCore::ProgressStep, ProgressBar, &QProgressBar::setValue);
+    connect(FCore, &TVantorelCore::ProgressEnd, ProgressBar, &QWidget::hide);
+    connect(FCore, &TVantorelCore::ControlsEnabledChanged, this, &TfrmMain::ShowControlsEnabled);
+    connect(FCore, &TVantorelCore::ListViewChanged, this, &TfrmMain::ShowListView);
+    connect(&FCore->Groups(), &TGroupCatalogue::NamesChanged, this, &TfrmMain::ShowGroups);
+    connect(&FCore->Groups(), &TGroupCatalogue::CurrentChanged, this, &TfrmMain::ShowGroups);
+    connect(FCore, &TVantorelCore::Closed, this, &TfrmMain::CoreClosed);
+    FCore->SetPrompter(this);
     ShowSettings();
-    FormCreate();
+    if (FCore->ListView()) {
+        ShowListView(true);
+    }
+    ShowGroups();
+
+    // The caption comes first, so that a window whose set-up fails still has its title.
+    try {
+        const QString Caption = QStringLiteral("Vantorel : ") +
+                                GetFileVersionText(QStringLiteral("/proc/self/exe")) +
+                                QStringLiteral(" - ") + CaptionCredit;
+        setWindowTitle(Caption);
+        lbHeader->setText(Caption);
+    } catch (const std::exception& E) {
+        ShowException(E);
+        EnableControls(false);
+        EnableWindowButtons();
+        return;
+    }
+    FFrame.FHeaderDrag.Clear();
+    FFrame.FGripDrag.Clear();
+    if (!FCore->Created() && !FCore->Create()) {
+        // The window stays without its controls and keeps its frame's buttons, so that it can
+        // be closed.
+        EnableWindowButtons();
+    }
+    ShowControlsEnabled(FCore->ControlsEnabled());
 }
 
 TfrmMain::~TfrmMain() {
-    FormDestroy();
+    // The monitor windows let their sessions go before the core stops the monitors.
+    FCore->disconnect(this);
+    FCore->Hub().disconnect(this);
+    FCore->Groups().disconnect(this);
+    FCore->SetPrompter(nullptr);
+    for (TfrmPinger* Mon : std::as_const(FViews)) {
+        Mon->Detach();
+    }
+    FViews.clear();
     FTray.reset();
+    FOwnCore.reset();
 }
 
 void TfrmMain::SetDialogs(TFrmFriendlyNames* FriendlyNames, TfrmNewGroup* NewGroup) {
@@ -146,7 +199,7 @@ void TfrmMain::SetDialogs(TFrmFriendlyNames* FriendlyNames, TfrmNewGroup* NewGro
         FFriendlyNames->OnZephraSoftwareClick = [this] { btnZephraSoftwareClick(); };
     }
     if (FNewGroup) {
-        FNewGroup->SetGroupNamesSource([this] { return GroupBoxItems(); });
+        FNewGroup->SetGroupNamesSource([this] { return FCore->Groups().Names(); });
     }
 }
 
@@ -337,8 +390,7 @@ void TfrmMain::BuildToolbar() {
             ShowingErrors([this] { btnNewPingerClick(); }));
     connect(btnCloseAll, &TzsImageButton::clicked, this,
             ShowingErrors([this] { btnCloseAllClick(); }));
-    connect(btnToggleView, &TzsImageButton::clicked, this,
-            ShowingErrors([this] { btnToggleViewClick(); }));
+    connect(btnToggleView, &TzsImageButton::clicked, this, ShowingErrors([this] { ToggleView(); }));
     connect(btnAddGroup, &TzsImageButton::clicked, this,
             ShowingErrors([this] { btnAddGroupClick(); }));
     connect(btnDeleteGroup, &TzsImageButton::clicked, this,
@@ -358,7 +410,7 @@ void TfrmMain::BuildBody() {
     auto* ListBox = new QHBoxLayout(PanelList);
     ListBox->setContentsMargins(3, 3, 3, 3);
     FListModel = new TMonitorListModel(this);
-    FListModel->Watch(*FHub);
+    FListModel->Watch(FCore->Hub());
     lvPingers = new QTreeView(PanelList);
     lvPingers->setObjectName(QStringLiteral("lvPingers"));
     lvPingers->setModel(FListModel);
@@ -467,7 +519,7 @@ void TfrmMain::LayoutBody() {
     const int Height = PanelBody->height();
     const int Width = PanelBody->width();
     int X = 0;
-    if (PanelList->isVisibleTo(PanelBody)) {
+    if (FCore->ListView()) {
         const int ListWidth = std::min(FListWidth, std::max(0, Width - SplitterWidth));
         PanelList->setGeometry(X, 0, ListWidth, Height);
         X += ListWidth;
@@ -491,7 +543,7 @@ void TfrmMain::SplitterMoved(int ListWidth) {
 }
 
 bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
-    if (Watched == Splitter && PanelList->isVisibleTo(PanelBody)) {
+    if (Watched == Splitter && FCore->ListView()) {
         if (Event->type() == QEvent::MouseMove) {
             auto* Mouse = static_cast<QMouseEvent*>(Event);
             if (Mouse->buttons() & Qt::LeftButton) {
@@ -520,7 +572,7 @@ void TfrmMain::HandlePendingMessages() {
     QCoreApplication::processEvents();
 }
 
-void TfrmMain::EnableControls(bool Enabled) {
+void TfrmMain::ShowControlsEnabled(bool Enabled) {
     for (TzsImageButton* Button : WindowButtons()) {
         Button->SetDisabled(!Enabled);
     }
@@ -575,44 +627,6 @@ void TfrmMain::EnableWindowButtons() {
 
 // --- life cycle ------------------------------------------------------------------------------
 
-void TfrmMain::FormCreate() {
-    FCreated = false;
-    try {
-        // The caption comes first, so that a window whose set-up fails still has its title.
-        const QString Caption = QStringLiteral("Vantorel : ") +
-                                GetFileVersionText(QStringLiteral("/proc/self/exe")) +
-                                QStringLiteral(" - ") + CaptionCredit;
-        setWindowTitle(Caption);
-        lbHeader->setText(Caption);
-        // Qt paints every widget through a back buffer: nothing to ask for double buffering.
-        FConfig = std::make_unique<TConfigStore>(*FRegistry);
-        FHub->SetConfig(FConfig.get());
-        FConfig->PrepareConfigFolder();
-        FConfig->OpenConfig();
-        EnableControls(false);
-        FFrame.FHeaderDrag.Clear();
-        FFrame.FGripDrag.Clear();
-        FActivated = false;
-        FHub->StartWorker();
-        // Without a data folder there is no log folder: never one below the file system's root.
-        const QString DataFolder = GetUserAppDataFolder();
-        FHub->SetLogFolder(DataFolder.isEmpty()
-                               ? QString()
-                               : DataFolder + QStringLiteral("/Zephra Software/Vantorel"));
-        if (!LogFolder().isEmpty()) {
-            QDir().mkpath(LogFolder());
-        }
-        FCreated = true;
-    } catch (const std::exception& E) {
-        ShowException(E);
-        // The rest of the set-up has not run, and the activation and the close assume it: the
-        // window stays without its controls, keeps its frame's buttons so that it can be
-        // closed, and neither loads nor saves anything.
-        EnableControls(false);
-        EnableWindowButtons();
-    }
-}
-
 void TfrmMain::showEvent(QShowEvent* Event) {
     QWidget::showEvent(Event);
     LayoutBody();
@@ -626,110 +640,34 @@ void TfrmMain::changeEvent(QEvent* Event) {
 }
 
 void TfrmMain::FormActivate() {
-    if (FActivated) {
-        return;
-    }
-    FActivated = true;
-    if (!FCreated) {
-        return;
-    }
-    try {
-        if (!FConfig->ConfigFileExists()) {
-            FConfig->ImportLegacyConfiguration();
-        }
-    } catch (const std::exception& E) {
-        // What the carry-over wrote stays; no group opens in this run, and the controls stay
-        // disabled but for the frame's buttons.
-        ShowException(E);
+    if (!FCore->Activate()) {
+        // The carry-over failed: no group opens in this run, and the controls stay disabled but
+        // for the frame's buttons.
         EnableWindowButtons();
+    }
+}
+
+// A close the core did on its own (deferred past bulk work, or asked by a signal) closes the
+// window too.
+void TfrmMain::CoreClosed() {
+    if (FClosing || !isVisible()) {
         return;
     }
-    ApplyConfiguration();
-    EnableControls(true);
-}
-
-void TfrmMain::ApplyConfiguration() {
-    const TMonitorHub::TBusy Busy(*FHub);
-    EnableControls(false);
-    LoadSettings();
-    FConfigApplied = true;
-    try {
-        const QString Default = FConfig->ReadDefaultGroup();
-        for (int I = 0; I < cbGroups->count(); ++I) {
-            if (cbGroups->itemText(I).compare(Default, Qt::CaseInsensitive) == 0) {
-                cbGroups->setCurrentIndex(I);
-                OpenGroup(cbGroups->currentText());
-                break;
-            }
-        }
-    } catch (const std::exception& E) {
-        // The window stays usable: the user can open a group by hand.
-        ShowException(E);
-    }
-    EnableControls(true);
-}
-
-void TfrmMain::LoadSettings() {
-    try {
-        SetHintsEnabled(FConfig->ReadHintsEnable());
-        SetLogging(FConfig->ReadLoggingEnable());
-        LoadAlertSettings();
-        // A stored value that changes the view is written back as the view now shown (any
-        // number but 0 reads as the list and is stored as 1).
-        if (FConfig->ReadListViewEnable() != ListViewShown()) {
-            ToggleView();
-        }
-        LoadGroupList();
-        FHub->SetFriendlyNames(FConfig->ReadFriendlyNames());
-    } catch (const std::exception& E) {
-        TzsMessageBox::Plain(this, QString::fromUtf8(E.what()));
-    }
-}
-
-void TfrmMain::SaveOnClose() {
-    FConfig->WriteHintsEnable(HintsEnabled());
-    FConfig->WriteDefaultGroup(CurrentGroup());
-    if (!FHub->GroupIncomplete()) {
-        SaveGroup(CurrentGroup());
-    }
-}
-
-void TfrmMain::FormClose() {
-    EnableControls(false);
-    // Saved once per applied configuration: a second close would find no monitors and empty
-    // the open group, and a window that never loaded its configuration would overwrite it.
-    if (std::exchange(FConfigApplied, false)) {
-        try {
-            SaveOnClose();
-        } catch (const std::exception& E) {
-            ShowException(E);
-        }
-    }
-    CloseAllMonitors();
-    // Every write of the store reached the disk when it returned: there is nothing to flush.
-}
-
-void TfrmMain::FormDestroy() {
-    // The monitor windows let their sessions go; then the hub stops the monitors, while the
-    // worker they write their logs on still exists, and the worker.
-    if (!FHub) {
-        return;
-    }
-    FHub->disconnect(this);
-    for (TfrmPinger* Mon : std::as_const(FViews)) {
-        Mon->Detach();
-    }
-    FViews.clear();
-    FHub.reset();
+    FCoreClosed = true;
+    close();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* Event) {
-    if (FHub && FHub->Busy()) {
-        FCloseDeferred = true;
-        FHub->StopOpening();
-        Event->ignore();
-        return;
+    // The core saves and closes every monitor, then tells Closed; while bulk work runs it waits
+    // for its end and the window stays meanwhile.
+    if (!std::exchange(FCoreClosed, false)) {
+        FClosing = true;
+        const bool Closed = FCore->RequestClose();
+        FClosing = false;
+        if (!Closed) {
+            Event->ignore();
+            return;
+        }
     }
-    FormClose();
     QWidget::closeEvent(Event);
 }

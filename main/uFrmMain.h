@@ -22,6 +22,7 @@
 #include "uMonitorCollection.h"
 #include "uMonitorHub.h"
 #include "uMonitorSettings.h"
+#include "uVantorelCore.h"
 #include "zsBorderlessFrame.h"
 #include "zsImageList.h"
 
@@ -78,7 +79,7 @@ protected:
     void resizeEvent(QResizeEvent* Event) override;
 };
 
-class TfrmMain : public QWidget {
+class TfrmMain : public QWidget, private IVantorelPrompter {
     Q_OBJECT
 
 public:
@@ -93,7 +94,9 @@ public:
     static constexpr int SplitterWidth = 6;
     static constexpr int MinBoxWidth = 64; // the Target and groups boxes at the narrowest
 
-    // Registry: what the legacy carry-over reads (none on Linux unless a test supplies one).
+    // A window showing Core (not owned; it must outlive the window).
+    explicit TfrmMain(TVantorelCore& Core, QWidget* Parent = nullptr);
+    // A window with a core of its own. Registry: what the legacy carry-over reads.
     explicit TfrmMain(TRegistryStore* Registry = nullptr, QWidget* Parent = nullptr);
     // Where a window of size Window stands centred in Area (the screen less its panels); a
     // window larger than the area keeps its top left corner inside it. The main window opens
@@ -101,12 +104,20 @@ public:
     static QPoint CentredPlace(QSize Window, const QRect& Area);
     ~TfrmMain() override;
 
+    TVantorelCore& Core() const { return *FCore; }
+    TMonitorHub& Hub() const { return FCore->Hub(); }
+    const TSharedImageLists& ImageLists() const { return FImages; }
+    TBorderlessFrame& Frame() { return FFrame; }
+    // The window showing a monitor of the hub; null for none.
+    TfrmPinger* ViewOf(const TPingerSession* Session) const {
+        return Session ? FViews.value(Session) : nullptr;
+    }
+
     // --- seams -------------------------------------------------------------------------------
     // Makes each new monitor's session (tests hand in sessions with a fake clock and echo).
     void SetMonitorFactory(TMonitorHub::TSessionFactory Factory) {
-        FHub->SetSessionFactory(std::move(Factory));
+        Hub().SetSessionFactory(std::move(Factory));
     }
-    TMonitorHub& Hub() const { return *FHub; }
     // Asks for a new group's name; the default shows the new group dialog.
     using TGroupNamePrompt = std::function<std::optional<QString>()>;
     void SetGroupNamePrompt(TGroupNamePrompt Prompt) { FGroupNamePrompt = std::move(Prompt); }
@@ -119,123 +130,72 @@ public:
     using TModalRunner = std::function<int(QDialog&)>;
     void SetModalRunner(TModalRunner Runner) { FModalRunner = std::move(Runner); }
     // Where alert notifications go; the default is the desktop's notification service.
-    void SetAlertNotifier(TAlertNotifier* Notifier);
-
-    const TSharedImageLists& ImageLists() const { return FImages; }
-    TConfigStore* Config() const { return FConfig.get(); }
-    TzsWorkerThread* Worker() const { return FHub->Worker(); }
-    const QString& LogFolder() const { return FHub->LogFolder(); }
-    TBorderlessFrame& Frame() { return FFrame; }
-
-    // --- life cycle --------------------------------------------------------------------------
-    void FormCreate();
-    void FormActivate();
-    void ApplyConfiguration();
-    void LoadSettings();
-    void SaveOnClose();
-    void FormClose();
-    void FormDestroy();
-    // False when an error stopped FormCreate: the window then stays without its controls.
-    bool Created() const { return FCreated; }
-
-    // --- monitor collection and layout --------------------------------------------------------
-    void AddMonitor(const QString& Target);
-    void ArrangeMonitors();
-    void MoveToMainPanel(TfrmPinger* Monitor);
-    void MonitorGraphMouseDown(TfrmPinger* Monitor, Qt::MouseButton Button);
-    // A monitor's menu (right button on its graph or its list row): its history.
-    void ShowMonitorMenu(TfrmPinger* Monitor, const QPoint& At);
-    TfrmHistory* ShowHistory(TfrmPinger* Monitor);
-    // The path window of the monitor's address, probing while it is open.
-    TfrmPath* ShowPath(TfrmPinger* Monitor);
+    void SetAlertNotifier(TAlertNotifier* Notifier) { FCore->SetAlertNotifier(Notifier); }
     // Test seam: receives the monitor menu instead of its being shown.
     void SetMonitorMenuHandler(std::function<void(QMenu&)> Handler) {
         FOnMonitorMenu = std::move(Handler);
     }
-    void MonitorCloseClicked(TfrmPinger* Monitor);
-    void CloseAllMonitors();
-    void EnableControls(bool Enabled);
-    void btnNewPingerClick();
-    void btnCloseAllClick();
-    int MonitorCount() const { return FHub->Count(); }
-    // The monitor windows, in target order.
-    TfrmPinger* Monitor(int Index) const { return ViewOf(FHub->Monitor(Index)); }
-    TfrmPinger* FindMonitor(const QString& Target) const { return ViewOf(FHub->Find(Target)); }
-    QStringList MonitorTargets() const { return FHub->Targets(); }
-    TfrmPinger* MainPanelMonitor() const { return ViewOf(FHub->MainPanelMonitor()); }
 
-    // --- list view ---------------------------------------------------------------------------
-    void lvPingersColumnClick(int Column);
-    void lvPingersSelectItem(TfrmPinger* Monitor); // null: no row selected
-    void btnToggleViewClick() { ToggleView(); }
-    // Switches between the list and the tiles, and keeps the choice in the configuration.
-    void ToggleView();
-    void SetAllDrawEnabled(bool Enabled);
-    bool ListViewShown() const;
+    TConfigStore* Config() const { return FCore->Config(); }
+    TzsWorkerThread* Worker() const { return Hub().Worker(); }
+    const QString& LogFolder() const { return Hub().LogFolder(); }
+    TAlertCenter& Alerts() const { return FCore->Alerts(); }
+    TAlertTray* Tray() const { return FTray.get(); }
     TMonitorListModel* ListModel() const { return FListModel; }
 
-    // --- groups ------------------------------------------------------------------------------
-    void OpenGroup(const QString& Name);
-    void cbGroupsSelect();
-    void CreateGroup(const QString& Name);
-    void DeleteGroup(const QString& Name);
-    void btnAddGroupClick();
-    void btnDeleteGroupClick();
-    void LoadGroupList();
-    // The text of the selected entry of the groups box; empty when none is selected.
-    QString ShownGroup() const;
-    QStringList GroupBoxItems() const;
-    const QString& CurrentGroup() const { return FHub->CurrentGroup(); }
-    // Writes the targets of the running monitors as the group's; a blank name writes nothing.
-    void SaveGroup(const QString& Name);
+    // --- life cycle --------------------------------------------------------------------------
+    // The first activation: the core reads the configuration and opens the default group.
+    void FormActivate();
+    void FormClose() { FCore->RequestClose(); }
+    bool Created() const { return FCore->Created(); }
 
-    // --- settings and switches ----------------------------------------------------------------
-    void SetHintsEnabled(bool On);
-    bool HintsEnabled() const;
-    const TMonitorSettings& Settings() const { return FHub->Settings(); }
+    // --- what the window shows ----------------------------------------------------------------
+    int MonitorCount() const { return Hub().Count(); }
+    // The monitor windows, in target order.
+    TfrmPinger* Monitor(int Index) const { return ViewOf(Hub().Monitor(Index)); }
+    TfrmPinger* FindMonitor(const QString& Target) const { return ViewOf(Hub().Find(Target)); }
+    QStringList MonitorTargets() const { return Hub().Targets(); }
+    TfrmPinger* MainPanelMonitor() const { return ViewOf(Hub().MainPanelMonitor()); }
+    bool ListViewShown() const { return FCore->ListView(); }
+    // The entries of the groups box and the open group, as the core holds them.
+    QStringList GroupBoxItems() const { return FCore->Groups().Names(); }
+    const QString& CurrentGroup() const { return FCore->Groups().Current(); }
+    QString ShownGroup() const { return CurrentGroup(); }
+    const TMonitorSettings& Settings() const { return Hub().Settings(); }
     std::int32_t Span() const { return Settings().Span; }
     std::int32_t Range() const { return Settings().Range; }
     std::int32_t Frequency() const { return Settings().Frequency; }
     std::int32_t TimeOutMS() const { return Settings().TimeOutMS; }
     std::int32_t PayloadSize() const { return Settings().PayloadSize; }
-    void btnHintsClick();
-    // The menus: each shows at the mouse pointer, and on a right-click of its button.
-    void btnSpanClick();
-    void btnRangeClick();
-    void btnFreqClick();
-    void btnTimeOutMSClick();
-    void btnPayloadSizeClick();
-    void btnSettingsClick();
-    // A value entry of a menu was chosen: the value goes to its field and to every monitor.
-    void SetSpanClick(QAction* Entry);
-    void SetRangeClick(QAction* Entry);
-    void SetFrequencyClick(QAction* Entry);
-    void TimeOutMSClick(QAction* Entry);
-    void PayloadSizeClick(QAction* Entry);
-    void SetLogging(bool On);
-    bool LoggingEnabled() const;
-    void btnLoggingClick();
-    // The alerting switch: its button's picture and hint, and whether state changes are
-    // notified. A click stores it in config.ini.
-    void SetAlerting(bool On);
-    bool AlertingEnabled() const;
-    void btnAlertingClick();
-    // The Alerts dialog, from the alerting button's menu: on OK the thresholds are stored and
-    // every monitor counts afresh under them.
-    void AlertSettingsClick();
-    TAlertCenter& Alerts() const { return *FAlerts; }
-    TAlertTray* Tray() const { return FTray.get(); }
-    void btnFriendlyNamesClick();
-    // Every monitor shows the friendly name the dialog's table holds for its target.
-    void RefreshFriendlyNames();
-    void btnZephraSoftwareClick();
-    void btnAboutClick();
+    bool HintsEnabled() const { return Settings().Hints; }
+    bool LoggingEnabled() const { return Settings().Logging; }
+    bool AlertingEnabled() const { return Settings().Alerting; }
 
-    // --- configuration exchange --------------------------------------------------------------
-    void ExportSettings1Click();
-    void ImportSettings1Click();
-    void ExportConfiguration();
-    void ImportConfiguration();
+    // --- the user's commands, as the controls run them -----------------------------------------
+    void AddMonitor(const QString& Target) { FCore->AddMonitor(Target); }
+    void MonitorGraphMouseDown(TfrmPinger* Monitor, Qt::MouseButton Button);
+    TfrmHistory* ShowHistory(TfrmPinger* Monitor);
+    // The path window of the monitor's address, probing while it is open.
+    TfrmPath* ShowPath(TfrmPinger* Monitor);
+    void CloseAllMonitors() { FCore->CloseAllMonitors(); }
+    void EnableControls(bool Enabled) { FCore->EnableControls(Enabled); }
+    void btnNewPingerClick();
+    void btnCloseAllClick() { FCore->CloseAllClicked(); }
+    void lvPingersColumnClick(int Column);
+    void ToggleView() { FCore->ToggleView(); }
+    void OpenGroup(const QString& Name) { FCore->OpenGroup(Name); }
+    void cbGroupsSelect();
+    void btnAddGroupClick() { FCore->AddGroupClicked(); }
+    void btnDeleteGroupClick() { FCore->DeleteGroupClicked(); }
+    void SetHintsEnabled(bool On) { FCore->SetHintsEnabled(On); }
+    void btnHintsClick() { SetHintsEnabled(!HintsEnabled()); }
+    void SetLogging(bool On) { Hub().SetLogging(On); }
+    void btnLoggingClick() { FCore->ToggleLogging(); }
+    void SetAlerting(bool On) { Hub().SetAlerting(On); }
+    void btnAlertingClick() { FCore->ToggleAlerting(); }
+    void btnFriendlyNamesClick() { FCore->EditFriendlyNames(); }
+    void ExportSettings1Click() { FCore->ExportConfiguration(); }
+    void ImportSettings1Click() { FCore->ImportConfiguration(); }
 
 protected:
     void showEvent(QShowEvent* Event) override;
@@ -328,13 +288,44 @@ private:
     QMenu* MakeButtonMenu(TzsImageButton* Button, const QString& Title);
     void ShowButtonMenu(QMenu* Menu, TzsImageButton* Button);
     void BuildAlerts();
-    void LoadAlertSettings();
     // The switches' icons and hints, the hints' visibility and the menus' checks show the hub's
     // settings.
     void ShowSettings();
     // After an error that leaves the controls disabled: the window can still be moved,
     // minimised and closed.
     void EnableWindowButtons();
+    void ShowControlsEnabled(bool Enabled);
+    void ShowGroups();
+    void ShowProgressBegin(TMonitorHub::TWork Work, int Count);
+    void CoreClosed();
+    void MoveToMainPanel(TfrmPinger* Monitor);
+    void ArrangeMonitors();
+    void ShowMonitorMenu(TfrmPinger* Monitor, const QPoint& At);
+    void lvPingersSelectItem(TfrmPinger* Monitor); // null: no row selected
+    void SetAllDrawEnabled(bool Enabled);
+    void btnSpanClick();
+    void btnRangeClick();
+    void btnFreqClick();
+    void btnTimeOutMSClick();
+    void btnPayloadSizeClick();
+    void btnSettingsClick();
+    void btnZephraSoftwareClick();
+    void btnAboutClick();
+    void AlertSettingsClick();
+    void SetSpanClick(QAction* Entry);
+    void SetRangeClick(QAction* Entry);
+    void SetFrequencyClick(QAction* Entry);
+    void TimeOutMSClick(QAction* Entry);
+    void PayloadSizeClick(QAction* Entry);
+    void Init();
+
+    // What the core asks of a person.
+    void Tell(TMessage Kind, const QString& Text) override;
+    bool Confirm(const QString& Text, TButtons Buttons) override;
+    void ShowError(const std::exception& Error) override;
+    QString ChooseConfigFile(bool Save) override;
+    std::optional<QString> AskGroupName(const QStringList& Existing) override;
+    bool EditFriendlyNames(QString& Text) override;
     void LayoutBody();
     void FitMainPanelMonitor();
     void ShowProgress(const QString& Caption, int Maximum, int Position, QColor Bar);
@@ -349,12 +340,6 @@ private:
     // What the hub tells the window.
     void MonitorAdded(TPingerSession* Session);
     void MonitorRemoved(TPingerSession* Session);
-    TfrmPinger* ViewOf(const TPingerSession* Session) const {
-        return Session ? FViews.value(Session) : nullptr;
-    }
-    // Shows the hub's bulk work in the progress bar and lets events run between its steps.
-    TMonitorHub::TProgress Progress();
-    void ShowRefused(TMonitorHub::TAddResult Result);
 
     TSharedImageLists FImages;
     TBorderlessFrame FFrame;
@@ -365,8 +350,8 @@ private:
     QPointer<TfrmNewGroup> FNewGroup;
     QPointer<TfrmAbout> FAbout;
     TModalRunner FModalRunner;
-    std::unique_ptr<TRegistryStore> FOwnRegistry;
-    TRegistryStore* FRegistry;
+    std::unique_ptr<TVantorelCore> FOwnCore;
+    TVantorelCore* FCore;
     int FListWidth = ListPanelWidth;
     bool FArranging = false;
     // While monitors are opened or closed in bulk, the tiles are laid out and the list sorted
@@ -376,23 +361,9 @@ private:
     // The hints last applied to every control, so that a change of another setting costs no
     // walk over the monitors.
     std::optional<bool> FShownHints;
-    TMonitorHub::TWork FWork = TMonitorHub::TWork::Closing;
-
-    // Declared before the configuration so that they exist when the creation handler runs.
-    std::unique_ptr<TAlertCenter> FAlerts;
-    std::unique_ptr<TDesktopNotifier> FDesktopNotifier;
     std::unique_ptr<TAlertTray> FTray;
-
-    std::unique_ptr<TConfigStore> FConfig;
-    std::unique_ptr<TMonitorHub> FHub;
     QHash<const TPingerSession*, TfrmPinger*> FViews;
-    bool FActivated = false;
-    bool FCreated = false;
-    // The configuration has been applied and not yet saved by a close: only then does closing
-    // write the switches and the open group back.
-    bool FConfigApplied = false;
-    // Opening a group or closing all monitors lets messages run between monitors; a close of
-    // the window that arrives meanwhile waits until the hub is idle, so the open group is never
-    // saved with a half-loaded or half-closed list of targets.
-    bool FCloseDeferred = false;
+    // The core has closed: the window's close goes through.
+    bool FCoreClosed = false;
+    bool FClosing = false; // the window's own close runs the core's
 };

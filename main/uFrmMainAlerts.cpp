@@ -14,11 +14,7 @@
 #include <QMenu>
 
 void TfrmMain::BuildAlerts() {
-    FAlerts = std::make_unique<TAlertCenter>();
-    FDesktopNotifier = std::make_unique<TDesktopNotifier>();
-    FAlerts->SetNotifier(FDesktopNotifier.get());
-    WatchHubAlerts(*FHub, *FAlerts);
-    FTray = std::make_unique<TAlertTray>(FAlerts.get());
+    FTray = std::make_unique<TAlertTray>(&FCore->Alerts());
     connect(FTray.get(), &TAlertTray::ShowRequested, this, [this] {
         // Out of hiding or minimising, on top and active.
         if (isMinimized()) {
@@ -37,28 +33,11 @@ void TfrmMain::BuildAlerts() {
             ShowingErrors([this] { AlertSettingsClick(); }));
 }
 
-void TfrmMain::SetAlertNotifier(TAlertNotifier* Notifier) {
-    FAlerts->SetNotifier(Notifier ? Notifier : FDesktopNotifier.get());
-}
-
-void TfrmMain::LoadAlertSettings() {
-    FAlerts->SetSettings(ReadAlertSettings(FConfig->Config()));
-    SetAlerting(ReadAlertingEnable(FConfig->Config()));
-}
-
 void TfrmMain::AlertSettingsClick() {
     TfrmAlerts Dialog(&FImages, this);
-    Dialog.SetSettings(FAlerts->Settings());
+    Dialog.SetSettings(Alerts().Settings());
     const int Result = FModalRunner ? FModalRunner(Dialog) : Dialog.exec();
-    if (Result != QDialog::Accepted) {
-        return;
-    }
-    FAlerts->SetSettings(Dialog.Settings());
-    if (FConfig) {
-        try {
-            WriteAlertSettings(FConfig->Config(), FAlerts->Settings());
-        } catch (const std::exception& Error) {
-            ShowException(Error);
-        }
+    if (Result == QDialog::Accepted) {
+        FCore->SetAlertSettings(Dialog.Settings());
     }
 }

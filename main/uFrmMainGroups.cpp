@@ -1,121 +1,40 @@
-// The main window's groups: opening, creating and deleting them, and keeping a group's stored
-// targets in step with the running monitors.
+// The main window's groups box: it shows the core's group names with the open group selected;
+// a choice in it asks the core to open that group.
 #include "uFrmMain.h"
 
 #include "uFrmNewGroup.h"
-#include "zsMessageBox.h"
-#include "zsTextRules.h"
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QProgressBar>
 
-QString TfrmMain::ShownGroup() const {
-    return cbGroups->currentIndex() < 0 ? QString() : cbGroups->currentText();
-}
-
-QStringList TfrmMain::GroupBoxItems() const {
-    QStringList Items;
-    for (int I = 0; I < cbGroups->count(); ++I) {
-        Items.append(cbGroups->itemText(I));
-    }
-    return Items;
-}
-
-void TfrmMain::SaveGroup(const QString& Name) {
-    FHub->SaveGroup(Name);
-}
-
-void TfrmMain::LoadGroupList() {
-    QStringList Groups;
-    FConfig->LoadGroupList(Groups);
+void TfrmMain::ShowGroups() {
+    const TGroupCatalogue& Groups = FCore->Groups();
+    const QSignalBlocker Quiet(cbGroups);
     cbGroups->clear();
-    cbGroups->addItems(TConfigStore::SortedGroupNames(Groups));
-    cbGroups->setCurrentIndex(-1);
+    cbGroups->addItems(Groups.Names());
+    // Nothing is selected while no group of the box is open.
+    cbGroups->setCurrentIndex(int(Groups.Names().indexOf(Groups.Current())));
 }
 
-// The hub adds the monitors in slices of 15 ms; between them the window lays out the new ones
-// and handles its messages, so a group of thousands opens without a pause of the window and in
-// time linear in its size. A close of the window that arrives meanwhile ends the opening at the
-// next slice.
-void TfrmMain::OpenGroup(const QString& Name) {
-    EnableControls(false);
-    HoldLayout(true);
+// The box's selection is the user's choice, read as input; what is open the core decides, and
+// the box shows it again afterwards (also when the opening failed).
+void TfrmMain::cbGroupsSelect() {
+    const QString Chosen = FCore->Groups().Names().value(cbGroups->currentIndex());
     try {
-        FHub->OpenGroup(Name, Progress());
+        FCore->SelectGroup(Chosen);
     } catch (...) {
-        HoldLayout(false);
-        ProgressBar->hide();
-        EnableControls(true);
+        ShowGroups();
         throw;
     }
-    HoldLayout(false);
-    ProgressBar->hide();
-    EnableControls(true);
+    ShowGroups();
 }
 
-void TfrmMain::cbGroupsSelect() {
-    const QString Shown = ShownGroup();
-    if (Shown != CurrentGroup() && !Shown.trimmed().isEmpty()) {
-        OpenGroup(Shown);
-    }
-}
-
-void TfrmMain::btnAddGroupClick() {
-    std::optional<QString> Name;
+std::optional<QString> TfrmMain::AskGroupName(const QStringList&) {
     if (FGroupNamePrompt) {
-        Name = FGroupNamePrompt();
-    } else if (FNewGroup && FNewGroup->exec() == QDialog::Accepted) {
-        Name = FNewGroup->cbNewGroup->text();
+        return FGroupNamePrompt();
     }
-    if (!Name) {
-        return;
+    if (FNewGroup && FNewGroup->exec() == QDialog::Accepted) {
+        return FNewGroup->cbNewGroup->text();
     }
-    try {
-        CreateGroup(*Name);
-    } catch (const std::exception& E) {
-        TzsMessageBox::Error(this, QString::fromStdString(E.what()));
-    }
-}
-
-void TfrmMain::CreateGroup(const QString& Name) {
-    SaveGroup(CurrentGroup());
-    FConfig->AddGroupName(Name);
-    // The box stays sorted without regard to case.
-    QStringList Items = GroupBoxItems();
-    Items.append(Name);
-    const int Place = std::max<int>(0, TConfigStore::SortedGroupNames(Items).indexOf(Name));
-    cbGroups->insertItem(Place, Name);
-    cbGroups->setCurrentIndex(Place);
-    cbGroupsSelect();
-}
-
-void TfrmMain::btnDeleteGroupClick() {
-    if (cbGroups->count() <= 1) {
-        TzsMessageBox::Warning(this, QStringLiteral("There must be atleast one group.  Please "
-                                                    "create a new group before delting this one."));
-        return;
-    }
-    const QString Shown = ShownGroup();
-    if (TzsMessageBox::Confirmation(this,
-                                    QStringLiteral("Are you sure you want to delete the \"") +
-                                        Shown + QStringLiteral("\" group?"),
-                                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel) !=
-        QMessageBox::Yes) {
-        return;
-    }
-    CloseAllMonitors();
-    DeleteGroup(Shown);
-    cbGroups->setCurrentIndex(cbGroups->count() > 0 ? 0 : -1);
-    cbGroupsSelect();
-}
-
-void TfrmMain::DeleteGroup(const QString& Name) {
-    for (int I = 0; I < cbGroups->count(); ++I) {
-        if (cbGroups->itemText(I).compare(Name, Qt::CaseInsensitive) == 0) {
-            cbGroups->removeItem(I);
-            FConfig->RemoveGroup(Name);
-            return;
-        }
-    }
+    return std::nullopt;
 }

@@ -1,5 +1,5 @@
-// The main window's list view: one row per monitor, its sorting, and the switch between the
-// list and the tiles.
+// The main window's list view: its sorting, what selecting a row does, and showing the list or
+// the tiles as the core's switch says.
 #include "uFrmMain.h"
 
 #include "uFrmPinger.h"
@@ -20,7 +20,7 @@ void TfrmMain::ShowSortIndicator() {
 }
 
 void TfrmMain::SelectMainPanelRow() {
-    TPingerSession* Main = FHub ? FHub->MainPanelMonitor() : nullptr;
+    TPingerSession* Main = Hub().MainPanelMonitor();
     if (!Main || !ListViewShown()) {
         return;
     }
@@ -32,9 +32,6 @@ void TfrmMain::SelectMainPanelRow() {
 }
 
 void TfrmMain::lvPingersSelectItem(TfrmPinger* Monitor) {
-    if (!FHub) {
-        return;
-    }
     SetAllDrawEnabled(false);
     if (Monitor && Monitor->HasSession()) {
         MoveToMainPanel(Monitor);
@@ -43,26 +40,12 @@ void TfrmMain::lvPingersSelectItem(TfrmPinger* Monitor) {
 }
 
 void TfrmMain::SetAllDrawEnabled(bool Enabled) {
-    for (int I = 0; I < FHub->Count(); ++I) {
-        FHub->Monitor(I)->SetDrawEnabled(Enabled);
-    }
-}
-
-bool TfrmMain::ListViewShown() const {
-    return PanelList->isVisibleTo(const_cast<TfrmMain*>(this));
-}
-
-void TfrmMain::ToggleView() {
-    ShowListView(!ListViewShown());
-    if (FConfig) {
-        FConfig->WriteListViewEnable(ListViewShown());
+    for (int I = 0; I < Hub().Count(); ++I) {
+        Hub().Monitor(I)->SetDrawEnabled(Enabled);
     }
 }
 
 void TfrmMain::ShowListView(bool Shown) {
-    if (Shown == ListViewShown()) {
-        return;
-    }
     if (!Shown) {
         PanelRight->show();
         Splitter->hide();

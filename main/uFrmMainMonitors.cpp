@@ -28,25 +28,6 @@ const QString GraphHint = QStringLiteral("Left Click to move to main panel.");
 
 } // namespace
 
-void TfrmMain::AddMonitor(const QString& Target) {
-    ShowRefused(FHub->Add(Target));
-}
-
-void TfrmMain::ShowRefused(TMonitorHub::TAddResult Result) {
-    switch (Result) {
-    case TMonitorHub::TAddResult::Added:
-    case TMonitorHub::TAddResult::Blank:
-        break;
-    case TMonitorHub::TAddResult::ControlCharacter:
-        TzsMessageBox::Warning(this, QStringLiteral("The target cannot contain line breaks."));
-        break;
-    case TMonitorHub::TAddResult::Duplicate:
-        TzsMessageBox::Warning(this,
-                               QStringLiteral("The specified target is already being monitored."));
-        break;
-    }
-}
-
 void TfrmMain::MonitorAdded(TPingerSession* Session) {
     auto* Mon = new TfrmPinger(*Session);
     // Each hook shows what it throws from inside itself: it runs within the monitor's events.
@@ -59,10 +40,10 @@ void TfrmMain::MonitorAdded(TPingerSession* Session) {
     // The close button or Esc: the hub stops the monitor and MonitorRemoved lets the window go.
     Mon->OnMonitorClosed = ShowingErrors([this](TfrmPinger& W) {
         if (W.HasSession()) {
-            FHub->Close(&W.Session());
+            FCore->Hub().Close(&W.Session());
         }
     });
-    Mon->OnCloseClicked = ShowingErrors([this](TfrmPinger& W) { MonitorCloseClicked(&W); });
+    Mon->OnCloseClicked = ShowingErrors([this](TfrmPinger&) { FCore->MonitorCloseClicked(); });
     FViews.insert(Session, Mon);
     // A monitor starts as a tile; the first one takes the main panel. While monitors are added
     // in bulk, the layout shows the new ones once it has placed them.
@@ -88,11 +69,11 @@ void TfrmMain::MonitorRemoved(TPingerSession* Session) {
 // does not scroll): they are hidden, so they draw nothing and hold no picture, until a wider
 // window or a new layout brings them into view.
 void TfrmMain::ShowTilesInView() {
-    if (!FHub || !PanelRight->isVisibleTo(this)) {
+    if (!PanelRight->isVisibleTo(this)) {
         return;
     }
     const int ViewRight = PanelBody->width() - PanelRight->x();
-    for (int I = 0; I < FHub->Count(); ++I) {
+    for (int I = 0; I < Hub().Count(); ++I) {
         TfrmPinger* Mon = Monitor(I);
         if (Mon && Mon->parentWidget() == PanelRight) {
             Mon->setVisible(Mon->x() < ViewRight);
@@ -110,7 +91,7 @@ void TfrmMain::HoldLayout(bool Hold) {
 
 void TfrmMain::ArrangeMonitors() {
     // Every monitor of the hub has its window here, but for a moment while it is being added.
-    const int Count = FHub ? int(FViews.size()) : 0;
+    const int Count = int(FViews.size());
     if (Count == 0 || FArranging) {
         return;
     }
@@ -163,7 +144,7 @@ void TfrmMain::ArrangeMonitors() {
     };
     std::size_t Tile = 0;
     TfrmPinger* Main = MainPanelMonitor();
-    for (int I = 0; I < FHub->Count(); ++I) {
+    for (int I = 0; I < Hub().Count(); ++I) {
         TfrmPinger* Mon = Monitor(I);
         if (!Mon) {
             continue;
@@ -185,15 +166,14 @@ void TfrmMain::ArrangeMonitors() {
 }
 
 void TfrmMain::FitMainPanelMonitor() {
-    if (TfrmPinger* Mon = FHub ? MainPanelMonitor() : nullptr;
-        Mon && Mon->parentWidget() == PanelLeft) {
+    if (TfrmPinger* Mon = MainPanelMonitor(); Mon && Mon->parentWidget() == PanelLeft) {
         Mon->setGeometry(PanelLeft->rect());
     }
 }
 
 void TfrmMain::MoveToMainPanel(TfrmPinger* Monitor) {
     if (Monitor && Monitor->HasSession()) {
-        FHub->MoveToMainPanel(&Monitor->Session());
+        Hub().MoveToMainPanel(&Monitor->Session());
     }
 }
 
@@ -201,7 +181,7 @@ void TfrmMain::MonitorGraphMouseDown(TfrmPinger* Monitor, Qt::MouseButton Button
     if (Button == Qt::LeftButton) {
         MoveToMainPanel(Monitor);
         // Moved to another panel it lost the focus; it takes it, so that Esc closes it.
-        if (ViewOf(FHub->MainPanelMonitor()) == Monitor) {
+        if (ViewOf(Hub().MainPanelMonitor()) == Monitor) {
             Monitor->setFocus(Qt::MouseFocusReason);
         }
     } else if (Button == Qt::RightButton) {
@@ -261,71 +241,17 @@ TfrmPath* TfrmMain::ShowPath(TfrmPinger* Monitor) {
     return Path;
 }
 
-void TfrmMain::MonitorCloseClicked(TfrmPinger*) {
-    SaveGroup(ShownGroup());
-}
-
-TMonitorHub::TProgress TfrmMain::Progress() {
-    TMonitorHub::TProgress P;
-    P.Begin = [this](TMonitorHub::TWork Work, int Count) {
-        FWork = Work;
-        if (Work == TMonitorHub::TWork::Closing) {
-            ShowProgress(QStringLiteral("Closing Monitors..."), Count, Count, QColor(144, 0, 0));
-        } else {
-            ShowProgress(QStringLiteral("Loading Monitors..."), Count, 0, QColor(0, 112, 0));
-        }
-    };
-    P.Step = [this](int Position) { ProgressBar->setValue(Position); };
-    // Closing keeps the layout held throughout; an opening lays out once per slice.
-    P.Pause = [this] {
-        if (FWork == TMonitorHub::TWork::Loading) {
-            HoldLayout(false);
-            HandlePendingMessages();
-            HoldLayout(true);
-        } else {
-            HandlePendingMessages();
-        }
-    };
-    // A warning about one target shows the monitors started before it in their places.
-    P.Refused = [this](const QString&, TMonitorHub::TAddResult Result) {
-        if (FLayoutHeld) {
-            HoldLayout(false);
-            HoldLayout(true);
-        }
-        ShowRefused(Result);
-    };
-    return P;
-}
-
-void TfrmMain::CloseAllMonitors() {
-    HoldLayout(true);
-    try {
-        FHub->CloseAll(Progress());
-    } catch (...) {
-        HoldLayout(false);
-        throw;
+void TfrmMain::ShowProgressBegin(TMonitorHub::TWork Work, int Count) {
+    if (Work == TMonitorHub::TWork::Closing) {
+        ShowProgress(QStringLiteral("Closing Monitors..."), Count, Count, QColor(144, 0, 0));
+    } else {
+        ShowProgress(QStringLiteral("Loading Monitors..."), Count, 0, QColor(0, 112, 0));
     }
-    HoldLayout(false);
-    ProgressBar->hide();
 }
 
 void TfrmMain::btnNewPingerClick() {
-    const TMonitorHub::TAddResult Result = FHub->Add(cbTarget->text());
     // The box keeps the target, selected: the next one typed replaces it, Enter repeats it.
+    const QString Target = cbTarget->text();
     cbTarget->selectAll();
-    ShowRefused(Result);
-    if (Result != TMonitorHub::TAddResult::ControlCharacter) {
-        SaveGroup(ShownGroup());
-    }
-}
-
-void TfrmMain::btnCloseAllClick() {
-    if (TzsMessageBox::Confirmation(this, QStringLiteral("Close all monitors?"),
-                                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel) !=
-        QMessageBox::Yes) {
-        return;
-    }
-    EnableControls(false);
-    CloseAllMonitors();
-    EnableControls(true);
+    FCore->AddTarget(Target);
 }

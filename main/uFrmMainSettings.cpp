@@ -236,23 +236,23 @@ void TfrmMain::btnSettingsClick() {
 // --- common settings -------------------------------------------------------------------------
 
 void TfrmMain::SetSpanClick(QAction* Entry) {
-    FHub->SetSpan(Entry->data().toInt());
+    Hub().SetSpan(Entry->data().toInt());
 }
 
 void TfrmMain::SetRangeClick(QAction* Entry) {
-    FHub->SetRange(Entry->data().toInt());
+    Hub().SetRange(Entry->data().toInt());
 }
 
 void TfrmMain::SetFrequencyClick(QAction* Entry) {
-    FHub->SetFrequency(Entry->data().toInt());
+    Hub().SetFrequency(Entry->data().toInt());
 }
 
 void TfrmMain::TimeOutMSClick(QAction* Entry) {
-    FHub->SetTimeOutMS(Entry->data().toInt());
+    Hub().SetTimeOutMS(Entry->data().toInt());
 }
 
 void TfrmMain::PayloadSizeClick(QAction* Entry) {
-    FHub->SetPayloadSize(Entry->data().toInt());
+    Hub().SetPayloadSize(Entry->data().toInt());
 }
 
 void TfrmMain::ShowSettings() {
@@ -298,81 +298,16 @@ void TfrmMain::ShowSettings() {
     }
 }
 
-// --- switches --------------------------------------------------------------------------------
-
-bool TfrmMain::HintsEnabled() const {
-    return Settings().Hints;
-}
-
-void TfrmMain::SetHintsEnabled(bool On) {
-    FHub->SetHints(On);
-}
-
-void TfrmMain::btnHintsClick() {
-    SetHintsEnabled(!HintsEnabled());
-}
-
-bool TfrmMain::LoggingEnabled() const {
-    return Settings().Logging;
-}
-
-void TfrmMain::SetLogging(bool On) {
-    FHub->SetLogging(On);
-}
-
-void TfrmMain::btnLoggingClick() {
-    SetLogging(!LoggingEnabled());
-    // Kept at once, so that only a file whose user used the switch holds it.
-    if (FConfig) {
-        try {
-            FConfig->WriteLoggingEnable(LoggingEnabled());
-        } catch (const std::exception& Error) {
-            ShowException(Error);
-        }
-    }
-}
-
-bool TfrmMain::AlertingEnabled() const {
-    return Settings().Alerting;
-}
-
-void TfrmMain::SetAlerting(bool On) {
-    FHub->SetAlerting(On);
-}
-
-void TfrmMain::btnAlertingClick() {
-    SetAlerting(!AlertingEnabled());
-    // Kept at once, as the logging switch is.
-    if (FConfig) {
-        try {
-            WriteAlertingEnable(FConfig->Config(), AlertingEnabled());
-        } catch (const std::exception& Error) {
-            ShowException(Error);
-        }
-    }
-}
-
 // --- friendly names, web page, About -----------------------------------------------------------
 
-void TfrmMain::btnFriendlyNamesClick() {
-    if (!FFriendlyNames || !FConfig) {
-        return;
+bool TfrmMain::EditFriendlyNames(QString& Text) {
+    if (!FFriendlyNames) {
+        return false;
     }
-    // The dialog edits a copy of the stored table; the hub's table, which every later monitor
-    // reads, changes only when the edit is stored.
-    FFriendlyNames->SetNamesText(FConfig->ReadFriendlyNames());
+    FFriendlyNames->SetNamesText(Text);
     const int Result = FModalRunner ? FModalRunner(*FFriendlyNames) : FFriendlyNames->exec();
-    if (Result != QDialog::Accepted) {
-        return;
-    }
-    const QString Names = FFriendlyNames->GetNamesText();
-    FConfig->WriteFriendlyNames(Names);
-    FHub->SetFriendlyNames(Names);
-    RefreshFriendlyNames();
-}
-
-void TfrmMain::RefreshFriendlyNames() {
-    FHub->ApplyFriendlyNames();
+    Text = FFriendlyNames->GetNamesText();
+    return Result == QDialog::Accepted;
 }
 
 void TfrmMain::btnZephraSoftwareClick() {
@@ -389,59 +324,40 @@ void TfrmMain::btnAboutClick() {
     }
 }
 
-// --- configuration exchange ------------------------------------------------------------------
+// --- what the core asks of a person -------------------------------------------------------------
 
-void TfrmMain::ExportSettings1Click() {
-    ExportConfiguration();
+QString TfrmMain::ChooseConfigFile(bool Save) {
+    return TzsFileDialog::Execute(
+        this, ConfigFileDialog(Save ? TzsFileDialog::TKind::Save : TzsFileDialog::TKind::Open));
 }
 
-void TfrmMain::ImportSettings1Click() {
-    ImportConfiguration();
+void TfrmMain::Tell(TMessage Kind, const QString& Text) {
+    switch (Kind) {
+    case TMessage::Warning:
+        TzsMessageBox::Warning(this, Text);
+        break;
+    case TMessage::Error:
+        TzsMessageBox::Error(this, Text);
+        break;
+    case TMessage::Information:
+        TzsMessageBox::Information(this, Text);
+        break;
+    case TMessage::Plain:
+        TzsMessageBox::Plain(this, Text);
+        break;
+    }
 }
 
-void TfrmMain::ExportConfiguration() {
-    if (!FConfig) {
-        return;
+bool TfrmMain::Confirm(const QString& Text, TButtons Buttons) {
+    if (Buttons == TButtons::OkCancel) {
+        return TzsMessageBox::Confirmation(this, Text, QMessageBox::Ok | QMessageBox::Cancel) ==
+               QMessageBox::Ok;
     }
-    const QString FileName =
-        TzsFileDialog::Execute(this, ConfigFileDialog(TzsFileDialog::TKind::Save));
-    if (!FileName.isEmpty()) {
-        // A copy that cannot be made is told (the handler shows what this throws).
-        FConfig->ExportConfigFile(FileName);
-    }
+    return TzsMessageBox::Confirmation(this, Text,
+                                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel) ==
+           QMessageBox::Yes;
 }
 
-void TfrmMain::ImportConfiguration() {
-    if (!FConfig) {
-        return;
-    }
-    const QString FileName =
-        TzsFileDialog::Execute(this, ConfigFileDialog(TzsFileDialog::TKind::Open));
-    if (FileName.isEmpty()) {
-        return;
-    }
-    if (const QString Problem = TConfigStore::ImportProblem(FileName); !Problem.isEmpty()) {
-        TzsMessageBox::Error(this, ErrorMessageText(Problem));
-        return;
-    }
-    if (TzsMessageBox::Confirmation(this,
-                                    QStringLiteral("The current configuration will be overwritten "
-                                                   "with the imported settings.  Continue?"),
-                                    QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) {
-        return;
-    }
-    const TMonitorHub::TBusy Busy(*FHub);
-    EnableControls(false);
-    CloseAllMonitors();
-    // No group is open now; the one open before belongs to the old configuration and must not
-    // be written into the new one when the window closes.
-    FHub->ForgetCurrentGroup();
-    // A failed copy leaves the old file, which is then applied again; the user learns why.
-    try {
-        FConfig->ImportConfigFile(FileName);
-    } catch (const std::exception& Error) {
-        ShowException(Error);
-        FConfig->OpenConfig();
-    }
-    ApplyConfiguration();
+void TfrmMain::ShowError(const std::exception& Error) {
+    ShowException(Error);
 }

@@ -155,14 +155,13 @@ void TMonitorHub::CloseAll(const TProgress& Progress) {
     }
 }
 
-void TMonitorHub::OpenGroup(const QString& Name, const TProgress& Progress) {
+bool TMonitorHub::OpenGroup(const QString& Name, const TProgress& Progress) {
     const TBusy Busy(*this);
     CloseAll(Progress);
     const QStringList Targets = FConfig ? FConfig->LoadGroupTargets(Name) : QStringList();
     if (Progress.Begin) {
         Progress.Begin(TWork::Loading, int(Targets.size()));
     }
-    FGroupIncomplete = false;
     QElapsedTimer Slice;
     Slice.start();
     for (int I = 0; I < Targets.size(); ++I) {
@@ -173,8 +172,7 @@ void TMonitorHub::OpenGroup(const QString& Name, const TProgress& Progress) {
             Slice.restart();
         }
         if (FStopOpening) {
-            FGroupIncomplete = true;
-            break;
+            return false;
         }
         if (Progress.Step) {
             Progress.Step(I + 1);
@@ -184,7 +182,7 @@ void TMonitorHub::OpenGroup(const QString& Name, const TProgress& Progress) {
             Progress.Refused(Targets[I], Result);
         }
     }
-    FCurrentGroup = Name;
+    return true;
 }
 
 void TMonitorHub::SaveGroup(const QString& Name) const {

