@@ -155,13 +155,14 @@ void TMonitorHub::CloseAll(const TProgress& Progress) {
     }
 }
 
-bool TMonitorHub::OpenGroup(const QString& Name, const TProgress& Progress) {
+void TMonitorHub::OpenGroup(const QString& Name, const TProgress& Progress) {
     const TBusy Busy(*this);
     CloseAll(Progress);
     const QStringList Targets = FConfig ? FConfig->LoadGroupTargets(Name) : QStringList();
     if (Progress.Begin) {
         Progress.Begin(TWork::Loading, int(Targets.size()));
     }
+    FGroupIncomplete = false;
     QElapsedTimer Slice;
     Slice.start();
     for (int I = 0; I < Targets.size(); ++I) {
@@ -172,7 +173,8 @@ bool TMonitorHub::OpenGroup(const QString& Name, const TProgress& Progress) {
             Slice.restart();
         }
         if (FStopOpening) {
-            return false;
+            FGroupIncomplete = true;
+            break;
         }
         if (Progress.Step) {
             Progress.Step(I + 1);
@@ -182,7 +184,7 @@ bool TMonitorHub::OpenGroup(const QString& Name, const TProgress& Progress) {
             Progress.Refused(Targets[I], Result);
         }
     }
-    return true;
+    FCurrentGroup = Name;
 }
 
 void TMonitorHub::SaveGroup(const QString& Name) const {

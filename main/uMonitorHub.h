@@ -1,6 +1,6 @@
 // TMonitorHub holds the program's running monitors without any window: the sessions in target
 // order, which of them is in the main panel, the worker thread that writes their logs, the log
-// folder, the settings every monitor gets and the friendly-name table. The main
+// folder, the settings every monitor gets, the friendly-name table and the open group. The main
 // window shows what it holds and turns the user's actions into its operations; other parts (the
 // list, alerts, a tray) watch it through its signals.
 //
@@ -16,8 +16,8 @@
 // blank target and one holding a line break or NUL never start; while there are monitors exactly
 // one of them is in the main panel (the first added, and after it goes the first in target
 // order); bulk work (opening a group, closing all) marks the hub busy and lets its caller handle
-// events between steps, and StopOpening ends an opening early, which OpenGroup reports so that
-// the group's stored targets are not overwritten with the part that opened.
+// events between steps, and StopOpening ends an opening early, leaving the group marked
+// incomplete so that its stored targets are not overwritten with the part that opened.
 // Everything runs on the UI thread; sessions call back only there.
 #pragma once
 
@@ -89,11 +89,15 @@ public:
 
     // --- groups ------------------------------------------------------------------------------
     // Closes every monitor, then starts the group's stored targets in slices with Pause between
-    // them. Returns false when StopOpening cut it short (the group is then incomplete).
-    bool OpenGroup(const QString& Name, const TProgress& Progress = {});
+    // them; the group is the open one afterwards, also when StopOpening cut it short.
+    void OpenGroup(const QString& Name, const TProgress& Progress = {});
     // Ends an opening under way before its next monitor (a close of the window meanwhile).
     // Holds until the hub is idle again.
     void StopOpening() { FStopOpening = true; }
+    bool GroupIncomplete() const { return FGroupIncomplete; }
+    const QString& CurrentGroup() const { return FCurrentGroup; }
+    // No group is open (a configuration was replaced).
+    void ForgetCurrentGroup() { FCurrentGroup.clear(); }
     // Writes the running monitors' targets as the group's; a blank name writes nothing.
     void SaveGroup(const QString& Name) const;
 
@@ -154,6 +158,8 @@ private:
     QString FLogFolder;
     TMonitorSettings FSettings;
     std::vector<TFriendlyNameRow> FFriendlyNames;
+    QString FCurrentGroup;
+    bool FGroupIncomplete = false;
     bool FStopOpening = false;
     int FBusyDepth = 0;
     int FSliceMs = DefaultSliceMs;

@@ -55,10 +55,9 @@ bool TGroupCatalogue::Remove(const QString& Name) {
     return false;
 }
 
-void TGroupCatalogue::SetCurrent(const QString& Name, bool Incomplete) {
-    FIncomplete = Incomplete;
-    if (FCurrent != Name) {
-        FCurrent = Name;
+void TGroupCatalogue::CurrentMayHaveChanged() {
+    if (FShownCurrent != Current()) {
+        FShownCurrent = Current();
         emit CurrentChanged();
     }
 }
@@ -336,8 +335,8 @@ void TVantorelCore::CloseAllClicked() {
 void TVantorelCore::OpenGroup(const QString& Name) {
     EnableControls(false);
     try {
-        const bool Whole = FHub->OpenGroup(Name, Progress());
-        FGroups.SetCurrent(Name, !Whole);
+        FHub->OpenGroup(Name, Progress());
+        FGroups.CurrentMayHaveChanged();
     } catch (...) {
         emit ProgressEnd();
         EnableControls(true);
@@ -508,7 +507,8 @@ void TVantorelCore::ImportConfiguration() {
     CloseAllMonitors();
     // No group is open now; the one open before belongs to the old configuration and must not
     // be written into the new one at the close.
-    FGroups.SetCurrent(QString(), false);
+    FHub->ForgetCurrentGroup();
+    FGroups.CurrentMayHaveChanged();
     // A failed copy leaves the old file, which is then applied again; the user learns why.
     try {
         FConfig->ImportConfigFile(FileName);

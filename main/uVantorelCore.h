@@ -59,13 +59,13 @@ protected:
     ~IVantorelPrompter() = default;
 };
 
-// The group names in the store's order (case-insensitive, no duplicates), the open group and
-// whether it opened whole.
+// The group names in the store's order (case-insensitive, no duplicates), and the open group with
+// whether it opened whole, which the hub that opened it holds.
 class TGroupCatalogue : public QObject {
     Q_OBJECT
 
 public:
-    using QObject::QObject;
+    explicit TGroupCatalogue(const TMonitorHub& Hub) : FHub(Hub) {}
     const QStringList& Names() const { return FNames; }
     void SetNames(const QStringList& Names);
     // The entry that equals Name without regard to case; empty when none.
@@ -73,19 +73,20 @@ public:
     void Add(const QString& Name);
     bool Remove(const QString& Name); // case-insensitive; false when not an entry
     // The group last opened; empty until one opened.
-    const QString& Current() const { return FCurrent; }
+    const QString& Current() const { return FHub.CurrentGroup(); }
     // A close cut its opening short: its stored targets are more than the running monitors.
-    bool Incomplete() const { return FIncomplete; }
-    void SetCurrent(const QString& Name, bool Incomplete);
+    bool Incomplete() const { return FHub.GroupIncomplete(); }
+    // The hub opened or forgot a group: views show it.
+    void CurrentMayHaveChanged();
 
 signals:
     void NamesChanged();
     void CurrentChanged();
 
 private:
+    const TMonitorHub& FHub;
     QStringList FNames;
-    QString FCurrent;
-    bool FIncomplete = false;
+    QString FShownCurrent; // what views were last told
 };
 
 class TVantorelCore : public QObject {
@@ -203,7 +204,7 @@ private:
     std::unique_ptr<TMonitorHub> FHub;
     std::unique_ptr<TDesktopNotifier> FDesktopNotifier;
     std::unique_ptr<TAlertCenter> FAlerts;
-    TGroupCatalogue FGroups;
+    TGroupCatalogue FGroups{*FHub};
     TMonitorHub::TWork FWork = TMonitorHub::TWork::Closing;
     bool FCreated = false;
     bool FActivated = false;
