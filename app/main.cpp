@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
         // button: it saves and exits with 0.
         TzsSignalWatcher Signals;
         CloseOnSignals(Signals, Main);
+        SaveOnLogout(App, Main.Core());
 
         Main.show();
         Main.activateWindow();

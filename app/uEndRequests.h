@@ -5,14 +5,20 @@
 // A dialog waiting for an answer is cancelled first, so that the handler that opened it ends
 // before the window closes.
 //
+// A session manager's logout first asks the program to commit its data: the core saves what a
+// close saves, and the close that may follow saves again.
+//
 //   TzsSignalWatcher Signals;
 //   CloseOnSignals(Signals, Main);
+//   SaveOnLogout(App, Main.Core());
 #pragma once
 
+#include "uVantorelCore.h"
 #include "zsSignalWatcher.h"
 
 #include <QApplication>
 #include <QDialog>
+#include <QSessionManager>
 #include <QTimer>
 #include <QWidget>
 
@@ -33,4 +39,11 @@ inline void CloseOnRequest(QWidget& Main, int DialogsLeft = 8) {
 inline void CloseOnSignals(const TzsSignalWatcher& Signals, QWidget& Main) {
     QObject::connect(&Signals, &TzsSignalWatcher::Received, &Main,
                      [&Main] { CloseOnRequest(Main); });
+}
+
+inline void SaveOnLogout(QGuiApplication& App, TVantorelCore& Core) {
+    // Direct: the session manager waits for the data while the handler runs.
+    QObject::connect(
+        &App, &QGuiApplication::commitDataRequest, &Core,
+        [&Core](QSessionManager&) { Core.SaveSession(); }, Qt::DirectConnection);
 }

@@ -220,6 +220,21 @@ void TVantorelCore::SaveOnClose() {
     }
 }
 
+void TVantorelCore::SaveSession() {
+    if (!FConfigApplied) {
+        return;
+    }
+    try {
+        if (FHub->Busy()) {
+            FConfig->WriteHintsEnable(FHub->Settings().Hints);
+        } else {
+            SaveOnClose();
+        }
+    } catch (const std::exception& E) {
+        qWarning("%s", E.what());
+    }
+}
+
 bool TVantorelCore::RequestClose() {
     if (FHub->Busy()) {
         // Bulk work lets events run between its steps: the close waits for its end.

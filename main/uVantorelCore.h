@@ -120,6 +120,10 @@ public:
     void ApplyConfiguration();
     void LoadSettings();
     void SaveOnClose();
+    // What a close saves, without closing (a session manager's logout asks for it before it ends
+    // the program). While bulk work runs only the hints switch is written: the open group is
+    // then the close's to save. Failures go to the log, since nobody may be there to answer.
+    void SaveSession();
     // The close: saves the switches and the open group once, closes every monitor and tells
     // Closed. While bulk work runs, the close waits for its end (and ends an opening at its next
     // slice). Returns whether it closed now.

@@ -13,6 +13,9 @@
 # may change, on a file system where file capabilities apply: Vantorel trusts a helper there.
 #
 #   first-start    no configuration: the first start writes the default config.ini
+#   signal-close   the stored loopback group opens, a click turns the hints switch off, and
+#                  SIGTERM (then, in a second run, SIGHUP) ends the program: it exits with 0
+#                  having saved the switch and the open group, as its close button would
 #   group-close    a stored group of loopback targets opens, both monitors show replies, and
 #                  the window's close button saves the group
 #   capability     the helper file alone carries cap_net_raw and datagram ICMP sockets are
@@ -336,6 +339,26 @@ group-close)
     click_close_button
     expect_clean_exit
     expect_config "$saved_loopback_group" "after closing with the close button"
+    ;;
+
+signal-close)
+    ping_range "0 2147483647"
+    for signal in TERM HUP; do
+        seed_loopback_group
+        start_program
+        wait_for "main window" 60 find_main_window
+        expect_loopback_replies
+        # The hints switch is the first button of the toolbar, below the 36-pixel header.
+        main_window_geometry
+        as_x xdotool mousemove --sync $((X + 16)) $((Y + 56))
+        sleep 0.5
+        as_x xdotool click 1
+        # The click is handled before the signal arrives.
+        sleep 1
+        kill -"$signal" "$program_pid"
+        expect_clean_exit
+        expect_config "${saved_loopback_group/HintsEnable=1/HintsEnable=0}" "after SIG$signal"
+    done
     ;;
 
 capability | capability-plugins)

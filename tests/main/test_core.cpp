@@ -6,6 +6,7 @@
 #include "ZRegistry.h"
 #include "uConfigStore.h"
 #include "uVantorelCore.h"
+#include "zsSignalWatcher.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -13,8 +14,12 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 #include <optional>
+#include <signal.h>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -274,9 +279,14 @@ TEST_F(CoreTest, ExportCopiesTheFileAndImportAppliesAValidOneAfterAsking) {
     EXPECT_TRUE(Core->ControlsEnabled());
 }
 
-// A close that arrives while a group opens (a signal, the close button) ends the opening at its
-// next slice and closes once the hub is idle; the group keeps every stored target.
-TEST_F(CoreTest, ACloseDuringAGroupOpeningSavesTheGroupComplete) {
+// A close that arrives while a group opens ends the opening at its next slice and closes once the
+// hub is idle; the group keeps every stored target. The close comes as the close button asks it,
+// or as SIGTERM or SIGHUP sent to the process, which the signal watcher turns into the same
+// request in the event loop.
+class CoreCloseDuringOpeningTest : public CoreTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CoreCloseDuringOpeningTest, SavesTheGroupComplete) {
+    const int Signal = GetParam();
     QByteArray Text = "[COMMON]\r\nDefaultGroup=A\r\n[GROUPS]\r\n0=A\r\n[A]\r\n";
     QStringList Stored;
     for (int I = 0; I < 40; ++I) {
@@ -286,13 +296,19 @@ TEST_F(CoreTest, ACloseDuringAGroupOpeningSavesTheGroupComplete) {
     WriteConfig(Text);
     Core->Hub().SetSliceMs(0);
     QSignalSpy Closed(Core.get(), &TVantorelCore::Closed);
+    TzsSignalWatcher Signals;
     bool Deferred = false;
+    QObject::connect(&Signals, &TzsSignalWatcher::Received,
+                     [&] { Deferred = !Core->RequestClose(); });
+    bool Asked = false;
     QObject::connect(Core.get(), &TVantorelCore::SliceEnded, [&] {
-        if (Core->Hub().Count() == 10) {
-            Deferred = !Core->RequestClose();
+        if (Core->Hub().Count() >= 10 && !std::exchange(Asked, true)) {
+            // A signal is handled by the events that run at the end of this slice.
+            Signal ? (void)::kill(::getpid(), Signal) : (void)(Deferred = !Core->RequestClose());
         }
     });
     Core->Activate();
+    EXPECT_TRUE(Asked);
     EXPECT_TRUE(Deferred) << "the close waited for the opening";
     EXPECT_LT(Core->Hub().Count(), 40) << "the opening ended early";
     EXPECT_TRUE(Core->Groups().Incomplete());
@@ -302,5 +318,13 @@ TEST_F(CoreTest, ACloseDuringAGroupOpeningSavesTheGroupComplete) {
     EXPECT_EQ(Store().ReadDefaultGroup(), QStringLiteral("A"));
     EXPECT_FALSE(Core->ControlsEnabled());
 }
+
+INSTANTIATE_TEST_SUITE_P(Requests, CoreCloseDuringOpeningTest,
+                         ::testing::Values(0, SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& Info) {
+                             return std::string(Info.param == 0         ? "CloseButton"
+                                                : Info.param == SIGTERM ? "Sigterm"
+                                                                        : "Sighup");
+                         });
 
 } // namespace
