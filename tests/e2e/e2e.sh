@@ -567,16 +567,21 @@ wayland)
     ((WIDTH > 400 && HEIGHT > 300)) || fail "the window is $WIDTH x $HEIGHT"
     # drag <from x> <from y> <to x> <to y>: with the left button, in steps, as a hand would.
     # A Wayland button event carries no position: the client takes the last motion's, so the
-    # pointer rests before each press.
+    # pointer rests before each press. The client starts the compositor's move or resize with
+    # the press's serial, which the compositor honours only while the button is still down: on
+    # a busy machine the program can take a while to read the press, so the button is held
+    # a full second before the pointer moves.
     drag() {
+        local step
         as_x xdotool mousemove --sync "$1" "$2"
         sleep 0.5
         as_x xdotool mousedown 1
-        sleep 0.3
-        as_x xdotool mousemove --sync $((($1 + $3) / 2)) $((($2 + $4) / 2))
-        sleep 0.2
-        as_x xdotool mousemove --sync "$3" "$4"
-        sleep 0.3
+        sleep 1
+        for step in 1 2 3 4; do
+            as_x xdotool mousemove --sync $(($1 + ($3 - $1) * step / 4)) $(($2 + ($4 - $2) * step / 4))
+            sleep 0.2
+        done
+        sleep 0.5
         as_x xdotool mouseup 1
     }
     # window_is <"X Y W H">: the window's place, give or take the compositor's rounding.
@@ -602,6 +607,7 @@ wayland)
                 sleep 0.2
             done
             echo "$what: not after try $try (window at $window)" >&2
+            on_desktop --save "$output/e2e-wayland-try-$try.png" >/dev/null 2>&1 || true
         done
         fail "no $what"
     }
