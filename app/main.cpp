@@ -124,13 +124,13 @@ int main(int argc, char** argv) {
         // the configuration and opens the default group.
         // Metrics for Prometheus when the command line or config.ini asks for them.
         std::unique_ptr<TMetricsEndpoint> Metrics;
-        if (Main.Config()) {
+        if (Main.Core().Config()) {
             try {
                 const QString Listen = Probe.MetricsListen.isEmpty()
-                                           ? Main.Config()->ReadMetricsListen()
+                                           ? Main.Core().Config()->ReadMetricsListen()
                                            : Probe.MetricsListen;
                 Metrics = StartMetricsEndpoint(
-                    Main.Hub(), Main.Alerts(), Listen, [](const QString& Warning) {
+                    Main.Hub(), Main.Core().Alerts(), Listen, [](const QString& Warning) {
                         std::fprintf(stderr, "vantorel: %s\n", Warning.toUtf8().constData());
                     });
             } catch (const std::exception& E) {

@@ -16,7 +16,6 @@
 #include "zsMessageBox.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -121,7 +120,7 @@ long StatusKiB(const std::string& Field) {
 }
 
 bool AllHaveResults(const TfrmMain& Main) {
-    for (int I = 0; I < Main.MonitorCount(); ++I) {
+    for (int I = 0; I < Main.Hub().Count(); ++I) {
         if (Main.Hub().Monitor(I)->LastEvent().Status == PING_STATUS_INITIALIZING) {
             return false;
         }
@@ -147,7 +146,7 @@ void RunUntil(const std::function<bool()>& Done, int TimeoutMs) {
 }
 
 void CloseMain(TfrmMain& Main) {
-    Main.CloseAllMonitors();
+    Main.Core().CloseAllMonitors();
     QCoreApplication::processEvents();
 }
 
@@ -175,14 +174,13 @@ void OpenGroup(benchmark::State& State) {
         Clock.start();
         TBeat Beat;
         Beat.Start();
-        Main.findChild<QComboBox*>(QStringLiteral("cbGroups"))->setCurrentIndex(0);
-        Main.cbGroupsSelect();
+        Main.Core().SelectGroup(Main.Core().Groups().Names().value(0));
         const double Opened = double(Clock.elapsed());
         RunUntil([&] { return AllHaveResults(Main); }, 60000);
         const double AllFirst = double(Clock.elapsed());
         Beat.Stop();
         State.SetIterationTime(AllFirst / 1000.0);
-        State.counters["monitors"] = Main.MonitorCount();
+        State.counters["monitors"] = Main.Hub().Count();
         State.counters["open_ms"] = Opened;
         State.counters["all_first_results_ms"] = AllHaveResults(Main) ? AllFirst : -1;
         State.counters["longest_ui_gap_ms"] = Beat.LongestGapMs();
@@ -220,13 +218,12 @@ void CloseWhileOpening(benchmark::State& State) {
         QElapsedTimer Clock;
         int Started = -1;
         QTimer::singleShot(1000, &Main, [&] {
-            Started = Main.MonitorCount();
+            Started = Main.Hub().Count();
             Clock.start();
             Main.close();
         });
-        Main.findChild<QComboBox*>(QStringLiteral("cbGroups"))->setCurrentIndex(0);
-        Main.cbGroupsSelect();
-        RunUntil([&] { return Clock.isValid() && !Main.isVisible() && Main.MonitorCount() == 0; },
+        Main.Core().SelectGroup(Main.Core().Groups().Names().value(0));
+        RunUntil([&] { return Clock.isValid() && !Main.isVisible() && Main.Hub().Count() == 0; },
                  60000);
         const double Closed = Clock.isValid() ? double(Clock.elapsed()) : -1;
         State.SetIterationTime(Closed / 1000.0);
@@ -253,7 +250,7 @@ void UiShare(benchmark::State& State) {
         Main.show();
         Main.FormActivate();
         if (ListView) {
-            Main.ToggleView();
+            Main.Core().ToggleView();
         }
         // Settle: every monitor has results and its loop is in step.
         RunUntil([&] { return AllHaveResults(Main); }, 10000);
@@ -265,7 +262,7 @@ void UiShare(benchmark::State& State) {
         const double Seconds = double(Wall.elapsed()) / 1000.0;
         const double Cpu = ThreadCpuSeconds() - Cpu0;
         State.SetIterationTime(Seconds);
-        State.counters["monitors"] = Main.MonitorCount();
+        State.counters["monitors"] = Main.Hub().Count();
         State.counters["ui_thread_core_pct"] = 100.0 * Cpu / Seconds;
         CloseMain(Main);
     }
@@ -334,7 +331,7 @@ void History8h(benchmark::State& State) {
         RunUntil([&] { return AllHaveResults(Main); }, 10000);
         const double Start = double(StatusKiB("VmRSS")) / 1024.0;
         const TDateTime Now = SystemClock()->Now();
-        for (int M = 0; M < Main.MonitorCount(); ++M) {
+        for (int M = 0; M < Main.Hub().Count(); ++M) {
             TPingerSession* Mon = Main.Hub().Monitor(M);
             const TPingEvent Last = Mon->LastEvent();
             const auto Updated = std::exchange(Mon->OnMonitorUpdated, nullptr);
@@ -350,7 +347,7 @@ void History8h(benchmark::State& State) {
             QCoreApplication::processEvents();
         }
         RunUntil([] { return false; }, 3000);
-        State.counters["monitors"] = Main.MonitorCount();
+        State.counters["monitors"] = Main.Hub().Count();
         State.counters["samples_per_monitor"] = double(Main.Hub().Monitor(0)->Samples().size());
         State.counters["rss_start_MiB"] = Start;
         State.counters["rss_8h_MiB"] = double(StatusKiB("VmRSS")) / 1024.0;

@@ -1,12 +1,15 @@
 // The main window's layout and life cycle.
 #include "uFrmMain.h"
 
+#include "About.h"
 #include "ZRegistry.h"
 #include "uAlertCenter.h"
 #include "uAlertTray.h"
+#include "uFrmAlerts.h"
 #include "uFrmFriendlyNames.h"
 #include "uFrmNewGroup.h"
 #include "uFrmPinger.h"
+#include "uMainToolbar.h"
 #include "uMonitorListModel.h"
 #include "uStartup.h"
 #include "uZephraTools.h"
@@ -94,33 +97,32 @@ void TfrmMain::Init() {
     TBorderlessFrame::SetMainWindow(this);
 
     BuildHeader();
-    BuildToolbar();
+    PanelToolbar = new TMainToolbar(*FCore, FImages, this);
+    connect(PanelToolbar, &TMainToolbar::AboutClicked, this, [this] {
+        if (FAbout) {
+            FAbout->ShowAbout();
+        }
+    });
+    connect(PanelToolbar, &TMainToolbar::WebPageClicked, this,
+            [] { OpenWebAddress(ZephraSoftwareWebAddress()); });
+    connect(PanelToolbar, &TMainToolbar::AlertSettingsClicked, this,
+            ShowingErrors([this] { ShowAlertSettings(); }));
     BuildBody();
     BuildBottom();
-    BuildAlerts();
+    BuildTray();
     // The controls not named where they are made are named as their members, so that tests
     // can find them.
-    for (const auto& [Object, Name] : std::initializer_list<std::pair<QObject*, const char*>>{
-             {pnlIcon, "pnlIcon"},
-             {zsImageButton1, "zsImageButton1"},
-             {lbHeader, "lbHeader"},
-             {btnClose, "btnClose"},
-             {btnMaximize, "btnMaximize"},
-             {btnRestore, "btnRestore"},
-             {btnMinimize, "btnMinimize"},
-             {menSpan, "menSpan"},
-             {menRange, "menRange"},
-             {menFreq, "menFreq"},
-             {menTimeOutMS, "menTimeOutMS"},
-             {menPayloadSize, "menPayloadSize"},
-             {menSettings, "menSettings"},
-             {menAlerting, "menAlerting"},
-             {AlertSettings1, "AlertSettings1"},
-             {ExportSettings1, "ExportSettings1"},
-             {ImportSettings1, "ImportSettings1"},
-             {PanelBody, "PanelBody"},
-             {ProgressBar, "ProgressBar"},
-             {imgSizeGrip, "imgSizeGrip"}}) {
+    for (const auto& [Object, Name] :
+         std::initializer_list<std::pair<QObject*, const char*>>{{pnlIcon, "pnlIcon"},
+                                                                 {zsImageButton1, "zsImageButton1"},
+                                                                 {lbHeader, "lbHeader"},
+                                                                 {btnClose, "btnClose"},
+                                                                 {btnMaximize, "btnMaximize"},
+                                                                 {btnRestore, "btnRestore"},
+                                                                 {btnMinimize, "btnMinimize"},
+                                                                 {PanelBody, "PanelBody"},
+                                                                 {ProgressBar, "ProgressBar"},
+                                                                 {imgSizeGrip, "imgSizeGrip"}}) {
         Object->setObjectName(QString::fromLatin1(Name));
     }
     TzsHint::ApplyApplicationStyle();
@@ -131,7 +133,7 @@ void TfrmMain::Init() {
         ArrangeMonitors();
         SelectMainPanelRow();
     });
-    connect(Hub, &TMonitorHub::SettingsChanged, this, &TfrmMain::ShowSettings);
+    connect(Hub, &TMonitorHub::SettingsChanged, this, &TfrmMain::ShowHints);
     // Bulk work lays out once per slice instead of once per monitor.
     connect(Hub, &TMonitorHub::BusyChanged, this, [this](bool Busy) { HoldLayout(Busy); });
     connect(FCore, &TVantorelCore::SliceEnded, this, [this](TMonitorHub::TWork Work) {
@@ -145,15 +147,12 @@ void TfrmMain::Init() {
     connect(FCore, &TVantorelCore::ProgressEnd, ProgressBar, &QWidget::hide);
     connect(FCore, &TVantorelCore::ControlsEnabledChanged, this, &TfrmMain::ShowControlsEnabled);
     connect(FCore, &TVantorelCore::ListViewChanged, this, &TfrmMain::ShowListView);
-    connect(&FCore->Groups(), &TGroupCatalogue::NamesChanged, this, &TfrmMain::ShowGroups);
-    connect(&FCore->Groups(), &TGroupCatalogue::CurrentChanged, this, &TfrmMain::ShowGroups);
     connect(FCore, &TVantorelCore::Closed, this, &TfrmMain::CoreClosed);
     FCore->SetPrompter(this);
-    ShowSettings();
+    ShowHints();
     if (FCore->ListView()) {
         ShowListView(true);
     }
-    ShowGroups();
 
     // The caption comes first, so that a window whose set-up fails still has its title.
     try {
@@ -164,7 +163,7 @@ void TfrmMain::Init() {
         lbHeader->setText(Caption);
     } catch (const std::exception& E) {
         ShowException(E);
-        EnableControls(false);
+        FCore->EnableControls(false);
         EnableWindowButtons();
         return;
     }
@@ -196,23 +195,42 @@ void TfrmMain::SetDialogs(TFrmFriendlyNames* FriendlyNames, TfrmNewGroup* NewGro
     FFriendlyNames = FriendlyNames;
     FNewGroup = NewGroup;
     if (FFriendlyNames) {
-        FFriendlyNames->OnZephraSoftwareClick = [this] { btnZephraSoftwareClick(); };
+        FFriendlyNames->OnZephraSoftwareClick = [] { OpenWebAddress(ZephraSoftwareWebAddress()); };
     }
     if (FNewGroup) {
         FNewGroup->SetGroupNamesSource([this] { return FCore->Groups().Names(); });
     }
 }
 
-TzsImageButton* TfrmMain::MakeToolButton(int ImageIndex, const QString& Hint) {
-    auto* Button = new TzsImageButton(PanelToolbar);
-    Button->setFixedSize(24, 32);
-    Button->SetMouseLeaveImageList(&FImages.ImgStandard24);
-    Button->SetMouseEnterImageList(&FImages.imgHot24);
-    Button->SetDisabledImageList(&FImages.ImgDisabled24);
-    Button->SetImageIndex(ImageIndex);
-    Button->SetCenter(true);
-    TzsHint::Set(Button, Hint);
-    return Button;
+void TfrmMain::SetAboutWindow(TfrmAbout* About) {
+    FAbout = About;
+}
+
+// The tray icon of the worst alert state: a click or its Show brings the window forward, its
+// Quit closes the window as the close button does (the open group is saved).
+void TfrmMain::BuildTray() {
+    FTray = std::make_unique<TAlertTray>(&FCore->Alerts());
+    connect(FTray.get(), &TAlertTray::ShowRequested, this, [this] {
+        if (isMinimized()) {
+            setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        }
+        show();
+        raise();
+        activateWindow();
+    });
+    connect(FTray.get(), &TAlertTray::QuitRequested, this, &QWidget::close);
+}
+
+int TfrmMain::RunModal(QDialog& Dialog) {
+    return FModalRunner ? FModalRunner(Dialog) : Dialog.exec();
+}
+
+void TfrmMain::ShowAlertSettings() {
+    TfrmAlerts Dialog(&FImages, this);
+    Dialog.SetSettings(FCore->Alerts().Settings());
+    if (RunModal(Dialog) == QDialog::Accepted) {
+        FCore->SetAlertSettings(Dialog.Settings());
+    }
 }
 
 void TfrmMain::BuildHeader() {
@@ -278,127 +296,6 @@ void TfrmMain::BuildHeader() {
     connect(btnMinimize, &TzsImageButton::clicked, &FFrame, &TBorderlessFrame::btnMinimizeClick);
 }
 
-void TfrmMain::BuildToolbar() {
-    PanelToolbar = new QWidget(this);
-    PanelToolbar->setObjectName(QStringLiteral("PanelToolbar"));
-    PanelToolbar->setAttribute(Qt::WA_StyledBackground);
-    PanelToolbar->setStyleSheet(QStringLiteral(
-        "#PanelToolbar { background: rgb(40,40,40); border-bottom: 1px solid rgb(20,20,20); }"
-        "QLabel { background: transparent; }"
-        "QLineEdit, QComboBox { color: black; }"));
-    PanelToolbar->setFixedHeight(ToolbarHeight);
-    auto* Row = new QHBoxLayout(PanelToolbar);
-    Row->setContentsMargins(4, 4, 4, 4);
-    Row->setSpacing(0);
-
-    using L = TSharedImageLists;
-    const auto Button = [this](TzsImageButton*& Member, const char* Name, int Image,
-                               const QString& Hint) {
-        Member = MakeToolButton(Image, Hint);
-        Member->setObjectName(QString::fromLatin1(Name));
-        return Member;
-    };
-    const auto Label = [this](QLabel*& Member, const char* Name, const QString& Text) {
-        Member = new QLabel(Text, PanelToolbar);
-        Member->setObjectName(QString::fromLatin1(Name));
-        return Member;
-    };
-    cbTarget = new QLineEdit(PanelToolbar);
-    cbTarget->setObjectName(QStringLiteral("cbTarget"));
-    // The two boxes keep their widths while the toolbar has room; in a narrow window they give
-    // up width first, so that no control covers another.
-    cbTarget->setMaximumWidth(121);
-    cbTarget->setMinimumWidth(MinBoxWidth);
-    cbTarget->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    cbGroups = new QComboBox(PanelToolbar);
-    cbGroups->setObjectName(QStringLiteral("cbGroups"));
-    cbGroups->setMaximumWidth(129);
-    cbGroups->setMinimumWidth(MinBoxWidth);
-    cbGroups->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    cbGroups->setEditable(false);
-    TzsHint::Set(cbGroups,
-                 QStringLiteral("Select a group to open and/or change the targets in the group."));
-    const QString WebPageHint = QStringLiteral("Visit Zephra Software (") +
-                                ZephraSoftwareWebAddress() + QStringLiteral(")");
-
-    // The toolbar from left to right. Every control is declared here once; the layout, the tab
-    // walk, EnableControls and the hints switch read this table.
-    using T = TToolbarItem;
-    FToolbar = {
-        {Button(btnHints, "btnHints", L::HintsOn, {}), 0, T::Busy | T::Tab},
-        {Button(btnSettings, "btnSettings", L::Configuration, QStringLiteral("Configuration")), 0,
-         T::Busy | T::Tab | T::Hint},
-        {Button(btnAbout, "btnAbout", L::About, QStringLiteral("About Vantorel")), 0,
-         T::Busy | T::Tab},
-        {Button(btnToggleView, "btnToggleView", L::ToggleView, QStringLiteral("Toggle View")), 32,
-         T::Busy | T::Tab},
-        {Button(btnSpan, "btnSpan", L::ChartSpan, QStringLiteral("Chart Span")), 8,
-         T::Busy | T::Tab | T::Hint},
-        {Button(btnRange, "btnRange", L::ChartRange, QStringLiteral("Chart Range")), 0,
-         T::Busy | T::Tab | T::Hint},
-        {Button(btnFreq, "btnFreq", L::PingFrequency, QStringLiteral("Ping Frequency")), 0,
-         T::Busy | T::Tab | T::Hint},
-        {Button(btnTimeOutMS, "btnTimeOutMS", L::PingTimeout, QStringLiteral("Ping Timeout")), 0,
-         T::Busy | T::Tab | T::Hint},
-        {Button(btnPayloadSize, "btnPayloadSize", L::PayloadSize,
-                QStringLiteral("Ping Payload Size")),
-         0, T::Busy | T::Tab | T::Hint},
-        {Button(btnFriendlyNames, "btnFriendlyNames", L::FriendlyNames,
-                QStringLiteral("Friendly Name List")),
-         8, T::Busy | T::Tab | T::Hint},
-        {Button(btnAlerting, "btnAlerting", L::AlertingOff, {}), 0, T::Tab},
-        {Button(btnLogging, "btnLogging", L::LoggingOff, {}), 0, T::Busy | T::Tab | T::Hint},
-        {Button(btnCloseAll, "btnCloseAll", L::CloseAll, QStringLiteral("Close all monitors")), 0,
-         T::Busy | T::Tab | T::Hint},
-        {Label(lbTarget, "lbTarget", QStringLiteral("Target")), 16, T::Busy, QColor(129, 254, 75)},
-        {cbTarget, 4, T::Busy | T::Tab | T::Hint},
-        {Button(btnNewPinger, "btnNewPinger", L::NewMonitor,
-                QStringLiteral("Type a host name or IP address in the \"Target\" box and "
-                               "click to start a new ping monitor.")),
-         4, T::Busy | T::Tab | T::Hint},
-        {Label(lbGroups, "lbGroups", QStringLiteral("Groups")), 16, T::Busy, QColor(82, 252, 248)},
-        {cbGroups, 4, T::Busy | T::Tab | T::Hint},
-        {Button(btnAddGroup, "btnAddGroup", L::NewGroup, QStringLiteral("Create a new group.")), 4,
-         T::Busy | T::Tab | T::Hint},
-        {Button(btnDeleteGroup, "btnDeleteGroup", L::DeleteGroup,
-                QStringLiteral("Delete the displayed group.")),
-         0, T::Busy | T::Tab | T::Hint},
-        {Label(lbZephraSoftware, "lbZephraSoftware", QStringLiteral("Zephra Software")), T::Stretch,
-         T::Hint},
-        {Button(btnZephraSoftware, "btnZephraSoftware", L::WebPage, WebPageHint), 4,
-         T::Tab | T::Hint},
-    };
-    btnCloseAll->hide();
-    lbZephraSoftware->setStyleSheet(
-        QStringLiteral("color: rgb(220,0,0); font-weight: bold; background: transparent;"));
-    TzsHint::Set(lbZephraSoftware, WebPageHint);
-
-    for (const TToolbarItem& Item : FToolbar) {
-        if (Item.SpaceBefore == T::Stretch) {
-            Row->addStretch(1);
-        } else if (Item.SpaceBefore > 0) {
-            Row->addSpacing(Item.SpaceBefore);
-        }
-        // The boxes take room before the free space does, up to their own widths.
-        Row->addWidget(Item.Control,
-                       Item.Control == cbTarget || Item.Control == cbGroups ? 100 : 0);
-    }
-
-    connect(btnNewPinger, &TzsImageButton::clicked, this,
-            ShowingErrors([this] { btnNewPingerClick(); }));
-    connect(cbTarget, &QLineEdit::returnPressed, this,
-            ShowingErrors([this] { btnNewPingerClick(); }));
-    connect(btnCloseAll, &TzsImageButton::clicked, this,
-            ShowingErrors([this] { btnCloseAllClick(); }));
-    connect(btnToggleView, &TzsImageButton::clicked, this, ShowingErrors([this] { ToggleView(); }));
-    connect(btnAddGroup, &TzsImageButton::clicked, this,
-            ShowingErrors([this] { btnAddGroupClick(); }));
-    connect(btnDeleteGroup, &TzsImageButton::clicked, this,
-            ShowingErrors([this] { btnDeleteGroupClick(); }));
-    connect(cbGroups, &QComboBox::activated, this, ShowingErrors([this] { cbGroupsSelect(); }));
-    BuildSettingsMenus();
-}
-
 void TfrmMain::BuildBody() {
     PanelBody = new TResizePanel(this);
     PanelBody->OnResize = [this] { LayoutBody(); };
@@ -445,8 +342,10 @@ void TfrmMain::BuildBody() {
         lvPingers->setColumnWidth(C, TMonitorListModel::ColumnWidth(C));
     }
     ListBox->addWidget(lvPingers);
-    connect(Header, &QHeaderView::sectionClicked, this,
-            ShowingErrors([this](int Column) { lvPingersColumnClick(Column); }));
+    connect(Header, &QHeaderView::sectionClicked, this, ShowingErrors([this](int Column) {
+                FListModel->ColumnClick(Column);
+                ShowSortIndicator();
+            }));
     lvPingers->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lvPingers, &QWidget::customContextMenuRequested, this,
             ShowingErrors([this](const QPoint& At) {
@@ -459,8 +358,8 @@ void TfrmMain::BuildBody() {
     connect(lvPingers->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             ShowingErrors([this] {
                 const QModelIndexList Rows = lvPingers->selectionModel()->selectedRows();
-                lvPingersSelectItem(
-                    Rows.isEmpty() ? nullptr : ViewOf(FListModel->MonitorAt(Rows.first().row())));
+                RowSelected(Rows.isEmpty() ? nullptr
+                                           : ViewOf(FListModel->MonitorAt(Rows.first().row())));
             }));
     PanelList->hide();
 
@@ -556,71 +455,16 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
     return QWidget::eventFilter(Watched, Event);
 }
 
-void TfrmMain::ShowProgress(const QString& Caption, int Maximum, int Position, QColor Bar) {
-    ProgressBar->setStyleSheet(
-        QStringLiteral("QProgressBar { background: rgb(30,30,30); color: white; border: 0px; "
-                       "text-align: center; }"
-                       "QProgressBar::chunk { background: %1; }")
-            .arg(Bar.name()));
-    ProgressBar->setFormat(Caption);
-    ProgressBar->setRange(0, std::max(0, Maximum));
-    ProgressBar->setValue(Position);
-    ProgressBar->show();
-}
-
-void TfrmMain::HandlePendingMessages() {
+void TfrmMain::ShowControlsEnabled(bool Enabled) {
+    for (TzsImageButton* Button : {btnClose, btnMaximize, btnMinimize, btnRestore}) {
+        Button->SetDisabled(!Enabled);
+    }
+    // Handled at once, so that the change shows (the toolbar has shown it already).
     QCoreApplication::processEvents();
 }
 
-void TfrmMain::ShowControlsEnabled(bool Enabled) {
-    for (TzsImageButton* Button : WindowButtons()) {
-        Button->SetDisabled(!Enabled);
-    }
-    const QColor Grey(160, 160, 164);
-    const auto Paint = [](QWidget* W, QPalette::ColorRole Role, QColor C) {
-        QPalette P = W->palette();
-        P.setColor(Role, C);
-        W->setPalette(P);
-    };
-    const QColor Box = Enabled ? QApplication::palette().color(QPalette::Base) : Grey;
-    for (const TToolbarItem& Item : FToolbar) {
-        if (!(Item.Flags & TToolbarItem::Busy)) {
-            continue;
-        }
-        if (auto* Button = qobject_cast<TzsImageButton*>(Item.Control)) {
-            Button->SetDisabled(!Enabled);
-        } else if (qobject_cast<QLabel*>(Item.Control)) {
-            Paint(Item.Control, QPalette::WindowText, Enabled ? Item.Colour : Grey);
-        } else {
-            Item.Control->setEnabled(Enabled);
-            Paint(Item.Control, QPalette::Base, Box);
-            if (qobject_cast<QComboBox*>(Item.Control)) {
-                Paint(Item.Control, QPalette::Button, Box);
-            }
-        }
-    }
-    // Disabled, the Target box gave the focus away to a control that stays enabled (the web-page
-    // button, where Enter would open the maker's page): it gets it back.
-    if (Enabled) {
-        QWidget* Focus = focusWidget();
-        const bool Astray =
-            !Focus ||
-            std::any_of(FToolbar.begin(), FToolbar.end(), [Focus](const TToolbarItem& Item) {
-                return Item.Control == Focus && !(Item.Flags & TToolbarItem::Busy);
-            });
-        if (Astray && cbTarget->isVisibleTo(this)) {
-            cbTarget->setFocus(Qt::OtherFocusReason);
-        }
-    }
-    HandlePendingMessages();
-}
-
-std::array<TzsImageButton*, 4> TfrmMain::WindowButtons() const {
-    return {btnClose, btnMaximize, btnMinimize, btnRestore};
-}
-
 void TfrmMain::EnableWindowButtons() {
-    for (TzsImageButton* Button : WindowButtons()) {
+    for (TzsImageButton* Button : {btnClose, btnMaximize, btnMinimize, btnRestore}) {
         Button->SetDisabled(false);
     }
 }

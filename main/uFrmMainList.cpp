@@ -8,11 +8,6 @@
 #include <QHeaderView>
 #include <QTreeView>
 
-void TfrmMain::lvPingersColumnClick(int Column) {
-    FListModel->ColumnClick(Column);
-    ShowSortIndicator();
-}
-
 void TfrmMain::ShowSortIndicator() {
     lvPingers->header()->setSortIndicator(FListModel->SortColumn(), FListModel->SortDescending()
                                                                         ? Qt::DescendingOrder
@@ -21,7 +16,7 @@ void TfrmMain::ShowSortIndicator() {
 
 void TfrmMain::SelectMainPanelRow() {
     TPingerSession* Main = Hub().MainPanelMonitor();
-    if (!Main || !ListViewShown()) {
+    if (!Main || !FCore->ListView()) {
         return;
     }
     const int Row = FListModel->RowOf(Main);
@@ -31,7 +26,7 @@ void TfrmMain::SelectMainPanelRow() {
     }
 }
 
-void TfrmMain::lvPingersSelectItem(TfrmPinger* Monitor) {
+void TfrmMain::RowSelected(TfrmPinger* Monitor) {
     SetAllDrawEnabled(false);
     if (Monitor && Monitor->HasSession()) {
         MoveToMainPanel(Monitor);

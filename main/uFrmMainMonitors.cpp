@@ -1,4 +1,5 @@
-// The main window's monitor collection: adding, docking and tiling, closing.
+// The main window's monitor windows: made and let go as the hub adds and removes monitors,
+// docked and tiled, their hints, menu, history and path, and the progress of bulk work.
 #include "uFrmMain.h"
 
 #include "uFrmFriendlyNames.h"
@@ -36,7 +37,7 @@ void TfrmMain::MonitorAdded(TPingerSession* Session) {
             MonitorGraphMouseDown(Mon, Button);
         });
     TzsHint::Set(Mon->Image32, GraphHint);
-    TzsHint::SetShow(Mon->Image32, HintsEnabled());
+    TzsHint::SetShow(Mon->Image32, Hub().Settings().Hints);
     // The close button or Esc: the hub stops the monitor and MonitorRemoved lets the window go.
     Mon->OnMonitorClosed = ShowingErrors([this](TfrmPinger& W) {
         if (W.HasSession()) {
@@ -52,6 +53,19 @@ void TfrmMain::MonitorAdded(TPingerSession* Session) {
         Mon->show();
     }
     ArrangeMonitors();
+}
+
+void TfrmMain::ShowHints() {
+    const bool Hints = Hub().Settings().Hints;
+    if (std::exchange(FShownHints, Hints) == Hints) {
+        return;
+    }
+    for (TfrmPinger* Mon : std::as_const(FViews)) {
+        TzsHint::SetShow(Mon->Image32, Hints);
+    }
+    if (FFriendlyNames) {
+        FFriendlyNames->SetHintsEnabled(Hints);
+    }
 }
 
 void TfrmMain::MonitorRemoved(TPingerSession* Session) {
@@ -74,7 +88,7 @@ void TfrmMain::ShowTilesInView() {
     }
     const int ViewRight = PanelBody->width() - PanelRight->x();
     for (int I = 0; I < Hub().Count(); ++I) {
-        TfrmPinger* Mon = Monitor(I);
+        TfrmPinger* Mon = ViewOf(Hub().Monitor(I));
         if (Mon && Mon->parentWidget() == PanelRight) {
             Mon->setVisible(Mon->x() < ViewRight);
         }
@@ -109,7 +123,7 @@ void TfrmMain::ArrangeMonitors() {
     if (Count == 1) {
         PanelRight->resize(0, PanelRight->height());
         LayoutBody();
-        TfrmPinger* Mon = MainPanelMonitor();
+        TfrmPinger* Mon = ViewOf(Hub().MainPanelMonitor());
         if (!Mon) {
             FArranging = false;
             return;
@@ -143,9 +157,9 @@ void TfrmMain::ArrangeMonitors() {
         }
     };
     std::size_t Tile = 0;
-    TfrmPinger* Main = MainPanelMonitor();
+    TfrmPinger* Main = ViewOf(Hub().MainPanelMonitor());
     for (int I = 0; I < Hub().Count(); ++I) {
-        TfrmPinger* Mon = Monitor(I);
+        TfrmPinger* Mon = ViewOf(Hub().Monitor(I));
         if (!Mon) {
             continue;
         }
@@ -166,7 +180,8 @@ void TfrmMain::ArrangeMonitors() {
 }
 
 void TfrmMain::FitMainPanelMonitor() {
-    if (TfrmPinger* Mon = MainPanelMonitor(); Mon && Mon->parentWidget() == PanelLeft) {
+    if (TfrmPinger* Mon = ViewOf(Hub().MainPanelMonitor());
+        Mon && Mon->parentWidget() == PanelLeft) {
         Mon->setGeometry(PanelLeft->rect());
     }
 }
@@ -206,28 +221,27 @@ void TfrmMain::ShowMonitorMenu(TfrmPinger* Monitor, const QPoint& At) {
     FOnMonitorMenu ? FOnMonitorMenu(Menu) : (void)Menu.exec(At);
 }
 
-TfrmHistory* TfrmMain::ShowHistory(TfrmPinger* Monitor) {
+void TfrmMain::ShowHistory(TfrmPinger* Monitor) {
     if (!Monitor->HasSession()) {
-        return nullptr;
+        return;
     }
     const QString Target = QString::fromStdString(Monitor->Session().Target());
-    if (LogFolder().isEmpty()) {
+    if (Hub().LogFolder().isEmpty()) {
         TzsMessageBox::Information(this, QStringLiteral("There is no folder for log files."));
-        return nullptr;
+        return;
     }
     auto* History =
-        new TfrmHistory(LogFolder() + QLatin1Char('/') + Target + QStringLiteral(".pin"),
+        new TfrmHistory(Hub().LogFolder() + QLatin1Char('/') + Target + QStringLiteral(".pin"),
                         QString::fromStdString(Monitor->Session().DisplayName()), this);
     History->setAttribute(Qt::WA_DeleteOnClose);
     History->setAttribute(Qt::WA_QuitOnClose, false);
     History->show();
     History->activateWindow();
-    return History;
 }
 
-TfrmPath* TfrmMain::ShowPath(TfrmPinger* Monitor) {
+void TfrmMain::ShowPath(TfrmPinger* Monitor) {
     if (!Monitor->HasSession()) {
-        return nullptr;
+        return;
     }
     const TPingerSession& Session = Monitor->Session();
     // The address the monitor last reached; nothing is resolved here.
@@ -238,20 +252,18 @@ TfrmPath* TfrmMain::ShowPath(TfrmPinger* Monitor) {
     Path->setAttribute(Qt::WA_QuitOnClose, false);
     Path->show();
     Path->activateWindow();
-    return Path;
 }
 
 void TfrmMain::ShowProgressBegin(TMonitorHub::TWork Work, int Count) {
-    if (Work == TMonitorHub::TWork::Closing) {
-        ShowProgress(QStringLiteral("Closing Monitors..."), Count, Count, QColor(144, 0, 0));
-    } else {
-        ShowProgress(QStringLiteral("Loading Monitors..."), Count, 0, QColor(0, 112, 0));
-    }
-}
-
-void TfrmMain::btnNewPingerClick() {
-    // The box keeps the target, selected: the next one typed replaces it, Enter repeats it.
-    const QString Target = cbTarget->text();
-    cbTarget->selectAll();
-    FCore->AddTarget(Target);
+    const bool Closing = Work == TMonitorHub::TWork::Closing;
+    ProgressBar->setStyleSheet(
+        QStringLiteral("QProgressBar { background: rgb(30,30,30); color: white; border: 0px; "
+                       "text-align: center; }"
+                       "QProgressBar::chunk { background: %1; }")
+            .arg((Closing ? QColor(144, 0, 0) : QColor(0, 112, 0)).name()));
+    ProgressBar->setFormat(Closing ? QStringLiteral("Closing Monitors...")
+                                   : QStringLiteral("Loading Monitors..."));
+    ProgressBar->setRange(0, std::max(0, Count));
+    ProgressBar->setValue(Closing ? Count : 0);
+    ProgressBar->show();
 }

@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -35,6 +36,53 @@ T* Control(const TfrmMain& M, const char* Name) {
     return Found;
 }
 
+// What the window shows of the hub's monitors.
+inline TfrmPinger* FindMonitor(const TfrmMain& M, const QString& Target) {
+    return M.ViewOf(M.Hub().Find(Target));
+}
+inline TfrmPinger* MonitorAt(const TfrmMain& M, int Index) {
+    return M.ViewOf(M.Hub().Monitor(Index));
+}
+inline TfrmPinger* MainPanelMonitor(const TfrmMain& M) {
+    return M.ViewOf(M.Hub().MainPanelMonitor());
+}
+// The entries of the groups box.
+inline QStringList BoxItems(const TfrmMain& M) {
+    QStringList Items;
+    if (auto* Box = Control<QComboBox>(M, "cbGroups")) {
+        for (int I = 0; I < Box->count(); ++I) {
+            Items << Box->itemText(I);
+        }
+    }
+    return Items;
+}
+
+// The person's actions, as the controls deliver them.
+inline void ClickButton(const TfrmMain& M, const char* Name) {
+    if (auto* Button = Control<TzsImageButton>(M, Name)) {
+        emit Button->clicked();
+    }
+}
+inline void TriggerAction(const TfrmMain& M, const char* Name) {
+    if (auto* Action = Control<QAction>(M, Name)) {
+        Action->trigger();
+    }
+}
+// The entry selected in the groups box, chosen.
+inline void ChooseShownGroup(const TfrmMain& M) {
+    if (auto* Box = Control<QComboBox>(M, "cbGroups")) {
+        emit Box->activated(Box->currentIndex());
+    }
+}
+inline void ClickColumn(const TfrmMain& M, int Column) {
+    if (auto* List = Control<QTreeView>(M, "lvPingers")) {
+        emit List->header()->sectionClicked(Column);
+    }
+}
+inline void GraphMouseDown(TfrmPinger* Monitor, Qt::MouseButton Button) {
+    Monitor->Image32->OnMouseDown(Button, {}, {});
+}
+
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -52,7 +100,7 @@ protected:
     // shows it at its design size and runs the first activation.
     TfrmMain& Open(const std::function<void(TfrmMain&)>& Prepare = {}) {
         Main = std::make_unique<TfrmMain>(&Registry);
-        Main->SetMonitorFactory([this] {
+        Main->Hub().SetSessionFactory([this] {
             auto Mon = std::make_unique<TPingerSession>(Clock);
             Loops.Hold(*Mon);
             return Mon;
@@ -68,7 +116,7 @@ protected:
 
     // Hands the monitor of Target a result, as its loop would.
     void Feed(const QString& Target, int RoundTrip, const std::string& Address = "127.0.0.1") {
-        TfrmPinger* Mon = Main->FindMonitor(Target);
+        TfrmPinger* Mon = FindMonitor(*Main, Target);
         ASSERT_NE(Mon, nullptr) << Target.toStdString();
         Mon->Session().PingDone(MakeResult(*Clock, 0, RoundTrip, PING_STATUS_REQ_TIMED_OUT,
                                            Target.toStdString(), Address));

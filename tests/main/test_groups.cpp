@@ -1,6 +1,7 @@
 // Groups in the main window: opening, switching, creating and deleting, checked against
 // config.ini.
 #include "main_window_fixture.h"
+#include "uFrmNewGroup.h"
 #include "zsImageButton.h"
 
 #include <QComboBox>
@@ -23,16 +24,16 @@ protected:
                                    "[X]\r\n0=nas\r\n"));
         return Open();
     }
-    QStringList Items() const { return Main->GroupBoxItems(); }
+    QStringList Items() const { return BoxItems(*Main); }
 };
 
 TEST_F(GroupsTest, FirstStartHoldsTheDefaultGroupWhichIsStoredWhenSaved) {
     TfrmMain& M = Open();
     EXPECT_EQ(Items(), QStringList{QStringLiteral("Default Group")});
-    EXPECT_EQ(M.ShownGroup(), QStringLiteral("Default Group"));
-    EXPECT_EQ(M.CurrentGroup(), QStringLiteral("Default Group"));
+    EXPECT_EQ(M.Core().Groups().Current(), QStringLiteral("Default Group"));
+    EXPECT_EQ(M.Core().Groups().Current(), QStringLiteral("Default Group"));
     Control<QLineEdit>(M, "cbTarget")->setText(QStringLiteral("localhost"));
-    M.btnNewPingerClick();
+    ClickButton(M, "btnNewPinger");
     EXPECT_TRUE(ConfigText().contains("[GROUPS]\r\n0=Default Group\r\n"));
     EXPECT_TRUE(ConfigText().contains("[Default Group]\r\n0=localhost\r\n"));
 }
@@ -40,26 +41,26 @@ TEST_F(GroupsTest, FirstStartHoldsTheDefaultGroupWhichIsStoredWhenSaved) {
 TEST_F(GroupsTest, DefaultGroupOpensWithProgressAndSwitchingBackRestartsItsTargets) {
     TfrmMain& M = OpenWithGroups();
     // The stored name matches without regard to case; the box's spelling is opened.
-    EXPECT_EQ(M.CurrentGroup(), QStringLiteral("A"));
-    EXPECT_EQ(M.MonitorTargets(), (QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("gw")}));
+    EXPECT_EQ(M.Core().Groups().Current(), QStringLiteral("A"));
+    EXPECT_EQ(M.Hub().Targets(), (QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("gw")}));
     EXPECT_EQ(Control<QProgressBar>(M, "ProgressBar")->maximum(), 2);
     EXPECT_EQ(Control<QProgressBar>(M, "ProgressBar")->value(), 2);
     EXPECT_FALSE(Control<QProgressBar>(M, "ProgressBar")->isVisible());
 
     // Choosing the open group again does nothing.
-    TfrmPinger* Gw = M.FindMonitor(QStringLiteral("gw"));
-    M.cbGroupsSelect();
-    EXPECT_EQ(M.FindMonitor(QStringLiteral("gw")), Gw);
+    TfrmPinger* Gw = FindMonitor(M, QStringLiteral("gw"));
+    ChooseShownGroup(M);
+    EXPECT_EQ(FindMonitor(M, QStringLiteral("gw")), Gw);
 
     Control<QLineEdit>(M, "cbTarget")->setText(QStringLiteral("printer"));
-    M.btnNewPingerClick();
+    ClickButton(M, "btnNewPinger");
     Control<QComboBox>(M, "cbGroups")->setCurrentIndex(1);
-    M.cbGroupsSelect();
-    EXPECT_EQ(M.MonitorTargets(), QStringList{QStringLiteral("nas")});
+    ChooseShownGroup(M);
+    EXPECT_EQ(M.Hub().Targets(), QStringList{QStringLiteral("nas")});
     Control<QComboBox>(M, "cbGroups")->setCurrentIndex(0);
-    M.cbGroupsSelect();
-    EXPECT_EQ(M.MonitorTargets(), (QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("gw"),
-                                               QStringLiteral("printer")}));
+    ChooseShownGroup(M);
+    EXPECT_EQ(M.Hub().Targets(), (QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("gw"),
+                                              QStringLiteral("printer")}));
     EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
 }
 
@@ -70,58 +71,65 @@ TEST_F(GroupsTest, RepeatedStoredTargetsStartOnceWithAWarningEach) {
                                "[COMMON]\r\nDefaultGroup=A\r\n[GROUPS]\r\n0=A\r\n"
                                "[A]\r\n0=gw\r\n1=GW\r\n2=gw\r\n3= \r\n"));
     TfrmMain& M = Open();
-    EXPECT_EQ(M.MonitorTargets(), QStringList{QStringLiteral("gw")});
+    EXPECT_EQ(M.Hub().Targets(), QStringList{QStringLiteral("gw")});
     EXPECT_EQ(TzsMessageBox::TakeShown().size(), 2);
 }
 
 TEST_F(GroupsTest, CreatingAGroupStoresTheOpenOneAndOpensTheNewEmptyGroup) {
     TfrmMain& M = OpenWithGroups();
-    M.SetGroupNamePrompt([] { return std::optional<QString>(QStringLiteral("N")); });
-    M.AddMonitor(QStringLiteral("extra")); // not yet stored with A
-    M.btnAddGroupClick();
+    TfrmNewGroup NewGroup(&M.ImageLists());
+    M.SetDialogs(nullptr, &NewGroup);
+    // The dialog answers with the name typed, or is cancelled.
+    std::optional<QString> Answer = QStringLiteral("N");
+    M.SetModalRunner([&](QDialog&) {
+        NewGroup.cbNewGroup->setText(Answer.value_or(QString()));
+        return Answer ? QDialog::Accepted : QDialog::Rejected;
+    });
+    M.Core().AddMonitor(QStringLiteral("extra")); // not yet stored with A
+    ClickButton(M, "btnAddGroup");
     EXPECT_EQ(Items(),
               (QStringList{QStringLiteral("A"), QStringLiteral("N"), QStringLiteral("X")}));
-    EXPECT_EQ(M.ShownGroup(), QStringLiteral("N"));
-    EXPECT_EQ(M.CurrentGroup(), QStringLiteral("N"));
-    EXPECT_EQ(M.MonitorCount(), 0);
+    EXPECT_EQ(M.Core().Groups().Current(), QStringLiteral("N"));
+    EXPECT_EQ(M.Core().Groups().Current(), QStringLiteral("N"));
+    EXPECT_EQ(M.Hub().Count(), 0);
     const QByteArray Text = ConfigText();
     EXPECT_TRUE(Text.contains("[A]\r\n0=10.0.0.1\r\n1=extra\r\n2=gw\r\n"));
     EXPECT_TRUE(Text.contains("[GROUPS]\r\n0=A\r\n1=N\r\n2=X\r\n"));
     EXPECT_FALSE(Text.contains("[N]"));
 
     // A cancelled dialog creates nothing.
-    M.SetGroupNamePrompt([] { return std::nullopt; });
-    M.btnAddGroupClick();
+    Answer.reset();
+    ClickButton(M, "btnAddGroup");
     EXPECT_EQ(Items().size(), 3);
 }
 
 TEST_F(GroupsTest, DeletingAGroupNeedsAnotherAndAYes) {
     TfrmMain& M = OpenWithGroups();
     Control<QComboBox>(M, "cbGroups")->setCurrentIndex(1);
-    M.cbGroupsSelect();
-    ASSERT_EQ(M.CurrentGroup(), QStringLiteral("X"));
+    ChooseShownGroup(M);
+    ASSERT_EQ(M.Core().Groups().Current(), QStringLiteral("X"));
 
     for (const auto Answer : {QMessageBox::No, QMessageBox::Cancel}) {
         TzsMessageBox::SetNextAnswer(Answer);
-        M.btnDeleteGroupClick();
+        ClickButton(M, "btnDeleteGroup");
         EXPECT_EQ(Items().size(), 2);
-        EXPECT_EQ(M.MonitorTargets(), QStringList{QStringLiteral("nas")});
+        EXPECT_EQ(M.Hub().Targets(), QStringList{QStringLiteral("nas")});
     }
     const auto Asked = TzsMessageBox::TakeShown();
     ASSERT_EQ(Asked.size(), 2);
     EXPECT_EQ(Asked[0].Text, QStringLiteral("Are you sure you want to delete the \"X\" group?"));
 
     TzsMessageBox::SetNextAnswer(QMessageBox::Yes);
-    M.btnDeleteGroupClick();
+    ClickButton(M, "btnDeleteGroup");
     EXPECT_EQ(Items(), QStringList{QStringLiteral("A")});
-    EXPECT_EQ(M.CurrentGroup(), QStringLiteral("A"));
-    EXPECT_EQ(M.MonitorTargets(), (QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("gw")}));
+    EXPECT_EQ(M.Core().Groups().Current(), QStringLiteral("A"));
+    EXPECT_EQ(M.Hub().Targets(), (QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("gw")}));
     const QByteArray Text = ConfigText();
     EXPECT_FALSE(Text.contains("[X]"));
     EXPECT_TRUE(Text.contains("[GROUPS]\r\n0=A\r\n["));
 
     TzsMessageBox::TakeShown();
-    M.btnDeleteGroupClick();
+    ClickButton(M, "btnDeleteGroup");
     const auto Refused = TzsMessageBox::TakeShown();
     ASSERT_EQ(Refused.size(), 1);
     EXPECT_EQ(Refused[0].Text, QStringLiteral("There must be atleast one group.  Please create a "
@@ -147,11 +155,11 @@ TEST_F(GroupsTest, ClosingTheWindowWhileAGroupOpensEndsTheOpeningAndKeepsTheGrou
     }
     ASSERT_TRUE(WriteWholeFile(Folder + QStringLiteral("/config.ini"), Text + Stored));
     TfrmMain& M = Open();
-    ASSERT_EQ(M.CurrentGroup(), QStringLiteral("X"));
+    ASSERT_EQ(M.Core().Groups().Current(), QStringLiteral("X"));
     // The close arrives once A's first monitor has started; each monitor takes a moment, so
     // the opening runs over many slices.
     int Started = 0;
-    M.SetMonitorFactory([this, &M, &Started] {
+    M.Hub().SetSessionFactory([this, &M, &Started] {
         if (Started++ == 0) {
             QMetaObject::invokeMethod(&M, &QWidget::close, Qt::QueuedConnection);
         }
@@ -161,10 +169,10 @@ TEST_F(GroupsTest, ClosingTheWindowWhileAGroupOpensEndsTheOpeningAndKeepsTheGrou
         return Mon;
     });
     Control<QComboBox>(M, "cbGroups")->setCurrentIndex(0);
-    M.cbGroupsSelect();
+    ChooseShownGroup(M);
     QTRY_VERIFY(!M.isVisible());
     EXPECT_LT(Started, Count / 2);
-    EXPECT_EQ(M.MonitorCount(), 0);
+    EXPECT_EQ(M.Hub().Count(), 0);
     // Neither group was saved with a half-loaded list; A is opened again at the next start.
     const QByteArray Saved = ConfigText();
     EXPECT_TRUE(Saved.contains("[A]\r\n" + Stored)) << Saved.toStdString();

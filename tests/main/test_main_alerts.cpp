@@ -34,7 +34,7 @@ class AlertsTest : public MainWindowTest {
 protected:
     TfrmMain& OpenWithRecorder(const std::function<void(TfrmMain&)>& Prepare = {}) {
         TfrmMain& M = Open([&](TfrmMain& W) {
-            W.SetAlertNotifier(&Recorder);
+            W.Core().SetAlertNotifier(&Recorder);
             if (Prepare) {
                 Prepare(W);
             }
@@ -54,16 +54,16 @@ protected:
 
 TEST_F(AlertsTest, SwitchIsOffAtFirstAndIsStoredInItsOwnSection) {
     TfrmMain& M = OpenWithRecorder();
-    EXPECT_FALSE(M.AlertingEnabled());
+    EXPECT_FALSE(M.Hub().Settings().Alerting);
     EXPECT_FALSE(ConfigText().contains("[ALERTS]"));
-    M.btnAlertingClick();
+    ClickButton(M, "btnAlerting");
     EXPECT_TRUE(ConfigText().contains("[ALERTS]\r\nEnabled=1\r\n"));
 
-    TfrmMain& Again = Restart([&](TfrmMain& W) { W.SetAlertNotifier(&Recorder); });
-    EXPECT_TRUE(Again.AlertingEnabled());
+    TfrmMain& Again = Restart([&](TfrmMain& W) { W.Core().SetAlertNotifier(&Recorder); });
+    EXPECT_TRUE(Again.Hub().Settings().Alerting);
     EXPECT_EQ(Control<TzsImageButton>(Again, "btnAlerting")->ImageIndex(),
               TSharedImageLists::AlertingOn);
-    Again.btnAlertingClick();
+    ClickButton(Again, "btnAlerting");
     EXPECT_TRUE(ConfigText().contains("[ALERTS]\r\nEnabled=0\r\n"));
     // The sections of the file stay as they were.
     EXPECT_TRUE(ConfigText().contains("[COMMON]"));
@@ -72,8 +72,8 @@ TEST_F(AlertsTest, SwitchIsOffAtFirstAndIsStoredInItsOwnSection) {
 
 TEST_F(AlertsTest, OneNotificationWhenAHostGoesDownAndOneWhenItComesBack) {
     TfrmMain& M = OpenWithRecorder();
-    M.AddMonitor(QStringLiteral("gw"));
-    M.btnAlertingClick();
+    M.Core().AddMonitor(QStringLiteral("gw"));
+    ClickButton(M, "btnAlerting");
 
     FeedSequence(QStringLiteral("gw"), "1101010"); // flapping below N=3: quiet
     EXPECT_TRUE(Recorder.Notices.empty());
@@ -100,8 +100,8 @@ TEST_F(AlertsTest, OneNotificationWhenAHostGoesDownAndOneWhenItComesBack) {
 
 TEST_F(AlertsTest, WithTheSwitchOffStatesAreFollowedButNothingIsNotified) {
     TfrmMain& M = OpenWithRecorder();
-    M.AddMonitor(QStringLiteral("a"));
-    M.AddMonitor(QStringLiteral("b"));
+    M.Core().AddMonitor(QStringLiteral("a"));
+    M.Core().AddMonitor(QStringLiteral("b"));
     FeedSequence(QStringLiteral("a"), "11");
     FeedSequence(QStringLiteral("b"), "1000");
     EXPECT_TRUE(Recorder.Notices.empty());
@@ -109,16 +109,16 @@ TEST_F(AlertsTest, WithTheSwitchOffStatesAreFollowedButNothingIsNotified) {
     EXPECT_EQ(M.Tray()->ShownState(), TAlertState::Down);
     EXPECT_EQ(M.Tray()->ToolTip(), QStringLiteral("Vantorel\nb: Down"));
     // Turning alerting on raises nothing for a state that already holds.
-    M.btnAlertingClick();
+    ClickButton(M, "btnAlerting");
     FeedSequence(QStringLiteral("b"), "0");
     EXPECT_TRUE(Recorder.Notices.empty());
 
     // The monitor that is down goes: the tray shows the rest.
-    M.FindMonitor(QStringLiteral("b"))->close();
+    FindMonitor(M, QStringLiteral("b"))->close();
     QCoreApplication::processEvents();
     EXPECT_EQ(M.Tray()->ShownState(), TAlertState::Up);
     EXPECT_EQ(M.Tray()->ToolTip(), QStringLiteral("Vantorel\nAll hosts are up."));
-    EXPECT_EQ(M.Alerts().MonitorCount(), 1);
+    EXPECT_EQ(M.Core().Alerts().MonitorCount(), 1);
 }
 
 TEST_F(AlertsTest, TrayPictureFollowsTheWorstState) {
@@ -130,7 +130,7 @@ TEST_F(AlertsTest, TrayPictureFollowsTheWorstState) {
         return Image.pixel(Image.width() / 2, Image.height() / 2) | 0xFF000000;
     };
     EXPECT_EQ(Centre(), AlertColourUnknown);
-    M.AddMonitor(QStringLiteral("a"));
+    M.Core().AddMonitor(QStringLiteral("a"));
     FeedSequence(QStringLiteral("a"), "1");
     EXPECT_EQ(Centre(), AlertColourUp);
     FeedSequence(QStringLiteral("a"), "000");
@@ -140,9 +140,9 @@ TEST_F(AlertsTest, TrayPictureFollowsTheWorstState) {
 TEST_F(AlertsTest, DegradedMonitorSaysSoInItsStatusLine) {
     WriteConfig("[ALERTS]\r\nWindow=4\r\nLossPercent=20\r\n");
     TfrmMain& M = OpenWithRecorder();
-    M.AddMonitor(QStringLiteral("a"));
-    M.btnAlertingClick();
-    TfrmPinger* Mon = M.FindMonitor(QStringLiteral("a"));
+    M.Core().AddMonitor(QStringLiteral("a"));
+    ClickButton(M, "btnAlerting");
+    TfrmPinger* Mon = FindMonitor(M, QStringLiteral("a"));
     FeedSequence(QStringLiteral("a"), "1110"); // 25 % of the last four
     EXPECT_TRUE(Mon->Session().Degraded());
     EXPECT_FALSE(Mon->lbDegraded->isHidden());
@@ -191,7 +191,7 @@ TEST_F(AlertsTest, DialogStoresTheThresholdsOnOkOnly) {
     const QByteArray Before = ConfigText();
     Control<QAction>(M, "AlertSettings1")->trigger();
     EXPECT_EQ(ConfigText(), Before);
-    EXPECT_EQ(M.Alerts().Settings(), TAlertSettings());
+    EXPECT_EQ(M.Core().Alerts().Settings(), TAlertSettings());
 
     Answer = QDialog::Accepted;
     Control<QAction>(M, "AlertSettings1")->trigger();
@@ -200,13 +200,13 @@ TEST_F(AlertsTest, DialogStoresTheThresholdsOnOkOnly) {
                               "Window=50\r\nLossPercent=25\r\nLatencyMs=150\r\nSound=1\r\n"))
         << ConfigText().toStdString();
     // The new thresholds apply at once: one failure is enough now.
-    M.AddMonitor(QStringLiteral("a"));
-    M.btnAlertingClick();
+    M.Core().AddMonitor(QStringLiteral("a"));
+    ClickButton(M, "btnAlerting");
     FeedSequence(QStringLiteral("a"), "10");
     ASSERT_EQ(Recorder.Notices.size(), 1u);
     EXPECT_TRUE(Recorder.Notices[0].Sound);
 
-    TfrmMain& Again = Restart([&](TfrmMain& W) { W.SetAlertNotifier(&Recorder); });
+    TfrmMain& Again = Restart([&](TfrmMain& W) { W.Core().SetAlertNotifier(&Recorder); });
     TAlertSettings Expected;
     Expected.FailThreshold = 1;
     Expected.RecoverThreshold = 10;
@@ -214,7 +214,7 @@ TEST_F(AlertsTest, DialogStoresTheThresholdsOnOkOnly) {
     Expected.LossPercent = 25;
     Expected.LatencyMs = 150;
     Expected.Sound = true;
-    EXPECT_EQ(Again.Alerts().Settings(), Expected);
+    EXPECT_EQ(Again.Core().Alerts().Settings(), Expected);
 }
 
 TEST_F(AlertsTest, StoredValuesOutOfRangeOrNotNumbersAreMended) {
@@ -227,9 +227,9 @@ TEST_F(AlertsTest, StoredValuesOutOfRangeOrNotNumbersAreMended) {
     Expected.Window = TAlertSettings::MaxWindow;
     Expected.LossPercent = 0;
     Expected.LatencyMs = 7;
-    EXPECT_EQ(M.Alerts().Settings(), Expected);
+    EXPECT_EQ(M.Core().Alerts().Settings(), Expected);
     // A write keeps the key this version does not know.
-    M.btnAlertingClick();
+    ClickButton(M, "btnAlerting");
     EXPECT_TRUE(ConfigText().contains("Future=keep me\r\n"));
 }
 
@@ -263,7 +263,7 @@ TEST_F(AlertsTest, TrayMenuShowsTheWindowAndQuitClosesIt) {
     EXPECT_TRUE(M.isVisible());
     EXPECT_FALSE(M.isMinimized());
 
-    M.AddMonitor(QStringLiteral("a"));
+    M.Core().AddMonitor(QStringLiteral("a"));
     Entries[1]->trigger();
     // Quitting is closing the window: the open group is saved as the close button saves it.
     QTRY_VERIFY(!M.isVisible());
@@ -282,7 +282,7 @@ TEST_F(AlertsTest, AFileThatCannotBeWrittenIsToldAndTheChoiceHoldsForThisRun) {
     const std::string File = QFile::encodeName(ConfigFileName()).toStdString();
     ASSERT_EQ(::chmod(File.c_str(), 0444), 0);
     const std::pair<const char*, std::function<void()>> Actions[] = {
-        {"alerting switch", [&] { M.btnAlertingClick(); }},
+        {"alerting switch", [&] { ClickButton(M, "btnAlerting"); }},
         {"Alerts dialog", [&] { Control<QAction>(M, "AlertSettings1")->trigger(); }},
     };
     for (const auto& [Name, Act] : Actions) {
@@ -296,21 +296,21 @@ TEST_F(AlertsTest, AFileThatCannotBeWrittenIsToldAndTheChoiceHoldsForThisRun) {
             << Shown[0].Text.toStdString();
     }
     EXPECT_EQ(ConfigText(), Before);
-    EXPECT_TRUE(M.AlertingEnabled());
-    EXPECT_EQ(M.Alerts().Settings().FailThreshold, 5);
+    EXPECT_TRUE(M.Hub().Settings().Alerting);
+    EXPECT_EQ(M.Core().Alerts().Settings().FailThreshold, 5);
 }
 
 TEST_F(AlertsTest, AFailureCutOffByASleepOfTheMachineRaisesNothing) {
     WriteConfig("[ALERTS]\r\nEnabled=1\r\nFailThreshold=1\r\nRecoverThreshold=1\r\n");
     TfrmMain& M = OpenWithRecorder();
-    M.AddMonitor(QStringLiteral("gw"));
-    TfrmPinger* Mon = M.FindMonitor(QStringLiteral("gw"));
+    M.Core().AddMonitor(QStringLiteral("gw"));
+    TfrmPinger* Mon = FindMonitor(M, QStringLiteral("gw"));
     FeedSequence(QStringLiteral("gw"), "1");
     TPingEvent Cut = MakeResult(*Clock, 0, -1, PING_STATUS_REQ_TIMED_OUT, "gw", "127.0.0.1");
     Cut.SleptMs = 60000;
     Mon->Session().PingDone(Cut);
     EXPECT_TRUE(Recorder.Notices.empty());
-    EXPECT_EQ(M.Alerts().State(Mon->Session()), TAlertState::Up);
+    EXPECT_EQ(M.Core().Alerts().State(Mon->Session()), TAlertState::Up);
     // A failure with the machine awake is one.
     FeedSequence(QStringLiteral("gw"), "0");
     ASSERT_EQ(Recorder.Notices.size(), 1u);

@@ -3,6 +3,7 @@
 // a toolbar whose controls all fit at the narrowest window, and an opening group on screen when
 // it warns.
 #include "main_window_fixture.h"
+#include "uMainToolbar.h"
 #include "uMonitorListModel.h"
 
 #include <QComboBox>
@@ -28,7 +29,7 @@ TEST_F(MainWindowTest, LongNamesAreElidedInTilesAndListAndWholeInTheirTooltips) 
     M.Hub().SetFriendlyNames(QStringLiteral("127.0.0.2~") + Friendly + QStringLiteral("\r\n"));
     for (const QString& Target : {QStringLiteral("127.0.0.1"), Long, QStringLiteral("127.0.0.2"),
                                   QStringLiteral("127.0.0.3")}) {
-        M.AddMonitor(Target);
+        M.Core().AddMonitor(Target);
     }
     Feed(QStringLiteral("127.0.0.2"), 4, "127.0.0.2");
 
@@ -43,7 +44,7 @@ TEST_F(MainWindowTest, LongNamesAreElidedInTilesAndListAndWholeInTheirTooltips) 
     };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Target.toStdString());
-        TfrmPinger* Tile = M.FindMonitor(Case.Target);
+        TfrmPinger* Tile = FindMonitor(M, Case.Target);
         ASSERT_EQ(Tile->parentWidget(), Control<QWidget>(M, "PanelRight"));
         QLabel* Header = Tile->lbHeader;
         const bool Fits = Header->fontMetrics().horizontalAdvance(Case.Name) <= Header->width();
@@ -68,18 +69,18 @@ TEST_F(MainWindowTest, LongNamesAreElidedInTilesAndListAndWholeInTheirTooltips) 
         }
     }
     // A tile made wider shows the whole name again.
-    TfrmPinger* Main = M.FindMonitor(QStringLiteral("127.0.0.1"));
-    M.Hub().MoveToMainPanel(&M.FindMonitor(Long)->Session());
-    EXPECT_EQ(M.FindMonitor(Long)->lbHeader->text(), Long);
+    TfrmPinger* Main = FindMonitor(M, QStringLiteral("127.0.0.1"));
+    M.Hub().MoveToMainPanel(&FindMonitor(M, Long)->Session());
+    EXPECT_EQ(FindMonitor(M, Long)->lbHeader->text(), Long);
     EXPECT_EQ(Main->lbHeader->text(), QStringLiteral("127.0.0.1"));
     QToolTip::hideText();
 }
 
 TEST_F(MainWindowTest, TheListHeaderShowsTheSortColumnAndDirection) {
     TfrmMain& M = Open();
-    M.AddMonitor(QStringLiteral("127.0.0.1"));
-    M.AddMonitor(QStringLiteral("127.0.0.2"));
-    M.ToggleView();
+    M.Core().AddMonitor(QStringLiteral("127.0.0.1"));
+    M.Core().AddMonitor(QStringLiteral("127.0.0.2"));
+    ClickButton(M, "btnToggleView");
     QHeaderView* Header = Control<QTreeView>(M, "lvPingers")->header();
     ASSERT_TRUE(Header->isVisible());
     EXPECT_TRUE(Header->isSortIndicatorShown());
@@ -119,7 +120,7 @@ TEST_F(MainWindowTest, TheTargetBoxKeepsTheTargetSelectedSoTheNextOneReplacesIt)
         EXPECT_EQ(Target->text(), Typed);
         EXPECT_EQ(Target->selectedText(), Typed);
     }
-    EXPECT_EQ(M.MonitorTargets(),
+    EXPECT_EQ(M.Hub().Targets(),
               (QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")}));
     // Enter alone repeats the target: here, one already running.
     TzsMessageBox::TakeShown();
@@ -128,7 +129,7 @@ TEST_F(MainWindowTest, TheTargetBoxKeepsTheTargetSelectedSoTheNextOneReplacesIt)
     ASSERT_EQ(Shown.size(), 1);
     EXPECT_EQ(Shown.first().Text,
               QStringLiteral("The specified target is already being monitored."));
-    EXPECT_EQ(M.MonitorCount(), 2);
+    EXPECT_EQ(M.Hub().Count(), 2);
 }
 
 TEST_F(MainWindowTest, AClickedTileTakesTheFocusAndTheTargetBoxGetsItBackAfterABusyPhase) {
@@ -136,26 +137,26 @@ TEST_F(MainWindowTest, AClickedTileTakesTheFocusAndTheTargetBoxGetsItBackAfterAB
     M.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&M));
     for (const char* T : {"127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
-        M.AddMonitor(QString::fromLatin1(T));
+        M.Core().AddMonitor(QString::fromLatin1(T));
     }
     auto* Target = Control<QLineEdit>(M, "cbTarget");
     Target->setFocus();
-    TfrmPinger* Tile = M.FindMonitor(QStringLiteral("127.0.0.3"));
+    TfrmPinger* Tile = FindMonitor(M, QStringLiteral("127.0.0.3"));
     ASSERT_EQ(Tile->parentWidget(), Control<QWidget>(M, "PanelRight"));
     QTest::mouseClick(Tile->Image32, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
-    ASSERT_EQ(M.MainPanelMonitor(), Tile);
+    ASSERT_EQ(MainPanelMonitor(M), Tile);
     EXPECT_TRUE(Tile->hasFocus());
     // So Esc closes it at once; the main panel goes to the first in target order.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(M.MonitorTargets(),
+    EXPECT_EQ(M.Hub().Targets(),
               (QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")}));
 
     // A busy phase takes the focus from the Target box and gives it back.
     Target->setFocus();
-    M.EnableControls(false);
+    M.Core().EnableControls(false);
     EXPECT_FALSE(Target->hasFocus());
-    M.EnableControls(true);
+    M.Core().EnableControls(true);
     EXPECT_TRUE(Target->hasFocus());
     EXPECT_FALSE(Control<QWidget>(M, "btnZephraSoftware")->hasFocus());
 }
@@ -195,8 +196,8 @@ TEST_F(MainWindowTest, NoToolbarControlsOverlapAtTheNarrowestWindow) {
     auto* Brand = Control<QLabel>(M, "lbZephraSoftware");
     EXPECT_GE(Brand->width(), Brand->sizeHint().width());
     EXPECT_LT(Target->width() + Groups->width(), 121 + 129);
-    EXPECT_GE(Target->width(), TfrmMain::MinBoxWidth);
-    EXPECT_GE(Groups->width(), TfrmMain::MinBoxWidth);
+    EXPECT_GE(Target->width(), TMainToolbar::MinBoxWidth);
+    EXPECT_GE(Groups->width(), TMainToolbar::MinBoxWidth);
 }
 
 // A warning while a group opens finds the monitors started before it laid out: one in the main
@@ -209,15 +210,15 @@ TEST_F(MainWindowTest, AnOpeningGroupShowsWhatHasStartedBeforeItWarns) {
         ++Boxes;
         EXPECT_EQ(Box.Text, QStringLiteral("The specified target is already being monitored."));
         TfrmMain& M = *Main;
-        EXPECT_EQ(M.MonitorTargets(),
+        EXPECT_EQ(M.Hub().Targets(),
                   (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
         auto* MainPanel = Control<QWidget>(M, "PanelLeft");
         auto* Tiles = Control<QWidget>(M, "PanelRight");
-        for (int I = 0; I < M.MonitorCount(); ++I) {
-            TfrmPinger* Mon = M.Monitor(I);
-            SCOPED_TRACE(M.MonitorTargets()[I].toStdString());
+        for (int I = 0; I < M.Hub().Count(); ++I) {
+            TfrmPinger* Mon = MonitorAt(M, I);
+            SCOPED_TRACE(M.Hub().Targets()[I].toStdString());
             EXPECT_TRUE(Mon->isVisible());
-            if (Mon == M.MainPanelMonitor()) {
+            if (Mon == MainPanelMonitor(M)) {
                 EXPECT_EQ(Mon->parentWidget(), MainPanel);
                 EXPECT_EQ(Mon->geometry(), MainPanel->rect());
             } else {
@@ -234,7 +235,7 @@ TEST_F(MainWindowTest, AnOpeningGroupShowsWhatHasStartedBeforeItWarns) {
     });
     TfrmMain& M = Open();
     EXPECT_EQ(Boxes, 1);
-    EXPECT_EQ(M.MonitorCount(), 4);
+    EXPECT_EQ(M.Hub().Count(), 4);
 }
 
 } // namespace

@@ -15,32 +15,32 @@ namespace {
 TEST_F(MainWindowTest, TheLoggingSwitchIsShownKeptAndGivenToEveryMonitor) {
     TfrmMain& M = Open();
     EXPECT_TRUE(Control<TzsImageButton>(M, "btnLogging")->isVisible());
-    M.AddMonitor(QStringLiteral("a"));
-    EXPECT_FALSE(M.FindMonitor(QStringLiteral("a"))->Session().LogEnabled());
+    M.Core().AddMonitor(QStringLiteral("a"));
+    EXPECT_FALSE(FindMonitor(M, QStringLiteral("a"))->Session().LogEnabled());
     // Until the switch is used the file holds nothing of it.
     EXPECT_FALSE(ConfigText().contains("[LOGGING]"));
 
     QTest::mouseClick(Control<TzsImageButton>(M, "btnLogging"), Qt::LeftButton);
-    EXPECT_TRUE(M.LoggingEnabled());
-    EXPECT_TRUE(M.FindMonitor(QStringLiteral("a"))->Session().LogEnabled());
-    M.AddMonitor(QStringLiteral("b"));
-    EXPECT_TRUE(M.FindMonitor(QStringLiteral("b"))->Session().LogEnabled());
+    EXPECT_TRUE(M.Hub().Settings().Logging);
+    EXPECT_TRUE(FindMonitor(M, QStringLiteral("a"))->Session().LogEnabled());
+    M.Core().AddMonitor(QStringLiteral("b"));
+    EXPECT_TRUE(FindMonitor(M, QStringLiteral("b"))->Session().LogEnabled());
     EXPECT_TRUE(ConfigText().contains("[LOGGING]\r\nEnabled=1\r\n"));
 
     // The next start has it on, and the group's monitors log from the first result.
     TfrmMain& Again = Restart();
-    EXPECT_TRUE(Again.LoggingEnabled());
-    ASSERT_EQ(Again.MonitorCount(), 2);
-    EXPECT_TRUE(Again.FindMonitor(QStringLiteral("a"))->Session().LogEnabled());
+    EXPECT_TRUE(Again.Hub().Settings().Logging);
+    ASSERT_EQ(Again.Hub().Count(), 2);
+    EXPECT_TRUE(FindMonitor(Again, QStringLiteral("a"))->Session().LogEnabled());
     QTest::mouseClick(Control<TzsImageButton>(Again, "btnLogging"), Qt::LeftButton);
-    EXPECT_FALSE(Again.FindMonitor(QStringLiteral("b"))->Session().LogEnabled());
+    EXPECT_FALSE(FindMonitor(Again, QStringLiteral("b"))->Session().LogEnabled());
     EXPECT_TRUE(ConfigText().contains("[LOGGING]\r\nEnabled=0\r\n"));
 }
 
 TEST_F(MainWindowTest, AMonitorsMenuOpensItsHistoryFromTheGraphAndTheList) {
     TfrmMain& M = Open();
-    M.AddMonitor(QStringLiteral("a"));
-    M.AddMonitor(QStringLiteral("b"));
+    M.Core().AddMonitor(QStringLiteral("a"));
+    M.Core().AddMonitor(QStringLiteral("b"));
     QStringList Offered;
     QAction* History = nullptr;
     M.SetMonitorMenuHandler([&](QMenu& Menu) {
@@ -62,7 +62,7 @@ TEST_F(MainWindowTest, AMonitorsMenuOpensItsHistoryFromTheGraphAndTheList) {
         return Found;
     };
 
-    TfrmPinger* B = M.FindMonitor(QStringLiteral("b"));
+    TfrmPinger* B = FindMonitor(M, QStringLiteral("b"));
     QTest::mouseClick(B->Image32, Qt::RightButton, {}, QPoint(20, 20));
     EXPECT_EQ(Offered, (QStringList{QStringLiteral("&History..."), QStringLiteral("&Path...")}));
     ASSERT_EQ(OpenHistories().size(), 1);
@@ -72,7 +72,7 @@ TEST_F(MainWindowTest, AMonitorsMenuOpensItsHistoryFromTheGraphAndTheList) {
     QApplication::processEvents();
 
     // The list view's row menu.
-    M.ToggleView();
+    ClickButton(M, "btnToggleView");
     auto* List = M.findChild<QTreeView*>(QStringLiteral("lvPingers"));
     ASSERT_NE(List, nullptr);
     const QRect Row = List->visualRect(List->model()->index(0, 0));
@@ -86,12 +86,12 @@ TEST_F(MainWindowTest, AMonitorsMenuOpensItsHistoryFromTheGraphAndTheList) {
 // the monitor has reached (these test monitors have none, so nothing is sent).
 TEST_F(MainWindowTest, AMonitorsMenuOpensItsPath) {
     TfrmMain& M = Open();
-    M.AddMonitor(QStringLiteral("b"));
+    M.Core().AddMonitor(QStringLiteral("b"));
     M.SetMonitorMenuHandler([&](QMenu& Menu) {
         ASSERT_EQ(Menu.actions().size(), 2);
         Menu.actions()[1]->trigger();
     });
-    TfrmPinger* B = M.FindMonitor(QStringLiteral("b"));
+    TfrmPinger* B = FindMonitor(M, QStringLiteral("b"));
     QTest::mouseClick(B->Image32, Qt::RightButton, {}, QPoint(20, 20));
     TfrmPath* Path = nullptr;
     for (QWidget* Window : QApplication::topLevelWidgets())

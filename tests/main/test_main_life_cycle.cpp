@@ -1,6 +1,7 @@
 // The main window's life: the first start, what closing saves, errors while it is created and
 // first activated, and the export and import of the configuration file.
 #include "main_window_fixture.h"
+#include "uConfigStore.h"
 #include "uFrmFriendlyNames.h"
 #include "uStartup.h"
 #include "zsFileVer.h"
@@ -34,11 +35,11 @@ TEST_F(LifeCycleTest, FirstStartWritesTheBareConfiguration) {
     TfrmMain& M = Open();
     EXPECT_EQ(ConfigText(), "[COMMON]\r\nHintsEnable=1\r\nDefaultGroup=Default Group\r\n"
                             "[GROUPS]\r\n0=Default Group\r\n");
-    EXPECT_TRUE(M.HintsEnabled());
-    EXPECT_FALSE(M.ListViewShown());
-    EXPECT_EQ(M.GroupBoxItems(), QStringList{QStringLiteral("Default Group")});
-    EXPECT_EQ(M.ShownGroup(), QStringLiteral("Default Group"));
-    EXPECT_EQ(M.MonitorCount(), 0);
+    EXPECT_TRUE(M.Hub().Settings().Hints);
+    EXPECT_FALSE(M.Core().ListView());
+    EXPECT_EQ(BoxItems(M), QStringList{QStringLiteral("Default Group")});
+    EXPECT_EQ(M.Core().Groups().Current(), QStringLiteral("Default Group"));
+    EXPECT_EQ(M.Hub().Count(), 0);
     EXPECT_FALSE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
     EXPECT_TRUE(Registry.KeyExists("Software\\Zephra Software\\QRT\\Groups"));
     const QString Caption = QStringLiteral("Vantorel : ") +
@@ -53,34 +54,34 @@ TEST_F(LifeCycleTest, AnUnknownDefaultGroupOpensNothingAndIsForgottenAtClose) {
     WriteConfig("[COMMON]\r\nDefaultGroup=Gone\r\n[GROUPS]\r\n0=A\r\n[A]\r\n0=gw\r\n");
     TfrmMain& M = Open();
     EXPECT_EQ(Control<QComboBox>(M, "cbGroups")->currentIndex(), -1);
-    EXPECT_EQ(M.MonitorCount(), 0);
+    EXPECT_EQ(M.Hub().Count(), 0);
     EXPECT_FALSE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
 
     TfrmMain& Again = Restart();
     EXPECT_TRUE(ConfigText().contains("DefaultGroup=\r\n"));
     EXPECT_TRUE(ConfigText().contains("[A]\r\n0=gw\r\n"));
     EXPECT_EQ(Control<QComboBox>(Again, "cbGroups")->currentIndex(), -1);
-    EXPECT_EQ(Again.MonitorCount(), 0);
+    EXPECT_EQ(Again.Hub().Count(), 0);
 }
 
 TEST_F(LifeCycleTest, ClosingSavesTheOpenGroupThenClosesItsMonitors) {
     WriteConfig(TwoGroups);
     TfrmMain& M = Open();
     Control<QComboBox>(M, "cbGroups")->setCurrentIndex(1);
-    M.cbGroupsSelect();
-    M.AddMonitor(QStringLiteral("10.0.0.1")); // not stored until the close
-    ASSERT_EQ(M.MonitorCount(), 2);
-    M.btnHintsClick();
+    ChooseShownGroup(M);
+    M.Core().AddMonitor(QStringLiteral("10.0.0.1")); // not stored until the close
+    ASSERT_EQ(M.Hub().Count(), 2);
+    ClickButton(M, "btnHints");
 
     QTest::mouseClick(Control<TzsImageButton>(M, "btnClose"), Qt::LeftButton);
     EXPECT_FALSE(M.isVisible());
-    EXPECT_EQ(M.MonitorCount(), 0);
+    EXPECT_EQ(M.Hub().Count(), 0);
     EXPECT_EQ(ConfigText(), "[COMMON]\r\nHintsEnable=0\r\nDefaultGroup=B\r\n"
                             "[GROUPS]\r\n0=A\r\n1=B\r\n[A]\r\n0=gw\r\n"
                             "[B]\r\n0=10.0.0.1\r\n1=nas\r\n");
     // Closing again finds no monitors; it must not store that as the group's targets.
     M.close();
-    M.FormClose();
+    M.Core().RequestClose();
     EXPECT_TRUE(ConfigText().contains("[B]\r\n0=10.0.0.1\r\n1=nas\r\n"));
 }
 
@@ -95,16 +96,17 @@ TEST_F(LifeCycleTest, ImportWithoutGroupsOpensTheDefaultGroupOnlyWhenNamed) {
         SCOPED_TRACE(C.DefaultLine);
         WriteConfig(TwoGroups);
         TfrmMain& M = Open();
-        ASSERT_EQ(M.MonitorTargets(), QStringList{QStringLiteral("gw")});
+        ASSERT_EQ(M.Hub().Targets(), QStringList{QStringLiteral("gw")});
         const QByteArray Imported = QByteArray("[COMMON]\r\nHintsEnable=0\r\n") + C.DefaultLine;
         TzsFileDialog::SetNextFileName(ImportFile(Imported));
         TzsMessageBox::SetNextAnswer(QMessageBox::Ok);
         Control<QAction>(M, "ImportSettings1")->trigger();
 
-        EXPECT_EQ(M.MonitorCount(), 0);
-        EXPECT_EQ(M.GroupBoxItems(), QStringList{QStringLiteral("Default Group")});
-        EXPECT_EQ(M.ShownGroup(), C.Opens ? QStringLiteral("Default Group") : QString());
-        EXPECT_FALSE(M.HintsEnabled());
+        EXPECT_EQ(M.Hub().Count(), 0);
+        EXPECT_EQ(BoxItems(M), QStringList{QStringLiteral("Default Group")});
+        EXPECT_EQ(M.Core().Groups().Current(),
+                  C.Opens ? QStringLiteral("Default Group") : QString());
+        EXPECT_FALSE(M.Hub().Settings().Hints);
         EXPECT_FALSE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
         EXPECT_EQ(ConfigText(), Imported);
         const auto Asked = TzsFileDialog::TakeAsked();
@@ -138,13 +140,13 @@ TEST_F(LifeCycleTest, ImportAppliesEverySettingOfTheFile) {
                    "[GROUPS]\r\n0=C\r\n1=D\r\n[D]\r\n0=gw\r\n1=printer\r\n"
                    "[FRIENDLYNAMES]\r\n0=printer~Printer\r\n"));
     TzsMessageBox::SetNextAnswer(QMessageBox::Ok);
-    M.ImportSettings1Click();
-    EXPECT_FALSE(M.HintsEnabled());
-    EXPECT_TRUE(M.ListViewShown());
-    EXPECT_EQ(M.GroupBoxItems(), (QStringList{QStringLiteral("C"), QStringLiteral("D")}));
-    EXPECT_EQ(M.CurrentGroup(), QStringLiteral("D"));
-    EXPECT_EQ(M.MonitorTargets(), (QStringList{QStringLiteral("gw"), QStringLiteral("printer")}));
-    EXPECT_EQ(M.FindMonitor(QStringLiteral("printer"))->Session().DisplayName(), "Printer");
+    TriggerAction(M, "ImportSettings1");
+    EXPECT_FALSE(M.Hub().Settings().Hints);
+    EXPECT_TRUE(M.Core().ListView());
+    EXPECT_EQ(BoxItems(M), (QStringList{QStringLiteral("C"), QStringLiteral("D")}));
+    EXPECT_EQ(M.Core().Groups().Current(), QStringLiteral("D"));
+    EXPECT_EQ(M.Hub().Targets(), (QStringList{QStringLiteral("gw"), QStringLiteral("printer")}));
+    EXPECT_EQ(FindMonitor(M, QStringLiteral("printer"))->Session().DisplayName(), "Printer");
     // Later monitors read the imported table.
     EXPECT_EQ(M.Hub().FriendlyName(QStringLiteral("PRINTER")), QStringLiteral("Printer"));
 }
@@ -156,19 +158,19 @@ TEST_F(LifeCycleTest, AnImportTooLargeToReadIsToldSoAndChangesNothing) {
     std::filesystem::resize_file(QFile::encodeName(Huge).toStdString(),
                                  TzsIniFile::MaxFileSize + 1);
     TzsFileDialog::SetNextFileName(Huge);
-    M.ImportSettings1Click();
+    TriggerAction(M, "ImportSettings1");
     const auto Shown = TzsMessageBox::TakeShown();
     ASSERT_EQ(Shown.size(), 1u);
     EXPECT_EQ(Shown[0].Text,
               QStringLiteral("Unable to read %1: the file is larger than 16 MB.").arg(Huge));
     EXPECT_EQ(ConfigText(), TwoGroups);
-    EXPECT_EQ(M.MonitorTargets(), QStringList{QStringLiteral("gw")});
+    EXPECT_EQ(M.Hub().Targets(), QStringList{QStringLiteral("gw")});
 }
 
 TEST_F(LifeCycleTest, CancellingAnyStepOfAnExchangeChangesNothing) {
     WriteConfig(TwoGroups);
     TfrmMain& M = Open();
-    TfrmPinger* Running = M.FindMonitor(QStringLiteral("gw"));
+    TfrmPinger* Running = FindMonitor(M, QStringLiteral("gw"));
     ASSERT_NE(Running, nullptr);
     const QByteArray Before = ConfigText();
     const QString Valid = ImportFile("[COMMON]\r\nHintsEnable=0\r\n");
@@ -186,20 +188,20 @@ TEST_F(LifeCycleTest, CancellingAnyStepOfAnExchangeChangesNothing) {
         {"invalid file",
          [&] {
              TzsFileDialog::SetNextFileName(Invalid);
-             M.ImportSettings1Click();
+             TriggerAction(M, "ImportSettings1");
          },
          {QStringLiteral("The file does not contain valid configuration information.")}},
         {"missing file",
          [&] {
              TzsFileDialog::SetNextFileName(Homes.Root() + QStringLiteral("/none.ini"));
-             M.ImportSettings1Click();
+             TriggerAction(M, "ImportSettings1");
          },
          {QStringLiteral("The file does not contain valid configuration information.")}},
         {"confirmation cancelled",
          [&] {
              TzsFileDialog::SetNextFileName(Valid);
              TzsMessageBox::SetNextAnswer(QMessageBox::Cancel);
-             M.ImportSettings1Click();
+             TriggerAction(M, "ImportSettings1");
          },
          {QStringLiteral("The current configuration will be overwritten with the imported "
                          "settings.  Continue?")}},
@@ -214,9 +216,9 @@ TEST_F(LifeCycleTest, CancellingAnyStepOfAnExchangeChangesNothing) {
         EXPECT_EQ(Boxes, C.Boxes);
         EXPECT_EQ(TzsFileDialog::TakeAsked().size(), 1);
         EXPECT_EQ(ConfigText(), Before);
-        EXPECT_EQ(M.FindMonitor(QStringLiteral("gw")), Running);
-        EXPECT_EQ(M.CurrentGroup(), QStringLiteral("A"));
-        EXPECT_TRUE(M.HintsEnabled());
+        EXPECT_EQ(FindMonitor(M, QStringLiteral("gw")), Running);
+        EXPECT_EQ(M.Core().Groups().Current(), QStringLiteral("A"));
+        EXPECT_TRUE(M.Hub().Settings().Hints);
         EXPECT_FALSE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
     }
     EXPECT_EQ(QDir(Homes.Root()).entryList(QDir::Files),
@@ -229,11 +231,11 @@ TEST_F(LifeCycleTest, ExportCopiesTheFileAsItIsOnDisk) {
     const QString Target = Homes.Root() + QStringLiteral("/saved.ini");
     ASSERT_TRUE(WriteWholeFile(Target, "an older, longer file that the export replaces whole"));
     TzsFileDialog::SetNextFileName(Target);
-    M.ExportSettings1Click();
+    TriggerAction(M, "ExportSettings1");
     EXPECT_EQ(ReadWholeFile(Target), TwoGroups);
     // A name without an extension gets the default one.
     TzsFileDialog::SetNextFileName(Homes.Root() + QStringLiteral("/plain"));
-    M.ExportSettings1Click();
+    TriggerAction(M, "ExportSettings1");
     EXPECT_EQ(ReadWholeFile(Homes.Root() + QStringLiteral("/plain.ini")), TwoGroups);
     const auto Asked = TzsFileDialog::TakeAsked();
     ASSERT_EQ(Asked.size(), 2);
@@ -318,7 +320,7 @@ TEST_F(LifeCycleTest, AnErrorWhileCreatingLeavesAWindowThatOnlyCloses) {
     EXPECT_EQ(Shown[0].Text, ErrorMessageText(QStringLiteral("Could not create application folder "
                                                              "\"%1/Zephra Software/Vantorel/\"")
                                                   .arg(Homes.ConfigHome())));
-    EXPECT_FALSE(M.Created());
+    EXPECT_FALSE(M.Core().Created());
     // The window and task-bar titles keep the caption.
     EXPECT_TRUE(M.windowTitle().startsWith(QStringLiteral("Vantorel : ")))
         << M.windowTitle().toStdString();
@@ -353,7 +355,7 @@ TEST_F(LifeCycleTest, AFailedCarryOverLeavesTheWindowIdleAndItsFileAsWritten) {
     // The next start finds the file and opens the default group.
     TfrmMain& Again = Open();
     EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
-    EXPECT_EQ(Again.ShownGroup(), QStringLiteral("Default Group"));
+    EXPECT_EQ(Again.Core().Groups().Current(), QStringLiteral("Default Group"));
     EXPECT_FALSE(Control<TzsImageButton>(Again, "btnNewPinger")->Disabled());
 }
 
@@ -369,11 +371,11 @@ TEST_F(LifeCycleTest, AnUnreadableFileIsReportedAndTheWindowStaysUsable) {
     EXPECT_EQ(Shown[0].Kind, TzsMessageBox::TKind::Plain);
     EXPECT_EQ(TzsMessageBox::IconOf(Shown[0].Kind), QMessageBox::NoIcon);
     EXPECT_EQ(Shown[1].Kind, TzsMessageBox::TKind::Error);
-    EXPECT_TRUE(M.HintsEnabled());
+    EXPECT_TRUE(M.Hub().Settings().Hints);
     EXPECT_EQ(Control<QComboBox>(M, "cbGroups")->count(), 0);
     EXPECT_FALSE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
-    M.AddMonitor(QStringLiteral("gw"));
-    EXPECT_EQ(M.MonitorCount(), 1);
+    M.Core().AddMonitor(QStringLiteral("gw"));
+    EXPECT_EQ(M.Hub().Count(), 1);
 }
 
 } // namespace

@@ -51,23 +51,23 @@ TEST(MonitorListTest, SortedWithoutRegardToCaseAndKeyedByExactText) {
 
 TEST_F(MainWindowTest, TargetsStartOnceInAnyLetterCaseAndUntrimmed) {
     TfrmMain& M = Open();
-    M.AddMonitor(QStringLiteral("Router"));
-    M.AddMonitor(QStringLiteral("rOUTER"));
+    M.Core().AddMonitor(QStringLiteral("Router"));
+    M.Core().AddMonitor(QStringLiteral("rOUTER"));
     EXPECT_EQ(Shown(),
               QStringList{QStringLiteral("The specified target is already being monitored.")});
-    M.AddMonitor(QStringLiteral("   "));
-    M.AddMonitor(QString());
+    M.Core().AddMonitor(QStringLiteral("   "));
+    M.Core().AddMonitor(QString());
     EXPECT_TRUE(Shown().isEmpty());
-    M.AddMonitor(QStringLiteral(" Router"));
-    EXPECT_EQ(M.MonitorTargets(),
+    M.Core().AddMonitor(QStringLiteral(" Router"));
+    EXPECT_EQ(M.Hub().Targets(),
               (QStringList{QStringLiteral(" Router"), QStringLiteral("Router")}));
     // An IPv6 address bare and in brackets is one target.
-    M.AddMonitor(QStringLiteral("::1"));
-    M.AddMonitor(QStringLiteral("[::1]"));
+    M.Core().AddMonitor(QStringLiteral("::1"));
+    M.Core().AddMonitor(QStringLiteral("[::1]"));
     EXPECT_EQ(Shown(),
               QStringList{QStringLiteral("The specified target is already being monitored.")});
-    EXPECT_EQ(M.MonitorCount(), 3);
-    EXPECT_EQ(M.FindMonitor(QStringLiteral(" Router"))->Session().Target(), " Router");
+    EXPECT_EQ(M.Hub().Count(), 3);
+    EXPECT_EQ(FindMonitor(M, QStringLiteral(" Router"))->Session().Target(), " Router");
 }
 
 TEST_F(MainWindowTest, OnlyWhatCannotBeStoredIsRefusedAndOnlyWhereItIsTyped) {
@@ -76,18 +76,18 @@ TEST_F(MainWindowTest, OnlyWhatCannotBeStoredIsRefusedAndOnlyWhereItIsTyped) {
                 "[G]\r\n0=a\tb\r\n1=c\x01d\r\n2=e\r\n");
     TfrmMain& M = Open();
     EXPECT_TRUE(Shown().isEmpty());
-    EXPECT_EQ(M.MonitorCount(), 3);
+    EXPECT_EQ(M.Hub().Count(), 3);
     // Typed: a line break would split the entry, a NUL would cut it short.
     for (const QString& Typed : {QStringLiteral("x\ny"), QStringLiteral("x\ry"),
                                  QStringLiteral("x") + QChar(0) + QStringLiteral("y")}) {
         Control<QLineEdit>(M, "cbTarget")->setText(Typed);
-        M.btnNewPingerClick();
+        ClickButton(M, "btnNewPinger");
         EXPECT_EQ(Shown(), QStringList{QStringLiteral("The target cannot contain line breaks.")});
     }
     Control<QLineEdit>(M, "cbTarget")->setText(QStringLiteral("f\tg"));
-    M.btnNewPingerClick();
+    ClickButton(M, "btnNewPinger");
     EXPECT_TRUE(Shown().isEmpty());
-    EXPECT_EQ(M.MonitorCount(), 4);
+    EXPECT_EQ(M.Hub().Count(), 4);
     Restart();
     EXPECT_TRUE(ConfigText().contains("[G]\r\n0=a\tb\r\n1=c\x01d\r\n2=e\r\n3=f\tg\r\n"))
         << ConfigText().toStdString();
@@ -95,16 +95,16 @@ TEST_F(MainWindowTest, OnlyWhatCannotBeStoredIsRefusedAndOnlyWhereItIsTyped) {
 
 TEST_F(MainWindowTest, NewMonitorGetsTheCommonSettingsAndARow) {
     TfrmMain& M = Open();
-    M.AddMonitor(QStringLiteral("localhost"));
-    TfrmPinger* Mon = M.FindMonitor(QStringLiteral("localhost"));
+    M.Core().AddMonitor(QStringLiteral("localhost"));
+    TfrmPinger* Mon = FindMonitor(M, QStringLiteral("localhost"));
     ASSERT_NE(Mon, nullptr);
     EXPECT_EQ(Mon->Session().Span(), 60);
     EXPECT_EQ(Mon->Session().Range(), -1);
     EXPECT_EQ(Mon->Session().Frequency(), 1000);
     EXPECT_EQ(Mon->Session().TimeOutMS(), 5000);
     EXPECT_EQ(Mon->Session().PayloadSize(), 16);
-    EXPECT_EQ(Mon->Session().LogWorker(), M.Worker());
-    EXPECT_EQ(QString::fromStdString(Mon->Session().LogFolder()), M.LogFolder());
+    EXPECT_EQ(Mon->Session().LogWorker(), M.Hub().Worker());
+    EXPECT_EQ(QString::fromStdString(Mon->Session().LogFolder()), M.Hub().LogFolder());
     ASSERT_EQ(M.ListModel()->rowCount(), 1);
     EXPECT_EQ(M.ListModel()->RowAt(0).SubItems[1], QStringLiteral("INITIALIZING"));
     // Alone in the main panel it keeps the hint it was made with.
@@ -113,9 +113,9 @@ TEST_F(MainWindowTest, NewMonitorGetsTheCommonSettingsAndARow) {
 
 TEST_F(MainWindowTest, OneMonitorFillsTheMainPanel) {
     TfrmMain& M = Open();
-    M.AddMonitor(QStringLiteral("gw"));
-    TfrmPinger* Mon = M.Monitor(0);
-    EXPECT_EQ(M.MainPanelMonitor(), Mon);
+    M.Core().AddMonitor(QStringLiteral("gw"));
+    TfrmPinger* Mon = MonitorAt(M, 0);
+    EXPECT_EQ(MainPanelMonitor(M), Mon);
     EXPECT_EQ(Mon->parentWidget(), Control<TResizePanel>(M, "PanelLeft"));
     EXPECT_EQ(Mon->geometry(), Control<TResizePanel>(M, "PanelLeft")->rect());
     EXPECT_EQ(Control<TResizePanel>(M, "PanelRight")->width(), 0);
@@ -128,11 +128,11 @@ TEST_F(MainWindowTest, FiveMonitorsTileBesideTheMainPanel) {
     ASSERT_EQ(Control<TResizePanel>(M, "PanelRight")->height(),
               606); // the design size leaves a 606-pixel body
     for (const char* T : {"e", "d", "c", "b", "a"}) {
-        M.AddMonitor(QString::fromLatin1(T));
+        M.Core().AddMonitor(QString::fromLatin1(T));
     }
     // The first monitor added keeps the main panel; the others tile in target order.
-    TfrmPinger* Main = M.FindMonitor(QStringLiteral("e"));
-    EXPECT_EQ(M.MainPanelMonitor(), Main);
+    TfrmPinger* Main = FindMonitor(M, QStringLiteral("e"));
+    EXPECT_EQ(MainPanelMonitor(M), Main);
     EXPECT_EQ(Main->parentWidget(), Control<TResizePanel>(M, "PanelLeft"));
     EXPECT_EQ(Control<TResizePanel>(M, "PanelRight")->width(), 480);
     const std::vector<std::pair<const char*, QRect>> Tiles = {{"a", {0, 0, 240, 202}},
@@ -141,7 +141,7 @@ TEST_F(MainWindowTest, FiveMonitorsTileBesideTheMainPanel) {
                                                               {"d", {240, 0, 240, 202}}};
     for (const auto& [T, Rect] : Tiles) {
         SCOPED_TRACE(T);
-        TfrmPinger* Mon = M.FindMonitor(QString::fromLatin1(T));
+        TfrmPinger* Mon = FindMonitor(M, QString::fromLatin1(T));
         EXPECT_EQ(Mon->parentWidget(), Control<TResizePanel>(M, "PanelRight"));
         EXPECT_EQ(Mon->geometry(), Rect);
         EXPECT_EQ(TzsHint::Text(Mon->Image32), QStringLiteral("Left Click to move to main panel."));
@@ -155,15 +155,15 @@ TEST_F(MainWindowTest, FiveMonitorsTileBesideTheMainPanel) {
 TEST_F(MainWindowTest, TilesBeyondTheWindowsEdgeAreHiddenUntilInView) {
     TfrmMain& M = Open();
     for (int I = 0; I < 31; ++I) { // 30 tiles: 10 columns of 3, 2400 pixels
-        M.AddMonitor(QStringLiteral("t%1").arg(I, 2, 10, QLatin1Char('0')));
+        M.Core().AddMonitor(QStringLiteral("t%1").arg(I, 2, 10, QLatin1Char('0')));
     }
     ASSERT_EQ(Control<TResizePanel>(M, "PanelRight")->width(), 2400);
     const auto Check = [&M] {
         const int ViewRight = Control<TResizePanel>(M, "PanelBody")->width() -
                               Control<TResizePanel>(M, "PanelRight")->x();
         int Shown = 0, Hidden = 0;
-        for (int I = 0; I < M.MonitorCount(); ++I) {
-            TfrmPinger* Mon = M.Monitor(I);
+        for (int I = 0; I < M.Hub().Count(); ++I) {
+            TfrmPinger* Mon = MonitorAt(M, I);
             if (Mon->parentWidget() != Control<TResizePanel>(M, "PanelRight")) {
                 continue;
             }
@@ -187,44 +187,44 @@ TEST_F(MainWindowTest, TilesBeyondTheWindowsEdgeAreHiddenUntilInView) {
 TEST_F(MainWindowTest, ClickingATileSwapsItIntoTheMainPanel) {
     TfrmMain& M = Open();
     for (const char* T : {"a", "b", "c"}) {
-        M.AddMonitor(QString::fromLatin1(T));
+        M.Core().AddMonitor(QString::fromLatin1(T));
     }
-    TfrmPinger* C = M.FindMonitor(QStringLiteral("c"));
+    TfrmPinger* C = FindMonitor(M, QStringLiteral("c"));
     // The right button offers the monitor's menu and moves nothing.
     int Menus = 0;
     M.SetMonitorMenuHandler([&](QMenu&) { ++Menus; });
     QTest::mouseClick(C->Image32, Qt::RightButton, {}, QPoint(20, 20));
     EXPECT_EQ(Menus, 1);
-    EXPECT_NE(M.MainPanelMonitor(), C);
+    EXPECT_NE(MainPanelMonitor(M), C);
     QTest::mouseClick(C->Image32, Qt::LeftButton, {}, QPoint(20, 20));
-    EXPECT_EQ(M.MainPanelMonitor(), C);
+    EXPECT_EQ(MainPanelMonitor(M), C);
     EXPECT_EQ(C->parentWidget(), Control<TResizePanel>(M, "PanelLeft"));
-    TfrmPinger* A = M.FindMonitor(QStringLiteral("a"));
-    EXPECT_NE(M.MainPanelMonitor(), A);
+    TfrmPinger* A = FindMonitor(M, QStringLiteral("a"));
+    EXPECT_NE(MainPanelMonitor(M), A);
     EXPECT_EQ(A->parentWidget(), Control<TResizePanel>(M, "PanelRight"));
     EXPECT_EQ(A->pos(), QPoint(0, 0));
-    EXPECT_EQ(M.FindMonitor(QStringLiteral("b"))->y(), A->height());
+    EXPECT_EQ(FindMonitor(M, QStringLiteral("b"))->y(), A->height());
 }
 
 TEST_F(MainWindowTest, ClosingTheMainPanelMonitorHandsItToTheFirstInTargetOrder) {
     TfrmMain& M = Open();
     for (const char* T : {"m", "z", "b"}) {
-        M.AddMonitor(QString::fromLatin1(T));
+        M.Core().AddMonitor(QString::fromLatin1(T));
     }
     // Closing a tile leaves the main panel alone.
-    M.FindMonitor(QStringLiteral("z"))->close();
-    EXPECT_EQ(M.MainPanelMonitor(), M.FindMonitor(QStringLiteral("m")));
-    M.AddMonitor(QStringLiteral("z"));
-    M.FindMonitor(QStringLiteral("m"))->close();
-    EXPECT_EQ(M.MonitorTargets(), (QStringList{QStringLiteral("b"), QStringLiteral("z")}));
-    EXPECT_EQ(M.MainPanelMonitor(), M.FindMonitor(QStringLiteral("b")));
+    FindMonitor(M, QStringLiteral("z"))->close();
+    EXPECT_EQ(MainPanelMonitor(M), FindMonitor(M, QStringLiteral("m")));
+    M.Core().AddMonitor(QStringLiteral("z"));
+    FindMonitor(M, QStringLiteral("m"))->close();
+    EXPECT_EQ(M.Hub().Targets(), (QStringList{QStringLiteral("b"), QStringLiteral("z")}));
+    EXPECT_EQ(MainPanelMonitor(M), FindMonitor(M, QStringLiteral("b")));
     EXPECT_EQ(M.ListModel()->rowCount(), 2);
 }
 
 TEST_F(MainWindowTest, CloseButtonDropsTheTargetFromTheGroupButCloseAllDoesNot) {
     TfrmMain& M = Open();
     Control<QComboBox>(M, "cbGroups")->setCurrentIndex(0); // "Default Group"
-    M.cbGroupsSelect();
+    ChooseShownGroup(M);
     for (const char* T : {"10.0.0.1", "gw", "nas"}) {
         Control<QLineEdit>(M, "cbTarget")->setText(QString::fromLatin1(T));
         QTest::keyClick(Control<QLineEdit>(M, "cbTarget"), Qt::Key_Return);
@@ -233,15 +233,15 @@ TEST_F(MainWindowTest, CloseButtonDropsTheTargetFromTheGroupButCloseAllDoesNot) 
               QStringLiteral("nas")); // the box keeps its text
     EXPECT_TRUE(ConfigText().contains("[Default Group]\r\n0=10.0.0.1\r\n1=gw\r\n2=nas\r\n"));
 
-    QTest::mouseClick(M.FindMonitor(QStringLiteral("gw"))->zsibClose, Qt::LeftButton);
+    QTest::mouseClick(FindMonitor(M, QStringLiteral("gw"))->zsibClose, Qt::LeftButton);
     EXPECT_TRUE(ConfigText().contains("[Default Group]\r\n0=10.0.0.1\r\n1=nas\r\n"));
 
     TzsMessageBox::SetNextAnswer(QMessageBox::No);
-    M.btnCloseAllClick();
-    EXPECT_EQ(M.MonitorCount(), 2);
+    ClickButton(M, "btnCloseAll");
+    EXPECT_EQ(M.Hub().Count(), 2);
     TzsMessageBox::SetNextAnswer(QMessageBox::Yes);
-    M.btnCloseAllClick();
-    EXPECT_EQ(M.MonitorCount(), 0);
+    ClickButton(M, "btnCloseAll");
+    EXPECT_EQ(M.Hub().Count(), 0);
     EXPECT_EQ(M.ListModel()->rowCount(), 0);
     EXPECT_FALSE(Control<QProgressBar>(M, "ProgressBar")->isVisible());
     EXPECT_TRUE(ConfigText().contains("[Default Group]\r\n0=10.0.0.1\r\n1=nas\r\n"));
@@ -252,20 +252,20 @@ TEST_F(MainWindowTest, NoGroupShownWritesNoSection) {
     TfrmMain& M = Open();
     Control<QComboBox>(M, "cbGroups")->setCurrentIndex(-1);
     Control<QLineEdit>(M, "cbTarget")->setText(QStringLiteral("gw"));
-    M.btnNewPingerClick();
-    EXPECT_EQ(M.MonitorCount(), 1);
+    ClickButton(M, "btnNewPinger");
+    EXPECT_EQ(M.Hub().Count(), 1);
     EXPECT_FALSE(ConfigText().contains("[]"));
 }
 
 TEST_F(MainWindowTest, ControlsGreyOutWhileBusy) {
     TfrmMain& M = Open();
-    M.EnableControls(false);
+    M.Core().EnableControls(false);
     EXPECT_TRUE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
     EXPECT_TRUE(Control<TzsImageButton>(M, "btnClose")->Disabled());
     EXPECT_FALSE(Control<QLineEdit>(M, "cbTarget")->isEnabled());
     EXPECT_EQ(Control<QLabel>(M, "lbTarget")->palette().color(QPalette::WindowText),
               QColor(160, 160, 164));
-    M.EnableControls(true);
+    M.Core().EnableControls(true);
     EXPECT_FALSE(Control<TzsImageButton>(M, "btnNewPinger")->Disabled());
     EXPECT_TRUE(Control<QComboBox>(M, "cbGroups")->isEnabled());
     EXPECT_EQ(Control<QLabel>(M, "lbGroups")->palette().color(QPalette::WindowText),

@@ -37,11 +37,11 @@ TInk StatusInk(TfrmPinger* Mon) {
 TEST_F(MainWindowTest, AFailingHostsStatusStaysRedAcrossEveryPanelChange) {
     TfrmMain& M = Open();
     for (const char* Target : {"127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
-        M.AddMonitor(QString::fromLatin1(Target));
+        M.Core().AddMonitor(QString::fromLatin1(Target));
     }
-    TfrmPinger* Failing = M.FindMonitor(QStringLiteral("127.0.0.1"));
-    TfrmPinger* Other = M.FindMonitor(QStringLiteral("127.0.0.2"));
-    ASSERT_EQ(M.MainPanelMonitor(), Failing);
+    TfrmPinger* Failing = FindMonitor(M, QStringLiteral("127.0.0.1"));
+    TfrmPinger* Other = FindMonitor(M, QStringLiteral("127.0.0.2"));
+    ASSERT_EQ(MainPanelMonitor(M), Failing);
     // It answered once (green), then stopped answering.
     Feed(QStringLiteral("127.0.0.1"), 3);
     Feed(QStringLiteral("127.0.0.1"), -1);
@@ -56,30 +56,30 @@ TEST_F(MainWindowTest, AFailingHostsStatusStaysRedAcrossEveryPanelChange) {
             Feed(QStringLiteral("127.0.0.1"), -1);
         }
     };
-    M.MonitorGraphMouseDown(Other, Qt::LeftButton);
+    GraphMouseDown(Other, Qt::LeftButton);
     ASSERT_EQ(Failing->parentWidget(), Control<QWidget>(M, "PanelRight"));
     ExpectRed("main panel to tile");
 
-    M.MonitorGraphMouseDown(Failing, Qt::LeftButton);
+    GraphMouseDown(Failing, Qt::LeftButton);
     ASSERT_EQ(Failing->parentWidget(), Control<QWidget>(M, "PanelLeft"));
     ExpectRed("tile to main panel");
 
-    M.MonitorGraphMouseDown(Other, Qt::LeftButton);
-    M.ToggleView();
-    ASSERT_TRUE(M.ListViewShown());
+    GraphMouseDown(Other, Qt::LeftButton);
+    ClickButton(M, "btnToggleView");
+    ASSERT_TRUE(M.Core().ListView());
     auto* List = Control<QTreeView>(M, "lvPingers");
     const int Row = M.ListModel()->RowOf(&Failing->Session());
     ASSERT_GE(Row, 0);
     List->setCurrentIndex(M.ListModel()->index(Row, 0));
-    ASSERT_EQ(M.MainPanelMonitor(), Failing);
+    ASSERT_EQ(MainPanelMonitor(M), Failing);
     ExpectRed("list row selected");
 
-    M.ToggleView();
-    M.MonitorGraphMouseDown(Other, Qt::LeftButton);
+    ClickButton(M, "btnToggleView");
+    GraphMouseDown(Other, Qt::LeftButton);
     ASSERT_EQ(Failing->parentWidget(), Control<QWidget>(M, "PanelRight"));
     Other->close();
     QApplication::processEvents();
-    ASSERT_EQ(M.MainPanelMonitor(), Failing);
+    ASSERT_EQ(MainPanelMonitor(M), Failing);
     ExpectRed("main-panel monitor closed");
 }
 

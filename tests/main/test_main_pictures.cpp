@@ -11,7 +11,7 @@ namespace {
 // A minute of results, one a second; Lost marks every n-th as timed out (0: none).
 void FeedMinute(TfrmMain& M, FakeClock& Clock, const QString& Target, int Base, int Swing, int Lost,
                 const std::string& Address) {
-    TfrmPinger* Mon = M.FindMonitor(Target);
+    TfrmPinger* Mon = FindMonitor(M, Target);
     ASSERT_NE(Mon, nullptr);
     for (int Age = 59; Age >= 0; --Age) {
         const bool Failed = Lost > 0 && Age % Lost == 0;
@@ -36,16 +36,16 @@ TEST_F(MainWindowTest, PicturesOfTheTilesAndTheListView) {
                               {"localhost", 0, 1, 0, "127.0.0.1"}};
     for (const TCanned& C : Canned) {
         Control<QLineEdit>(M, "cbTarget")->setText(QString::fromLatin1(C.Target));
-        M.btnNewPingerClick();
+        ClickButton(M, "btnNewPinger");
         FeedMinute(M, *Clock, QString::fromLatin1(C.Target), C.Base, C.Swing, C.Lost, C.Address);
     }
-    ASSERT_EQ(M.MonitorCount(), 5);
+    ASSERT_EQ(M.Hub().Count(), 5);
     QDir().mkpath(QStringLiteral(VANTOREL_TEST_OUTPUT_DIR));
     const QImage Tiles = M.grab().toImage();
     EXPECT_EQ(Tiles.size(), QSize(TfrmMain::DesignWidth, TfrmMain::DesignHeight));
     ASSERT_TRUE(Tiles.save(QStringLiteral(VANTOREL_TEST_OUTPUT_DIR "/main-window-tiles.png")));
 
-    M.ToggleView();
+    ClickButton(M, "btnToggleView");
     const QImage List = M.grab().toImage();
     ASSERT_TRUE(List.save(QStringLiteral(VANTOREL_TEST_OUTPUT_DIR "/main-window-list.png")));
     // The list shows every monitor; the top row's monitor fills the main panel.

@@ -164,32 +164,32 @@ TEST_F(SettingsTest, EachMenuHasATitleASeparatorAndOneRadioGroup) {
 
 TEST_F(SettingsTest, AChoiceReachesEveryMonitorAndTheOnesStartedLater) {
     TfrmMain& M = Open();
-    M.AddMonitor(QStringLiteral("a"));
-    M.AddMonitor(QStringLiteral("b"));
+    M.Core().AddMonitor(QStringLiteral("a"));
+    M.Core().AddMonitor(QStringLiteral("b"));
     struct TCase {
         QMenu* Menu;
         QString Caption;
         int Value;
-        std::function<int(const TfrmMain&)> Field;
+        std::int32_t TMonitorSettings::*Field;
         std::function<int(const TPingerSession&)> OfMonitor;
     };
     const TCase Cases[] = {
-        {Control<QMenu>(M, "menSpan"), QStringLiteral("5min"), 300, &TfrmMain::Span,
+        {Control<QMenu>(M, "menSpan"), QStringLiteral("5min"), 300, &TMonitorSettings::Span,
          &TPingerSession::Span},
-        {Control<QMenu>(M, "menRange"), QStringLiteral("100ms"), 100, &TfrmMain::Range,
+        {Control<QMenu>(M, "menRange"), QStringLiteral("100ms"), 100, &TMonitorSettings::Range,
          &TPingerSession::Range},
         // Auto is the value -1, not a missing one.
-        {Control<QMenu>(M, "menRange"), QStringLiteral("Auto"), -1, &TfrmMain::Range,
+        {Control<QMenu>(M, "menRange"), QStringLiteral("Auto"), -1, &TMonitorSettings::Range,
          &TPingerSession::Range},
-        {Control<QMenu>(M, "menFreq"), QStringLiteral("30 Sec"), 30000, &TfrmMain::Frequency,
-         &TPingerSession::Frequency},
-        {Control<QMenu>(M, "menTimeOutMS"), QStringLiteral("200 (ms)"), 200, &TfrmMain::TimeOutMS,
-         &TPingerSession::TimeOutMS},
+        {Control<QMenu>(M, "menFreq"), QStringLiteral("30 Sec"), 30000,
+         &TMonitorSettings::Frequency, &TPingerSession::Frequency},
+        {Control<QMenu>(M, "menTimeOutMS"), QStringLiteral("200 (ms)"), 200,
+         &TMonitorSettings::TimeOutMS, &TPingerSession::TimeOutMS},
         // A hidden entry still works when it is triggered.
         {Control<QMenu>(M, "menPayloadSize"), QStringLiteral("1 Kilobytes"), 1024,
-         &TfrmMain::PayloadSize, &TPingerSession::PayloadSize},
-        {Control<QMenu>(M, "menPayloadSize"), QStringLiteral("0 Bytes"), 0, &TfrmMain::PayloadSize,
-         &TPingerSession::PayloadSize},
+         &TMonitorSettings::PayloadSize, &TPingerSession::PayloadSize},
+        {Control<QMenu>(M, "menPayloadSize"), QStringLiteral("0 Bytes"), 0,
+         &TMonitorSettings::PayloadSize, &TPingerSession::PayloadSize},
     };
     int Later = 0;
     for (const TCase& C : Cases) {
@@ -197,15 +197,15 @@ TEST_F(SettingsTest, AChoiceReachesEveryMonitorAndTheOnesStartedLater) {
         QAction* Entry = EntryOf(C.Menu, C.Caption);
         ASSERT_NE(Entry, nullptr);
         Entry->trigger();
-        EXPECT_EQ(C.Field(M), C.Value);
-        for (int I = 0; I < M.MonitorCount(); ++I) {
-            EXPECT_EQ(C.OfMonitor(M.Monitor(I)->Session()), C.Value)
-                << M.Monitor(I)->Session().Target();
+        EXPECT_EQ(M.Hub().Settings().*C.Field, C.Value);
+        for (int I = 0; I < M.Hub().Count(); ++I) {
+            EXPECT_EQ(C.OfMonitor(MonitorAt(M, I)->Session()), C.Value)
+                << MonitorAt(M, I)->Session().Target();
         }
         EXPECT_EQ(CheckedCaptions(C.Menu), QStringList{C.Caption});
         const QString Target = QStringLiteral("later%1").arg(++Later);
-        M.AddMonitor(Target);
-        EXPECT_EQ(C.OfMonitor(M.FindMonitor(Target)->Session()), C.Value);
+        M.Core().AddMonitor(Target);
+        EXPECT_EQ(C.OfMonitor(FindMonitor(M, Target)->Session()), C.Value);
     }
     EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
 }
@@ -214,17 +214,17 @@ TEST_F(SettingsTest, EveryStartBeginsFromTheDefaultSettings) {
     TfrmMain& M = Open();
     EntryOf(Control<QMenu>(M, "menSpan"), QStringLiteral("5min"))->trigger();
     EntryOf(Control<QMenu>(M, "menFreq"), QStringLiteral("5 Sec"))->trigger();
-    ASSERT_EQ(M.Span(), 300);
+    ASSERT_EQ(M.Hub().Settings().Span, 300);
 
     TfrmMain& Again = Restart();
-    EXPECT_EQ(Again.Span(), 60);
-    EXPECT_EQ(Again.Frequency(), 1000);
+    EXPECT_EQ(Again.Hub().Settings().Span, 60);
+    EXPECT_EQ(Again.Hub().Settings().Frequency, 1000);
     EXPECT_EQ(CheckedCaptions(Control<QMenu>(Again, "menSpan")),
               QStringList{QStringLiteral("1min")});
     EXPECT_EQ(CheckedCaptions(Control<QMenu>(Again, "menFreq")),
               QStringList{QStringLiteral("1 Sec")});
-    Again.AddMonitor(QStringLiteral("gw"));
-    EXPECT_EQ(Again.Monitor(0)->Session().Span(), 60);
+    Again.Core().AddMonitor(QStringLiteral("gw"));
+    EXPECT_EQ(MonitorAt(Again, 0)->Session().Span(), 60);
     EXPECT_FALSE(ConfigText().contains("300"));
 }
 
@@ -243,15 +243,15 @@ TEST_F(SettingsTest, MenusShowOnAClickAndOnARightClick) {
     Control<QMenu>(M, "menRange")->hide();
 
     // A disabled toolbar shows no menu.
-    M.EnableControls(false);
+    M.Core().EnableControls(false);
     QApplication::sendEvent(Control<TzsImageButton>(M, "btnFreq"), &RightClick);
     EXPECT_FALSE(Control<QMenu>(M, "menFreq")->isVisible());
 }
 
 TEST_F(SettingsTest, HintsSwitchCoversTheListedControlsAndNewGraphs) {
     TfrmMain& M = OpenWithDialogs();
-    M.AddMonitor(QStringLiteral("a"));
-    M.AddMonitor(QStringLiteral("b")); // a tile: its graph has a hint
+    M.Core().AddMonitor(QStringLiteral("a"));
+    M.Core().AddMonitor(QStringLiteral("b")); // a tile: its graph has a hint
     const QList<QWidget*> Followers = {Control<TzsImageButton>(M, "btnSettings"),
                                        Control<TzsImageButton>(M, "btnNewPinger"),
                                        Control<TzsImageButton>(M, "btnCloseAll"),
@@ -278,9 +278,9 @@ TEST_F(SettingsTest, HintsSwitchCoversTheListedControlsAndNewGraphs) {
         Control<TzsImageButton>(M, "btnAbout"), Control<TzsImageButton>(M, "btnToggleView"),
         Control<TzsImageButton>(M, "btnAlerting"), Control<TzsImageButton>(M, "btnHints")};
 
-    ASSERT_TRUE(M.HintsEnabled());
-    M.btnHintsClick();
-    EXPECT_FALSE(M.HintsEnabled());
+    ASSERT_TRUE(M.Hub().Settings().Hints);
+    ClickButton(M, "btnHints");
+    EXPECT_FALSE(M.Hub().Settings().Hints);
     EXPECT_EQ(Control<TzsImageButton>(M, "btnHints")->ImageIndex(), TSharedImageLists::HintsOff);
     EXPECT_EQ(TzsHint::Text(Control<TzsImageButton>(M, "btnHints")),
               QStringLiteral("Hints are disabled.\r\nClick to turn on."));
@@ -290,34 +290,34 @@ TEST_F(SettingsTest, HintsSwitchCoversTheListedControlsAndNewGraphs) {
     for (QWidget* W : Independent) {
         EXPECT_TRUE(TzsHint::Shown(W)) << W->objectName().toStdString();
     }
-    EXPECT_FALSE(HintPopsUp(M.FindMonitor(QStringLiteral("b"))->Image32));
-    M.AddMonitor(QStringLiteral("c"));
-    EXPECT_FALSE(HintPopsUp(M.FindMonitor(QStringLiteral("c"))->Image32));
+    EXPECT_FALSE(HintPopsUp(FindMonitor(M, QStringLiteral("b"))->Image32));
+    M.Core().AddMonitor(QStringLiteral("c"));
+    EXPECT_FALSE(HintPopsUp(FindMonitor(M, QStringLiteral("c"))->Image32));
 
     QTest::mouseClick(Control<TzsImageButton>(M, "btnHints"), Qt::LeftButton);
-    EXPECT_TRUE(M.HintsEnabled());
+    EXPECT_TRUE(M.Hub().Settings().Hints);
     EXPECT_EQ(TzsHint::Text(Control<TzsImageButton>(M, "btnHints")),
               QStringLiteral("Hints are enabled.\r\nClick to turn off."));
     for (QWidget* W : Followers) {
         EXPECT_TRUE(TzsHint::Shown(W)) << W->objectName().toStdString();
     }
     for (const char* T : {"b", "c"}) {
-        EXPECT_EQ(M.FindMonitor(QString::fromLatin1(T))->Image32->toolTip(),
+        EXPECT_EQ(FindMonitor(M, QString::fromLatin1(T))->Image32->toolTip(),
                   QStringLiteral("Left Click to move to main panel."));
     }
 }
 
 TEST_F(SettingsTest, TheNextStartHasHintsOnlyIfTheWindowClosedWithThem) {
     TfrmMain& M = Open();
-    M.btnHintsClick();
+    ClickButton(M, "btnHints");
     TfrmMain& Off = Restart();
-    EXPECT_FALSE(Off.HintsEnabled());
+    EXPECT_FALSE(Off.Hub().Settings().Hints);
     EXPECT_TRUE(ConfigText().contains("HintsEnable=0\r\n"));
     // Hints switched off show no hint on a new graph either.
-    Off.AddMonitor(QStringLiteral("gw"));
-    EXPECT_FALSE(HintPopsUp(Off.Monitor(0)->Image32));
-    Off.btnHintsClick();
-    EXPECT_TRUE(Restart().HintsEnabled());
+    Off.Core().AddMonitor(QStringLiteral("gw"));
+    EXPECT_FALSE(HintPopsUp(MonitorAt(Off, 0)->Image32));
+    ClickButton(Off, "btnHints");
+    EXPECT_TRUE(Restart().Hub().Settings().Hints);
     EXPECT_TRUE(ConfigText().contains("HintsEnable=1\r\n"));
 }
 
@@ -341,50 +341,50 @@ TEST_F(SettingsTest, HintBoxesAreWhiteWithBlueTextAndKeepTheirTiming) {
 
 TEST_F(SettingsTest, LoggingSwitchReachesEveryMonitorAndStatesItselfInItsHint) {
     TfrmMain& M = Open();
-    M.AddMonitor(QStringLiteral("a"));
-    M.AddMonitor(QStringLiteral("b"));
-    EXPECT_FALSE(M.LoggingEnabled());
+    M.Core().AddMonitor(QStringLiteral("a"));
+    M.Core().AddMonitor(QStringLiteral("b"));
+    EXPECT_FALSE(M.Hub().Settings().Logging);
     EXPECT_FALSE(Control<TzsImageButton>(M, "btnLogging")->isHidden());
     EXPECT_EQ(TzsHint::Text(Control<TzsImageButton>(M, "btnLogging")),
               QStringLiteral("Data logging is disabled.\r\nClick to turn on."));
 
-    M.btnLoggingClick();
-    EXPECT_TRUE(M.LoggingEnabled());
+    ClickButton(M, "btnLogging");
+    EXPECT_TRUE(M.Hub().Settings().Logging);
     EXPECT_EQ(Control<TzsImageButton>(M, "btnLogging")->ImageIndex(), TSharedImageLists::LoggingOn);
     EXPECT_EQ(TzsHint::Text(Control<TzsImageButton>(M, "btnLogging")),
               QStringLiteral("Data logging is enabled.\r\nClick to turn off."));
-    EXPECT_TRUE(M.Monitor(0)->Session().LogEnabled());
-    EXPECT_TRUE(M.Monitor(1)->Session().LogEnabled());
+    EXPECT_TRUE(MonitorAt(M, 0)->Session().LogEnabled());
+    EXPECT_TRUE(MonitorAt(M, 1)->Session().LogEnabled());
 
-    M.SetLogging(false);
-    EXPECT_FALSE(M.Monitor(0)->Session().LogEnabled());
-    EXPECT_FALSE(M.Monitor(1)->Session().LogEnabled());
+    M.Hub().SetLogging(false);
+    EXPECT_FALSE(MonitorAt(M, 0)->Session().LogEnabled());
+    EXPECT_FALSE(MonitorAt(M, 1)->Session().LogEnabled());
     EXPECT_EQ(Control<TzsImageButton>(M, "btnLogging")->ImageIndex(),
               TSharedImageLists::LoggingOff);
 }
 
 TEST_F(SettingsTest, AlertingSwitchFlipsItselfShowsNoBoxAndLeavesTheMonitorsAlone) {
     TfrmMain& M = Open();
-    M.AddMonitor(QStringLiteral("a"));
+    M.Core().AddMonitor(QStringLiteral("a"));
     EXPECT_FALSE(Control<TzsImageButton>(M, "btnAlerting")->isHidden());
-    EXPECT_FALSE(M.AlertingEnabled());
+    EXPECT_FALSE(M.Hub().Settings().Alerting);
     EXPECT_EQ(TzsHint::Text(Control<TzsImageButton>(M, "btnAlerting")),
               QStringLiteral("Alerting is disabled.\r\nClick to turn on."));
 
-    M.btnAlertingClick();
-    EXPECT_TRUE(M.AlertingEnabled());
+    ClickButton(M, "btnAlerting");
+    EXPECT_TRUE(M.Hub().Settings().Alerting);
     EXPECT_EQ(Control<TzsImageButton>(M, "btnAlerting")->ImageIndex(),
               TSharedImageLists::AlertingOn);
     EXPECT_EQ(TzsHint::Text(Control<TzsImageButton>(M, "btnAlerting")),
               QStringLiteral("Alerting is enabled.\r\nClick to turn off."));
     EXPECT_TRUE(TzsMessageBox::TakeShown().empty());
-    const TfrmPinger* Mon = M.Monitor(0);
+    const TfrmPinger* Mon = MonitorAt(M, 0);
     EXPECT_FALSE(Mon->Session().LogEnabled());
     EXPECT_EQ(Mon->Session().Span(), 60);
-    EXPECT_FALSE(M.LoggingEnabled());
+    EXPECT_FALSE(M.Hub().Settings().Logging);
 
-    M.btnAlertingClick();
-    EXPECT_FALSE(M.AlertingEnabled());
+    ClickButton(M, "btnAlerting");
+    EXPECT_FALSE(M.Hub().Settings().Alerting);
     EXPECT_TRUE(TzsMessageBox::TakeShown().empty());
 }
 
@@ -405,8 +405,8 @@ protected:
     }
     QStringList DisplayNames() const {
         QStringList Names;
-        for (int I = 0; I < Main->MonitorCount(); ++I) {
-            Names.append(QString::fromStdString(Main->Monitor(I)->Session().DisplayName()));
+        for (int I = 0; I < Main->Hub().Count(); ++I) {
+            Names.append(QString::fromStdString(MonitorAt(*Main, I)->Session().DisplayName()));
         }
         return Names;
     }
@@ -421,24 +421,24 @@ TEST_F(FriendlyNamesTest, CancellingStoresNothingAndRenamesNoRunningMonitor) {
         EXPECT_EQ(Names.GetNamesText(), QStringLiteral("GW~Gateway\r\n"));
         AddRowAndEnd(Names, QStringLiteral("nas"), QStringLiteral("Storage"), Names.btnCancel);
     });
-    M.btnFriendlyNamesClick();
+    ClickButton(M, "btnFriendlyNames");
     EXPECT_EQ(ConfigText(), Before);
     EXPECT_EQ(DisplayNames(), (QStringList{QStringLiteral("Gateway"), QStringLiteral("nas")}));
     // A monitor started after the cancel takes its name from the edited table, which is the
     // program's table until the next opening reads the stored one.
-    M.FindMonitor(QStringLiteral("nas"))->close();
-    M.AddMonitor(QStringLiteral("nas"));
-    EXPECT_EQ(M.FindMonitor(QStringLiteral("nas"))->Session().DisplayName(), "Storage");
+    FindMonitor(M, QStringLiteral("nas"))->close();
+    M.Core().AddMonitor(QStringLiteral("nas"));
+    EXPECT_EQ(FindMonitor(M, QStringLiteral("nas"))->Session().DisplayName(), "Storage");
     EXPECT_EQ(ConfigText(), Before);
 }
 
 TEST_F(FriendlyNamesTest, OkStoresTheTableAndRenamesTheRunningMonitors) {
     TfrmMain& M = OpenWithDialogs();
-    M.ToggleView();
+    ClickButton(M, "btnToggleView");
     AnswerFriendlyNames(M, [](TFrmFriendlyNames& Names) {
         AddRowAndEnd(Names, QStringLiteral("NAS"), QStringLiteral("Storage"), Names.btnOK);
     });
-    M.btnFriendlyNamesClick();
+    ClickButton(M, "btnFriendlyNames");
     EXPECT_TRUE(ConfigText().contains("[FRIENDLYNAMES]\r\n0=GW~Gateway\r\n1=NAS~Storage\r\n"));
     EXPECT_EQ(DisplayNames(), (QStringList{QStringLiteral("Gateway"), QStringLiteral("Storage")}));
     // The list shows the new name without waiting for the next result.
@@ -471,8 +471,8 @@ TEST_F(SettingsTest, AboutButtonShowsTheAboutWindowWithoutWaitingForIt) {
     EXPECT_TRUE(About.isVisible());
     EXPECT_FALSE(About.isModal());
     // The main window goes on working while it is open.
-    M.AddMonitor(QStringLiteral("gw"));
-    EXPECT_EQ(M.MonitorCount(), 1);
+    M.Core().AddMonitor(QStringLiteral("gw"));
+    EXPECT_EQ(M.Hub().Count(), 1);
     About.hide();
 }
 
@@ -538,7 +538,7 @@ TEST_F(SettingsTest, ErrorsOfAClickedControlAreShownFromItsHandler) {
     // Still answering: a target typed and added starts its monitor.
     QTest::keyClicks(Control<QLineEdit>(M, "cbTarget"), QStringLiteral("127.0.0.1"));
     QTest::mouseClick(Control<TzsImageButton>(M, "btnNewPinger"), Qt::LeftButton);
-    EXPECT_NE(M.FindMonitor(QStringLiteral("127.0.0.1")), nullptr);
+    EXPECT_NE(FindMonitor(M, QStringLiteral("127.0.0.1")), nullptr);
 }
 
 } // namespace

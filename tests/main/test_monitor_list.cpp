@@ -129,7 +129,7 @@ TEST(MonitorRowTest, AddressesSortIpv4BeforeIpv6EachNumerically) {
 TEST_F(MainWindowTest, ListSortsOnHeaderClicksAndCaptionChangesOnly) {
     TfrmMain& M = Open();
     for (const char* T : {"b", "c", "a"}) {
-        M.AddMonitor(QString::fromLatin1(T));
+        M.Core().AddMonitor(QString::fromLatin1(T));
     }
     TMonitorListModel& L = *M.ListModel();
     const auto Captions = [&L] {
@@ -140,17 +140,17 @@ TEST_F(MainWindowTest, ListSortsOnHeaderClicksAndCaptionChangesOnly) {
         return C.join(QLatin1Char(','));
     };
     EXPECT_EQ(Captions(), QStringLiteral("a,b,c"));
-    M.lvPingersColumnClick(0);
+    ClickColumn(M, 0);
     EXPECT_EQ(Captions(), QStringLiteral("c,b,a"));
-    M.lvPingersColumnClick(4); // "Trip(ms)" ascending: N/A (-1) after every round trip
+    ClickColumn(M, 4); // "Trip(ms)" ascending: N/A (-1) after every round trip
     Feed(QStringLiteral("a"), 30);
     Feed(QStringLiteral("c"), 10);
     EXPECT_EQ(Captions(), QStringLiteral("c,b,a")); // new figures do not move rows
-    M.lvPingersColumnClick(4);
-    M.lvPingersColumnClick(4);
+    ClickColumn(M, 4);
+    ClickColumn(M, 4);
     EXPECT_EQ(Captions(), QStringLiteral("c,a,b"));
     // A new row sorts in at once.
-    M.AddMonitor(QStringLiteral("d"));
+    M.Core().AddMonitor(QStringLiteral("d"));
     Feed(QStringLiteral("d"), 20);
     EXPECT_EQ(Captions(), QStringLiteral("c,a,b,d"));
     EXPECT_EQ(L.RowAt(3).SubItems[3], QStringLiteral("20(ms)"));
@@ -160,7 +160,7 @@ TEST_F(MainWindowTest, ListSortsOnHeaderClicksAndCaptionChangesOnly) {
 // repaints no row for it; one that changes a cell does.
 TEST_F(MainWindowTest, AResultThatChangesNoCellLeavesTheRowAlone) {
     TfrmMain& M = Open();
-    M.AddMonitor(QStringLiteral("a"));
+    M.Core().AddMonitor(QStringLiteral("a"));
     Feed(QStringLiteral("a"), 30);
     M.ListModel()->FlushChanges();
     QSignalSpy Changed(M.ListModel(), &QAbstractItemModel::dataChanged);
@@ -179,7 +179,7 @@ TEST_F(MainWindowTest, AResultThatChangesNoCellLeavesTheRowAlone) {
 TEST_F(MainWindowTest, RowsRefreshedInOnePassReachTheViewOnceWhenTheLoopWaits) {
     TfrmMain& M = Open();
     for (const char* T : {"a", "b", "c", "d"}) {
-        M.AddMonitor(QString::fromLatin1(T));
+        M.Core().AddMonitor(QString::fromLatin1(T));
         Feed(QString::fromLatin1(T), 10);
     }
     M.ListModel()->FlushChanges();
@@ -208,7 +208,7 @@ TEST_F(MainWindowTest, RowsRefreshedInOnePassReachTheViewOnceWhenTheLoopWaits) {
     QList<int> ChangedBeforeRemoval;
     QObject::connect(M.ListModel(), &QAbstractItemModel::rowsAboutToBeRemoved,
                      [&] { ChangedBeforeRemoval.append(int(Changed.count())); });
-    M.FindMonitor(QStringLiteral("a"))->close();
+    FindMonitor(M, QStringLiteral("a"))->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_EQ(Removed.count(), 1);
     EXPECT_EQ(ChangedBeforeRemoval, QList<int>{2});
@@ -218,33 +218,33 @@ TEST_F(MainWindowTest, RowsRefreshedInOnePassReachTheViewOnceWhenTheLoopWaits) {
 TEST_F(MainWindowTest, ListViewSelectsTheTopRowAndOnlyItDraws) {
     TfrmMain& M = Open();
     for (const char* T : {"b", "a", "c"}) {
-        M.AddMonitor(QString::fromLatin1(T));
+        M.Core().AddMonitor(QString::fromLatin1(T));
     }
-    M.ToggleView();
-    EXPECT_TRUE(M.ListViewShown());
+    ClickButton(M, "btnToggleView");
+    EXPECT_TRUE(M.Core().ListView());
     EXPECT_FALSE(Control<TResizePanel>(M, "PanelRight")->isVisible());
     EXPECT_TRUE(Control<QWidget>(M, "Splitter")->isVisible());
     EXPECT_TRUE(ConfigText().contains("ListViewEnable=1") ||
                 ConfigText().contains("ListViewEnable=true") ||
                 ConfigText().contains("ListViewEnable=TRUE"));
-    TfrmPinger* A = M.FindMonitor(QStringLiteral("a"));
-    EXPECT_EQ(M.MainPanelMonitor(), A);
-    for (int I = 0; I < M.MonitorCount(); ++I) {
-        EXPECT_EQ(M.Monitor(I)->Session().DrawEnabled(), M.Monitor(I) == A);
+    TfrmPinger* A = FindMonitor(M, QStringLiteral("a"));
+    EXPECT_EQ(MainPanelMonitor(M), A);
+    for (int I = 0; I < M.Hub().Count(); ++I) {
+        EXPECT_EQ(MonitorAt(M, I)->Session().DrawEnabled(), MonitorAt(M, I) == A);
     }
     // Choosing another row moves it into the main panel.
     Control<QTreeView>(M, "lvPingers")->setCurrentIndex(M.ListModel()->index(2, 0));
-    TfrmPinger* C = M.FindMonitor(QStringLiteral("c"));
-    EXPECT_EQ(M.MainPanelMonitor(), C);
+    TfrmPinger* C = FindMonitor(M, QStringLiteral("c"));
+    EXPECT_EQ(MainPanelMonitor(M), C);
     EXPECT_TRUE(C->Session().DrawEnabled());
     EXPECT_FALSE(A->Session().DrawEnabled());
 
-    M.ToggleView();
-    EXPECT_FALSE(M.ListViewShown());
+    ClickButton(M, "btnToggleView");
+    EXPECT_FALSE(M.Core().ListView());
     EXPECT_TRUE(Control<TResizePanel>(M, "PanelRight")->isVisible());
     EXPECT_FALSE(Control<QWidget>(M, "Splitter")->isVisible());
-    for (int I = 0; I < M.MonitorCount(); ++I) {
-        EXPECT_TRUE(M.Monitor(I)->Session().DrawEnabled());
+    for (int I = 0; I < M.Hub().Count(); ++I) {
+        EXPECT_TRUE(MonitorAt(M, I)->Session().DrawEnabled());
     }
 }
 
@@ -255,34 +255,34 @@ TEST_F(MainWindowTest, ListViewSelectsTheTopRowAndOnlyItDraws) {
 TEST_F(MainWindowTest, ClosingTheSelectedRowsMonitorLeavesOneMonitorInTheMainPanel) {
     TfrmMain& M = Open();
     for (const char* T : {"a", "b", "c", "d"}) {
-        M.AddMonitor(QString::fromLatin1(T));
+        M.Core().AddMonitor(QString::fromLatin1(T));
     }
-    M.ToggleView();
+    ClickButton(M, "btnToggleView");
     Control<QTreeView>(M, "lvPingers")->setCurrentIndex(M.ListModel()->index(2, 0));
-    TfrmPinger* C = M.FindMonitor(QStringLiteral("c"));
-    ASSERT_EQ(M.MainPanelMonitor(), C);
+    TfrmPinger* C = FindMonitor(M, QStringLiteral("c"));
+    ASSERT_EQ(MainPanelMonitor(M), C);
     QTest::mouseClick(C->zsibClose, Qt::LeftButton);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    ASSERT_EQ(M.MonitorCount(), 3);
-    TfrmPinger* A = M.FindMonitor(QStringLiteral("a"));
-    EXPECT_EQ(M.MainPanelMonitor(), A) << "the first in target order, not the next row";
+    ASSERT_EQ(M.Hub().Count(), 3);
+    TfrmPinger* A = FindMonitor(M, QStringLiteral("a"));
+    EXPECT_EQ(MainPanelMonitor(M), A) << "the first in target order, not the next row";
     const QModelIndexList Selected =
         Control<QTreeView>(M, "lvPingers")->selectionModel()->selectedRows();
     ASSERT_EQ(Selected.size(), 1);
     EXPECT_EQ(M.ListModel()->MonitorAt(Selected.first().row()), &A->Session());
-    for (int I = 0; I < M.MonitorCount(); ++I) {
-        EXPECT_EQ(M.Monitor(I)->Session().DrawEnabled(), M.Monitor(I) == A) << I;
+    for (int I = 0; I < M.Hub().Count(); ++I) {
+        EXPECT_EQ(MonitorAt(M, I)->Session().DrawEnabled(), MonitorAt(M, I) == A) << I;
     }
 
-    M.ToggleView();
+    ClickButton(M, "btnToggleView");
     int InMainPanel = 0;
     int Tiles = 0;
-    for (int I = 0; I < M.MonitorCount(); ++I) {
-        TfrmPinger* Mon = M.Monitor(I);
+    for (int I = 0; I < M.Hub().Count(); ++I) {
+        TfrmPinger* Mon = MonitorAt(M, I);
         SCOPED_TRACE(I);
         if (Mon->parentWidget() == Control<TResizePanel>(M, "PanelLeft")) {
             ++InMainPanel;
-            EXPECT_EQ(Mon, M.MainPanelMonitor());
+            EXPECT_EQ(Mon, MainPanelMonitor(M));
             EXPECT_EQ(Mon->geometry(), Control<TResizePanel>(M, "PanelLeft")->rect());
         } else if (Mon->parentWidget() == Control<TResizePanel>(M, "PanelRight")) {
             ++Tiles;
@@ -297,8 +297,8 @@ TEST_F(MainWindowTest, ClosingTheSelectedRowsMonitorLeavesOneMonitorInTheMainPan
 // the splitter widens the list.
 TEST_F(MainWindowTest, TheListHeaderIsDarkRightOfTheLastColumn) {
     TfrmMain& M = Open();
-    M.AddMonitor(QStringLiteral("a"));
-    M.ToggleView();
+    M.Core().AddMonitor(QStringLiteral("a"));
+    ClickButton(M, "btnToggleView");
     QHeaderView* Header = Control<QTreeView>(M, "lvPingers")->header();
     const int LastRight = Header->sectionViewportPosition(MonitorListColumnCount - 1) +
                           Header->sectionSize(MonitorListColumnCount - 1);
@@ -328,7 +328,7 @@ TEST_F(MainWindowTest, TheStoredListViewIsShownWithoutRewritingTheFile) {
                               "[GROUPS]\r\n0=G\r\n[G]\r\n0=a\r\n";
     WriteConfig(Stored);
     TfrmMain& M = Open();
-    EXPECT_TRUE(M.ListViewShown());
+    EXPECT_TRUE(M.Core().ListView());
     EXPECT_EQ(ConfigText(), Stored);
 }
 
@@ -347,7 +347,7 @@ TEST_F(MainWindowTest, AStoredListViewOfAnotherValueIsWrittenBackWhenItShowsTheL
         SCOPED_TRACE(Case.Stored.toStdString());
         WriteConfig("[COMMON]\r\nListViewEnable=" + Case.Stored + "\r\n");
         TfrmMain& M = Open();
-        EXPECT_EQ(M.ListViewShown(), Case.ListShown);
+        EXPECT_EQ(M.Core().ListView(), Case.ListShown);
         EXPECT_TRUE(ConfigText().contains("\r\nListViewEnable=" + Case.Written + "\r\n"))
             << ConfigText().toStdString();
         Main.reset();
