@@ -8,16 +8,28 @@
 //   RunLoops(Run, /*WithFping=*/true, Result);
 //   ReportProcess(State, Result);                     // CPU and memory, fping's beside them
 //   ReportGroup(State, Result, Members, Run.PeriodMs, "answer_");   // periods of some loops
+//
+// And what the benchmarks of whole programs share: a private home whose config.ini opens one
+// group of hosts, programs started in it (in a network namespace, with their output in a file),
+// the CPU, wake-ups and memory of a process tree over a stretch, and a process keeping one core
+// busy.
+//
+//   TBenchHome Home(Hosts);
+//   pid_t Pid = Spawn({Program, "--headless"}, -1, Home.Environment());
+//   const TStretch S = MeasureStretch(Pid, /*WarmUp=*/10, /*Seconds=*/20);
+//   Stop(Pid, SIGTERM);
 #pragma once
 
 #include "zsPingLoopThread.h"
 
 #include <benchmark/benchmark.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +42,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -49,15 +62,21 @@ inline double ProcessCpuSeconds() {
     return Seconds(Usage.ru_utime) + Seconds(Usage.ru_stime);
 }
 
-// A field of /proc/self/status in KiB ("VmRSS", "VmHWM"), or -1.
-inline long StatusKiB(const std::string& Field) {
-    std::ifstream In("/proc/self/status");
+// A number field of /proc/<Process>/status ("VmHWM" in KiB, "voluntary_ctxt_switches"), or -1.
+// Process: a pid, "self" or a thread's "<pid>/task/<tid>".
+inline long StatusField(const std::string& Process, const std::string& Field) {
+    std::ifstream In("/proc/" + Process + "/status");
     std::string Line;
     while (std::getline(In, Line)) {
         if (Line.compare(0, Field.size() + 1, Field + ":") == 0)
             return std::atol(Line.c_str() + Field.size() + 1);
     }
     return -1;
+}
+
+// A field of /proc/self/status in KiB ("VmRSS", "VmHWM"), or -1.
+inline long StatusKiB(const std::string& Field) {
+    return StatusField("self", Field);
 }
 
 inline long VoluntarySwitches() {
@@ -101,14 +120,8 @@ inline double HelpersCpuSeconds(const std::vector<pid_t>& Pids) {
 }
 inline long HelpersStatus(const std::vector<pid_t>& Pids, const std::string& Field) {
     long Sum = 0;
-    for (const pid_t Pid : Pids) {
-        std::ifstream In("/proc/" + std::to_string(Pid) + "/status");
-        std::string Line;
-        while (std::getline(In, Line)) {
-            if (Line.compare(0, Field.size() + 1, Field + ":") == 0)
-                Sum += std::atol(Line.c_str() + Field.size() + 1);
-        }
-    }
+    for (const pid_t Pid : Pids)
+        Sum += std::max(0L, StatusField(std::to_string(Pid), Field));
     return Sum;
 }
 
@@ -137,26 +150,228 @@ inline std::string FindProgram(const std::string& Name) {
 }
 
 // Starts Args[0] with its output discarded, inside the network namespace NetNsFd when that is
-// not -1. Returns the child's pid, or -1.
-inline pid_t Spawn(const std::vector<std::string>& Args, int NetNsFd = -1) {
-    std::vector<char*> Argv;
+// not -1, with only Environment ("NAME=value" each) when that is not empty, and its standard
+// output written to OutputFile when that is given. Returns the child's pid, or -1.
+inline pid_t Spawn(const std::vector<std::string>& Args, int NetNsFd = -1,
+                   const std::vector<std::string>& Environment = {},
+                   const std::string& OutputFile = "") {
+    std::vector<char*> Argv, Envp;
     for (const std::string& A : Args)
         Argv.push_back(const_cast<char*>(A.c_str()));
     Argv.push_back(nullptr);
+    for (const std::string& E : Environment)
+        Envp.push_back(const_cast<char*>(E.c_str()));
+    Envp.push_back(nullptr);
+    const pid_t Parent = ::getpid();
     const pid_t Pid = ::fork();
     if (Pid != 0)
         return Pid;
-    // Child: only async-signal-safe calls until exec.
+    // Child: only async-signal-safe calls until exec. It ends with the benchmark, however that
+    // ends.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != Parent)
+        ::_exit(124);
     const int Null = ::open("/dev/null", O_RDWR);
     if (Null >= 0) {
         ::dup2(Null, STDIN_FILENO);
         ::dup2(Null, STDOUT_FILENO);
         ::dup2(Null, STDERR_FILENO);
     }
+    if (!OutputFile.empty()) {
+        const int Out = ::open(OutputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (Out < 0)
+            ::_exit(125);
+        ::dup2(Out, STDOUT_FILENO);
+    }
     if (NetNsFd >= 0 && ::setns(NetNsFd, CLONE_NEWNET) != 0)
         ::_exit(126);
-    ::execv(Argv[0], Argv.data());
+    if (Environment.empty())
+        ::execv(Argv[0], Argv.data());
+    else
+        ::execve(Argv[0], Argv.data(), Envp.data());
     ::_exit(127);
+}
+
+// Ends a child (if it runs) and reaps it.
+inline void Stop(pid_t& Pid, int Signal = SIGKILL) {
+    if (Pid > 0) {
+        ::kill(Pid, Signal);
+        ::waitpid(Pid, nullptr, 0);
+        Pid = -1;
+    }
+}
+
+// A child process that keeps one core busy until it is stopped.
+inline pid_t StartSpinner() {
+    const pid_t Pid = ::fork();
+    if (Pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        for (unsigned long I = 0;; ++I)
+            benchmark::DoNotOptimize(I);
+    }
+    return Pid;
+}
+
+// fping pinging Hosts every second until it is stopped, printing nothing.
+inline std::vector<std::string> FpingLoopArgs(const std::string& Fping,
+                                              const std::vector<std::string>& Hosts) {
+    std::vector<std::string> Args = {Fping, "-l", "-p", "1000", "-q"};
+    Args.insert(Args.end(), Hosts.begin(), Hosts.end());
+    return Args;
+}
+
+// A whole number from the environment, or Default when it is unset or not above 0.
+inline int EnvInt(const char* Name, int Default) {
+    const char* Value = std::getenv(Name);
+    return Value && std::atoi(Value) > 0 ? std::atoi(Value) : Default;
+}
+
+// Loopback addresses 127.0.1.1, 127.0.1.2, ...
+inline std::string LoopbackTarget(int I) {
+    return "127.0." + std::to_string(1 + I / 250) + "." + std::to_string(1 + I % 250);
+}
+
+inline double Load1() {
+    std::ifstream In("/proc/loadavg");
+    double L = -1;
+    In >> L;
+    return L;
+}
+
+inline double Median(std::vector<double> Values) {
+    std::sort(Values.begin(), Values.end());
+    return Values.empty() ? -1 : Values[Values.size() / 2];
+}
+
+// A private home whose config.ini opens the group "Bench" of Hosts with default settings (more
+// keys of [COMMON] in Common, "Key=Value\r\n" each); removed with the object.
+class TBenchHome {
+public:
+    explicit TBenchHome(const std::vector<std::string>& Hosts, const std::string& Common = "") {
+        char Template[] = "/tmp/vantorel-bench-XXXXXX";
+        const char* Made = ::mkdtemp(Template);
+        Root = Made ? Made : "";
+        if (Root.empty())
+            return;
+        const std::filesystem::path Folder =
+            std::filesystem::path(Root) / "config" / "Zephra Software" / "Vantorel";
+        std::filesystem::create_directories(Folder);
+        std::filesystem::create_directories(std::filesystem::path(Root) / "data");
+        std::ofstream Out(Folder / "config.ini", std::ios::binary);
+        Out << "[COMMON]\r\n"
+            << Common << "DefaultGroup=Bench\r\n[GROUPS]\r\n0=Bench\r\n[Bench]\r\n";
+        for (std::size_t I = 0; I < Hosts.size(); ++I)
+            Out << I << '=' << Hosts[I] << "\r\n";
+    }
+    ~TBenchHome() {
+        std::error_code Ignored;
+        if (!Root.empty())
+            std::filesystem::remove_all(Root, Ignored);
+    }
+    TBenchHome(const TBenchHome&) = delete;
+    TBenchHome& operator=(const TBenchHome&) = delete;
+
+    // The environment of a program that should use this home and nothing of the caller's.
+    std::vector<std::string> Environment() const {
+        return {"HOME=" + Root, "XDG_CONFIG_HOME=" + Root + "/config",
+                "XDG_DATA_HOME=" + Root + "/data", "XDG_RUNTIME_DIR=" + Root, "PATH=/usr/bin:/bin"};
+    }
+
+    std::string Root; // empty when it could not be made
+};
+
+// Pid and the processes below it (its children, theirs, ...), from /proc.
+inline std::vector<pid_t> ProcessTree(pid_t Pid) {
+    std::vector<std::pair<pid_t, pid_t>> Parents; // (pid, parent)
+    for (const auto& Entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string Name = Entry.path().filename().string();
+        if (Name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const long Parent = StatusField(Name, "PPid");
+        if (Parent > 0)
+            Parents.emplace_back(pid_t(std::stol(Name)), pid_t(Parent));
+    }
+    std::vector<pid_t> Tree = {Pid};
+    for (std::size_t I = 0; I < Tree.size(); ++I)
+        for (const auto& [Child, Parent] : Parents)
+            if (Parent == Tree[I])
+                Tree.push_back(Child);
+    return Tree;
+}
+
+// What the threads of a process tree have used so far: CPU (the scheduler's statistics) and
+// voluntary context switches; threads that ended no longer count, so measure while they run.
+// And its resident memory now and at its peak, summed over its processes.
+struct TUsage {
+    double CpuSeconds = 0;
+    double Wakeups = 0;
+    long RssKiB = 0;
+    long PeakKiB = 0;
+    TSteady::time_point At = TSteady::now();
+};
+
+inline TUsage TreeUsage(pid_t Pid) {
+    TUsage U;
+    for (const pid_t Process : ProcessTree(Pid)) {
+        const std::string Tasks = "/proc/" + std::to_string(Process) + "/task";
+        DIR* Dir = ::opendir(Tasks.c_str());
+        if (!Dir)
+            continue;
+        while (const dirent* Entry = ::readdir(Dir)) {
+            if (Entry->d_name[0] == '.')
+                continue;
+            const std::string Task = std::to_string(Process) + "/task/" + Entry->d_name;
+            std::ifstream Stat("/proc/" + Task + "/schedstat");
+            double Ns = 0;
+            if (Stat >> Ns)
+                U.CpuSeconds += Ns / 1e9;
+            U.Wakeups += double(std::max(0L, StatusField(Task, "voluntary_ctxt_switches")));
+        }
+        ::closedir(Dir);
+        U.RssKiB += std::max(0L, StatusField(std::to_string(Process), "VmRSS"));
+        U.PeakKiB += std::max(0L, StatusField(std::to_string(Process), "VmHWM"));
+    }
+    U.At = TSteady::now();
+    return U;
+}
+
+// A process tree over a stretch.
+struct TStretch {
+    double Seconds = 0;
+    double CpuPct = -1;      // of one core
+    double Wakeups = 0;      // voluntary context switches
+    double RssMiB = -1;      // at the start of the stretch
+    double PeakMiB = -1;     // at its end
+    double Load1 = -1;       // load average before it
+    double OtherCpuPct = -1; // of the other process tree, when one was given
+    double Counted = 0;      // how much the counter grew, when one was given
+};
+
+// Waits WarmUp seconds, then measures the tree of Pid over Seconds; the tree of Other (an X
+// server), when it is above 0, over the same stretch; and Counter, when one is given, is read at
+// both ends. The processes keep running.
+inline TStretch MeasureStretch(pid_t Pid, int WarmUp, int Seconds, pid_t Other = -1,
+                               const std::function<double()>& Counter = {}) {
+    std::this_thread::sleep_for(std::chrono::seconds(WarmUp));
+    TStretch S;
+    S.Load1 = Load1();
+    const double Count0 = Counter ? Counter() : 0;
+    const TUsage Other0 = Other > 0 ? TreeUsage(Other) : TUsage{};
+    const TUsage A = TreeUsage(Pid);
+    std::this_thread::sleep_for(std::chrono::seconds(Seconds));
+    const TUsage B = TreeUsage(Pid);
+    const TUsage Other1 = Other > 0 ? TreeUsage(Other) : TUsage{};
+    S.Counted = Counter ? Counter() - Count0 : 0;
+    S.Seconds = std::chrono::duration<double>(B.At - A.At).count();
+    // A thread that ended during the stretch takes its time out of the sum: never report less
+    // than nothing.
+    S.CpuPct = std::max(0.0, 100.0 * (B.CpuSeconds - A.CpuSeconds) / S.Seconds);
+    S.Wakeups = std::max(0.0, B.Wakeups - A.Wakeups);
+    S.RssMiB = double(A.RssKiB) / 1024.0;
+    S.PeakMiB = double(B.PeakKiB) / 1024.0;
+    if (Other > 0)
+        S.OtherCpuPct = std::max(0.0, 100.0 * (Other1.CpuSeconds - Other0.CpuSeconds) / S.Seconds);
+    return S;
 }
 
 // Runs a program to its end; true when it exited with 0.

@@ -393,7 +393,19 @@ void TPathProber::HopLoop(int Hop) {
         // for the others. On the system clock the round before last is always over by then.
         FWake.wait(Guard, [&] { return FStopping || R <= FNextToFinish + 1; });
         const std::int64_t RoundStart = FStartMs + std::int64_t(R) * FPeriodMs;
-        FClock->WaitUntil(Guard, Wake, RoundStart, [&] { return FStopping; });
+        // The hops' requests spread over the first half of the period.
+        const auto SendTime = [&](int Hops) {
+            return RoundStart + std::int64_t(Hop - 1) * FPeriodMs / (2 * std::int64_t(Hops));
+        };
+        // One sleep a round, to this hop's time to send: the round's number of hops is fixed at
+        // its start by the first hop, so until then the last round's stands in. A hop beyond
+        // that wakes at the start and finds out.
+        const auto Fixed = FRounds.find(R);
+        const int Expected = Fixed != FRounds.end() ? Fixed->second.Hops
+                             : FLastRoundHops > 0   ? FLastRoundHops
+                                                    : FMaxHops;
+        const std::int64_t FirstWake = Hop <= Expected ? SendTime(Expected) : RoundStart;
+        FClock->WaitUntil(Guard, Wake, FirstWake, [&] { return FStopping; });
         if (FStopping)
             return;
         const bool Needed = R >= FNextToFinish && RoundFor(R).Hops >= Hop;
@@ -413,13 +425,13 @@ void TPathProber::HopLoop(int Hop) {
             R = Next->first;
             continue;
         }
-        const int Hops = FRounds.at(R).Hops;
-        // The hops' requests spread over the first half of the period.
-        const std::int64_t SendAt =
-            RoundStart + std::int64_t(Hop - 1) * FPeriodMs / (2 * std::int64_t(Hops));
-        FClock->WaitUntil(Guard, Wake, SendAt, [&] { return FStopping; });
-        if (FStopping)
-            return;
+        // Later than expected when the round has fewer hops than the last one.
+        const std::int64_t SendAt = SendTime(FRounds.at(R).Hops);
+        if (SendAt > FirstWake) {
+            FClock->WaitUntil(Guard, Wake, SendAt, [&] { return FStopping; });
+            if (FStopping)
+                return;
+        }
         Guard.unlock();
         const TPathProbeAnswer Answer = FEcho(FTarget, Hop, FTimeoutMs);
         Guard.lock();

@@ -317,6 +317,23 @@ TEST(PathProber, AnswersOutOfOrderLandAtTheirHopAndRound) {
     EXPECT_GE(ProbesPerHop[4], 1);
 }
 
+// A hop's thread sleeps once a round, straight to its time to send: every sleep is a wake-up of
+// one thread per hop and round, which a long path pays for all day.
+TEST(PathProber, OneSleepPerHopAndRound) {
+    auto Clock = std::make_shared<FakeClock>();
+    Clock->SetAutoAdvance(true);
+    auto Echo = [](const TPathAddress&, int HopLimit, std::uint32_t) {
+        return HopLimit == 3 ? Reply("192.0.2.9") : Expired(Routers[HopLimit - 1]);
+    };
+    constexpr int Rounds = 12, Hops = 3;
+    TPathProber Prober(Addr("192.0.2.9"), 1000, 1000, Clock, Echo, Rounds, Hops);
+    Prober.Start();
+    Prober.WaitUntilDone();
+    Prober.Stop();
+    EXPECT_EQ(Prober.Snapshot().Rounds, std::uint64_t(Rounds));
+    EXPECT_LE(Clock->WaitCalls(), Rounds * Hops + Hops);
+}
+
 TEST(PathProber, StopsPromptlyWhileHopsWait) {
     auto Echo = [](const TPathAddress&, int HopLimit, std::uint32_t) {
         return HopLimit == 1 ? Reply("192.0.2.9") : Lost();
