@@ -156,21 +156,12 @@ private:
 };
 
 void BM_LoopScheduleNetns(benchmark::State& State) {
-    std::string Skip;
-    const std::string Ip = FindProgram("ip");
-    const std::string Fping = FindProgram("fping");
-    if (::geteuid() != 0)
-        Skip = "skipped: needs root to make network namespaces";
-    else if (Ip.empty())
-        Skip = "skipped: the ip tool (iproute2) is not installed";
-    else if (Fping.empty())
-        Skip = "skipped: fping is not installed";
+    const std::string Skip = WhyNoNamespaces({"ip", "fping"});
     if (!Skip.empty()) {
-        for (auto _ : State) {
-        }
-        State.SetLabel(Skip);
+        SkipRun(State, Skip);
         return;
     }
+    const std::string Ip = FindProgram("ip");
 
     TLoopRun Run;
     Run.RunFor = std::chrono::seconds(State.range(0));

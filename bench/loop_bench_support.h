@@ -149,6 +149,24 @@ inline std::string FindProgram(const std::string& Name) {
     return "";
 }
 
+// Why a benchmark that makes network namespaces cannot run here, "" when it can: it needs root
+// and the programs Tools on PATH.
+inline std::string WhyNoNamespaces(const std::vector<std::string>& Tools) {
+    if (::geteuid() != 0)
+        return "skipped: needs root to make network namespaces";
+    for (const std::string& Tool : Tools)
+        if (FindProgram(Tool).empty())
+            return "skipped: " + Tool + " is not installed";
+    return "";
+}
+
+// Runs no iteration's work and says why.
+inline void SkipRun(benchmark::State& State, const std::string& Why) {
+    for (auto _ : State) {
+    }
+    State.SetLabel(Why);
+}
+
 // Starts Args[0] with its output discarded, inside the network namespace NetNsFd when that is
 // not -1, with only Environment ("NAME=value" each) when that is not empty, and its standard
 // output written to OutputFile when that is given. Returns the child's pid, or -1.

@@ -281,21 +281,13 @@ void Path(benchmark::State& State) {
     const int WarmUp = EnvInt("VANTOREL_BENCH_WARMUP", 5);
     const int Seconds = EnvInt("VANTOREL_BENCH_SECONDS", 15);
     const int Rounds = EnvInt("VANTOREL_BENCH_ROUNDS", 5);
-    const std::string Ip = FindProgram("ip");
-    const std::string Mtr = FindProgram("mtr");
-    std::string Skip;
-    if (::geteuid() != 0)
-        Skip = "skipped: needs root to make network namespaces";
-    else if (Ip.empty())
-        Skip = "skipped: the ip tool (iproute2) is not installed";
-    else if (Mtr.empty())
-        Skip = "skipped: mtr is not installed";
+    const std::string Skip = WhyNoNamespaces({"ip", "mtr"});
     if (!Skip.empty()) {
-        for (auto _ : State) {
-        }
-        State.SetLabel(Skip);
+        SkipRun(State, Skip);
         return;
     }
+    const std::string Ip = FindProgram("ip");
+    const std::string Mtr = FindProgram("mtr");
 
     std::vector<std::string> HopAddresses;
     for (int K = 1; K <= Hops; ++K)
