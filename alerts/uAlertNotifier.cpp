@@ -6,8 +6,11 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QThread>
 #include <QVariantMap>
+
+#include <deque>
 
 namespace {
 
@@ -17,10 +20,10 @@ const QString Interface = QStringLiteral("org.freedesktop.Notifications");
 
 } // namespace
 
-QString AlertNoticeBody(TAlertState State, const QString& Address, const QString& Last,
+QString AlertNoticeBody(TAlertState State, const QString& Why, const QString& Address,
                         const QString& Time) {
     QStringList Parts{QString::fromLatin1(AlertStateName(State))};
-    for (const QString& Part : {Address, Last, Time}) {
+    for (const QString& Part : {Why, Address, Time}) {
         if (!Part.isEmpty()) {
             Parts << Part;
         }
@@ -42,6 +45,77 @@ public:
     }
 
     void Send(const TAlertNotice& Notice) {
+        if (Notice.Key.isEmpty()) {
+            Call(Notice, 0, {});
+            return;
+        }
+        TKey& Key = FKeys[Notice.Key];
+        if (Key.Busy) {
+            Key.Waiting.push_back({false, Notice});
+        } else {
+            Call(Notice, Key.Id, Notice.Key);
+        }
+    }
+
+    void Close(const QString& KeyName) {
+        const auto It = FKeys.find(KeyName);
+        if (It == FKeys.end()) {
+            return;
+        }
+        if (It->Busy) {
+            It->Waiting.push_back({true, {}});
+            return;
+        }
+        CloseNow(It.value());
+    }
+
+signals:
+    void Done(const TAlertNotice& Notice, bool Delivered);
+
+private:
+    struct TItem {
+        bool Close = false;
+        TAlertNotice Notice;
+    };
+    // What is known of one key's notice: its id while shown, and the calls that wait for the
+    // one in flight.
+    struct TKey {
+        uint Id = 0;
+        bool Busy = false;
+        std::deque<TItem> Waiting;
+    };
+
+    void CloseNow(TKey& Key) {
+        if (Key.Id == 0) {
+            return;
+        }
+        QDBusConnection Bus = Connection();
+        if (Bus.isConnected()) {
+            QDBusMessage Call = QDBusMessage::createMethodCall(Service, Path, Interface,
+                                                               QStringLiteral("CloseNotification"));
+            Call << Key.Id;
+            Bus.call(Call, QDBus::NoBlock);
+        }
+        Key.Id = 0;
+    }
+
+    // The next call waiting for KeyName's notice, once the one before it is answered.
+    void Next(const QString& KeyName) {
+        TKey& Key = FKeys[KeyName];
+        Key.Busy = false;
+        while (!Key.Waiting.empty()) {
+            TItem Item = std::move(Key.Waiting.front());
+            Key.Waiting.pop_front();
+            if (Item.Close) {
+                CloseNow(Key);
+                continue;
+            }
+            Call(Item.Notice, Key.Id, KeyName);
+            return;
+        }
+    }
+
+    void Call(const TAlertNotice& Notice, uint ReplacesId, const QString& KeyName) {
         QDBusConnection Bus = Connection();
         if (!Bus.isConnected()) {
             emit Done(Notice, false);
@@ -62,21 +136,26 @@ public:
         } else {
             Hints.insert(QStringLiteral("suppress-sound"), true);
         }
-        Call << QStringLiteral("Vantorel") << uint(0) << QString() << Notice.Title
+        Call << QStringLiteral("Vantorel") << ReplacesId << QString() << Notice.Title
              << Notice.Body.toHtmlEscaped() << QStringList() << Hints << int(-1);
+        if (!KeyName.isEmpty()) {
+            FKeys[KeyName].Busy = true;
+        }
         auto* Watcher = new QDBusPendingCallWatcher(Bus.asyncCall(Call, FCallTimeoutMs), this);
         connect(Watcher, &QDBusPendingCallWatcher::finished, this,
-                [this, Notice](QDBusPendingCallWatcher* W) {
+                [this, Notice, KeyName](QDBusPendingCallWatcher* W) {
                     const QDBusPendingReply<uint> Reply = *W;
-                    emit Done(Notice, !Reply.isError());
                     W->deleteLater();
+                    if (!KeyName.isEmpty() && !Reply.isError()) {
+                        FKeys[KeyName].Id = Reply.value();
+                    }
+                    emit Done(Notice, !Reply.isError());
+                    if (!KeyName.isEmpty()) {
+                        Next(KeyName);
+                    }
                 });
     }
 
-signals:
-    void Done(const TAlertNotice& Notice, bool Delivered);
-
-private:
     QString ConnectionName() const {
         return QStringLiteral("vantorel-alerts-%1").arg(quintptr(this), 0, 16);
     }
@@ -91,6 +170,7 @@ private:
     QString FBusAddress;
     int FCallTimeoutMs;
     bool FConnected = false;
+    QHash<QString, TKey> FKeys;
 };
 
 TDesktopNotifier::TDesktopNotifier(const QString& BusAddress, int CallTimeoutMs, QObject* Parent)
@@ -133,6 +213,12 @@ void TDesktopNotifier::Notify(const TAlertNotice& Notice) {
     TDBusNotifySender* Sender = FSender;
     QMetaObject::invokeMethod(
         Sender, [Sender, Notice] { Sender->Send(Notice); }, Qt::QueuedConnection);
+}
+
+void TDesktopNotifier::Close(const QString& Key) {
+    TDBusNotifySender* Sender = FSender;
+    QMetaObject::invokeMethod(
+        Sender, [Sender, Key] { Sender->Close(Key); }, Qt::QueuedConnection);
 }
 
 void TDesktopNotifier::Finished(const TAlertNotice& Notice, bool Delivered) {

@@ -2,7 +2,12 @@
 // it a finished notice and returns at once; tests plug in a recorder.
 //
 //   TDesktopNotifier Notifier;               // the freedesktop service on the session bus
-//   Notifier.Notify({"router", "Down · 10.0.0.1 · REQ_TIMED_OUT · 14:02:11", ...});
+//   Notifier.Notify({"router", "Down · Request timed out · 10.0.0.1 · 14:02:11", ..., "gw"});
+//   Notifier.Close("gw");                    // the notice of key "gw" leaves the screen
+//
+// One notice per key at a time: a notice replaces the one shown before under its key (the id the
+// service returned for it goes back as replaces_id), so an Up takes the place of its Down. Calls
+// for one key go out one after the other, each once the previous one has its id.
 //
 // TDesktopNotifier talks to org.freedesktop.Notifications from a thread of its own with
 // asynchronous calls, so a bus that is slow, hung or missing never holds up the caller (the
@@ -22,13 +27,15 @@
 
 struct TAlertNotice {
     QString Title; // the monitor's display name
-    QString Body;  // state, address, last round trip or status name, time
+    QString Body;  // state, why, address, time
     TAlertState State = TAlertState::Unknown;
     bool Sound = false;
+    QString Key; // the notice replaces the one shown under the same key; empty: a notice alone
 };
 
-// "Down · 10.0.0.1 · REQ_TIMED_OUT · 14:02:11": the body of a notice.
-QString AlertNoticeBody(TAlertState State, const QString& Address, const QString& Last,
+// "Down · Request timed out · 10.0.0.1 · 14:02:11": the body of a notice; empty parts are left
+// out.
+QString AlertNoticeBody(TAlertState State, const QString& Why, const QString& Address,
                         const QString& Time);
 
 class TAlertNotifier {
@@ -36,6 +43,8 @@ public:
     virtual ~TAlertNotifier() = default;
     // Must return promptly: it runs on the user-interface thread, inside a monitor's result.
     virtual void Notify(const TAlertNotice& Notice) = 0;
+    // The notice shown under Key, if any, leaves the screen.
+    virtual void Close(const QString& Key) = 0;
 };
 
 class TDBusNotifySender;
@@ -56,6 +65,7 @@ public:
     ~TDesktopNotifier() override;
 
     void Notify(const TAlertNotice& Notice) override;
+    void Close(const QString& Key) override;
 
     using TFallback = std::function<void(const TAlertNotice&)>;
     void SetFallback(TFallback Fallback) { FFallback = std::move(Fallback); }

@@ -1,6 +1,29 @@
 #include "uAlertRules.h"
 
 #include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The j-th newest change weighs 114 - 2j: 114 for the newest down
+// to 76 for the 20th, 0.8 to 1.2 of their mean of 95.
+constexpr int FlapTransitions = TAlertSettings::FlapHistory - 1;
+constexpr int MinFlapTransitions = 10; // fewer say nothing about flapping
+constexpr std::uint32_t FlapMask = (1u << TAlertSettings::FlapHistory) - 1;
+
+constexpr int FlapStepWeight(int J) {
+    return 114 - 2 * J;
+}
+
+constexpr int FlapWeightUpTo(int Transitions) {
+    int Sum = 0;
+    for (int J = 0; J < Transitions; ++J) {
+        Sum += FlapStepWeight(J);
+    }
+    return Sum;
+}
+
+} // namespace
 
 int AlertSeverity(TAlertState State) {
     return static_cast<int>(State);
@@ -20,6 +43,20 @@ const char* AlertStateName(TAlertState State) {
     return "Unknown";
 }
 
+std::string AlertReasonText(TAlertReason Reason, int LossPercent, int AverageRoundTrip) {
+    switch (Reason) {
+    case TAlertReason::Loss:
+        return std::to_string(LossPercent) + " % loss";
+    case TAlertReason::RoundTrip:
+        return "average round trip " + std::to_string(AverageRoundTrip) + " ms";
+    case TAlertReason::Flapping:
+        return "flapping";
+    case TAlertReason::None:
+        break;
+    }
+    return {};
+}
+
 TAlertSettings TAlertSettings::Clamped() const {
     TAlertSettings S = *this;
     S.FailThreshold = std::clamp(S.FailThreshold, MinThreshold, MaxThreshold);
@@ -35,15 +72,21 @@ TAlertTracker::TAlertTracker(const TAlertSettings& Settings) {
 }
 
 void TAlertTracker::SetSettings(const TAlertSettings& Settings) {
+    const int OldWindow = int(FRing.size());
     FSettings = Settings.Clamped();
-    FRing.assign(std::size_t(FSettings.Window), TEntry{});
+    if (OldWindow != FSettings.Window) {
+        FRing.assign(std::size_t(FSettings.Window), TEntry{});
+        ClearWindow();
+    }
     FFailRun = FOkRun = FClearRun = 0;
-    ClearWindow();
 }
 
 void TAlertTracker::Reset() {
     FState = TAlertState::Unknown;
+    FReason = FReasonBeforeDown = TAlertReason::None;
     FFailRun = FOkRun = FClearRun = 0;
+    FFlapBits = 0;
+    FFlapCount = 0;
     ClearWindow();
 }
 
@@ -69,6 +112,14 @@ void TAlertTracker::Push(bool Success, std::int32_t RoundTrip) {
     FNext = FNext + 1 == FSettings.Window ? 0 : FNext + 1;
 }
 
+void TAlertTracker::PushFailureRun() {
+    // Only the last K of a long run can still be in the window.
+    for (int I = std::min(FFailRun, FSettings.Window); I > 0; --I) {
+        Push(false, 0);
+    }
+    FFailRun = 0;
+}
+
 double TAlertTracker::LossPercent() const {
     return FCount == 0 ? 0.0 : 100.0 * FFailures / FCount;
 }
@@ -78,66 +129,139 @@ double TAlertTracker::AverageRoundTrip() const {
     return Successes == 0 ? 0.0 : double(FRoundTripSum) / Successes;
 }
 
-bool TAlertTracker::DegradedNow() const {
+int TAlertTracker::FlapTransitions() const {
+    return std::max(0, std::min(FFlapCount, TAlertSettings::FlapHistory) - 1);
+}
+
+int TAlertTracker::FlapWeight() const {
+    const int Transitions = FlapTransitions();
+    int Sum = 0;
+    for (int J = 0; J < Transitions; ++J) {
+        if (((FFlapBits >> J) ^ (FFlapBits >> (J + 1))) & 1u) {
+            Sum += FlapStepWeight(J);
+        }
+    }
+    return Sum;
+}
+
+double TAlertTracker::FlapPercent() const {
+    const int Transitions = FlapTransitions();
+    return Transitions == 0 ? 0.0 : 100.0 * FlapWeight() / FlapWeightUpTo(Transitions);
+}
+
+int TAlertTracker::DownRun() const {
+    const int N = FSettings.FailThreshold;
+    const int K = FSettings.Window;
+    const bool Lossy = std::int64_t(FFailures) * 100 > std::int64_t(FSettings.LossPercent) * FCount;
+    if (FState == TAlertState::Degraded || Lossy) {
+        return std::max(N, K);
+    }
+    return std::max(N, K - FCount);
+}
+
+TAlertReason TAlertTracker::DegradedNow() const {
     if (FCount < FSettings.Window) {
-        return false;
+        return TAlertReason::None;
+    }
+    const int Transitions = FlapTransitions();
+    if (Transitions >= MinFlapTransitions &&
+        FlapWeight() * 100 >= TAlertSettings::FlapStartPercent * FlapWeightUpTo(Transitions)) {
+        return TAlertReason::Flapping;
     }
     // Whole numbers only: "more than P percent" is failures * 100 > P * count.
     if (std::int64_t(FFailures) * 100 > std::int64_t(FSettings.LossPercent) * FCount) {
-        return true;
+        return TAlertReason::Loss;
     }
     const int Successes = FCount - FFailures;
-    return FSettings.LatencyMs > 0 && Successes > 0 &&
-           FRoundTripSum > std::int64_t(FSettings.LatencyMs) * Successes;
+    if (FSettings.LatencyMs > 0 && Successes > 0 &&
+        FRoundTripSum > std::int64_t(FSettings.LatencyMs) * Successes) {
+        return TAlertReason::RoundTrip;
+    }
+    return TAlertReason::None;
+}
+
+bool TAlertTracker::ClearNow() const {
+    if (FCount < FSettings.Window) {
+        return false;
+    }
+    const int Transitions = FlapTransitions();
+    if (Transitions >= MinFlapTransitions &&
+        FlapWeight() * 100 > TAlertSettings::FlapStopPercent * FlapWeightUpTo(Transitions)) {
+        return false;
+    }
+    // Loss at most P / 2.
+    if (std::int64_t(FFailures) * 200 > std::int64_t(FSettings.LossPercent) * FCount) {
+        return false;
+    }
+    const int Successes = FCount - FFailures;
+    return FSettings.LatencyMs == 0 || Successes == 0 ||
+           FRoundTripSum <= std::int64_t(FSettings.LatencyMs) * Successes;
+}
+
+TAlertChange TAlertTracker::Change(TAlertState From) const {
+    if (FState == TAlertState::Degraded) {
+        return {From, FState, FReason, FWhyLoss, FWhyRoundTrip};
+    }
+    return {From, FState, TAlertReason::None, 0, 0};
 }
 
 std::optional<TAlertChange> TAlertTracker::Add(bool Success, std::int32_t RoundTrip) {
     const TAlertState From = FState;
-    if (Success) {
-        ++FOkRun;
-        FFailRun = 0;
-    } else {
+    FFlapBits = ((FFlapBits << 1) | (Success ? 1u : 0u)) & FlapMask;
+    FFlapCount = std::min(FFlapCount + 1, TAlertSettings::FlapHistory);
+    if (!Success) {
         ++FFailRun;
         FOkRun = 0;
+    } else {
+        ++FOkRun;
     }
-    switch (FState) {
-    case TAlertState::Unknown:
+
+    if (FState == TAlertState::Down) {
         if (Success) {
-            FState = TAlertState::Up;
-            Push(Success, RoundTrip);
-        } else if (FFailRun >= FSettings.FailThreshold) {
+            FFailRun = 0;
+            if (FOkRun >= FSettings.RecoverThreshold) {
+                // The window starts again with this reply; a host that was Degraded before the
+                // outage stays so until its window shows otherwise.
+                Push(true, RoundTrip);
+                FReason = FReasonBeforeDown;
+                FState = FReason == TAlertReason::None ? TAlertState::Up : TAlertState::Degraded;
+                FClearRun = 0;
+            }
+        }
+    } else if (!Success) {
+        if (FFailRun >= DownRun()) {
+            FReasonBeforeDown = FState == TAlertState::Degraded ? FReason : TAlertReason::None;
             FState = TAlertState::Down;
-            ClearWindow();
-        } else {
-            Push(Success, RoundTrip);
-        }
-        break;
-    case TAlertState::Up:
-    case TAlertState::Degraded:
-        if (!Success && FFailRun >= FSettings.FailThreshold) {
-            FState = TAlertState::Down;
+            FReason = TAlertReason::None;
             FClearRun = 0;
-            ClearWindow();
-            break;
+            ClearWindow(); // the outage's results never join it
         }
-        Push(Success, RoundTrip);
-        if (DegradedNow()) {
-            FState = TAlertState::Degraded;
-            FClearRun = 0;
-        } else if (FState == TAlertState::Degraded && ++FClearRun >= FSettings.RecoverThreshold) {
+    } else {
+        const int Failures = FFailRun;
+        PushFailureRun();
+        Push(true, RoundTrip);
+        if (FState == TAlertState::Unknown) {
             FState = TAlertState::Up;
+        }
+        if (FState == TAlertState::Up) {
+            if (const TAlertReason Why = DegradedNow(); Why != TAlertReason::None) {
+                FState = TAlertState::Degraded;
+                FReason = Why;
+                FWhyLoss = int(std::lround(LossPercent()));
+                FWhyRoundTrip = int(std::lround(AverageRoundTrip()));
+                FClearRun = 0;
+            }
+        } else if (!ClearNow()) {
+            FClearRun = 0;
+        } else if ((FClearRun += 1 + Failures) >= FSettings.Window) {
+            FState = TAlertState::Up;
+            FReason = TAlertReason::None;
             FClearRun = 0;
         }
-        break;
-    case TAlertState::Down:
-        if (Success && FOkRun >= FSettings.RecoverThreshold) {
-            FState = TAlertState::Up;
-            ClearWindow();
-        }
-        break;
     }
+
     if (FState == From || (From == TAlertState::Unknown && FState == TAlertState::Up)) {
         return std::nullopt;
     }
-    return TAlertChange{From, FState};
+    return Change(From);
 }

@@ -35,6 +35,7 @@ private:
 class TCountingNotifier : public TAlertNotifier {
 public:
     void Notify(const TAlertNotice&) override { ++Count; }
+    void Close(const QString&) override {}
     int Count = 0;
 };
 

@@ -45,3 +45,33 @@ std::string StatusName(int Code) {
     }
     return Names[static_cast<std::size_t>(Code)];
 }
+
+std::string StatusWords(int Code) {
+    static const std::array<const char*, 21> Words = {
+        "Reply",
+        "Buffer too small",
+        "Destination network unreachable",
+        "Destination host unreachable",
+        "Destination port unreachable",
+        "No resources",
+        "Bad option",
+        "Hardware error",
+        "Packet too big",
+        "Request timed out",
+        "Bad request",
+        "Bad route",
+        "Time to live expired in transit",
+        "Time to live expired during reassembly",
+        "Parameter problem",
+        "Source quench",
+        "Option too big",
+        "Bad destination",
+        "Cannot Resolve IP Address",
+        "Unknown error",
+        "Initializing",
+    };
+    if (Code < 0 || Code >= static_cast<int>(Words.size())) {
+        return "Unknown error";
+    }
+    return Words[static_cast<std::size_t>(Code)];
+}

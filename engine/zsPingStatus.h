@@ -3,6 +3,7 @@
 //
 //   uint8_t code = StatusFromIPStatus(reply.Status);   // 11010 -> 9
 //   std::string text = StatusName(code);               // "REQ_TIMED_OUT"
+//   std::string words = StatusWords(code);             // "Request timed out"
 #pragma once
 
 #include <cstdint>
@@ -43,3 +44,6 @@ TPingStatus StatusFromIPStatus(std::int32_t IPStatus);
 
 // The code's name; every code outside 0..18 and 20 is "UNKNOWN_ERROR".
 std::string StatusName(int Code);
+// The code in words, for people: "Request timed out", "Destination host unreachable"; every
+// code outside 0..20 is "Unknown error".
+std::string StatusWords(int Code);

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <vector>
 
 #include <signal.h>
@@ -36,8 +37,11 @@ public:
         QString Body;
         QVariantMap Hints;
         int Timeout = 0;
+        uint ReplacesId = 0;
+        uint Id = 0; // the id answered
     };
     std::vector<TCall> Calls;
+    std::vector<uint> Closed;
     bool Hang = false;
     std::vector<QDBusMessage> Held;
 
@@ -46,16 +50,21 @@ public slots:
                              const QString& Summary, const QString& Body,
                              const QStringList& Actions, const QVariantMap& Hints, int Timeout,
                              const QDBusMessage& Message) {
-        Q_UNUSED(ReplacesId);
         Q_UNUSED(Icon);
         Q_UNUSED(Actions);
-        Calls.push_back({AppName, Summary, Body, Hints, Timeout});
+        // As a notification server does: a notice that replaces another keeps its id.
+        const uint Id = ReplacesId != 0 ? ReplacesId : ++FLastId;
+        Calls.push_back({AppName, Summary, Body, Hints, Timeout, ReplacesId, Id});
         if (Hang) {
             Message.setDelayedReply(true);
             Held.push_back(Message);
         }
-        return uint(Calls.size());
+        return Id;
     }
+    Q_SCRIPTABLE void CloseNotification(uint Id) { Closed.push_back(Id); }
+
+private:
+    uint FLastId = 100;
 };
 
 class AlertNotifierTest : public ::testing::Test {
@@ -97,11 +106,11 @@ protected:
                                        QDBusConnection::ExportScriptableSlots));
         ASSERT_TRUE(Bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
     }
-    static TAlertNotice Notice(TAlertState State, bool Sound) {
+    static TAlertNotice Notice(TAlertState State, bool Sound, const QString& Key = {}) {
         return {QStringLiteral("Lab <router>"),
-                AlertNoticeBody(State, QStringLiteral("10.0.0.1"), QStringLiteral("REQ_TIMED_OUT"),
-                                QStringLiteral("14:02:11")),
-                State, Sound};
+                AlertNoticeBody(State, QStringLiteral("Request timed out"),
+                                QStringLiteral("10.0.0.1"), QStringLiteral("14:02:11")),
+                State, Sound, Key};
     }
 
     QString Address;
@@ -132,7 +141,7 @@ TEST_F(AlertNotifierTest, NoticeReachesTheServiceWithoutWaitingForIt) {
     EXPECT_EQ(Call.AppName, QStringLiteral("Vantorel"));
     EXPECT_EQ(Call.Summary, QStringLiteral("Lab <router>"));
     EXPECT_EQ(Call.Body,
-              QStringLiteral("Down \u00B7 10.0.0.1 \u00B7 REQ_TIMED_OUT \u00B7 14:02:11"));
+              QStringLiteral("Down \u00B7 Request timed out \u00B7 10.0.0.1 \u00B7 14:02:11"));
     EXPECT_EQ(Call.Hints.value(QStringLiteral("urgency")).toInt(), 2);
     EXPECT_EQ(Call.Hints.value(QStringLiteral("sound-name")).toString(),
               QStringLiteral("dialog-warning"));
@@ -148,6 +157,55 @@ TEST_F(AlertNotifierTest, NoticeReachesTheServiceWithoutWaitingForIt) {
     EXPECT_TRUE(Service.Calls[1].Hints.value(QStringLiteral("suppress-sound")).toBool());
     EXPECT_FALSE(Service.Calls[1].Hints.contains(QStringLiteral("sound-name")));
     EXPECT_TRUE(Fallen.empty());
+}
+
+// One notice per key on screen: each notice of a key goes out with the id the service gave the
+// one before (sent only once that id is known, however fast they follow), so the Up takes the
+// Down's place; other keys are left alone, and a key closed leaves the screen.
+TEST_F(AlertNotifierTest, ANoticeReplacesTheOneBeforeUnderItsKey) {
+    TFakeNotificationService Service;
+    Register(Service);
+    TDesktopNotifier Notifier(Address);
+    QSignalSpy Done(&Notifier, &TDesktopNotifier::NoticeDone);
+
+    Notifier.Notify(Notice(TAlertState::Down, false, QStringLiteral("gw")));
+    Notifier.Notify(Notice(TAlertState::Degraded, false, QStringLiteral("gw")));
+    Notifier.Notify(Notice(TAlertState::Down, false, QStringLiteral("nas")));
+    Notifier.Notify(Notice(TAlertState::Up, false, QStringLiteral("gw")));
+    Notifier.Notify(Notice(TAlertState::Down, false)); // no key: a notice of its own
+    QTRY_COMPARE_WITH_TIMEOUT(Done.count(), 5, 10000);
+    ASSERT_EQ(Service.Calls.size(), 5u);
+    // gw's three notices in their order: the first new, each later one replacing it.
+    std::vector<const TFakeNotificationService::TCall*> Gw;
+    for (const auto& Call : Service.Calls) {
+        if (Call.Id == Service.Calls[0].Id) {
+            Gw.push_back(&Call);
+        }
+    }
+    ASSERT_EQ(Gw.size(), 3u);
+    EXPECT_EQ(Gw[0]->ReplacesId, 0u);
+    EXPECT_TRUE(Gw[0]->Body.startsWith(QStringLiteral("Down")));
+    EXPECT_EQ(Gw[1]->ReplacesId, Gw[0]->Id);
+    EXPECT_TRUE(Gw[1]->Body.startsWith(QStringLiteral("Degraded")));
+    EXPECT_EQ(Gw[2]->ReplacesId, Gw[0]->Id);
+    EXPECT_TRUE(Gw[2]->Body.startsWith(QStringLiteral("Up")));
+    // nas and the notice without a key each got an id of their own.
+    std::set<uint> Ids;
+    for (const auto& Call : Service.Calls) {
+        Ids.insert(Call.Id);
+    }
+    EXPECT_EQ(Ids.size(), 3u);
+    EXPECT_EQ(Notifier.Delivered(), 5);
+
+    // Closing gw takes its notice away; a later notice of gw is a new one.
+    Notifier.Close(QStringLiteral("gw"));
+    Notifier.Close(QStringLiteral("never shown"));
+    QTRY_COMPARE_WITH_TIMEOUT(Service.Closed.size(), 1u, 10000);
+    EXPECT_EQ(Service.Closed[0], Gw[0]->Id);
+    Notifier.Notify(Notice(TAlertState::Down, false, QStringLiteral("gw")));
+    QTRY_COMPARE_WITH_TIMEOUT(Done.count(), 6, 10000);
+    EXPECT_EQ(Service.Calls.back().ReplacesId, 0u);
+    EXPECT_EQ(Service.Closed.size(), 1u);
 }
 
 TEST_F(AlertNotifierTest, WithoutAServiceTheNoticeFallsBack) {

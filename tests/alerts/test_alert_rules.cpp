@@ -16,6 +16,7 @@ struct TExpected {
     int At; // index of the result that makes the change
     S From;
     S To;
+    TAlertReason Reason = TAlertReason::None;
 };
 
 struct TCase {
@@ -45,27 +46,47 @@ std::string Repeat(const std::string& Part, int Times) {
     return Text;
 }
 
+const std::string Clean = Repeat("1", 20); // a full window of replies at K = 20
+
 const std::vector<TCase>& Cases() {
     static const std::vector<TCase> All = {
         {"flapping stays quiet at N=3", With(3, 2), "1010101", {}, S::Up},
-        {"three failures raise Down once", With(3, 2), "1000000", {{3, S::Up, S::Down}}, S::Down},
-        {"two failures are not enough", With(3, 2), "1001001", {}, S::Up},
-        {"a host that never answered is Down after N",
+        {"three failures after a full clean window raise Down once",
          With(3, 2),
-         "00000",
-         {{2, S::Unknown, S::Down}},
+         Clean + "000000",
+         {{22, S::Up, S::Down}},
+         S::Down},
+        {"two failures are not enough", With(3, 2), Clean + "10011", {}, S::Up},
+        {"a short history asks the run to fill the window",
+         With(3, 2, 10, 10),
+         "1111100000",
+         {{9, S::Up, S::Down}},
+         S::Down},
+        {"four failures after five replies are loss at K = 10",
+         With(3, 2, 10, 10),
+         "111110000" + Repeat("1", 8),
+         {{9, S::Up, S::Degraded, TAlertReason::Loss}},
+         S::Degraded},
+        {"a host that never answered is Down once the window could have filled",
+         With(3, 2),
+         Repeat("0", 20),
+         {{19, S::Unknown, S::Down}},
          S::Down},
         {"the first reply is quiet", With(3, 2), "1", {}, S::Up},
         {"recovery needs M consecutive replies",
          With(3, 2),
-         "1000101"
-         "1",
-         {{3, S::Up, S::Down}, {7, S::Down, S::Up}},
+         Clean + "000101" + "1",
+         {{22, S::Up, S::Down}, {26, S::Down, S::Up}},
          S::Up},
-        {"33 % loss is Degraded once the window is full",
+        {"two replies in three, one failure at a time, flap",
          With(3, 2),
          Repeat("110", 10),
-         {{19, S::Up, S::Degraded}},
+         {{19, S::Up, S::Degraded, TAlertReason::Flapping}},
+         S::Degraded},
+        {"alternation flaps",
+         With(3, 2),
+         Repeat("10", 15),
+         {{20, S::Up, S::Degraded, TAlertReason::Flapping}},
          S::Degraded},
         {"loss of exactly P is not above P",
          With(3, 2, 10, 10),
@@ -77,38 +98,49 @@ const std::vector<TCase>& Cases() {
         {"average round trip above L",
          With(3, 2, 5, 10, 100),
          "11111ssss",
-         {{6, S::Up, S::Degraded}},
+         {{6, S::Up, S::Degraded, TAlertReason::RoundTrip}},
          S::Degraded},
         {"latency off by default", With(3, 2, 5, 10, 0), "11111ssss", {}, S::Up},
-        {"Degraded clears after M clear results",
+        {"Degraded clears once the window stays clear for K results",
          With(3, 2, 4, 10),
-         "11110"
-         "1111"
-         "1",
-         {{4, S::Up, S::Degraded}, {9, S::Degraded, S::Up}},
+         "11110" + Repeat("1", 7),
+         {{5, S::Up, S::Degraded, TAlertReason::Loss}, {11, S::Degraded, S::Up}},
          S::Up},
-        {"Degraded host going dark is Down",
-         With(3, 2, 4, 10),
-         "11110"
-         "00",
-         {{4, S::Up, S::Degraded}, {6, S::Degraded, S::Down}},
-         S::Down},
+        {"a window clear by the start thresholds but not the stop ones keeps Degraded",
+         With(3, 2, 10, 10),
+         Repeat("1", 10) + "0101" +
+             Repeat("111111111"
+                    "0",
+                    4),
+         {{13, S::Up, S::Degraded, TAlertReason::Loss}},
+         S::Degraded},
+        {"a lossy host needs K failures for Down and is Degraded again after it",
+         With(3, 2, 10, 10),
+         Repeat("1", 10) + "0101" + Repeat("0", 10) + "11",
+         {{13, S::Up, S::Degraded, TAlertReason::Loss},
+          {23, S::Degraded, S::Down},
+          {25, S::Down, S::Degraded, TAlertReason::Loss}},
+         S::Degraded},
         {"an outage is not counted again as loss after it",
          With(3, 2),
-         Repeat("1", 20) + "000" + "11" + Repeat("1", 25),
+         Clean + "000" + "11" + Repeat("1", 25),
          {{22, S::Up, S::Down}, {24, S::Down, S::Up}},
          S::Up},
         {"thresholds of 1 follow every result",
-         With(1, 1),
+         With(1, 1, 1),
          "1010",
          {{1, S::Up, S::Down}, {2, S::Down, S::Up}, {3, S::Up, S::Down}},
          S::Down},
         {"thresholds of 10",
          With(10, 10),
-         "1" + Repeat("0", 10) + Repeat("1", 10),
-         {{10, S::Up, S::Down}, {20, S::Down, S::Up}},
+         Clean + Repeat("0", 10) + Repeat("1", 10),
+         {{29, S::Up, S::Down}, {39, S::Down, S::Up}},
          S::Up},
-        {"nine failures at N=10 are quiet", With(10, 10), "1" + Repeat("0", 9) + "1", {}, S::Up},
+        {"nine failures at N=10 are loss, not Down",
+         With(10, 10, 20, 50),
+         Clean + Repeat("0", 9) + "1",
+         {},
+         S::Up},
     };
     return All;
 }
@@ -125,7 +157,7 @@ TEST(AlertRules, SequencesOfResults) {
             const char R = C.Results[std::size_t(I)];
             const auto Change = Tracker.Add(R != '0', R == 's' ? 300 : (R == '1' ? 10 : -1));
             if (Change) {
-                Seen.push_back({I, Change->From, Change->To});
+                Seen.push_back({I, Change->From, Change->To, Change->Reason});
             }
         }
         ASSERT_EQ(Seen.size(), C.Changes.size());
@@ -133,6 +165,7 @@ TEST(AlertRules, SequencesOfResults) {
             EXPECT_EQ(Seen[I].At, C.Changes[I].At) << "change " << I;
             EXPECT_EQ(Seen[I].From, C.Changes[I].From) << "change " << I;
             EXPECT_EQ(Seen[I].To, C.Changes[I].To) << "change " << I;
+            EXPECT_EQ(Seen[I].Reason, C.Changes[I].Reason) << "change " << I;
         }
         EXPECT_EQ(Tracker.State(), C.Final);
     }
@@ -146,12 +179,15 @@ TEST(AlertRules, WindowFiguresFollowTheLastKResults) {
     EXPECT_EQ(Tracker.WindowCount(), 4);
     EXPECT_DOUBLE_EQ(Tracker.AverageRoundTrip(), 35.0); // 20, 30, 40, 50
     Tracker.Add(false, -1);
+    EXPECT_EQ(Tracker.WindowCount(), 4); // a run of failures joins when a reply ends it
+    EXPECT_EQ(Tracker.FailRun(), 1);
+    Tracker.Add(true, 60);
     EXPECT_DOUBLE_EQ(Tracker.LossPercent(), 25.0);
-    EXPECT_DOUBLE_EQ(Tracker.AverageRoundTrip(), 40.0); // 30, 40, 50
+    EXPECT_DOUBLE_EQ(Tracker.AverageRoundTrip(), 50.0); // 40, 50, 60
 }
 
 TEST(AlertRules, ResetStartsQuietAgain) {
-    TAlertTracker Tracker(With(1, 1));
+    TAlertTracker Tracker(With(1, 1, 1));
     Tracker.Add(true, 1);
     ASSERT_TRUE(Tracker.Add(false, -1));
     Tracker.Reset();
@@ -162,13 +198,20 @@ TEST(AlertRules, ResetStartsQuietAgain) {
 
 TEST(AlertRules, NewSettingsKeepTheStateAndCountAfresh) {
     TAlertTracker Tracker(With(3, 2));
-    for (const char R : std::string("100")) {
+    for (const char R : Clean + "00") {
         Tracker.Add(R == '1', 5);
     }
     Tracker.SetSettings(With(3, 2));
     EXPECT_EQ(Tracker.State(), S::Up);
+    EXPECT_EQ(Tracker.WindowCount(), 20); // the same window size keeps its results
     EXPECT_FALSE(Tracker.Add(false, -1)); // the two failures before are forgotten
-    EXPECT_EQ(Tracker.State(), S::Up);
+    EXPECT_FALSE(Tracker.Add(false, -1));
+    EXPECT_TRUE(Tracker.Add(false, -1));
+    EXPECT_EQ(Tracker.State(), S::Down);
+
+    Tracker.SetSettings(With(3, 2, 10));
+    EXPECT_EQ(Tracker.WindowCount(), 0); // another size starts it again
+    EXPECT_EQ(Tracker.State(), S::Down);
 }
 
 TEST(AlertRules, SettingsAreMovedIntoTheirRanges) {
@@ -191,4 +234,29 @@ TEST(AlertRules, SeverityOrdersTheStates) {
     EXPECT_LT(AlertSeverity(S::Up), AlertSeverity(S::Degraded));
     EXPECT_LT(AlertSeverity(S::Degraded), AlertSeverity(S::Down));
     EXPECT_STREQ(AlertStateName(S::Degraded), "Degraded");
+}
+
+TEST(AlertRules, ReasonsInWords) {
+    EXPECT_EQ(AlertReasonText(TAlertReason::Loss, 30, 12), "30 % loss");
+    EXPECT_EQ(AlertReasonText(TAlertReason::RoundTrip, 30, 312), "average round trip 312 ms");
+    EXPECT_EQ(AlertReasonText(TAlertReason::Flapping, 50, 1), "flapping");
+    EXPECT_EQ(AlertReasonText(TAlertReason::None, 0, 0), "");
+}
+
+// Flapping weighs the changes between reply and failure over the last 21 results, the newest
+// most (1.2) and the oldest least (0.8).
+TEST(AlertRules, FlappingWeighsRecentChangesMore) {
+    const auto Flap = [](const std::string& Results) {
+        TAlertTracker Tracker;
+        for (const char R : Results) {
+            Tracker.Add(R == '1', 5);
+        }
+        return Tracker.FlapPercent();
+    };
+    EXPECT_DOUBLE_EQ(Flap(Repeat("10", 15)), 100.0);
+    EXPECT_DOUBLE_EQ(Flap(Repeat("1", 30)), 0.0);
+    // One change among the last 20: newest weighs 114 of 1900, oldest 76.
+    EXPECT_DOUBLE_EQ(Flap(Repeat("1", 20) + "0"), 100.0 * 114 / 1900);
+    EXPECT_DOUBLE_EQ(Flap("0" + Repeat("1", 20)), 100.0 * 76 / 1900);
+    EXPECT_DOUBLE_EQ(Flap("0" + Repeat("1", 40)), 0.0); // older than 21 results: forgotten
 }

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
 TEST(PingStatus, MapsEveryIPStatusOfTheTable) {
     struct Case {
         std::int32_t IPStatus;
@@ -50,4 +53,23 @@ TEST(PingStatus, NamesOfOurOwnCodesAndOutOfRange) {
     EXPECT_EQ(StatusName(21), "UNKNOWN_ERROR");
     EXPECT_EQ(StatusName(255), "UNKNOWN_ERROR");
     EXPECT_EQ(StatusName(-1), "UNKNOWN_ERROR");
+}
+
+// Words for people: every code has its own, none is a constant's name, and codes out of range
+// read as the unknown error.
+TEST(PingStatus, WordsForEveryCode) {
+    std::set<std::string> Seen;
+    for (int Code = 0; Code <= 20; ++Code) {
+        SCOPED_TRACE(Code);
+        const std::string Words = StatusWords(Code);
+        EXPECT_TRUE(Seen.insert(Words).second) << Words;
+        EXPECT_EQ(Words.find('_'), std::string::npos) << Words;
+        EXPECT_NE(Words, StatusName(Code) == "Cannot Resolve IP Address" ? "" : StatusName(Code));
+    }
+    EXPECT_EQ(StatusWords(PING_STATUS_REQ_TIMED_OUT), "Request timed out");
+    EXPECT_EQ(StatusWords(2), "Destination network unreachable");
+    EXPECT_EQ(StatusWords(18), "Cannot Resolve IP Address");
+    EXPECT_EQ(StatusWords(19), "Unknown error");
+    EXPECT_EQ(StatusWords(21), "Unknown error");
+    EXPECT_EQ(StatusWords(-1), "Unknown error");
 }

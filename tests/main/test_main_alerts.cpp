@@ -27,6 +27,7 @@ namespace {
 class TRecordingNotifier : public TAlertNotifier {
 public:
     void Notify(const TAlertNotice& Notice) override { Notices.push_back(Notice); }
+    void Close(const QString&) override {}
     std::vector<TAlertNotice> Notices;
 };
 
@@ -75,15 +76,16 @@ TEST_F(AlertsTest, OneNotificationWhenAHostGoesDownAndOneWhenItComesBack) {
     M.Core().AddMonitor(QStringLiteral("gw"));
     ClickButton(M, "btnAlerting");
 
-    FeedSequence(QStringLiteral("gw"), "1101010"); // flapping below N=3: quiet
+    // A full window of replies, then a lost one: quiet.
+    FeedSequence(QStringLiteral("gw"), std::string(20, '1') + "11011");
     EXPECT_TRUE(Recorder.Notices.empty());
     FeedSequence(QStringLiteral("gw"), "00000"); // three in a row, and more
     ASSERT_EQ(Recorder.Notices.size(), 1u);
-    const TAlertNotice& Down = Recorder.Notices[0];
+    const TAlertNotice Down = Recorder.Notices[0];
     EXPECT_EQ(Down.Title, QStringLiteral("gw"));
     EXPECT_EQ(Down.State, TAlertState::Down);
-    EXPECT_TRUE(
-        Down.Body.startsWith(QStringLiteral("Down \u00B7 127.0.0.1 \u00B7 REQ_TIMED_OUT \u00B7 ")))
+    EXPECT_TRUE(Down.Body.startsWith(
+        QStringLiteral("Down \u00B7 Request timed out \u00B7 127.0.0.1 \u00B7 ")))
         << Down.Body.toStdString();
     EXPECT_TRUE(Down.Body.endsWith(QStringLiteral("12:00:00"))) << Down.Body.toStdString();
     EXPECT_FALSE(Down.Sound);
@@ -93,9 +95,12 @@ TEST_F(AlertsTest, OneNotificationWhenAHostGoesDownAndOneWhenItComesBack) {
     FeedSequence(QStringLiteral("gw"), "1111");
     ASSERT_EQ(Recorder.Notices.size(), 2u);
     EXPECT_EQ(Recorder.Notices[1].State, TAlertState::Up);
-    EXPECT_TRUE(
-        Recorder.Notices[1].Body.startsWith(QStringLiteral("Up \u00B7 127.0.0.1 \u00B7 5 ms")))
+    EXPECT_TRUE(Recorder.Notices[1].Body.startsWith(
+        QStringLiteral("Up \u00B7 round trip 5 ms \u00B7 127.0.0.1 \u00B7 ")))
         << Recorder.Notices[1].Body.toStdString();
+    // Both under the monitor's key: the Up takes the Down's place on screen.
+    EXPECT_FALSE(Down.Key.isEmpty());
+    EXPECT_EQ(Recorder.Notices[1].Key, Down.Key);
 }
 
 TEST_F(AlertsTest, WithTheSwitchOffStatesAreFollowedButNothingIsNotified) {
@@ -103,7 +108,7 @@ TEST_F(AlertsTest, WithTheSwitchOffStatesAreFollowedButNothingIsNotified) {
     M.Core().AddMonitor(QStringLiteral("a"));
     M.Core().AddMonitor(QStringLiteral("b"));
     FeedSequence(QStringLiteral("a"), "11");
-    FeedSequence(QStringLiteral("b"), "1000");
+    FeedSequence(QStringLiteral("b"), std::string(20, '1') + "000");
     EXPECT_TRUE(Recorder.Notices.empty());
     ASSERT_NE(M.Tray(), nullptr);
     EXPECT_EQ(M.Tray()->ShownState(), TAlertState::Down);
@@ -131,7 +136,7 @@ TEST_F(AlertsTest, TrayPictureFollowsTheWorstState) {
     };
     EXPECT_EQ(Centre(), AlertColourUnknown);
     M.Core().AddMonitor(QStringLiteral("a"));
-    FeedSequence(QStringLiteral("a"), "1");
+    FeedSequence(QStringLiteral("a"), std::string(20, '1'));
     EXPECT_EQ(Centre(), AlertColourUp);
     FeedSequence(QStringLiteral("a"), "000");
     EXPECT_EQ(Centre(), AlertColourDown);
@@ -143,17 +148,22 @@ TEST_F(AlertsTest, DegradedMonitorSaysSoInItsStatusLine) {
     M.Core().AddMonitor(QStringLiteral("a"));
     ClickButton(M, "btnAlerting");
     TfrmPinger* Mon = FindMonitor(M, QStringLiteral("a"));
-    FeedSequence(QStringLiteral("a"), "1110"); // 25 % of the last four
+    FeedSequence(QStringLiteral("a"), "11101"); // 25 % of the last four
     EXPECT_TRUE(Mon->Session().Degraded());
     EXPECT_FALSE(Mon->lbDegraded->isHidden());
     EXPECT_EQ(Mon->lbDegraded->text(), QStringLiteral("Degraded"));
     EXPECT_GE(Mon->lbStatus->x(), Mon->lbDegraded->x() + Mon->lbDegraded->width());
     EXPECT_EQ(M.Tray()->ShownState(), TAlertState::Degraded);
-    EXPECT_EQ(M.Tray()->ToolTip(), QStringLiteral("Vantorel\na: Degraded"));
+    EXPECT_EQ(M.Tray()->ToolTip(), QStringLiteral("Vantorel\na: Degraded (25 % loss)"));
     ASSERT_EQ(Recorder.Notices.size(), 1u);
     EXPECT_EQ(Recorder.Notices[0].State, TAlertState::Degraded);
+    EXPECT_TRUE(Recorder.Notices[0].Body.startsWith(QStringLiteral("Degraded \u00B7 25 % loss")))
+        << Recorder.Notices[0].Body.toStdString();
 
+    // Clear once the window has held no loss for four results.
     FeedSequence(QStringLiteral("a"), "11111");
+    EXPECT_TRUE(Mon->Session().Degraded());
+    FeedSequence(QStringLiteral("a"), "1");
     EXPECT_FALSE(Mon->Session().Degraded());
     EXPECT_TRUE(Mon->lbDegraded->isHidden());
     ASSERT_EQ(Recorder.Notices.size(), 2u);
@@ -199,10 +209,10 @@ TEST_F(AlertsTest, DialogStoresTheThresholdsOnOkOnly) {
         ConfigText().contains("[ALERTS]\r\nFailThreshold=1\r\nRecoverThreshold=10\r\n"
                               "Window=50\r\nLossPercent=25\r\nLatencyMs=150\r\nSound=1\r\n"))
         << ConfigText().toStdString();
-    // The new thresholds apply at once: one failure is enough now.
+    // The new thresholds apply at once: after a full window, one failure is enough now.
     M.Core().AddMonitor(QStringLiteral("a"));
     ClickButton(M, "btnAlerting");
-    FeedSequence(QStringLiteral("a"), "10");
+    FeedSequence(QStringLiteral("a"), std::string(50, '1') + "0");
     ASSERT_EQ(Recorder.Notices.size(), 1u);
     EXPECT_TRUE(Recorder.Notices[0].Sound);
 
@@ -305,7 +315,7 @@ TEST_F(AlertsTest, AFailureCutOffByASleepOfTheMachineRaisesNothing) {
     TfrmMain& M = OpenWithRecorder();
     M.Core().AddMonitor(QStringLiteral("gw"));
     TfrmPinger* Mon = FindMonitor(M, QStringLiteral("gw"));
-    FeedSequence(QStringLiteral("gw"), "1");
+    FeedSequence(QStringLiteral("gw"), std::string(20, '1'));
     TPingEvent Cut = MakeResult(*Clock, 0, -1, PING_STATUS_REQ_TIMED_OUT, "gw", "127.0.0.1");
     Cut.SleptMs = 60000;
     Mon->Session().PingDone(Cut);
