@@ -4,6 +4,7 @@
 #include "zsFileHandle.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -398,6 +399,16 @@ long TzsIniFile::ReadInteger(std::string_view Section, std::string_view Key, lon
 }
 
 bool TzsIniFile::ReadBool(std::string_view Section, std::string_view Key, bool Default) const {
+    // Whole numbers (0 off, any other on) and the words true/false and yes/no in any case.
+    std::string Text(Trim(ReadString(Section, Key)));
+    std::transform(Text.begin(), Text.end(), Text.begin(),
+                   [](unsigned char C) { return char(std::tolower(C)); });
+    if (Text == "true" || Text == "yes") {
+        return true;
+    }
+    if (Text == "false" || Text == "no") {
+        return false;
+    }
     return ReadInteger(Section, Key, Default ? 1 : 0) != 0;
 }
 

@@ -104,8 +104,10 @@ TEST_F(IniFileTest, IntegersAndBooleansFallBackToTheDefault) {
     }
     EXPECT_TRUE(Ini.ReadBool("S", "Neg", false));
     EXPECT_FALSE(Ini.ReadBool("S", "Zero", true));
-    EXPECT_TRUE(Ini.ReadBool("S", "Word", true));
-    EXPECT_FALSE(Ini.ReadBool("S", "Word", false));
+    // Words: yes and true are on, in any case; other text gives the default.
+    EXPECT_TRUE(Ini.ReadBool("S", "Word", false));
+    EXPECT_TRUE(Ini.ReadBool("S", "Tail", true));
+    EXPECT_FALSE(Ini.ReadBool("S", "Tail", false));
 }
 
 TEST_F(IniFileTest, WritesChangeOnlyWhatTheyTouch) {
