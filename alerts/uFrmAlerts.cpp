@@ -32,9 +32,15 @@ TfrmAlerts::TfrmAlerts(const TSharedImageLists* Lists, QWidget* Parent)
     auto* Middle = new QWidget(this);
     Middle->setObjectName(QStringLiteral("PanelMiddle"));
     Middle->setGeometry(0, MiddleTop, DialogWidth, MiddleHeight);
+    // The check box's square is drawn here too, in the panel's green, so that it shows on the
+    // dark panel whether checked (filled) or not (an outline).
     Middle->setStyleSheet(QStringLiteral(
         "#PanelMiddle { background: rgb(45,45,45); } QLabel, QCheckBox { color: rgb(129,254,75); "
-        "background: transparent; }"));
+        "background: transparent; } QCheckBox::indicator { width: 12px; height: 12px; "
+        "border: 1px solid rgb(129,254,75); background: rgb(45,45,45); } "
+        "QCheckBox::indicator:checked { background: rgb(129,254,75); "
+        "border: 1px solid rgb(129,254,75); } QCheckBox::indicator:focus { "
+        "border: 1px solid rgb(255,255,255); }"));
     Middle->setAttribute(Qt::WA_StyledBackground);
 
     int Row = 0;

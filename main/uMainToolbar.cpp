@@ -200,13 +200,20 @@ QMenu* TMainToolbar::MakeButtonMenu(TzsImageButton* Button, const char* Name,
                                     const QString& Title) {
     auto* Menu = new QMenu(this);
     Menu->setObjectName(QString::fromLatin1(Name));
-    QIcon Picture;
-    for (const QIcon::Mode Mode : {QIcon::Normal, QIcon::Disabled}) {
-        Picture.addPixmap(FImages.ImgStandard24.Pixmap(Button->ImageIndex(), 1.0), Mode);
-        Picture.addPixmap(FImages.ImgStandard24.Pixmap(Button->ImageIndex(), 2.0), Mode);
-    }
-    QAction* TitleEntry = Menu->addAction(Picture, Title);
+    // The title shows the button's picture as it is when the menu opens: a switch's menu shows
+    // the switch's current state.
+    const auto Picture = [this, Button] {
+        QIcon Icon;
+        for (const QIcon::Mode Mode : {QIcon::Normal, QIcon::Disabled}) {
+            Icon.addPixmap(FImages.ImgStandard24.Pixmap(Button->ImageIndex(), 1.0), Mode);
+            Icon.addPixmap(FImages.ImgStandard24.Pixmap(Button->ImageIndex(), 2.0), Mode);
+        }
+        return Icon;
+    };
+    QAction* TitleEntry = Menu->addAction(Picture(), Title);
     TitleEntry->setEnabled(false);
+    connect(Menu, &QMenu::aboutToShow, TitleEntry,
+            [TitleEntry, Picture] { TitleEntry->setIcon(Picture()); });
     Menu->addSeparator();
     // A right-click on the button shows the same menu.
     Button->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -48,8 +48,12 @@
 #                  tray host (tint2, which hosts XEmbed icons) of the user's: a host inside the
 #                  namespace (an address the test puts on loopback) goes down when the test
 #                  takes its address away, and exactly one notification arrives while the tray
-#                  icon turns red; the address comes back, exactly one more and the icon is green.
-#                  Skipped only when one of them is missing or cannot start.
+#                  icon turns red; the address comes back, exactly one more that takes the first
+#                  one's place on screen (sent with its id), and the icon is green. Skipped only
+#                  when one of them is missing or cannot start.
+#   alerts-loss    as alerts, with the default thresholds: the namespace's packet filter drops
+#                  30 % of the echo replies at random for a minute and more: one Degraded notice
+#                  that says why, an amber icon, no Down; once the loss ends one Up in its place.
 #
 # The screen probe tells whether a monitor shows its host on line: the graph's frame is dark
 # green after a reply and red otherwise. Exit code 77: skipped (not root, or a tool missing).
@@ -633,18 +637,25 @@ wayland)
     expect_config "$saved_loopback_group" "after closing with the close button"
     ;;
 
-alerts)
-    for tool in dbus-daemon dunst dunstctl dbus-send tint2; do
+alerts | alerts-loss)
+    for tool in dbus-daemon dunst dunstctl dbus-send dbus-monitor tint2; do
         command -v "$tool" >/dev/null || skip "$tool is not installed"
     done
+    [ "$case_name" != alerts-loss ] || command -v nft >/dev/null || skip "nft is not installed"
     # The host: an address of the namespace's own on loopback, taken away and given back.
     host=10.99.0.1
     ip -n "$ns" addr add "$host/32" dev lo
     ping_range "0 2147483647"
     mkdir -p "$config_dir"
+    if [ "$case_name" = alerts ]; then
+        # Short thresholds: a window of five results, Down after two failures.
+        thresholds=$'FailThreshold=2\r\nRecoverThreshold=2\r\nWindow=5\r\n'
+    else
+        thresholds= # the defaults
+    fi
     printf '%s' $'[COMMON]\r\nDefaultGroup=Lab\r\nHintsEnable=0\r\n[GROUPS]\r\n0=Lab\r\n' \
         $'[Lab]\r\n0='"$host"$'\r\n[FRIENDLYNAMES]\r\n0='"$host"$'~Lab router\r\n' \
-        $'[ALERTS]\r\nEnabled=1\r\nFailThreshold=2\r\nRecoverThreshold=2\r\n' >"$config"
+        $'[ALERTS]\r\nEnabled=1\r\n'"$thresholds" >"$config"
     chown -R "$nobody:$nobody" "$home"
 
     # The desktop's daemons run as the program's user, in the namespace, on a bus of their own.
@@ -658,6 +669,10 @@ alerts)
         3>"$work/bus.pid" >"$work/bus.log" 2>&1 ||
         skip "the session bus cannot start: $(cat "$work/bus.log")"
     helper_pids+=("$(cat "$work/bus.pid")")
+    # Every Notify and CloseNotification call on the bus, as the program sends them.
+    "${as_user[@]}" dbus-monitor --address "$bus" \
+        "type='method_call',interface='org.freedesktop.Notifications'" >"$work/calls.log" 2>&1 &
+    helper_pids+=($!)
     printf '%s\n' "[global]" "    history_length = 50" "    sticky_history = yes" \
         "    idle_threshold = 0" >"$work/dunstrc"
     chmod a+r "$work/dunstrc"
@@ -689,17 +704,19 @@ alerts)
     wait_for "main window" 60 find_main_window
     wait_for "the monitor on line" 60 shows online 1
 
-    # The tray icon's colours (green up, red down) on the panel.
+    # The tray icon's colours (green up, amber degraded, red down) on the panel.
     eval "$(as_x xdotool getwindowgeometry --shell "$panel")"
-    tray() { screen --crop "$X" "$Y" "$WIDTH" "$HEIGHT" --count 20b030 --count e01818 "$@"; }
-    tray_is() { # <green|red>: the icon's dot has that colour, and none of the other
-        local counts green red
+    tray() { screen --crop "$X" "$Y" "$WIDTH" "$HEIGHT" --count 20b030 --count ffb000 --count e01818 "$@"; }
+    tray_is() { # <green|amber|red>: the icon's dot has that colour, and none of the others
+        local counts green amber red
         counts=$(tray)
         green=$(sed -n 's/.* 20b030=\([0-9]*\).*/\1/p' <<<"$counts")
+        amber=$(sed -n 's/.* ffb000=\([0-9]*\).*/\1/p' <<<"$counts")
         red=$(sed -n 's/.* e01818=\([0-9]*\).*/\1/p' <<<"$counts")
         case $1 in
-        green) ((green >= 20 && red == 0)) ;;
-        red) ((red >= 20 && green == 0)) ;;
+        green) ((green >= 20 && amber == 0 && red == 0)) ;;
+        amber) ((amber >= 20 && green == 0 && red == 0)) ;;
+        red) ((red >= 20 && green == 0 && amber == 0)) ;;
         esac
     }
     mkdir -p "$output"
@@ -707,33 +724,76 @@ alerts)
     # dunst's count of notifications: waiting, shown and in its history.
     notices() { as_user dunstctl count | awk -F: '{ n += $2 } END { print n + 0 }'; }
     notices_are() { [ "$(notices)" -eq "$1" ]; }
-    sleep 2
+    # The Notify calls sent: "<replaces id>|<title>|<body>", one a line.
+    calls() {
+        awk '/member=Notify/ { n = 1; next }
+             n >= 1 && /^ *(string|uint32)/ {
+                 sub(/^ *(string|uint32) /, ""); gsub(/"/, ""); f[n++] = $0
+                 if (n == 6) { print f[2] "|" f[4] "|" f[5]; n = 0 }
+             }' "$work/calls.log"
+    }
+    calls_are() { [ "$(calls | wc -l)" -eq "$1" ]; }
+    sleep 6 # a full window of replies
     notices_are 0 || fail "$(notices) notifications while the host answers"
 
-    ip -n "$ns" addr del "$host/32" dev lo
-    wait_for "the monitor off line" 60 shows offline 1
-    wait_for "a notification that the host is down" 30 notices_are 1
-    wait_for "a red tray icon" 30 tray_is red
-    tray --save "$output/e2e-tray-down.png" >/dev/null
-    sleep 4 # more failed pings: the state holds, nothing more is said
-    notices_are 1 || fail "$(notices) notifications while the host stays down"
+    if [ "$case_name" = alerts ]; then
+        ip -n "$ns" addr del "$host/32" dev lo
+        wait_for "the monitor off line" 60 shows offline 1
+        wait_for "a notification that the host is down" 30 calls_are 1
+        wait_for "a red tray icon" 30 tray_is red
+        tray --save "$output/e2e-tray-down.png" >/dev/null
+        sleep 4 # more failed pings: the state holds, nothing more is said
+        calls_are 1 || fail "more notifications while the host stays down: $(calls)"
+        notices_are 1 || fail "$(notices) notifications on screen while the host stays down"
 
-    ip -n "$ns" addr add "$host/32" dev lo
-    wait_for "the monitor on line again" 60 shows online 1
-    wait_for "a notification that the host is up" 30 notices_are 2
-    wait_for "a green tray icon again" 30 tray_is green
-    sleep 4
-    notices_are 2 || fail "$(notices) notifications after the host came back"
-
-    # What dunst showed: the monitor's name as the title, the state first in the text.
-    as_user dunstctl close-all
-    history=$(as_user dunstctl history)
-    [ "$(grep -o '"Lab router"' <<<"$history" | wc -l)" -eq 2 ] ||
-        fail "the notifications are not titled with the monitor's name: $history"
-    for state in Down Up; do
-        grep -q "\"$state · $host · " <<<"$history" ||
-            fail "no notification saying $state for $host: $history"
-    done
+        ip -n "$ns" addr add "$host/32" dev lo
+        wait_for "the monitor on line again" 60 shows online 1
+        wait_for "a notification that the host is up" 30 calls_are 2
+        wait_for "a green tray icon again" 30 tray_is green
+        sleep 4
+        calls_are 2 || fail "more notifications after the host came back: $(calls)"
+        # The Up took the Down's place: one notice on screen, sent with the Down's id.
+        notices_are 1 || fail "$(notices) notifications on screen after the host came back"
+        first=$(calls | sed -n 1p)
+        second=$(calls | sed -n 2p)
+        [[ $first == "0|Lab router|Down · Request timed out · $host · "* ]] ||
+            fail "the first notice is not the Down: $first"
+        [[ $second == [1-9]*"|Lab router|Up · round trip "*" ms · $host · "* ]] ||
+            fail "the second notice does not replace the first: $second"
+        as_user dunstctl close-all
+        history=$(as_user dunstctl history)
+        [ "$(grep -o '"Lab router"' <<<"$history" | wc -l)" -eq 1 ] ||
+            fail "not one notice for the host in the end: $history"
+        grep -q "\"Up · round trip " <<<"$history" || fail "the notice left is not the Up: $history"
+    else
+        # Steady 30 % loss of the echo replies, by the namespace's own packet filter.
+        ip netns exec "$ns" nft -f - <<'NFT' || fail "nft cannot set the loss"
+table inet vantorel_loss {
+    chain output {
+        type filter hook output priority 0; policy accept;
+        icmp type echo-reply numgen random mod 100 < 30 drop
+    }
+}
+NFT
+        wait_for "a notification that the host is degraded" 60 calls_are 1
+        wait_for "an amber tray icon" 30 tray_is amber
+        tray --save "$output/e2e-tray-degraded.png" >/dev/null
+        sleep 60 # steady loss goes on: the state holds
+        calls_are 1 || fail "more notifications while the loss holds: $(calls)"
+        ip netns exec "$ns" nft delete table inet vantorel_loss
+        wait_for "a notification that the host is up" 90 calls_are 2
+        wait_for "a green tray icon again" 30 tray_is green
+        sleep 4
+        echo "notices sent: $(calls | tr '\n' ';')"
+        (($(calls | wc -l) <= 2)) || fail "more than two notices: $(calls)"
+        ! calls | grep -q "|Down · " || fail "a Down for a lossy link: $(calls)"
+        [[ $(calls | sed -n 1p) == "0|Lab router|Degraded · "*" % loss · $host · "* ||
+            $(calls | sed -n 1p) == "0|Lab router|Degraded · flapping · $host · "* ]] ||
+            fail "the first notice is not a Degraded one saying why: $(calls | sed -n 1p)"
+        [[ $(calls | sed -n 2p) == [1-9]*"|Lab router|Up · "* ]] ||
+            fail "the Up does not replace the Degraded notice: $(calls | sed -n 2p)"
+        notices_are 1 || fail "$(notices) notifications on screen at the end"
+    fi
     click_close_button
     expect_clean_exit
     ;;

@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QMenu>
 #include <QSpinBox>
@@ -168,6 +169,59 @@ TEST_F(AlertsTest, DegradedMonitorSaysSoInItsStatusLine) {
     EXPECT_TRUE(Mon->lbDegraded->isHidden());
     ASSERT_EQ(Recorder.Notices.size(), 2u);
     EXPECT_EQ(Recorder.Notices[1].State, TAlertState::Up);
+}
+
+// The sound box is seen in both states: an outline of the panel's green when unchecked, filled
+// when checked, on the dark panel.
+TEST_F(AlertsTest, SoundBoxIsDrawnVisiblyInBothStates) {
+    TfrmMain& M = OpenWithRecorder([&](TfrmMain& W) {
+        W.SetModalRunner([&](QDialog& D) {
+            auto& Dialog = static_cast<TfrmAlerts&>(D);
+            const auto GreenInBox = [&](bool Checked) {
+                Dialog.chkSound->setChecked(Checked);
+                const QRect Box(Dialog.chkSound->mapTo(&Dialog, QPoint(0, 0)),
+                                QSize(18, Dialog.chkSound->height()));
+                const QImage Image = Dialog.grab(Box).toImage();
+                Image.save(QStringLiteral("test-output/alerts-sound-box-%1.png")
+                               .arg(Checked ? QStringLiteral("on") : QStringLiteral("off")));
+                int Green = 0;
+                for (int Y = 0; Y < Image.height(); ++Y) {
+                    for (int X = 0; X < Image.width(); ++X) {
+                        const QColor C = Image.pixelColor(X, Y);
+                        Green += C.green() > 200 && C.red() < 170 && C.blue() < 120;
+                    }
+                }
+                return Green;
+            };
+            const int Off = GreenInBox(false);
+            const int On = GreenInBox(true);
+            EXPECT_GE(Off, 30) << "the unchecked box's outline";
+            EXPECT_GE(On, Off + 50) << "the checked box is filled";
+            return int(QDialog::Rejected);
+        });
+    });
+    QDir().mkpath(QStringLiteral("test-output"));
+    Control<QAction>(M, "AlertSettings1")->trigger();
+}
+
+// The title of the alerting switch's menu shows the switch as it is when the menu opens.
+TEST_F(AlertsTest, MenuTitleShowsTheSwitchsState) {
+    TfrmMain& M = OpenWithRecorder();
+    QMenu* Menu = Control<QMenu>(M, "menAlerting");
+    ASSERT_NE(Menu, nullptr);
+    const auto Title = [&] {
+        emit Menu->aboutToShow();
+        return Menu->actions().front()->icon().pixmap(24, 24).toImage();
+    };
+    const auto Button = [&] { return Control<TzsImageButton>(M, "btnAlerting")->ImageIndex(); };
+    ASSERT_EQ(Button(), TSharedImageLists::AlertingOff);
+    const QImage Off = Title();
+    ClickButton(M, "btnAlerting");
+    ASSERT_EQ(Button(), TSharedImageLists::AlertingOn);
+    const QImage On = Title();
+    EXPECT_NE(On, Off);
+    ClickButton(M, "btnAlerting");
+    EXPECT_EQ(Title(), Off);
 }
 
 TEST_F(AlertsTest, DialogStoresTheThresholdsOnOkOnly) {
