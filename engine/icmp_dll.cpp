@@ -197,17 +197,21 @@ private:
     static void Complete(TWaiter& Waiter, const TWaiter* Own);
     void Wait(TSocket& Socket, TWaiter& Waiter, TSteady::time_point Deadline,
               std::unique_lock<std::mutex>& Guard);
-    void NoteAnswerTime(std::uint32_t Destination, bool AnsweredAtOnce);
+    void NoteAnswerTime(std::uint64_t Route, bool AnsweredAtOnce);
 
     std::vector<std::shared_ptr<TChannel>> FChannels;
     std::shared_ptr<TSocket> FRawSocket;
     std::unordered_map<int, std::shared_ptr<TSocket>> FWatched; // by descriptor, for epoll
     std::atomic<std::uint64_t> FWatchedVersion{0};
     TEchoMatcher FMatcher;
-    // Destinations whose last request was not answered by the time its send returned (a
-    // timeout, or a round trip on a real network). Their callers skip the read right after
-    // sending, which would only find the socket empty, and wait at once.
-    std::unordered_set<std::uint32_t> FLateDestinations;
+    // Destinations, each with a hop limit (0 for the system's default), whose last request was
+    // not answered by the time its send returned (a timeout, or a round trip on a real network).
+    // Their callers skip the read right after sending, which would only find the socket empty,
+    // and wait at once. A request with a hop limit is answered by the router where the limit
+    // runs out, so each hop limit of a destination learns apart: on a chain of network
+    // namespaces every router's "time exceeded" is queued before the send returns, on a real
+    // network none is.
+    std::unordered_set<std::uint64_t> FLateDestinations;
     int FDatagramErrno = 0;
     int FRawErrno = 0;
     int FHelperErrno = 0;
@@ -693,16 +697,16 @@ void TIcmpService::Wait(TSocket& Socket, TWaiter& Waiter, TSteady::time_point De
     --Socket.Waiters;
 }
 
-void TIcmpService::NoteAnswerTime(std::uint32_t Destination, bool AnsweredAtOnce) {
+void TIcmpService::NoteAnswerTime(std::uint64_t Route, bool AnsweredAtOnce) {
     // Bounded: past the limit the list starts afresh, which costs each destination one read
     // after sending to learn again.
     constexpr std::size_t MaxLateDestinations = 65536;
     if (AnsweredAtOnce) {
-        FLateDestinations.erase(Destination);
+        FLateDestinations.erase(Route);
     } else {
         if (FLateDestinations.size() >= MaxLateDestinations)
             FLateDestinations.clear();
-        FLateDestinations.insert(Destination);
+        FLateDestinations.insert(Route);
     }
 }
 
@@ -715,6 +719,7 @@ TIcmpResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
     std::shared_ptr<TChannel> Channel;
     std::uint16_t Sequence = 0;
     bool ReadAtOnce = true;
+    const std::uint64_t Route = std::uint64_t(HopLimit) << 32 | Destination;
     {
         std::lock_guard Guard(FLock);
         if (!EnsureOpen())
@@ -744,9 +749,7 @@ TIcmpResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
         }
         // Registered before sending: on loopback the reply can beat sendto's return.
         FMatcher.Add(Channel->Identifier, Sequence, &Waiter);
-        // A request with a hop limit is answered by a router on the way, later than a request
-        // on loopback: its caller waits at once, and it tells nothing about the destination.
-        ReadAtOnce = HopLimit == 0 && !FLateDestinations.contains(Destination);
+        ReadAtOnce = !FLateDestinations.contains(Route);
     }
 
     const TSteady::time_point Sent = TSteady::now();
@@ -795,8 +798,7 @@ TIcmpResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
         AnsweredAtOnce = Waiter.Done && Waiter.ReceivedRealNs != 0 &&
                          Waiter.ReceivedRealNs <= SendReturnedRealNs;
     }
-    if (HopLimit == 0)
-        NoteAnswerTime(Destination, AnsweredAtOnce);
+    NoteAnswerTime(Route, AnsweredAtOnce);
     if (!Waiter.Done)
         FMatcher.Remove(Channel->Identifier, Sequence);
     if (Waiter.SendErrno != 0) {

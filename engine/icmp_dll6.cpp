@@ -564,9 +564,9 @@ TEcho6Result TIcmp6Service::Send(const sockaddr_in6& Destination,
             SendPacket(Fd, Packet, reinterpret_cast<const sockaddr*>(&To), sizeof To, HopLimit);
     }
     const int SendErrno = errno;
-    // On loopback the answer is queued by now: read it here rather than have the receiver wake.
-    // A router on the way answers a request with a hop limit later: its caller waits at once.
-    if (Written >= 0 && HopLimit == 0 && FReadLock.try_lock()) {
+    // On loopback the answer is queued by now, and so is a router's "time exceeded" on a chain of
+    // network namespaces: read it here rather than have the receiver wake the caller.
+    if (Written >= 0 && FReadLock.try_lock()) {
         ReadPackets(Fd, Raw, Helper, &Waiter);
         FReadLock.unlock();
     }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cmath>
@@ -410,4 +411,40 @@ TEST(PathProbe, HopLimitedRequestOnLoopback) {
         EXPECT_EQ(V6.From.Text(), "::1");
     }
     EXPECT_EQ(SendHopProbe(TPathAddress(), 1, 10).IPStatus, IP_GENERAL_FAILURE);
+}
+
+// An answer already queued when the send returns (loopback here, and every router's "time
+// exceeded" on a chain of network namespaces) is read by the requesting thread itself, as a
+// monitor's is: the request puts that thread to sleep no time, and wakes no receiver for it.
+TEST(PathProbe, AnswerQueuedAtTheSendCostsNoSleep) {
+    if (IcmpCreateFile() == INVALID_HANDLE_VALUE)
+        GTEST_SKIP() << "no ICMP socket allowed here";
+    const auto Sleeps = [] {
+        rusage Usage{};
+        ::getrusage(RUSAGE_THREAD, &Usage);
+        return Usage.ru_nvcsw;
+    };
+    int Families = 0;
+    for (const char* Target : {"127.0.0.1", "::1"}) {
+        SCOPED_TRACE(Target);
+        const bool V6 = Addr(Target).Family == AF_INET6;
+        if (V6) {
+            const TIcmpHandle Handle = Icmp6CreateFile();
+            if (Handle == INVALID_HANDLE_VALUE)
+                continue;
+            IcmpCloseHandle(Handle);
+        }
+        // The ICMP helper is another process: its answers are never there at once.
+        if ((V6 ? Icmp6ServiceActiveMode() : IcmpServiceActiveMode()) == "helper")
+            continue;
+        ++Families;
+        ASSERT_EQ(SendHopProbe(Addr(Target), 1, 1000).IPStatus, IP_SUCCESS);
+        const long Before = Sleeps();
+        for (int I = 0; I < 10; ++I)
+            EXPECT_EQ(SendHopProbe(Addr(Target), 1 + I % 3, 1000).IPStatus, IP_SUCCESS);
+        // A stray sleep is allowed; waiting for the receiver would be one per request.
+        EXPECT_LE(Sleeps() - Before, 2);
+    }
+    if (Families == 0)
+        GTEST_SKIP() << "only the ICMP helper sends here";
 }
