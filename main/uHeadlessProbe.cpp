@@ -1,125 +1,92 @@
 #include "uHeadlessProbe.h"
 
-#include "ZRegistry.h"
 #include "uAlertCenter.h"
 #include "uAlertNotifier.h"
-#include "uAlertSettingsFile.h"
 #include "uConfigStore.h"
-#include "uHubAlerts.h"
 #include "uMetricsEndpoint.h"
 #include "uMonitorHub.h"
 #include "uPingerSession.h"
-#include "uZephraTools.h"
 
 #include <QCoreApplication>
-#include <QDir>
 
 #include <stdexcept>
 
 TVantorelProbe::TVantorelProbe(const TOptions& Options, TRegistryStore* Registry, QObject* Parent)
-    : QObject(Parent), FOptions(Options), FRegistry(Registry),
-      FHub(std::make_unique<TMonitorHub>()), FAlerts(std::make_unique<TAlertCenter>()),
-      FLog([](const QString& Line) {
+    : QObject(Parent), FOptions(Options), FCore(Registry), FLog([](const QString& Line) {
           std::fputs((Line + QLatin1Char('\n')).toUtf8().constData(), stderr);
           std::fflush(stderr);
       }) {
-    if (!FRegistry) {
-        FOwnRegistry = std::make_unique<TLinuxRegistryStore>();
-        FRegistry = FOwnRegistry.get();
-    }
-}
-
-TVantorelProbe::~TVantorelProbe() {
-    // The endpoint and the alerts watch the hub: they go first, then the monitors.
-    FMetrics.reset();
-    FAlerts.reset();
-    FHub.reset();
-}
-
-void TVantorelProbe::Start() {
-    FConfig = std::make_unique<TConfigStore>(*FRegistry);
-    FHub->SetConfig(FConfig.get());
-    FConfig->PrepareConfigFolder();
-    FConfig->OpenConfig();
-    if (!FConfig->ConfigFileExists()) {
-        FConfig->ImportLegacyConfiguration();
-    }
-    FHub->StartWorker();
-    const QString DataFolder = GetUserAppDataFolder();
-    if (!DataFolder.isEmpty()) {
-        FHub->SetLogFolder(DataFolder + QStringLiteral("/Zephra Software/Vantorel"));
-        QDir().mkpath(FHub->LogFolder());
-    }
-
+    FCore.SetPrompter(this);
+    FCore.SetStartGroup(Options.Group);
     // Nothing is drawn without a window.
-    connect(FHub.get(), &TMonitorHub::MonitorAdded, this, [](TPingerSession* Monitor) {
+    connect(&FCore.Hub(), &TMonitorHub::MonitorAdded, this, [](TPingerSession* Monitor) {
         Monitor->SetGraphShown(false);
         Monitor->SetDrawEnabled(false);
     });
-
     FNotifier = std::make_unique<TDesktopNotifier>();
     FNotifier->SetFallback([this](const TAlertNotice& Notice) { AlertLine(Notice); });
-    FAlerts->SetNotifier(FNotifier.get());
-    WatchHubAlerts(*FHub, *FAlerts);
-    FAlerts->SetSettings(ReadAlertSettings(FConfig->Config()));
-    FHub->SetAlerting(ReadAlertingEnable(FConfig->Config()));
-    FHub->SetLogging(FConfig->ReadLoggingEnable());
-    FHub->SetFriendlyNames(FConfig->ReadFriendlyNames());
+    FCore.SetAlertNotifier(FNotifier.get());
+}
 
-    // Metrics first, so that a port in use ends the run before any monitor starts.
+TVantorelProbe::~TVantorelProbe() {
+    // The endpoint watches the hub and goes first; the core outlives what it points to here.
+    FMetrics.reset();
+    FCore.SetAlertNotifier(nullptr);
+    FCore.SetPrompter(nullptr);
+}
+
+void TVantorelProbe::Tell(TMessage Kind, const QString& Text) {
+    if (Kind == TMessage::Error) {
+        FErrors << Text;
+    } else {
+        FLog(QStringLiteral("<4>vantorel: ") + Text);
+    }
+}
+
+void TVantorelProbe::ShowError(const std::exception& Error) {
+    FErrors << QString::fromUtf8(Error.what());
+}
+
+void TVantorelProbe::ThrowErrors() {
+    if (!FErrors.isEmpty()) {
+        const QString Text = FErrors.join(QLatin1Char(' '));
+        FErrors.clear();
+        throw std::runtime_error(Text.toStdString());
+    }
+}
+
+// The core's creation and first activation as the main window runs them, with the metrics
+// started in between, so that a port in use ends the run before any monitor starts.
+void TVantorelProbe::Start() {
+    FCore.Create();
+    ThrowErrors();
     StartMetrics();
-
-    QStringList Groups;
-    FConfig->LoadGroupList(Groups);
-    const QString Wanted = FOptions.Group.isEmpty() ? FConfig->ReadDefaultGroup() : FOptions.Group;
-    QString Group;
-    for (const QString& Name : std::as_const(Groups)) {
-        if (Name.compare(Wanted, Qt::CaseInsensitive) == 0) {
-            Group = Name;
-            break;
-        }
-    }
-    if (Group.isEmpty()) {
-        if (!FOptions.Group.isEmpty()) {
-            throw std::runtime_error("There is no group named \"" + Wanted.toStdString() + "\".");
-        }
-        FLog(QStringLiteral("<4>vantorel: the default group \"") + Wanted +
-             QStringLiteral("\" does not exist; no monitor runs"));
-        FStarted = true;
-        return;
-    }
-    TMonitorHub::TProgress Progress;
-    Progress.Pause = [] { QCoreApplication::processEvents(); };
-    Progress.Refused = [this](const QString& Target, TMonitorHub::TAddResult) {
-        FLog(QStringLiteral("<4>vantorel: the stored target \"") + Target +
-             QStringLiteral("\" does not start (a duplicate or not a host name)"));
-    };
     FStarted = true;
-    FHub->OpenGroup(Group, Progress);
+    FCore.Activate();
+    ThrowErrors();
+    if (FCore.Groups().Current().isEmpty()) {
+        FLog(QStringLiteral("<4>vantorel: the default group \"") +
+             FCore.Config()->ReadDefaultGroup() +
+             QStringLiteral("\" does not exist; no monitor runs"));
+    }
 }
 
 void TVantorelProbe::StartMetrics() {
-    const QString Listen =
-        FOptions.MetricsListen.isEmpty() ? FConfig->ReadMetricsListen() : FOptions.MetricsListen;
-    FMetrics = StartMetricsEndpoint(*FHub, *FAlerts, Listen, [this](const QString& Warning) {
+    const QString Listen = FOptions.MetricsListen.isEmpty() ? FCore.Config()->ReadMetricsListen()
+                                                            : FOptions.MetricsListen;
+    FMetrics = StartMetricsEndpoint(Hub(), Alerts(), Listen, [this](const QString& Warning) {
         FLog(QStringLiteral("<4>vantorel: ") + Warning);
     });
 }
 
+// What a close of the main window saves (a probe of one group leaves the stored default group
+// alone), then every monitor stops.
 void TVantorelProbe::Close() {
     if (std::exchange(FClosed, true) || !FStarted) {
         return;
     }
-    // What a close of the main window saves; the default group changes only when no other
-    // group was asked for, so a probe of one group leaves the desktop's choice alone.
-    FConfig->WriteHintsEnable(FConfig->ReadHintsEnable());
-    if (FOptions.Group.isEmpty() && !FHub->CurrentGroup().isEmpty()) {
-        FConfig->WriteDefaultGroup(FHub->CurrentGroup());
-    }
-    if (!FHub->GroupIncomplete()) {
-        FHub->SaveGroup(FHub->CurrentGroup());
-    }
-    FHub->CloseAll();
+    FCore.RequestClose();
+    ThrowErrors();
 }
 
 void TVantorelProbe::AlertLine(const TAlertNotice& Notice) {

@@ -1,6 +1,8 @@
-// The program without a window: the monitors of a group from the same configuration as the
-// main window, their logs, their alerts and, when asked for, the metrics endpoint; for a
-// server, a branch office or a lab rack where no desktop runs.
+// The program without a window: the application core (TVantorelCore) as the main window would
+// run it, on the monitors of a group from the same configuration, with their logs, their alerts
+// and, when asked for, the metrics endpoint; for a server, a branch office or a lab rack where no
+// desktop runs. Nobody is there to answer: what the core would ask a person is declined, its
+// messages are log lines, and an error while starting or closing ends the run.
 //
 //   TVantorelProbe Probe(Options);
 //   Probe.Start();                 // throws with a message fit for a user
@@ -10,22 +12,25 @@
 // each change is one line on the standard error, with the priority prefix the journal reads.
 #pragma once
 
+#include "uVantorelCore.h"
+
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class TAlertCenter;
-class TConfigStore;
 class TDesktopNotifier;
 class TMetricsEndpoint;
 class TMonitorHub;
 class TRegistryStore;
 struct TAlertNotice;
 
-class TVantorelProbe : public QObject {
+class TVantorelProbe : public QObject, private IVantorelPrompter {
     Q_OBJECT
 
 public:
@@ -45,8 +50,9 @@ public:
     // Saves what a close of the main window saves and stops every monitor. Once.
     void Close();
 
-    TMonitorHub& Hub() const { return *FHub; }
-    TAlertCenter& Alerts() const { return *FAlerts; }
+    TVantorelCore& Core() { return FCore; }
+    TMonitorHub& Hub() const { return FCore.Hub(); }
+    TAlertCenter& Alerts() const { return FCore.Alerts(); }
     TMetricsEndpoint* Metrics() const { return FMetrics.get(); }
     // Where warnings and alert lines go (the standard error by default).
     void SetLog(std::function<void(const QString& Line)> Log) { FLog = std::move(Log); }
@@ -54,16 +60,22 @@ public:
 private:
     void StartMetrics();
     void AlertLine(const TAlertNotice& Notice);
+    // Throws what the core told as an error since the last call.
+    void ThrowErrors();
+
+    void Tell(TMessage Kind, const QString& Text) override;
+    bool Confirm(const QString&, TButtons) override { return false; }
+    void ShowError(const std::exception& Error) override;
+    QString ChooseConfigFile(bool) override { return {}; }
+    std::optional<QString> AskGroupName(const QStringList&) override { return std::nullopt; }
+    bool EditFriendlyNames(QString&) override { return false; }
 
     TOptions FOptions;
-    std::unique_ptr<TRegistryStore> FOwnRegistry;
-    TRegistryStore* FRegistry;
-    std::unique_ptr<TConfigStore> FConfig;
-    std::unique_ptr<TMonitorHub> FHub;
-    std::unique_ptr<TAlertCenter> FAlerts;
+    TVantorelCore FCore;
     std::unique_ptr<TDesktopNotifier> FNotifier;
     std::unique_ptr<TMetricsEndpoint> FMetrics;
     std::function<void(const QString&)> FLog;
+    QStringList FErrors;
     bool FStarted = false;
     bool FClosed = false;
 };

@@ -181,9 +181,12 @@ void TVantorelCore::ApplyConfiguration() {
     LoadSettings();
     FConfigApplied = true;
     try {
-        const QString Default = FGroups.Find(FConfig->ReadDefaultGroup());
-        if (!Default.isEmpty()) {
-            OpenGroup(Default);
+        const QString Wanted = FStartGroup.isEmpty() ? FConfig->ReadDefaultGroup() : FStartGroup;
+        if (const QString Group = FGroups.Find(Wanted); !Group.isEmpty()) {
+            OpenGroup(Group);
+        } else if (!FStartGroup.isEmpty()) {
+            Tell(TMessage::Error,
+                 QStringLiteral("There is no group named \"") + Wanted + QStringLiteral("\"."));
         }
     } catch (const std::exception& E) {
         // The program stays usable: the user can open a group by hand.
@@ -214,7 +217,9 @@ void TVantorelCore::LoadSettings() {
 
 void TVantorelCore::SaveOnClose() {
     FConfig->WriteHintsEnable(FHub->Settings().Hints);
-    FConfig->WriteDefaultGroup(FGroups.Current());
+    if (FStartGroup.isEmpty()) {
+        FConfig->WriteDefaultGroup(FGroups.Current());
+    }
     if (!FGroups.Incomplete()) {
         SaveGroup(FGroups.Current());
     }

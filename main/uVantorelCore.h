@@ -101,6 +101,10 @@ public:
     void SetPrompter(IVantorelPrompter* Prompter);
     // Where alert notifications go; null: the desktop's notification service.
     void SetAlertNotifier(TAlertNotifier* Notifier);
+    // A run for one group (the headless probe's choice): the first activation opens it instead
+    // of the stored default group, and the close leaves the stored default group alone. A name
+    // that is no group is told as an error, and no group opens.
+    void SetStartGroup(const QString& Name) { FStartGroup = Name; }
 
     TMonitorHub& Hub() const { return *FHub; }
     TGroupCatalogue& Groups() { return FGroups; }
@@ -218,4 +222,5 @@ private:
     // write the switches and the open group back.
     bool FConfigApplied = false;
     bool FCloseDeferred = false;
+    QString FStartGroup;
 };
