@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <string_view>
@@ -53,9 +54,23 @@ char* PutTwo(char* P, unsigned Value) {
 char* PutDateTime(char* P, std::int64_t Seconds) {
     const std::int64_t Days = FloorDiv(Seconds, SecondsPerDay);
     const unsigned OfDay = unsigned(Seconds - Days * SecondsPerDay);
-    std::int64_t Year = 0;
-    unsigned Month = 0, Day = 0;
-    CivilFromDays(Days, Year, Month, Day);
+    // An export writes hundreds of rows per day, each with two times: the calendar date of the
+    // last two days is kept.
+    struct TDate {
+        std::int64_t Days = INT64_MIN;
+        std::int64_t Year = 0;
+        unsigned Month = 0, Day = 0;
+    };
+    thread_local TDate Recent[2];
+    TDate* Date = Recent[0].Days == Days ? &Recent[0] : &Recent[1];
+    if (Date->Days != Days) {
+        Recent[1] = Recent[0];
+        Date = &Recent[0];
+        Date->Days = Days;
+        CivilFromDays(Days, Date->Year, Date->Month, Date->Day);
+    }
+    const std::int64_t Year = Date->Year;
+    const unsigned Month = Date->Month, Day = Date->Day;
     if (Year >= 0 && Year <= 9999) {
         P = PutTwo(P, unsigned(Year / 100));
         P = PutTwo(P, unsigned(Year % 100));
@@ -306,6 +321,31 @@ namespace THistoryCsv {
 const char* const Header = "Local time,UTC,Mean round trip (ms),Uptime (%)\r\n";
 
 void Number(double Value, int Decimals, std::string& Out) {
+    // The values of a log (round trips, uptimes) from a whole number of units of the last
+    // place: the product's error (below 1e-7 of a unit under 1e9 units) cannot move it across
+    // a rounding boundary unless it lies within 1e-6 of one, and those take the exact path.
+    static constexpr std::uint32_t Scales[] = {1, 10, 100, 1000};
+    if (Decimals >= 0 && Decimals <= 3 && Value >= 0 && Value < 1e6) {
+        const std::uint32_t Scale = Scales[Decimals];
+        const double Scaled = Value * Scale;
+        const double Whole = std::floor(Scaled);
+        const double Fraction = Scaled - Whole;
+        if (std::fabs(Fraction - 0.5) > 1e-6) {
+            const std::uint64_t Units = std::uint64_t(Whole) + (Fraction > 0.5 ? 1 : 0);
+            char Text[32];
+            char* P = std::to_chars(Text, Text + sizeof Text, Units / Scale).ptr;
+            std::uint32_t Rest = std::uint32_t(Units % Scale);
+            if (Rest != 0) {
+                *P++ = '.';
+                for (std::uint32_t Place = Scale / 10; Rest != 0; Place /= 10) {
+                    *P++ = char('0' + Rest / Place);
+                    Rest %= Place;
+                }
+            }
+            Out.append(Text, P);
+            return;
+        }
+    }
     char Text[400];
     const auto [End, Error] =
         std::to_chars(Text, Text + sizeof Text, Value, std::chars_format::fixed, Decimals);

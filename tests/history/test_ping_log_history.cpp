@@ -15,10 +15,12 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -438,6 +440,49 @@ TEST(HistoryCsv, NumbersAreRoundedWithoutNoise) {
         std::string Out;
         THistoryCsv::Number(Case.Value, Case.Decimals, Out);
         EXPECT_EQ(Out, Case.Text);
+    }
+}
+
+// Every number is the correctly rounded decimal of its value, trailing zeros dropped: checked
+// against std::to_chars for values as logs hold them (floats) and for halves of the last place,
+// where the rounding is decided.
+TEST(HistoryCsv, NumbersAreCorrectlyRounded) {
+    const auto Expected = [](double Value, int Decimals) {
+        char Text[400];
+        char* End =
+            std::to_chars(Text, Text + sizeof Text, Value, std::chars_format::fixed, Decimals).ptr;
+        if (Decimals > 0) {
+            while (End[-1] == '0') {
+                --End;
+            }
+            if (End[-1] == '.') {
+                --End;
+            }
+        }
+        const std::string Shown(Text, End);
+        return Shown == "-0" ? std::string("0") : Shown;
+    };
+    std::mt19937 Random(25);
+    std::vector<double> Values;
+    std::uniform_real_distribution<float> Trip(0, 70000), Uptime(0, 100);
+    for (int I = 0; I < 200000; ++I) {
+        Values.push_back(Trip(Random));
+        Values.push_back(Uptime(Random));
+    }
+    for (int Half = 1; Half < 400000; Half += 2) {
+        Values.push_back(Half / 2000.0);
+        Values.push_back(float(Half / 2000.0));
+        Values.push_back(Half / 200.0);
+        Values.push_back(float(Half / 200.0));
+        Values.push_back(std::nextafter(Half / 2000.0, 0.0));
+        Values.push_back(std::nextafter(Half / 2000.0, 1e9));
+    }
+    for (const double Value : Values) {
+        for (const int Decimals : {2, 3}) {
+            std::string Out;
+            THistoryCsv::Number(Value, Decimals, Out);
+            ASSERT_EQ(Out, Expected(Value, Decimals)) << Value << " to " << Decimals;
+        }
     }
 }
 
