@@ -34,8 +34,10 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeView>
+#include <QWheelEvent>
 #include <algorithm>
 
 namespace {
@@ -64,6 +66,31 @@ void TResizePanel::resizeEvent(QResizeEvent* Event) {
     if (OnResize) {
         OnResize();
     }
+}
+
+TTileScroller::TTileScroller(QWidget* Parent) : QScrollArea(Parent) {
+    setFrameShape(QFrame::NoFrame);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFocusPolicy(Qt::NoFocus);
+    horizontalScrollBar()->setSingleStep(TTileLayout::TileWidth / 4);
+    horizontalScrollBar()->setPageStep(TTileLayout::TileWidth);
+}
+
+void TTileScroller::wheelEvent(QWheelEvent* Event) {
+    QScrollBar* Bar = horizontalScrollBar();
+    if (Bar->maximum() == 0) {
+        Event->ignore();
+        return;
+    }
+    // Either direction of the wheel scrolls sideways; a touchpad's pixels are taken as they are.
+    const QPoint Pixels = Event->pixelDelta();
+    const QPoint Angle = Event->angleDelta();
+    const auto Larger = [](QPoint P) { return std::abs(P.x()) > std::abs(P.y()) ? P.x() : P.y(); };
+    const int Step =
+        !Pixels.isNull() ? Larger(Pixels) : Larger(Angle) * TTileLayout::TileWidth / 120;
+    Bar->setValue(Bar->value() - Step);
+    Event->accept();
 }
 
 QPoint TfrmMain::CentredPlace(QSize Window, const QRect& Area) {
@@ -370,11 +397,24 @@ void TfrmMain::BuildBody() {
     Splitter->setCursor(Qt::SplitHCursor);
     Splitter->installEventFilter(this);
 
-    PanelRight = new TResizePanel(PanelBody);
+    TileArea = new TTileScroller(PanelBody);
+    TileArea->setObjectName(QStringLiteral("TileArea"));
+    TileArea->setStyleSheet(QStringLiteral(
+        "#TileArea, #TileArea > QWidget { background: rgb(24,24,24); }"
+        "QScrollBar:horizontal { background: rgb(40,40,40); height: 12px; margin: 0; }"
+        "QScrollBar::handle:horizontal { background: rgb(96,96,96); min-width: 24px; "
+        "border-radius: 3px; margin: 2px; }"
+        "QScrollBar::handle:horizontal:hover { background: rgb(128,128,128); }"
+        "QScrollBar::add-line, QScrollBar::sub-line { width: 0; }"
+        "QScrollBar::add-page, QScrollBar::sub-page { background: none; }"));
+    PanelRight = new TResizePanel;
     PanelRight->setObjectName(QStringLiteral("PanelRight"));
     PanelRight->setAttribute(Qt::WA_StyledBackground);
     PanelRight->setStyleSheet(QStringLiteral("#PanelRight { background: rgb(24,24,24); }"));
     PanelRight->OnResize = [this] { ArrangeMonitors(); };
+    TileArea->setWidget(PanelRight);
+    connect(TileArea->horizontalScrollBar(), &QScrollBar::valueChanged, this,
+            [this] { ShowTilesInView(); });
 
     PanelLeft = new TResizePanel(PanelBody);
     PanelLeft->setObjectName(QStringLiteral("PanelLeft"));
@@ -427,9 +467,21 @@ void TfrmMain::LayoutBody() {
         Splitter->setGeometry(X, 0, SplitterWidth, Height);
         X += SplitterWidth;
     }
-    if (PanelRight->isVisibleTo(PanelBody)) {
-        PanelRight->setGeometry(X, 0, PanelRight->width(), Height);
-        X += PanelRight->width();
+    if (TileArea->isVisibleTo(PanelBody)) {
+        // Tile columns wider than the room beside the main panel's minimum scroll, the scroll
+        // bar taking its height from the tiles.
+        const int Room = std::max(0, Width - X - MainPanelMinWidth);
+        const bool Scrolls = PanelRight->width() > Room;
+        TileArea->setHorizontalScrollBarPolicy(Scrolls ? Qt::ScrollBarAlwaysOn
+                                                       : Qt::ScrollBarAlwaysOff);
+        const int ViewWidth = Scrolls ? Room : PanelRight->width();
+        TileArea->setGeometry(X, 0, ViewWidth, Height);
+        X += ViewWidth;
+        const int TilesHeight = std::max(
+            0, Height - (Scrolls ? TileArea->horizontalScrollBar()->sizeHint().height() : 0));
+        if (PanelRight->height() != TilesHeight) {
+            PanelRight->resize(PanelRight->width(), TilesHeight);
+        }
     }
     PanelLeft->setGeometry(X, 0, std::max(0, Width - X), Height);
     ShowTilesInView();

@@ -25,6 +25,7 @@
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
+#include <QScrollArea>
 #include <QSize>
 #include <QString>
 #include <QWidget>
@@ -61,6 +62,18 @@ protected:
     void resizeEvent(QResizeEvent* Event) override;
 };
 
+// The tile panel's view: scrolls sideways when the tile columns are wider than the room beside
+// the main panel; the wheel scrolls it by a column a notch.
+class TTileScroller : public QScrollArea {
+    Q_OBJECT
+
+public:
+    explicit TTileScroller(QWidget* Parent = nullptr);
+
+protected:
+    void wheelEvent(QWheelEvent* Event) override;
+};
+
 class TfrmMain : public QWidget, private IVantorelPrompter {
     Q_OBJECT
 
@@ -73,6 +86,7 @@ public:
     static constexpr int BottomHeight = 18;
     static constexpr int ListPanelWidth = 545;
     static constexpr int SplitterWidth = 6;
+    static constexpr int MainPanelMinWidth = 320; // beside tiles that scroll
 
     // A window showing Core (not owned; it must outlive the window).
     explicit TfrmMain(TVantorelCore& Core, QWidget* Parent = nullptr);
@@ -134,6 +148,7 @@ private:
     QWidget* PanelList = nullptr;
     QTreeView* lvPingers = nullptr;
     QWidget* Splitter = nullptr;
+    TTileScroller* TileArea = nullptr; // holds PanelRight, the tiles' parent
     TResizePanel* PanelRight = nullptr;
     TResizePanel* PanelLeft = nullptr;
     // Bottom strip.

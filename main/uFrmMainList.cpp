@@ -42,14 +42,14 @@ void TfrmMain::SetAllDrawEnabled(bool Enabled) {
 
 void TfrmMain::ShowListView(bool Shown) {
     if (!Shown) {
-        PanelRight->show();
+        TileArea->show();
         Splitter->hide();
         PanelList->hide();
         LayoutBody();
         SetAllDrawEnabled(true);
     } else {
         PanelList->show();
-        PanelRight->hide();
+        TileArea->hide();
         Splitter->show();
         LayoutBody();
         SetAllDrawEnabled(false);

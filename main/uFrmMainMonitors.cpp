@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QProgressBar>
+#include <QScrollBar>
 
 #include <utility>
 
@@ -86,11 +87,13 @@ void TfrmMain::ShowTilesInView() {
     if (!PanelRight->isVisibleTo(this)) {
         return;
     }
-    const int ViewRight = PanelBody->width() - PanelRight->x();
+    // Only the tiles in the scrolled view are shown: a hidden tile keeps no picture.
+    const int ViewLeft = TileArea->horizontalScrollBar()->value();
+    const int ViewRight = ViewLeft + TileArea->viewport()->width();
     for (int I = 0; I < Hub().Count(); ++I) {
         TfrmPinger* Mon = ViewOf(Hub().Monitor(I));
         if (Mon && Mon->parentWidget() == PanelRight) {
-            Mon->setVisible(Mon->x() < ViewRight);
+            Mon->setVisible(Mon->x() < ViewRight && Mon->x() + Mon->width() > ViewLeft);
         }
     }
 }
@@ -136,10 +139,12 @@ void TfrmMain::ArrangeMonitors() {
         FArranging = false;
         return;
     }
-    const TTileLayout L = TileLayout(Count, PanelRight->height());
-    if (PanelRight->width() != L.PanelWidth) {
+    TTileLayout L = TileLayout(Count, PanelRight->height());
+    // Laying out the body may give the panel a scroll bar, and so fewer rows: once more then.
+    for (int Pass = 0; Pass < 2 && PanelRight->width() != L.PanelWidth; ++Pass) {
         PanelRight->resize(L.PanelWidth, PanelRight->height());
         LayoutBody();
+        L = TileLayout(Count, PanelRight->height());
     }
     // A monitor that keeps its panel and place keeps its picture: repainting it would draw the
     // same pixels, and with thousands of monitors laid out once per slice of an opening group

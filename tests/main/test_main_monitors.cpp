@@ -11,6 +11,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QWheelEvent>
 
 namespace {
 
@@ -147,41 +150,73 @@ TEST_F(MainWindowTest, FiveMonitorsTileBesideTheMainPanel) {
         EXPECT_EQ(TzsHint::Text(Mon->Image32), QStringLiteral("Left Click to move to main panel."));
     }
     EXPECT_EQ(Control<TResizePanel>(M, "PanelLeft")->x(),
-              Control<TResizePanel>(M, "PanelRight")->x() + 480);
+              Control<QWidget>(M, "TileArea")->x() + 480);
 }
 
-// More tiles than the window is wide: those whose column starts beyond the body's right edge
-// are hidden (and keep no picture) until a wider window brings them into view.
-TEST_F(MainWindowTest, TilesBeyondTheWindowsEdgeAreHiddenUntilInView) {
-    TfrmMain& M = Open();
-    for (int I = 0; I < 31; ++I) { // 30 tiles: 10 columns of 3, 2400 pixels
+// More tile columns than there is room for: the tile panel scrolls sideways (bar and wheel), the
+// main panel keeps a useful width, and only the tiles in the scrolled view are shown and drawn.
+TEST_F(MainWindowTest, TilesScrollBesideAMainPanelOfUsefulWidth) {
+    TfrmMain& M = Open();          // the design size
+    for (int I = 0; I < 17; ++I) { // 16 tiles: 6 columns of 3, 1440 pixels
         M.Core().AddMonitor(QStringLiteral("t%1").arg(I, 2, 10, QLatin1Char('0')));
     }
-    ASSERT_EQ(Control<TResizePanel>(M, "PanelRight")->width(), 2400);
-    const auto Check = [&M] {
-        const int ViewRight = Control<TResizePanel>(M, "PanelBody")->width() -
-                              Control<TResizePanel>(M, "PanelRight")->x();
-        int Shown = 0, Hidden = 0;
+    auto* Area = Control<QScrollArea>(M, "TileArea");
+    auto* Tiles = Control<TResizePanel>(M, "PanelRight");
+    auto* MainPanel = Control<TResizePanel>(M, "PanelLeft");
+    QScrollBar* Bar = Area->horizontalScrollBar();
+    ASSERT_EQ(Tiles->width(), 6 * TTileLayout::TileWidth);
+    EXPECT_EQ(MainPanel->width(), TfrmMain::MainPanelMinWidth);
+    EXPECT_EQ(MainPanel->x(), Area->x() + Area->width());
+    EXPECT_EQ(MainPanel->x() + MainPanel->width(), Control<QWidget>(M, "PanelBody")->width());
+    ASSERT_TRUE(Bar->isVisible());
+    // The bar takes its height from the tiles, which keep their rows.
+    EXPECT_EQ(Tiles->height() + Bar->height(), MainPanel->height());
+    EXPECT_EQ(FindMonitor(M, QStringLiteral("t01"))->height(), Tiles->height() / 3);
+
+    const auto InView = [&](TfrmPinger* Mon) {
+        return Mon->x() < Bar->value() + Area->viewport()->width() &&
+               Mon->x() + Mon->width() > Bar->value();
+    };
+    const auto Check = [&] {
+        int Shown = 0;
         for (int I = 0; I < M.Hub().Count(); ++I) {
             TfrmPinger* Mon = MonitorAt(M, I);
-            if (Mon->parentWidget() != Control<TResizePanel>(M, "PanelRight")) {
+            if (Mon->parentWidget() != Tiles) {
                 continue;
             }
             SCOPED_TRACE(Mon->Session().Target());
-            const bool InView = Mon->x() < ViewRight;
-            EXPECT_EQ(Mon->isVisible(), InView);
-            EXPECT_EQ(Mon->Session().Graph().Plot().Width() > 0,
-                      InView); // only what is seen is drawn
-            (InView ? Shown : Hidden) += 1;
+            EXPECT_EQ(Mon->isVisible(), InView(Mon));
+            EXPECT_EQ(Mon->Session().Graph().Plot().Width() > 0, InView(Mon));
+            Shown += InView(Mon) ? 1 : 0;
         }
-        return std::pair{Shown, Hidden};
+        return Shown;
     };
-    const auto [Shown, Hidden] = Check();
-    EXPECT_GT(Shown, 0);
-    EXPECT_GT(Hidden, 0);
+    EXPECT_GT(Check(), 0);
+    TfrmPinger* Last = FindMonitor(M, QStringLiteral("t16"));
+    ASSERT_EQ(Last->parentWidget(), Tiles);
+    EXPECT_FALSE(Last->isVisible());
+
+    // The wheel turned towards the user brings the last column into view (a tile leaves the
+    // wheel to the panel, which the end-to-end case shows with a real pointer).
+    TfrmPinger* First = FindMonitor(M, QStringLiteral("t01"));
+    for (int Notch = 0; Notch < 6; ++Notch) {
+        const QPointF At(20, 20);
+        QWheelEvent Wheel(At, Area->viewport()->mapToGlobal(At), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(Area->viewport(), &Wheel);
+    }
+    EXPECT_EQ(Bar->value(), Bar->maximum());
+    EXPECT_TRUE(Last->isVisible());
+    EXPECT_FALSE(First->isVisible());
+    Check();
+
+    // A window wide enough for every column needs no scrolling: the main panel takes the rest.
     M.resize(2600, M.height());
-    const auto [ShownWide, HiddenWide] = Check();
-    EXPECT_GT(ShownWide, Shown);
+    EXPECT_FALSE(Bar->isVisible());
+    EXPECT_EQ(Tiles->height(), MainPanel->height());
+    EXPECT_EQ(Area->width(), Tiles->width());
+    EXPECT_GT(MainPanel->width(), TfrmMain::MainPanelMinWidth);
+    EXPECT_EQ(Check(), 16);
 }
 
 TEST_F(MainWindowTest, ClickingATileSwapsItIntoTheMainPanel) {
