@@ -18,6 +18,10 @@
 #                  having saved the switch and the open group, as its close button would
 #   group-close    a stored group of loopback targets opens, both monitors show replies, and
 #                  the window's close button saves the group
+#   daily-use      a stored group of 17 loopback targets at the window's design size: the main
+#                  panel keeps its width beside tiles that scroll, the wheel over a tile brings the
+#                  hidden columns into view, two targets typed into the Target box one after the
+#                  other both start, and the program prints nothing from start to close
 #   capability     the helper file alone carries cap_net_raw and datagram ICMP sockets are
 #                  refused: the program pings loopback and an address of the namespace through
 #                  the helper, holds no capability and no ICMP socket itself; the helper holds
@@ -42,7 +46,7 @@
 #                  output takes none). The stored loopback group opens and shows replies, the
 #                  size grip resizes and the header moves the frameless window (both through
 #                  the compositor: a Wayland client cannot place itself), and the close button
-#                  saves the group. Skipped only when weston or Qt's Wayland plugin is missing or
+#                  saves the group; the program prints nothing. Skipped only when weston or Qt's Wayland plugin is missing or
 #                  the compositor cannot start.
 #   alerts         alerting stored on, with a session bus, a notification daemon (dunst) and a
 #                  tray host (tint2, which hosts XEmbed icons) of the user's: a host inside the
@@ -349,6 +353,58 @@ group-close)
     expect_config "$saved_loopback_group" "after closing with the close button"
     ;;
 
+daily-use)
+    ping_range "0 2147483647"
+    mkdir -p "$config_dir"
+    {
+        printf '%s' $'[COMMON]\r\nDefaultGroup=Many\r\nHintsEnable=0\r\n[GROUPS]\r\n0=Many\r\n[Many]\r\n'
+        for i in $(seq 17); do printf '%s' "$((i - 1))=127.0.0.$i"$'\r\n'; done
+    } >"$config"
+    chown -R "$nobody:$nobody" "$home"
+    start_program
+    wait_for "main window" 60 find_main_window
+    main_window_geometry
+    [ "$WIDTH x $HEIGHT" = "1050 x 700" ] || fail "the window opened at $WIDTH x $HEIGHT"
+    # 16 tiles need 6 columns of 240 pixels (3 rows): beside a main panel of 320 pixels, three
+    # columns and the corner of a fourth are in view. The frames counted are the top left
+    # corners of the graphs on line: in the whole window, in the main panel (right of the tiles)
+    # and in the lower two rows of the third column in view.
+    in_window() { # <x> <y> <width> <height> (in the window) <online count>
+        [ "$(screen --crop $((X + $1)) $((Y + $2)) "$3" "$4" | sed -n 's/^online=\([0-9]*\).*/\1/p')" -eq "$5" ]
+    }
+    frames() { # <in the window> <in the main panel> <in the lower rows of the third column>
+        in_window 0 0 "$WIDTH" "$HEIGHT" "$1" && in_window 730 78 320 600 "$2" &&
+            in_window 470 275 255 415 "$3"
+    }
+    wait_for "the main panel and ten tiles on line" 90 frames 11 1 2
+    mkdir -p "$output"
+    screen --crop "$X" "$Y" "$WIDTH" "$HEIGHT" --save "$output/e2e-daily-use-tiles.png" >/dev/null
+    # The wheel over a tile scrolls a column a notch: at the end the last three columns are in
+    # view (the last holds one tile) and the main panel is where it was.
+    as_x xdotool mousemove --sync $((X + 100)) $((Y + 150))
+    sleep 0.3
+    as_x xdotool click --repeat 6 --delay 100 5
+    wait_for "the last columns scrolled into view" 30 frames 8 1 0
+    screen --crop "$X" "$Y" "$WIDTH" "$HEIGHT" --save "$output/e2e-daily-use-scrolled.png" >/dev/null
+    # Two targets typed one after the other into the Target box, each ended by Enter.
+    as_x xdotool mousemove --sync $((X + 450)) $((Y + 56))
+    sleep 0.3
+    as_x xdotool click 1
+    sleep 0.5
+    as_x xdotool type --delay 50 127.0.0.18
+    as_x xdotool key Return
+    sleep 1
+    as_x xdotool type --delay 50 127.0.0.19
+    as_x xdotool key Return
+    both_started() { grep -q $'=127.0.0.19\r' "$config" 2>/dev/null && grep -q $'=127.0.0.18\r' "$config"; }
+    # Each monitor added saves the open group.
+    wait_for "both typed targets started" 30 both_started
+    click_close_button
+    expect_clean_exit
+    ! grep -q "127.0.0.18127" "$config" || fail "the second target was appended to the first"
+    [ ! -s "$work/program.log" ] || fail "the program printed: $(head -n 5 "$work/program.log")"
+    ;;
+
 signal-close)
     ping_range "0 2147483647"
     for signal in TERM HUP; do
@@ -581,6 +637,11 @@ wayland)
     # a full second before the pointer moves.
     drag() {
         local step
+        # The pointer comes in from outside the compositor's window straight onto the start:
+        # the compositor takes the place of an entering pointer as it is, but may place later
+        # moves of its own reckoning a little apart.
+        as_x xdotool mousemove --sync 1250 790
+        sleep 0.3
         as_x xdotool mousemove --sync "$1" "$2"
         sleep 0.5
         as_x xdotool mousedown 1
@@ -619,9 +680,6 @@ wayland)
         done
         fail "no $what"
     }
-    # The compositor follows the X pointer from its entering the compositor's window on.
-    as_x xdotool mousemove --sync 1250 790
-    sleep 0.3
     # The size grip in the bottom right corner makes the window 150 x 100 smaller (it may not be smaller than 833 x 560).
     drag_until "window resized by its size grip" "$X $Y $((WIDTH - 150)) $((HEIGHT - 100))" \
         $((X + WIDTH - 6)) $((Y + HEIGHT - 6)) $((X + WIDTH - 156)) $((Y + HEIGHT - 106))
@@ -639,6 +697,8 @@ wayland)
     as_x xdotool click 1
     expect_clean_exit
     expect_config "$saved_loopback_group" "after closing with the close button"
+    # A clean start and close print nothing, the tray's look for a host included.
+    [ ! -s "$work/program.log" ] || fail "the program printed: $(head -n 5 "$work/program.log")"
     ;;
 
 alerts | alerts-loss)
