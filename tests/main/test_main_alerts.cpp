@@ -78,7 +78,8 @@ TEST_F(AlertsTest, OneNotificationWhenAHostGoesDownAndOneWhenItComesBack) {
     ClickButton(M, "btnAlerting");
 
     // A full window of replies, then a lost one: quiet.
-    FeedSequence(QStringLiteral("gw"), std::string(20, '1') + "11011");
+    FeedSequence(QStringLiteral("gw"), std::string(20, '1'));
+    FeedSequence(QStringLiteral("gw"), "11011");
     EXPECT_TRUE(Recorder.Notices.empty());
     FeedSequence(QStringLiteral("gw"), "00000"); // three in a row, and more
     ASSERT_EQ(Recorder.Notices.size(), 1u);
@@ -109,7 +110,8 @@ TEST_F(AlertsTest, WithTheSwitchOffStatesAreFollowedButNothingIsNotified) {
     M.Core().AddMonitor(QStringLiteral("a"));
     M.Core().AddMonitor(QStringLiteral("b"));
     FeedSequence(QStringLiteral("a"), "11");
-    FeedSequence(QStringLiteral("b"), std::string(20, '1') + "000");
+    FeedSequence(QStringLiteral("b"), std::string(20, '1'));
+    FeedSequence(QStringLiteral("b"), "000");
     EXPECT_TRUE(Recorder.Notices.empty());
     ASSERT_NE(M.Tray(), nullptr);
     EXPECT_EQ(M.Tray()->ShownState(), TAlertState::Down);
@@ -266,7 +268,8 @@ TEST_F(AlertsTest, DialogStoresTheThresholdsOnOkOnly) {
     // The new thresholds apply at once: after a full window, one failure is enough now.
     M.Core().AddMonitor(QStringLiteral("a"));
     ClickButton(M, "btnAlerting");
-    FeedSequence(QStringLiteral("a"), std::string(50, '1') + "0");
+    FeedSequence(QStringLiteral("a"), std::string(50, '1'));
+    FeedSequence(QStringLiteral("a"), "0");
     ASSERT_EQ(Recorder.Notices.size(), 1u);
     EXPECT_TRUE(Recorder.Notices[0].Sound);
 
