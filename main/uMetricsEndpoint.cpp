@@ -4,180 +4,91 @@
 #include "uPingerSession.h"
 #include "zsPingStatus.h"
 
-#include <CivetServer.h>
-#include <zlib.h>
+#include <prometheus/exposer.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <charconv>
-#include <cmath>
-#include <cstring>
+#include <cstdio>
 #include <fstream>
 #include <netinet/in.h>
 #include <stdexcept>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
-// A number as Prometheus reads it: 16 significant digits, never in the user's locale.
-void AppendNumber(std::string& Out, double Value) {
-    if (std::isnan(Value)) {
-        Out += "NaN";
-    } else if (std::isinf(Value)) {
-        Out += Value < 0 ? "-Inf" : "+Inf";
-    } else {
-        char Text[32];
-        const auto End =
-            std::to_chars(Text, Text + sizeof Text, Value, std::chars_format::general, 16).ptr;
-        Out.append(Text, End);
-    }
+using prometheus::ClientMetric;
+using prometheus::MetricFamily;
+using prometheus::MetricType;
+
+std::vector<ClientMetric::Label> LabelList(const TMetricsRegistry::TLabels& L) {
+    return {{"address", L.Address}, {"group", L.Group}, {"name", L.Name}, {"target", L.Target}};
 }
 
-void AppendCount(std::string& Out, std::uint64_t Value) {
-    char Text[24];
-    const auto End = std::to_chars(Text, Text + sizeof Text, Value).ptr;
-    Out.append(Text, End);
+MetricFamily Family(const char* Name, const char* Help, MetricType Type) {
+    MetricFamily F;
+    F.name = Name;
+    F.help = Help;
+    F.type = Type;
+    return F;
 }
 
-// A label value between its quotes: backslash, double quote and line feed escaped.
-void AppendLabelValue(std::string& Out, std::string_view Value) {
-    for (const char C : Value) {
-        if (C == '\\') {
-            Out += "\\\\";
-        } else if (C == '"') {
-            Out += "\\\"";
-        } else if (C == '\n') {
-            Out += "\\n";
-        } else {
-            Out += C;
+ClientMetric Gauge(std::vector<ClientMetric::Label> Labels, double Value) {
+    ClientMetric M;
+    M.label = std::move(Labels);
+    M.gauge.value = Value;
+    return M;
+}
+
+ClientMetric Counter(std::vector<ClientMetric::Label> Labels, double Value) {
+    ClientMetric M;
+    M.label = std::move(Labels);
+    M.counter.value = Value;
+    return M;
+}
+
+// The process's own CPU time and memory, read at each scrape, under the names Prometheus's
+// client libraries use for them.
+class TProcessCollector : public prometheus::Collectable {
+public:
+    std::vector<MetricFamily> Collect() const override {
+        std::vector<MetricFamily> Out;
+        const long Tick = sysconf(_SC_CLK_TCK);
+        const long Page = sysconf(_SC_PAGESIZE);
+        std::ifstream Stat("/proc/self/stat");
+        std::string Line;
+        if (std::getline(Stat, Line)) {
+            // The command name is in parentheses and may hold blanks: fields count from its end.
+            const std::size_t Close = Line.rfind(')');
+            std::vector<std::string> F;
+            std::size_t Pos = Close == std::string::npos ? Line.size() : Close + 2;
+            while (Pos < Line.size()) {
+                const std::size_t End = std::min(Line.find(' ', Pos), Line.size());
+                F.push_back(Line.substr(Pos, End - Pos));
+                Pos = End + 1;
+            }
+            // F[0] is field 3 (state): utime is field 14, stime 15, vsize 23, rss 24.
+            if (F.size() > 21 && Tick > 0) {
+                const double Cpu = (std::stod(F[11]) + std::stod(F[12])) / double(Tick);
+                MetricFamily C =
+                    Family("process_cpu_seconds_total",
+                           "Total user and system CPU time spent in seconds.", MetricType::Counter);
+                C.metric.push_back(Counter({}, Cpu));
+                Out.push_back(std::move(C));
+                MetricFamily R = Family("process_resident_memory_bytes",
+                                        "Resident memory size in bytes.", MetricType::Gauge);
+                R.metric.push_back(Gauge({}, std::stod(F[21]) * double(Page)));
+                Out.push_back(std::move(R));
+                MetricFamily V = Family("process_virtual_memory_bytes",
+                                        "Virtual memory size in bytes.", MetricType::Gauge);
+                V.metric.push_back(Gauge({}, std::stod(F[20])));
+                Out.push_back(std::move(V));
+            }
         }
+        return Out;
     }
-}
-
-void AppendLabel(std::string& Out, std::string_view Name, std::string_view Value) {
-    Out += Name;
-    Out += "=\"";
-    AppendLabelValue(Out, Value);
-    Out += '"';
-}
-
-std::string LabelText(const TMetricsRegistry::TLabels& L) {
-    std::string Out;
-    AppendLabel(Out, "address", L.Address);
-    Out += ',';
-    AppendLabel(Out, "group", L.Group);
-    Out += ',';
-    AppendLabel(Out, "name", L.Name);
-    Out += ',';
-    AppendLabel(Out, "target", L.Target);
-    return Out;
-}
-
-void AppendFamily(std::string& Out, std::string_view Name, std::string_view Help,
-                  std::string_view Type) {
-    Out += "# HELP ";
-    Out += Name;
-    Out += ' ';
-    Out += Help;
-    Out += "\n# TYPE ";
-    Out += Name;
-    Out += ' ';
-    Out += Type;
-    Out += '\n';
-}
-
-// "Name{Labels Extra} " of one series; its value and the line's end follow.
-void AppendSeries(std::string& Out, std::string_view Name, const std::string& Labels,
-                  std::string_view Extra = {}) {
-    Out += Name;
-    Out += '{';
-    Out += Labels;
-    Out += Extra;
-    Out += "} ";
-}
-
-// The histogram's bucket labels, ",le=\"0.0001\"" to ",le=\"+Inf\"".
-const std::vector<std::string>& BucketLabels() {
-    static const std::vector<std::string> Labels = [] {
-        std::vector<std::string> L;
-        for (const double Bound : TMetricsRegistry::Buckets) {
-            std::string Text = ",le=\"";
-            AppendNumber(Text, Bound);
-            L.push_back(Text + '"');
-        }
-        L.push_back(",le=\"+Inf\"");
-        return L;
-    }();
-    return Labels;
-}
-
-std::string GzipText(const std::string& Text) {
-    z_stream Stream{};
-    // 16 above the window bits: a gzip header and trailer instead of zlib's.
-    if (deflateInit2(&Stream, Z_BEST_SPEED, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
-        Z_OK) {
-        return {};
-    }
-    std::string Out(deflateBound(&Stream, uLong(Text.size())), '\0');
-    Stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Text.data()));
-    Stream.avail_in = uInt(Text.size());
-    Stream.next_out = reinterpret_cast<Bytef*>(Out.data());
-    Stream.avail_out = uInt(Out.size());
-    const int Result = deflate(&Stream, Z_FINISH);
-    Out.resize(Stream.total_out);
-    deflateEnd(&Stream);
-    return Result == Z_STREAM_END ? Out : std::string();
-}
+};
 
 } // namespace
-
-void WriteProcessMetrics(std::string& Out) {
-    const long Tick = sysconf(_SC_CLK_TCK);
-    const long Page = sysconf(_SC_PAGESIZE);
-    std::ifstream Stat("/proc/self/stat");
-    std::string Line;
-    if (!std::getline(Stat, Line)) {
-        return;
-    }
-    // The command name is in parentheses and may hold blanks: fields count from its end.
-    const std::size_t Close = Line.rfind(')');
-    std::vector<std::string> F;
-    std::size_t Pos = Close == std::string::npos ? Line.size() : Close + 2;
-    while (Pos < Line.size()) {
-        const std::size_t End = std::min(Line.find(' ', Pos), Line.size());
-        F.push_back(Line.substr(Pos, End - Pos));
-        Pos = End + 1;
-    }
-    // F[0] is field 3 (state): utime is field 14, stime 15, vsize 23, rss 24.
-    if (F.size() <= 21 || Tick <= 0) {
-        return;
-    }
-    AppendFamily(Out, "process_cpu_seconds_total",
-                 "Total user and system CPU time spent in seconds.", "counter");
-    Out += "process_cpu_seconds_total ";
-    AppendNumber(Out, (std::stod(F[11]) + std::stod(F[12])) / double(Tick));
-    Out += '\n';
-    AppendFamily(Out, "process_resident_memory_bytes", "Resident memory size in bytes.", "gauge");
-    Out += "process_resident_memory_bytes ";
-    AppendNumber(Out, std::stod(F[21]) * double(Page));
-    Out += '\n';
-    AppendFamily(Out, "process_virtual_memory_bytes", "Virtual memory size in bytes.", "gauge");
-    Out += "process_virtual_memory_bytes ";
-    AppendNumber(Out, std::stod(F[20]));
-    Out += '\n';
-}
-
-std::string MetricsResponseBody(const TMetricsRegistry& Registry, bool Gzip, bool* Compressed) {
-    std::string Text;
-    Registry.Write(Text);
-    WriteProcessMetrics(Text);
-    std::string Packed = Gzip ? GzipText(Text) : std::string();
-    if (Compressed) {
-        *Compressed = !Packed.empty();
-    }
-    return Packed.empty() ? Text : Packed;
-}
 
 // --- the registry ------------------------------------------------------------------------------
 
@@ -186,7 +97,6 @@ void TMetricsRegistry::Add(const void* Key, const TLabels& Labels) {
     TTarget& T = FTargets[Key];
     T = TTarget{};
     T.Labels = Labels;
-    T.LabelText = LabelText(Labels);
     T.Order = FNextOrder++;
 }
 
@@ -198,13 +108,7 @@ void TMetricsRegistry::Remove(const void* Key) {
 void TMetricsRegistry::SetLabels(const void* Key, const TLabels& Labels) {
     std::lock_guard Guard(FLock);
     if (auto It = FTargets.find(Key); It != FTargets.end()) {
-        TLabels& Now = It->second.Labels;
-        // Called after every result: the text is written again only when a label changed.
-        if (Now.Target != Labels.Target || Now.Name != Labels.Name ||
-            Now.Address != Labels.Address || Now.Group != Labels.Group) {
-            Now = Labels;
-            It->second.LabelText = LabelText(Labels);
-        }
+        It->second.Labels = Labels;
     }
 }
 
@@ -247,7 +151,7 @@ void TMetricsRegistry::SetAlertState(const void* Key, TAlertState State) {
     }
 }
 
-void TMetricsRegistry::Write(std::string& Out) const {
+std::vector<MetricFamily> TMetricsRegistry::Collect() const {
     std::lock_guard Guard(FLock);
     std::vector<const TTarget*> Order;
     Order.reserve(FTargets.size());
@@ -256,84 +160,64 @@ void TMetricsRegistry::Write(std::string& Out) const {
     }
     std::sort(Order.begin(), Order.end(),
               [](const TTarget* A, const TTarget* B) { return A->Order < B->Order; });
-    // About 3 KB a monitor.
-    Out.reserve(Out.size() + 4096 * (Order.size() + 1));
 
-    AppendFamily(Out, "vantorel_up", "1 when the last echo request was answered.", "gauge");
-    for (const TTarget* T : Order) {
-        AppendSeries(Out, "vantorel_up", T->LabelText);
-        Out += T->Up ? "1\n" : "0\n";
-    }
+    MetricFamily Up =
+        Family("vantorel_up", "1 when the last echo request was answered.", MetricType::Gauge);
+    MetricFamily Rtt = Family("vantorel_round_trip_seconds",
+                              "Round trips of answered echo requests.", MetricType::Histogram);
+    MetricFamily Requests =
+        Family("vantorel_echo_requests_total", "Echo requests finished.", MetricType::Counter);
+    MetricFamily Replies =
+        Family("vantorel_echo_replies_total", "Echo requests answered.", MetricType::Counter);
+    MetricFamily Failures = Family("vantorel_echo_failures_total",
+                                   "Echo requests that failed, by status.", MetricType::Counter);
+    MetricFamily Alert =
+        Family("vantorel_alert_state", "The monitor's alert state: 1 for the current one.",
+               MetricType::Gauge);
+    MetricFamily Uptime =
+        Family("vantorel_uptime_ratio",
+               "Share of answered requests over the graph's span (0 to 1).", MetricType::Gauge);
 
-    AppendFamily(Out, "vantorel_round_trip_seconds", "Round trips of answered echo requests.",
-                 "histogram");
-    const std::vector<std::string>& Bounds = BucketLabels();
+    static constexpr std::array<std::pair<TAlertState, const char*>, 4> States = {
+        {{TAlertState::Up, "up"},
+         {TAlertState::Degraded, "degraded"},
+         {TAlertState::Down, "down"},
+         {TAlertState::Unknown, "unknown"}}};
+
     for (const TTarget* T : Order) {
-        AppendSeries(Out, "vantorel_round_trip_seconds_count", T->LabelText);
-        AppendCount(Out, T->Replies);
-        Out += '\n';
-        AppendSeries(Out, "vantorel_round_trip_seconds_sum", T->LabelText);
-        AppendNumber(Out, T->RoundTripSum);
-        Out += '\n';
+        const auto Labels = LabelList(T->Labels);
+        Up.metric.push_back(Gauge(Labels, T->Up ? 1 : 0));
+
+        ClientMetric H;
+        H.label = Labels;
         std::uint64_t Cumulative = 0;
         for (std::size_t I = 0; I < Buckets.size(); ++I) {
             Cumulative += T->BucketCounts[I];
-            AppendSeries(Out, "vantorel_round_trip_seconds_bucket", T->LabelText, Bounds[I]);
-            AppendCount(Out, Cumulative);
-            Out += '\n';
+            H.histogram.bucket.push_back({Cumulative, Buckets[I]});
         }
-        AppendSeries(Out, "vantorel_round_trip_seconds_bucket", T->LabelText, Bounds.back());
-        AppendCount(Out, T->Replies);
-        Out += '\n';
-    }
+        H.histogram.sample_count = T->Replies;
+        H.histogram.sample_sum = T->RoundTripSum;
+        Rtt.metric.push_back(std::move(H));
 
-    AppendFamily(Out, "vantorel_echo_requests_total", "Echo requests finished.", "counter");
-    for (const TTarget* T : Order) {
-        AppendSeries(Out, "vantorel_echo_requests_total", T->LabelText);
-        AppendCount(Out, T->Requests);
-        Out += '\n';
-    }
-    AppendFamily(Out, "vantorel_echo_replies_total", "Echo requests answered.", "counter");
-    for (const TTarget* T : Order) {
-        AppendSeries(Out, "vantorel_echo_replies_total", T->LabelText);
-        AppendCount(Out, T->Replies);
-        Out += '\n';
-    }
-    AppendFamily(Out, "vantorel_echo_failures_total", "Echo requests that failed, by status.",
-                 "counter");
-    std::string Extra;
-    for (const TTarget* T : Order) {
+        Requests.metric.push_back(Counter(Labels, double(T->Requests)));
+        Replies.metric.push_back(Counter(Labels, double(T->Replies)));
         for (const auto& [Status, Count] : T->Failures) {
-            Extra.clear();
-            Extra += ',';
-            AppendLabel(Extra, "status", Status);
-            AppendSeries(Out, "vantorel_echo_failures_total", T->LabelText, Extra);
-            AppendCount(Out, Count);
-            Out += '\n';
+            auto L = Labels;
+            L.push_back({"status", Status});
+            Failures.metric.push_back(Counter(std::move(L), double(Count)));
         }
-    }
-
-    static constexpr std::array<std::pair<TAlertState, std::string_view>, 4> States = {
-        {{TAlertState::Up, ",state=\"up\""},
-         {TAlertState::Degraded, ",state=\"degraded\""},
-         {TAlertState::Down, ",state=\"down\""},
-         {TAlertState::Unknown, ",state=\"unknown\""}}};
-    AppendFamily(Out, "vantorel_alert_state", "The monitor's alert state: 1 for the current one.",
-                 "gauge");
-    for (const TTarget* T : Order) {
-        for (const auto& [State, Label] : States) {
-            AppendSeries(Out, "vantorel_alert_state", T->LabelText, Label);
-            Out += T->Alert == State ? "1\n" : "0\n";
+        for (const auto& [State, Name] : States) {
+            auto L = Labels;
+            L.push_back({"state", Name});
+            Alert.metric.push_back(Gauge(std::move(L), T->Alert == State ? 1 : 0));
         }
+        Uptime.metric.push_back(Gauge(Labels, T->Uptime));
     }
-
-    AppendFamily(Out, "vantorel_uptime_ratio",
-                 "Share of answered requests over the graph's span (0 to 1).", "gauge");
-    for (const TTarget* T : Order) {
-        AppendSeries(Out, "vantorel_uptime_ratio", T->LabelText);
-        AppendNumber(Out, T->Uptime);
-        Out += '\n';
+    std::vector<MetricFamily> Out;
+    for (MetricFamily* F : {&Up, &Rtt, &Requests, &Replies, &Failures, &Alert, &Uptime}) {
+        Out.push_back(std::move(*F));
     }
+    return Out;
 }
 
 // --- the endpoint ------------------------------------------------------------------------------
@@ -395,7 +279,8 @@ TMetricsEndpoint::TListen TMetricsEndpoint::ParseListen(const QString& Text) {
 }
 
 TMetricsEndpoint::TMetricsEndpoint(TMonitorHub& Hub, QObject* Parent)
-    : QObject(Parent), FHub(Hub), FRegistry(std::make_shared<TMetricsRegistry>()) {
+    : QObject(Parent), FHub(Hub), FRegistry(std::make_shared<TMetricsRegistry>()),
+      FProcess(std::make_shared<TProcessCollector>()) {
     for (int I = 0; I < Hub.Count(); ++I) {
         Added(Hub.Monitor(I));
     }
@@ -407,34 +292,7 @@ TMetricsEndpoint::TMetricsEndpoint(TMonitorHub& Hub, QObject* Parent)
             [this](TPingerSession* Monitor) { FRegistry->Remove(Monitor); });
 }
 
-// GET /metrics on the server's thread.
-class TMetricsEndpoint::THandler : public CivetHandler {
-public:
-    explicit THandler(std::shared_ptr<TMetricsRegistry> Registry)
-        : FRegistry(std::move(Registry)) {}
-
-    bool handleGet(CivetServer*, mg_connection* Connection) override {
-        const char* Accepted = mg_get_header(Connection, "Accept-Encoding");
-        bool Compressed = false;
-        const std::string Body =
-            MetricsResponseBody(*FRegistry, Accepted && std::strstr(Accepted, "gzip"), &Compressed);
-        mg_printf(Connection,
-                  "HTTP/1.1 200 OK\r\n"
-                  "Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"
-                  "%s"
-                  "Content-Length: %zu\r\n\r\n",
-                  Compressed ? "Content-Encoding: gzip\r\n" : "", Body.size());
-        mg_write(Connection, Body.data(), Body.size());
-        return true;
-    }
-
-private:
-    std::shared_ptr<TMetricsRegistry> FRegistry;
-};
-
-TMetricsEndpoint::~TMetricsEndpoint() {
-    FServer.reset(); // its threads end here, before the handler goes
-}
+TMetricsEndpoint::~TMetricsEndpoint() = default;
 
 void TMetricsEndpoint::SetAlertStateSource(
     std::function<TAlertState(const TPingerSession&)> Source) {
@@ -481,13 +339,10 @@ void TMetricsEndpoint::Updated(TPingerSession* Monitor) {
 void TMetricsEndpoint::Listen(const TListen& Where) {
     try {
         // One serving thread is plenty for a scrape every few seconds.
-        const std::vector<std::string> Options = {"listening_ports", Where.BindText(),
-                                                  "num_threads", "1"};
-        auto Handler = std::make_unique<THandler>(FRegistry);
-        auto Server = std::make_unique<CivetServer>(Options);
-        Server->addHandler("/metrics", Handler.get());
-        FHandler = std::move(Handler);
-        FServer = std::move(Server);
+        auto Exposer = std::make_unique<prometheus::Exposer>(Where.BindText(), 1);
+        Exposer->RegisterCollectable(FRegistry);
+        Exposer->RegisterCollectable(FProcess);
+        FExposer = std::move(Exposer);
     } catch (const std::exception&) {
         throw std::runtime_error("Cannot serve metrics on " + Where.BindText() +
                                  ": the port is in use or the address is not one of this "
@@ -496,9 +351,9 @@ void TMetricsEndpoint::Listen(const TListen& Where) {
 }
 
 int TMetricsEndpoint::Port() const {
-    if (!FServer) {
+    if (!FExposer) {
         return 0;
     }
-    const std::vector<int> Ports = FServer->getListeningPorts();
+    const std::vector<int> Ports = FExposer->GetListeningPorts();
     return Ports.empty() ? 0 : Ports.front();
 }

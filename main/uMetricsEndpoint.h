@@ -1,6 +1,5 @@
 // The metrics endpoint: every running monitor's state in Prometheus's text format, served over
-// HTTP by civetweb (the HTTP library Prometheus's C++ client builds its exposer on), for a
-// Prometheus server to scrape.
+// HTTP by prometheus-cpp's pull exposer, for a Prometheus server to scrape.
 //
 //   TMetricsEndpoint Metrics(Hub);
 //   Metrics.SetAlertStateSource([&](const TPingerSession& S) { return Alerts.State(S); });
@@ -8,14 +7,14 @@
 //
 // Series are labelled by target (as typed), name (the display name), address and group; a
 // monitor that goes takes its series with it. Results arrive on the user-interface thread, a
-// scrape runs on the server's own thread: the figures sit behind one mutex, and a scrape writes
-// the text straight from them (each monitor's labels are written out once, when they change).
-// A scraper that accepts gzip gets the text compressed at zlib's fastest level: at 1,000
-// monitors the text is 3 MB, and the default level alone took longer than the rest of a scrape.
-// Nothing here follows the user's locale.
+// scrape runs on the exposer's own thread: the figures sit behind one mutex, and a scrape copies
+// nothing but what it writes. Nothing here follows the user's locale.
 #pragma once
 
 #include "uAlertRules.h"
+
+#include <prometheus/collectable.h>
+#include <prometheus/metric_family.h>
 
 #include <QObject>
 #include <QString>
@@ -27,15 +26,17 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <string_view>
+#include <vector>
 
-class CivetServer;
+namespace prometheus {
+class Exposer;
+}
 class TMonitorHub;
 class TPingerSession;
 
 // The figures of every monitor, kept for the exposition. Thread-safe: updates from the UI thread,
-// Write from the server's.
-class TMetricsRegistry {
+// Collect from the exposer's.
+class TMetricsRegistry : public prometheus::Collectable {
 public:
     // Upper bounds of the round-trip histogram, in seconds: 100 us to 5 s.
     static constexpr std::array<double, 15> Buckets = {0.0001, 0.00025, 0.0005, 0.001, 0.0025,
@@ -55,14 +56,11 @@ public:
     void SetUptime(const void* Key, double Percent);
     void SetAlertState(const void* Key, TAlertState State);
 
-    // Appends every monitor's families in the text exposition format, monitors in the order
-    // they were added.
-    void Write(std::string& Out) const;
+    std::vector<prometheus::MetricFamily> Collect() const override;
 
 private:
     struct TTarget {
         TLabels Labels;
-        std::string LabelText;   // the labels as the exposition writes them, without braces
         std::uint64_t Order = 0; // exposition order: as added
         bool Up = false;
         std::uint64_t Requests = 0, Replies = 0;
@@ -77,15 +75,6 @@ private:
     std::map<const void*, TTarget> FTargets;
     std::uint64_t FNextOrder = 0;
 };
-
-// The process's own CPU time and memory in the text exposition format, under the names
-// Prometheus's client libraries use for them.
-void WriteProcessMetrics(std::string& Out);
-
-// What one scrape answers: the monitors' and the process's metrics, gzip-compressed when Gzip
-// (plain text if compression fails).
-std::string MetricsResponseBody(const TMetricsRegistry& Registry, bool Gzip,
-                                bool* Compressed = nullptr);
 
 class TMetricsEndpoint : public QObject {
     Q_OBJECT
@@ -112,14 +101,12 @@ public:
     // Starts serving /metrics. Throws std::runtime_error naming the address when it cannot
     // listen there (the port in use, an address that is not this machine's).
     void Listen(const TListen& Where);
-    bool Listening() const { return FServer != nullptr; }
+    bool Listening() const { return FExposer != nullptr; }
     int Port() const; // the port actually bound (0 asked for: the kernel's choice)
 
     const std::shared_ptr<TMetricsRegistry>& Registry() const { return FRegistry; }
 
 private:
-    class THandler;
-
     TMetricsRegistry::TLabels LabelsOf(const TPingerSession& Monitor) const;
     void Added(TPingerSession* Monitor);
     void Updated(TPingerSession* Monitor);
@@ -127,6 +114,6 @@ private:
     TMonitorHub& FHub;
     std::function<TAlertState(const TPingerSession&)> FAlertState;
     std::shared_ptr<TMetricsRegistry> FRegistry;
-    std::unique_ptr<THandler> FHandler;
-    std::unique_ptr<CivetServer> FServer; // stopped before the handler and registry go
+    std::shared_ptr<prometheus::Collectable> FProcess;
+    std::unique_ptr<prometheus::Exposer> FExposer;
 };

@@ -16,7 +16,7 @@ packages=(
     clang clang-format libclang-rt-14-dev
     xvfb xauth xdotool iproute2 libcap2-bin fonts-dejavu-core fonts-open-sans fping
     weston qt6-wayland dbus-daemon dbus-bin dunst tint2 tcpdump qt6-gtk-platformtheme
-    libcivetweb-dev zlib1g-dev prometheus curl jq dpkg-dev lintian appstream man-db
+    prometheus-cpp-dev prometheus curl jq dpkg-dev lintian appstream man-db
     nftables mtr-tiny locales
 )
 
