@@ -7,7 +7,6 @@ namespace {
 
 // The j-th newest change weighs 114 - 2j: 114 for the newest down
 // to 76 for the 20th, 0.8 to 1.2 of their mean of 95.
-constexpr int FlapTransitions = TAlertSettings::FlapHistory - 1;
 constexpr int MinFlapTransitions = 10; // fewer say nothing about flapping
 constexpr std::uint32_t FlapMask = (1u << TAlertSettings::FlapHistory) - 1;
 

@@ -100,8 +100,10 @@ void WriteAlertSettings(TzsIniFile& File, const TAlertSettings& Settings) {
         {"LossPercent", std::to_string(S.LossPercent)},
         {"LatencyMs", std::to_string(S.LatencyMs)},
         {"Sound", S.Sound ? "1" : "0"}};
-    for (const auto& [Key, Value] : Values) {
-        const auto Same = [&](const TzsIniFile::TKeyValue& E) {
+    for (const auto& KeyValue : Values) {
+        const char* const Key = KeyValue.first;
+        const std::string& Value = KeyValue.second;
+        const auto Same = [Key](const TzsIniFile::TKeyValue& E) {
             return QString::fromStdString(E.first).compare(QLatin1String(Key),
                                                            Qt::CaseInsensitive) == 0;
         };

@@ -77,7 +77,7 @@ TMainToolbar::TMainToolbar(TVantorelCore& Core, const TSharedImageLists& Images,
     };
     // The two boxes keep their widths while the toolbar has room; in a narrow window they give
     // up width first, so that no control covers another.
-    const auto Box = [this](auto* Control, const char* Name, int Width) {
+    const auto Box = [](auto* Control, const char* Name, int Width) {
         Control->setObjectName(QString::fromLatin1(Name));
         Control->setMaximumWidth(Width);
         Control->setMinimumWidth(MinBoxWidth);

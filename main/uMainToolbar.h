@@ -23,7 +23,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class TSharedImageLists;
+struct TSharedImageLists;
 class TVantorelCore;
 class TzsImageButton;
 
