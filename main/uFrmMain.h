@@ -16,6 +16,7 @@
 // the hub's MonitorAdded and MonitorRemoved make and let go of them.
 #pragma once
 
+#include "uBodyPanels.h"
 #include "uMonitorHub.h"
 #include "uVantorelCore.h"
 #include "zsBorderlessFrame.h"
@@ -25,7 +26,6 @@
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
-#include <QScrollArea>
 #include <QSize>
 #include <QString>
 #include <QWidget>
@@ -49,30 +49,6 @@ class TMainToolbar;
 class TRegistryStore;
 class TzsImageButton;
 class TPingerSession;
-
-// A panel that reports its resizes to its owner.
-class TResizePanel : public QWidget {
-    Q_OBJECT
-
-public:
-    explicit TResizePanel(QWidget* Parent = nullptr);
-    std::function<void()> OnResize;
-
-protected:
-    void resizeEvent(QResizeEvent* Event) override;
-};
-
-// The tile panel's view: scrolls sideways when the tile columns are wider than the room beside
-// the main panel; the wheel scrolls it by a column a notch.
-class TTileScroller : public QScrollArea {
-    Q_OBJECT
-
-public:
-    explicit TTileScroller(QWidget* Parent = nullptr);
-
-protected:
-    void wheelEvent(QWheelEvent* Event) override;
-};
 
 class TfrmMain : public QWidget, private IVantorelPrompter {
     Q_OBJECT
