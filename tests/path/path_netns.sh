@@ -79,9 +79,16 @@ setup() {
     mkdir -p "/etc/netns/$C"
     printf '198.18.1.2 r1.path.test\nfd5a:1::2 r1.path.test\n' >"/etc/netns/$C/hosts"
     echo "nameserver 127.0.0.1" >"/etc/netns/$C/resolv.conf"
-    # Wait for IPv6 neighbours to settle: one ping end to end each way.
-    in_ns "$C" ping -c1 -W2 198.18.9.1 >/dev/null 2>&1
-    in_ns "$C" ping -6 -c1 -W2 fd5a:9::1 >/dev/null 2>&1
+    # Wait until both families reach the target end to end (a path report that ends there): a
+    # fresh chain's IPv6 neighbours and routes can take a few seconds to settle.
+    local try target
+    for target in 198.18.9.1 fd5a:9::1; do
+        for try in $(seq 40); do
+            in_ns "$C" "$program" --path "$target" --count 1 --interval 0.1 --format csv 2>/dev/null |
+                tr -d '\r' | grep -q "^3,$target," && break
+            sleep 0.5
+        done
+    done
     return 0
 }
 
