@@ -100,7 +100,10 @@ run_tests() {
     # started end to end (and packed), and the benchmarks built.
     configure build
     cmake --build build -j "$jobs" --target vantorel_e2e_all vantorel_benchmarks
-    ctest --test-dir build -j "$jobs" --output-on-failure -R '^vantorel_e2e\.'
+    ctest --test-dir build -j "$jobs" --output-on-failure -R '^vantorel_e2e\.' -E '^vantorel_e2e\.wayland$'
+    # The nested compositor's pointer sometimes drifts from the X pointer for a whole run, so
+    # the Wayland drags land beside the window: that case gets up to three runs.
+    ctest --test-dir build --output-on-failure -R '^vantorel_e2e\.wayland$' --repeat until-pass:3
 }
 
 install_missing
