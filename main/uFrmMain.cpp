@@ -342,16 +342,15 @@ void TfrmMain::BuildBody() {
     connect(lvPingers, &QWidget::customContextMenuRequested, this,
             ShowingErrors([this](const QPoint& At) {
                 const QModelIndex Row = lvPingers->indexAt(At);
-                if (TfrmPinger* Monitor =
-                        Row.isValid() ? ViewOf(FListModel->MonitorAt(Row.row())) : nullptr) {
+                if (TPingerSession* Monitor =
+                        Row.isValid() ? FListModel->MonitorAt(Row.row()) : nullptr) {
                     ShowMonitorMenu(Monitor, lvPingers->viewport()->mapToGlobal(At));
                 }
             }));
     connect(lvPingers->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             ShowingErrors([this] {
                 const QModelIndexList Rows = lvPingers->selectionModel()->selectedRows();
-                RowSelected(Rows.isEmpty() ? nullptr
-                                           : ViewOf(FListModel->MonitorAt(Rows.first().row())));
+                RowSelected(Rows.isEmpty() ? nullptr : FListModel->MonitorAt(Rows.first().row()));
             }));
     PanelList->hide();
 

@@ -1,9 +1,9 @@
 // TfrmMain is the program's main window, a view of the application core (TVantorelCore): a
 // borderless window with a header, the toolbar (TMainToolbar), the body holding the monitors (one
 // large in the main panel, the others as tiles beside it, or a sortable list next to the main
-// panel) and a bottom strip with the progress bar and the size grip. It shows each of the hub's
-// monitors in a monitor window (TfrmPinger), lays them out, shows the core's progress and busy
-// state, and answers what the core asks of a person (IVantorelPrompter) with message boxes and
+// panel) and a bottom strip with the progress bar and the size grip. It lays out the hub's
+// monitors and shows those in sight in monitor windows (TfrmPinger), shows the core's progress and
+// busy state, and answers what the core asks of a person (IVantorelPrompter) with message boxes and
 // dialogs. It holds no program state: the core decides, the window shows.
 //
 //   TVantorelCore Core;
@@ -12,8 +12,9 @@
 //
 // Split by concern: layout and life cycle (uFrmMain.cpp), the monitor windows and tiles
 // (uFrmMainMonitors.cpp), the list view (uFrmMainList.cpp), and the answers to the core's
-// questions (uFrmMainPrompter.cpp). Monitor windows are child widgets of the main or tile panel;
-// the hub's MonitorAdded and MonitorRemoved make and let go of them.
+// questions (uFrmMainPrompter.cpp). Monitor windows are child widgets of the main or tile panel,
+// made for the main-panel monitor and the tiles in the scrolled view and let go when they leave
+// it; a monitor without a window is its session alone, which draws nothing.
 #pragma once
 
 #include "uBodyPanels.h"
@@ -77,7 +78,8 @@ public:
     TVantorelCore& Core() const { return *FCore; }
     TMonitorHub& Hub() const { return FCore->Hub(); }
     const TSharedImageLists& ImageLists() const { return FImages; }
-    // The window showing a monitor of the hub; null for none.
+    // The window showing a monitor of the hub; null for none: only the main-panel monitor and
+    // the tiles in the scrolled view have one.
     TfrmPinger* ViewOf(const TPingerSession* Session) const {
         return Session ? FViews.value(Session) : nullptr;
     }
@@ -154,21 +156,24 @@ private:
     // What the hub tells the window.
     void MonitorAdded(TPingerSession* Session);
     void MonitorRemoved(TPingerSession* Session);
+    // A window for a monitor in Panel, and letting it go (the session then draws nothing).
+    TfrmPinger* MakeView(TPingerSession* Session, QWidget* Panel);
+    void ReleaseView(TPingerSession* Session);
     void ArrangeMonitors();
     void FitMainPanelMonitor();
     void ShowTilesInView();
-    void MoveToMainPanel(TfrmPinger* Monitor);
-    void MonitorGraphMouseDown(TfrmPinger* Monitor, Qt::MouseButton Button);
+    void MoveToMainPanel(TPingerSession* Monitor);
+    void MonitorGraphMouseDown(TPingerSession* Monitor, Qt::MouseButton Button);
     // A monitor's menu (right button on its graph or its list row): its history and its path.
-    void ShowMonitorMenu(TfrmPinger* Monitor, const QPoint& At);
-    void ShowHistory(TfrmPinger* Monitor);
-    void ShowPath(TfrmPinger* Monitor);
+    void ShowMonitorMenu(TPingerSession* Monitor, const QPoint& At);
+    void ShowHistory(const TPingerSession& Monitor);
+    void ShowPath(const TPingerSession& Monitor);
     // The list view.
     void ShowListView(bool Shown);
     void ShowSortIndicator();
     // In the list view the selected row is the main-panel monitor's.
     void SelectMainPanelRow();
-    void RowSelected(TfrmPinger* Monitor); // null: no row selected
+    void RowSelected(TPingerSession* Monitor); // null: no row selected
     void SetAllDrawEnabled(bool Enabled);
 
     // What the core asks of a person.
@@ -190,7 +195,8 @@ private:
     QPointer<TfrmAbout> FAbout;
     TModalRunner FModalRunner;
     std::unique_ptr<TAlertTray> FTray;
-    QHash<const TPingerSession*, TfrmPinger*> FViews;
+    QHash<const TPingerSession*, TfrmPinger*> FViews; // the monitors that have a window
+    TTileLayout FTiles;                               // where the tiles go, as last laid out
     int FListWidth = ListPanelWidth;
     bool FArranging = false;
     // While monitors are opened or closed in bulk, the tiles are laid out and the list sorted

@@ -26,11 +26,11 @@ void TfrmMain::SelectMainPanelRow() {
     }
 }
 
-void TfrmMain::RowSelected(TfrmPinger* Monitor) {
+void TfrmMain::RowSelected(TPingerSession* Monitor) {
     SetAllDrawEnabled(false);
-    if (Monitor && Monitor->HasSession()) {
+    if (Monitor && Hub().IndexOf(Monitor) >= 0) {
         MoveToMainPanel(Monitor);
-        Monitor->Session().SetDrawEnabled(true);
+        Monitor->SetDrawEnabled(true);
     }
 }
 

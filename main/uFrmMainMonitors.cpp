@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QScrollBar>
 
+#include <optional>
 #include <utility>
 
 #include <algorithm>
@@ -31,11 +32,20 @@ const QString GraphHint = QStringLiteral("Left Click to move to main panel.");
 } // namespace
 
 void TfrmMain::MonitorAdded(TPingerSession* Session) {
-    auto* Mon = new TfrmPinger(*Session);
+    // Drawn only once a window shows it: most monitors of a large group sit in tiles out of
+    // view, which have no window.
+    Session->SetGraphShown(false);
+    ArrangeMonitors();
+}
+
+TfrmPinger* TfrmMain::MakeView(TPingerSession* Session, QWidget* Panel) {
+    auto* Mon = new TfrmPinger(*Session, Panel);
     // Each hook shows what it throws from inside itself: it runs within the monitor's events.
     Mon->Image32->OnMouseDown =
         ShowingErrors([this, Mon](Qt::MouseButton Button, Qt::KeyboardModifiers, QPoint) {
-            MonitorGraphMouseDown(Mon, Button);
+            if (Mon->HasSession()) {
+                MonitorGraphMouseDown(&Mon->Session(), Button);
+            }
         });
     TzsHint::Set(Mon->Image32, GraphHint);
     TzsHint::SetShow(Mon->Image32, Hub().Settings().Hints);
@@ -47,13 +57,19 @@ void TfrmMain::MonitorAdded(TPingerSession* Session) {
     });
     Mon->OnCloseClicked = ShowingErrors([this](TfrmPinger&) { FCore->MonitorCloseClicked(); });
     FViews.insert(Session, Mon);
-    // A monitor starts as a tile; the first one takes the main panel. While monitors are added
-    // in bulk, the layout shows the new ones once it has placed them.
-    Mon->setParent(PanelRight);
-    if (!FLayoutHeld) {
-        Mon->show();
+    return Mon;
+}
+
+void TfrmMain::ReleaseView(TPingerSession* Session) {
+    TfrmPinger* Mon = FViews.take(Session);
+    if (!Mon) {
+        return;
     }
-    ArrangeMonitors();
+    // Out of sight the session keeps no picture and asks for no redraw before each ping.
+    Session->SetGraphShown(false);
+    Mon->Detach();
+    Mon->hide();
+    Mon->deleteLater();
 }
 
 void TfrmMain::ShowHints() {
@@ -70,32 +86,8 @@ void TfrmMain::ShowHints() {
 }
 
 void TfrmMain::MonitorRemoved(TPingerSession* Session) {
-    TfrmPinger* Mon = FViews.take(Session);
-    if (!Mon) {
-        return;
-    }
-    Mon->Detach();
-    Mon->hide();
-    Mon->deleteLater();
+    ReleaseView(Session);
     ArrangeMonitors();
-}
-
-// Tiles whose column starts beyond the right edge of the body can never be seen (the window
-// does not scroll): they are hidden, so they draw nothing and hold no picture, until a wider
-// window or a new layout brings them into view.
-void TfrmMain::ShowTilesInView() {
-    if (!PanelRight->isVisibleTo(this)) {
-        return;
-    }
-    // Only the tiles in the scrolled view are shown: a hidden tile keeps no picture.
-    const int ViewLeft = TileArea->horizontalScrollBar()->value();
-    const int ViewRight = ViewLeft + TileArea->viewport()->width();
-    for (int I = 0; I < Hub().Count(); ++I) {
-        TfrmPinger* Mon = ViewOf(Hub().Monitor(I));
-        if (Mon && Mon->parentWidget() == PanelRight) {
-            Mon->setVisible(Mon->x() < ViewRight && Mon->x() + Mon->width() > ViewLeft);
-        }
-    }
 }
 
 void TfrmMain::HoldLayout(bool Hold) {
@@ -107,81 +99,94 @@ void TfrmMain::HoldLayout(bool Hold) {
 }
 
 void TfrmMain::ArrangeMonitors() {
-    // Every monitor of the hub has its window here, but for a moment while it is being added.
-    const int Count = int(FViews.size());
-    if (Count == 0 || FArranging) {
+    if (FArranging) {
         return;
     }
     if (FLayoutHeld) {
         FArrangePending = true;
         return;
     }
-    FArranging = true;
-    const auto Dock = [](TfrmPinger* Mon, QWidget* Panel) {
-        if (Mon->parentWidget() != Panel) {
-            Mon->setParent(Panel);
-            Mon->show();
-        }
-    };
-    if (Count == 1) {
-        PanelRight->resize(0, PanelRight->height());
-        LayoutBody();
-        TfrmPinger* Mon = ViewOf(Hub().MainPanelMonitor());
-        if (!Mon) {
-            FArranging = false;
-            return;
-        }
-        Dock(Mon, PanelLeft);
-        if (Mon->geometry() != PanelLeft->rect()) {
-            Mon->setGeometry(PanelLeft->rect());
-            Mon->update();
-        }
-        FArranging = false;
+    const int Count = Hub().Count();
+    if (Count == 0) {
         return;
     }
-    TTileLayout L = TileLayout(Count, PanelRight->height());
-    // Laying out the body may give the panel a scroll bar, and so fewer rows: once more then.
-    for (int Pass = 0; Pass < 2 && PanelRight->width() != L.PanelWidth; ++Pass) {
-        PanelRight->resize(L.PanelWidth, PanelRight->height());
+    FArranging = true;
+    if (Count == 1) {
+        FTiles = TTileLayout();
+        PanelRight->resize(0, PanelRight->height());
         LayoutBody();
-        L = TileLayout(Count, PanelRight->height());
+    } else {
+        TTileLayout L = TileLayout(Count, PanelRight->height());
+        // Laying out the body may give the panel a scroll bar, and so fewer rows: once more
+        // then.
+        for (int Pass = 0; Pass < 2 && PanelRight->width() != L.PanelWidth; ++Pass) {
+            PanelRight->resize(L.PanelWidth, PanelRight->height());
+            LayoutBody();
+            L = TileLayout(Count, PanelRight->height());
+        }
+        FTiles = std::move(L);
     }
+    FArranging = false;
+    ShowTilesInView();
+}
+
+// Windows go to the main-panel monitor and to the tiles in the scrolled view, nowhere else: a
+// tile out of view (scrolled away, or every tile while the list is shown) is its session alone,
+// which draws nothing, and gets a window again when it comes into view. A group of thousands
+// thus costs the windows of the few tiles that fit on the screen.
+void TfrmMain::ShowTilesInView() {
+    if (FArranging) {
+        return;
+    }
+    if (FLayoutHeld) {
+        FArrangePending = true;
+        return;
+    }
+    const bool TilesShown = PanelRight->isVisibleTo(this);
+    const int ViewLeft = TileArea->horizontalScrollBar()->value();
+    const int ViewRight = ViewLeft + TileArea->viewport()->width();
     // A monitor that keeps its panel and place keeps its picture: repainting it would draw the
     // same pixels, and with thousands of monitors laid out once per slice of an opening group
     // it would repaint every visible tile each time.
-    const auto Place = [](TfrmPinger* Mon, const QRect& Rect) {
-        if (Mon->geometry() == Rect) {
-            return;
-        }
-        Mon->setGeometry(Rect);
-        Mon->update();
-    };
-    const auto Hint = [](TfrmPinger* Mon, const QString& Text) {
-        if (TzsHint::Text(Mon->Image32) != Text) {
-            TzsHint::Set(Mon->Image32, Text);
-        }
-    };
-    std::size_t Tile = 0;
-    TfrmPinger* Main = ViewOf(Hub().MainPanelMonitor());
-    for (int I = 0; I < Hub().Count(); ++I) {
-        TfrmPinger* Mon = ViewOf(Hub().Monitor(I));
+    // Hint: the graph's hint in that place; none leaves the hint as it is.
+    const auto Show = [this](TPingerSession* Session, QWidget* Panel, const QRect& Rect,
+                             const std::optional<QString>& Hint) {
+        TfrmPinger* Mon = ViewOf(Session);
         if (!Mon) {
+            Mon = MakeView(Session, Panel);
+        } else if (Mon->parentWidget() != Panel) {
+            Mon->setParent(Panel);
+        }
+        if (Mon->geometry() != Rect) {
+            Mon->setGeometry(Rect);
+            Mon->update();
+        }
+        if (Hint && TzsHint::Text(Mon->Image32) != *Hint) {
+            TzsHint::Set(Mon->Image32, *Hint);
+        }
+        if (!Mon->isVisibleTo(Panel)) {
+            Mon->show();
+        }
+    };
+    TPingerSession* Main = Hub().MainPanelMonitor();
+    std::size_t Tile = 0;
+    for (int I = 0; I < Hub().Count(); ++I) {
+        TPingerSession* Session = Hub().Monitor(I);
+        if (Session == Main) {
+            // Alone, it keeps the hint it was made with.
+            Show(Session, PanelLeft, PanelLeft->rect(),
+                 Hub().Count() == 1 ? std::nullopt : std::optional<QString>(QString()));
             continue;
         }
-        if (Mon == Main) {
-            Hint(Mon, QString());
-            Dock(Mon, PanelLeft);
-            Place(Mon, PanelLeft->rect());
+        const QPoint At = Tile < FTiles.Places.size() ? FTiles.Places[Tile] : QPoint();
+        ++Tile;
+        const QRect Rect(At.x(), At.y(), TTileLayout::TileWidth, FTiles.TileHeight);
+        if (TilesShown && Rect.left() < ViewRight && Rect.right() >= ViewLeft) {
+            Show(Session, PanelRight, Rect, GraphHint);
         } else {
-            Hint(Mon, GraphHint);
-            Dock(Mon, PanelRight);
-            const QPoint At = Tile < L.Places.size() ? L.Places[Tile] : QPoint();
-            ++Tile;
-            Place(Mon, QRect(At.x(), At.y(), TTileLayout::TileWidth, L.TileHeight));
+            ReleaseView(Session);
         }
     }
-    ShowTilesInView();
-    FArranging = false;
 }
 
 void TfrmMain::FitMainPanelMonitor() {
@@ -191,64 +196,57 @@ void TfrmMain::FitMainPanelMonitor() {
     }
 }
 
-void TfrmMain::MoveToMainPanel(TfrmPinger* Monitor) {
-    if (Monitor && Monitor->HasSession()) {
-        Hub().MoveToMainPanel(&Monitor->Session());
+void TfrmMain::MoveToMainPanel(TPingerSession* Monitor) {
+    if (Monitor && Hub().IndexOf(Monitor) >= 0) {
+        Hub().MoveToMainPanel(Monitor);
     }
 }
 
-void TfrmMain::MonitorGraphMouseDown(TfrmPinger* Monitor, Qt::MouseButton Button) {
+void TfrmMain::MonitorGraphMouseDown(TPingerSession* Monitor, Qt::MouseButton Button) {
     if (Button == Qt::LeftButton) {
         MoveToMainPanel(Monitor);
         // Moved to another panel it lost the focus; it takes it, so that Esc closes it.
-        if (ViewOf(Hub().MainPanelMonitor()) == Monitor) {
-            Monitor->setFocus(Qt::MouseFocusReason);
+        if (TfrmPinger* Mon = ViewOf(Monitor); Mon && Hub().MainPanelMonitor() == Monitor) {
+            Mon->setFocus(Qt::MouseFocusReason);
         }
     } else if (Button == Qt::RightButton) {
         ShowMonitorMenu(Monitor, QCursor::pos());
     }
 }
 
-void TfrmMain::ShowMonitorMenu(TfrmPinger* Monitor, const QPoint& At) {
+void TfrmMain::ShowMonitorMenu(TPingerSession* Monitor, const QPoint& At) {
     QMenu Menu(this);
     Menu.setObjectName(QStringLiteral("mnuMonitor"));
-    const QPointer<TfrmPinger> Target(Monitor);
-    Menu.addAction(QStringLiteral("&History..."), this, ShowingErrors([this, Target] {
-                       if (Target) {
-                           ShowHistory(Target);
+    // The monitor may have gone while the menu was open: then its entries do nothing.
+    Menu.addAction(QStringLiteral("&History..."), this, ShowingErrors([this, Monitor] {
+                       if (Hub().IndexOf(Monitor) >= 0) {
+                           ShowHistory(*Monitor);
                        }
                    }));
-    Menu.addAction(QStringLiteral("&Path..."), this, ShowingErrors([this, Target] {
-                       if (Target) {
-                           ShowPath(Target);
+    Menu.addAction(QStringLiteral("&Path..."), this, ShowingErrors([this, Monitor] {
+                       if (Hub().IndexOf(Monitor) >= 0) {
+                           ShowPath(*Monitor);
                        }
                    }));
     FOnMonitorMenu ? FOnMonitorMenu(Menu) : (void)Menu.exec(At);
 }
 
-void TfrmMain::ShowHistory(TfrmPinger* Monitor) {
-    if (!Monitor->HasSession()) {
-        return;
-    }
-    const QString Target = QString::fromStdString(Monitor->Session().Target());
+void TfrmMain::ShowHistory(const TPingerSession& Monitor) {
+    const QString Target = QString::fromStdString(Monitor.Target());
     if (Hub().LogFolder().isEmpty()) {
         TzsMessageBox::Information(this, QStringLiteral("There is no folder for log files."));
         return;
     }
     auto* History =
         new TfrmHistory(Hub().LogFolder() + QLatin1Char('/') + Target + QStringLiteral(".pin"),
-                        QString::fromStdString(Monitor->Session().DisplayName()), this);
+                        QString::fromStdString(Monitor.DisplayName()), this);
     History->setAttribute(Qt::WA_DeleteOnClose);
     History->setAttribute(Qt::WA_QuitOnClose, false);
     History->show();
     History->activateWindow();
 }
 
-void TfrmMain::ShowPath(TfrmPinger* Monitor) {
-    if (!Monitor->HasSession()) {
-        return;
-    }
-    const TPingerSession& Session = Monitor->Session();
+void TfrmMain::ShowPath(const TPingerSession& Session) {
     // The address the monitor last reached; nothing is resolved here.
     auto* Path = new TfrmPath(TPathAddress::Parse(Session.AddressText()),
                               QString::fromStdString(Session.DisplayName()), Session.Frequency(),

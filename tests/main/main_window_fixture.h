@@ -116,10 +116,10 @@ protected:
 
     // Hands the monitor of Target a result, as its loop would.
     void Feed(const QString& Target, int RoundTrip, const std::string& Address = "127.0.0.1") {
-        TfrmPinger* Mon = FindMonitor(*Main, Target);
+        TPingerSession* Mon = Main->Hub().Find(Target);
         ASSERT_NE(Mon, nullptr) << Target.toStdString();
-        Mon->Session().PingDone(MakeResult(*Clock, 0, RoundTrip, PING_STATUS_REQ_TIMED_OUT,
-                                           Target.toStdString(), Address));
+        Mon->PingDone(MakeResult(*Clock, 0, RoundTrip, PING_STATUS_REQ_TIMED_OUT,
+                                 Target.toStdString(), Address));
     }
 
     // Closes the window as its close button does, then starts the program again on the same

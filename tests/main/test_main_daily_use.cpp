@@ -70,7 +70,7 @@ TEST_F(MainWindowTest, LongNamesAreElidedInTilesAndListAndWholeInTheirTooltips) 
     }
     // A tile made wider shows the whole name again.
     TfrmPinger* Main = FindMonitor(M, QStringLiteral("127.0.0.1"));
-    M.Hub().MoveToMainPanel(&FindMonitor(M, Long)->Session());
+    M.Hub().MoveToMainPanel(M.Hub().Find(Long));
     EXPECT_EQ(FindMonitor(M, Long)->lbHeader->text(), Long);
     EXPECT_EQ(Main->lbHeader->text(), QStringLiteral("127.0.0.1"));
     QToolTip::hideText();

@@ -16,24 +16,24 @@ TEST_F(MainWindowTest, TheLoggingSwitchIsShownKeptAndGivenToEveryMonitor) {
     TfrmMain& M = Open();
     EXPECT_TRUE(Control<TzsImageButton>(M, "btnLogging")->isVisible());
     M.Core().AddMonitor(QStringLiteral("a"));
-    EXPECT_FALSE(FindMonitor(M, QStringLiteral("a"))->Session().LogEnabled());
+    EXPECT_FALSE(M.Hub().Find(QStringLiteral("a"))->LogEnabled());
     // Until the switch is used the file holds nothing of it.
     EXPECT_FALSE(ConfigText().contains("[LOGGING]"));
 
     QTest::mouseClick(Control<TzsImageButton>(M, "btnLogging"), Qt::LeftButton);
     EXPECT_TRUE(M.Hub().Settings().Logging);
-    EXPECT_TRUE(FindMonitor(M, QStringLiteral("a"))->Session().LogEnabled());
+    EXPECT_TRUE(M.Hub().Find(QStringLiteral("a"))->LogEnabled());
     M.Core().AddMonitor(QStringLiteral("b"));
-    EXPECT_TRUE(FindMonitor(M, QStringLiteral("b"))->Session().LogEnabled());
+    EXPECT_TRUE(M.Hub().Find(QStringLiteral("b"))->LogEnabled());
     EXPECT_TRUE(ConfigText().contains("[LOGGING]\r\nEnabled=1\r\n"));
 
     // The next start has it on, and the group's monitors log from the first result.
     TfrmMain& Again = Restart();
     EXPECT_TRUE(Again.Hub().Settings().Logging);
     ASSERT_EQ(Again.Hub().Count(), 2);
-    EXPECT_TRUE(FindMonitor(Again, QStringLiteral("a"))->Session().LogEnabled());
+    EXPECT_TRUE(Again.Hub().Find(QStringLiteral("a"))->LogEnabled());
     QTest::mouseClick(Control<TzsImageButton>(Again, "btnLogging"), Qt::LeftButton);
-    EXPECT_FALSE(FindMonitor(Again, QStringLiteral("b"))->Session().LogEnabled());
+    EXPECT_FALSE(Again.Hub().Find(QStringLiteral("b"))->LogEnabled());
     EXPECT_TRUE(ConfigText().contains("[LOGGING]\r\nEnabled=0\r\n"));
 }
 

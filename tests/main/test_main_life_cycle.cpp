@@ -146,7 +146,7 @@ TEST_F(LifeCycleTest, ImportAppliesEverySettingOfTheFile) {
     EXPECT_EQ(BoxItems(M), (QStringList{QStringLiteral("C"), QStringLiteral("D")}));
     EXPECT_EQ(M.Core().Groups().Current(), QStringLiteral("D"));
     EXPECT_EQ(M.Hub().Targets(), (QStringList{QStringLiteral("gw"), QStringLiteral("printer")}));
-    EXPECT_EQ(FindMonitor(M, QStringLiteral("printer"))->Session().DisplayName(), "Printer");
+    EXPECT_EQ(M.Hub().Find(QStringLiteral("printer"))->DisplayName(), "Printer");
     // Later monitors read the imported table.
     EXPECT_EQ(M.Hub().FriendlyName(QStringLiteral("PRINTER")), QStringLiteral("Printer"));
 }

@@ -70,7 +70,7 @@ TEST_F(MainWindowTest, TargetsStartOnceInAnyLetterCaseAndUntrimmed) {
     EXPECT_EQ(Shown(),
               QStringList{QStringLiteral("The specified target is already being monitored.")});
     EXPECT_EQ(M.Hub().Count(), 3);
-    EXPECT_EQ(FindMonitor(M, QStringLiteral(" Router"))->Session().Target(), " Router");
+    EXPECT_EQ(M.Hub().Find(QStringLiteral(" Router"))->Target(), " Router");
 }
 
 TEST_F(MainWindowTest, OnlyWhatCannotBeStoredIsRefusedAndOnlyWhereItIsTyped) {
@@ -154,7 +154,8 @@ TEST_F(MainWindowTest, FiveMonitorsTileBesideTheMainPanel) {
 }
 
 // More tile columns than there is room for: the tile panel scrolls sideways (bar and wheel), the
-// main panel keeps a useful width, and only the tiles in the scrolled view are shown and drawn.
+// main panel keeps a useful width, and only the tiles in the scrolled view have a window and a
+// picture; the others are their sessions alone until they come into view.
 TEST_F(MainWindowTest, TilesScrollBesideAMainPanelOfUsefulWidth) {
     TfrmMain& M = Open();          // the design size
     for (int I = 0; I < 17; ++I) { // 16 tiles: 6 columns of 3, 1440 pixels
@@ -173,32 +174,35 @@ TEST_F(MainWindowTest, TilesScrollBesideAMainPanelOfUsefulWidth) {
     EXPECT_EQ(Tiles->height() + Bar->height(), MainPanel->height());
     EXPECT_EQ(FindMonitor(M, QStringLiteral("t01"))->height(), Tiles->height() / 3);
 
-    const auto InView = [&](TfrmPinger* Mon) {
-        return Mon->x() < Bar->value() + Area->viewport()->width() &&
-               Mon->x() + Mon->width() > Bar->value();
+    // Tile I (in target order, after the main panel's t00) stands in column I / 3.
+    const auto InView = [&](int Tile) {
+        const int Left = (Tile / 3) * TTileLayout::TileWidth;
+        return Left < Bar->value() + Area->viewport()->width() &&
+               Left + TTileLayout::TileWidth > Bar->value();
     };
     const auto Check = [&] {
         int Shown = 0;
-        for (int I = 0; I < M.Hub().Count(); ++I) {
+        for (int I = 1; I < M.Hub().Count(); ++I) {
+            TPingerSession* Session = M.Hub().Monitor(I);
+            SCOPED_TRACE(Session->Target());
             TfrmPinger* Mon = MonitorAt(M, I);
-            if (Mon->parentWidget() != Tiles) {
-                continue;
+            EXPECT_EQ(Mon != nullptr, InView(I - 1));
+            EXPECT_EQ(Session->Graph().Plot().Width() > 0, InView(I - 1));
+            if (Mon) {
+                EXPECT_EQ(Mon->parentWidget(), Tiles);
+                EXPECT_TRUE(Mon->isVisible());
+                EXPECT_EQ(Mon->pos(), QPoint(((I - 1) / 3) * TTileLayout::TileWidth,
+                                             ((I - 1) % 3) * Mon->height()));
+                ++Shown;
             }
-            SCOPED_TRACE(Mon->Session().Target());
-            EXPECT_EQ(Mon->isVisible(), InView(Mon));
-            EXPECT_EQ(Mon->Session().Graph().Plot().Width() > 0, InView(Mon));
-            Shown += InView(Mon) ? 1 : 0;
         }
         return Shown;
     };
-    EXPECT_GT(Check(), 0);
-    TfrmPinger* Last = FindMonitor(M, QStringLiteral("t16"));
-    ASSERT_EQ(Last->parentWidget(), Tiles);
-    EXPECT_FALSE(Last->isVisible());
+    EXPECT_EQ(Check(), 12); // four columns, the fourth in part
+    EXPECT_EQ(FindMonitor(M, QStringLiteral("t16")), nullptr);
 
     // The wheel turned towards the user brings the last column into view (a tile leaves the
     // wheel to the panel, which the end-to-end case shows with a real pointer).
-    TfrmPinger* First = FindMonitor(M, QStringLiteral("t01"));
     for (int Notch = 0; Notch < 6; ++Notch) {
         const QPointF At(20, 20);
         QWheelEvent Wheel(At, Area->viewport()->mapToGlobal(At), QPoint(), QPoint(0, -120),
@@ -206,9 +210,20 @@ TEST_F(MainWindowTest, TilesScrollBesideAMainPanelOfUsefulWidth) {
         QApplication::sendEvent(Area->viewport(), &Wheel);
     }
     EXPECT_EQ(Bar->value(), Bar->maximum());
-    EXPECT_TRUE(Last->isVisible());
-    EXPECT_FALSE(First->isVisible());
-    Check();
+    ASSERT_NE(FindMonitor(M, QStringLiteral("t16")), nullptr);
+    EXPECT_TRUE(FindMonitor(M, QStringLiteral("t16"))->isVisible());
+    EXPECT_EQ(FindMonitor(M, QStringLiteral("t01")), nullptr);
+    EXPECT_EQ(Check(), 10); // the last four columns, the first of them in part, the last of one
+
+    // A tile that comes into view shows what its session holds: the results it had meanwhile.
+    Feed(QStringLiteral("t01"), 7);
+    Bar->setValue(0);
+    TfrmPinger* First = FindMonitor(M, QStringLiteral("t01"));
+    ASSERT_NE(First, nullptr);
+    EXPECT_FALSE(M.Hub().Find(QStringLiteral("t01"))->StatusText().isEmpty());
+    EXPECT_EQ(First->lbStatus->text(), M.Hub().Find(QStringLiteral("t01"))->StatusText());
+    EXPECT_EQ(First->Session().Samples().size(), 1U);
+    EXPECT_EQ(Check(), 12);
 
     // A window wide enough for every column needs no scrolling: the main panel takes the rest.
     M.resize(2600, M.height());

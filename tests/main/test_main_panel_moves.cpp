@@ -39,47 +39,49 @@ TEST_F(MainWindowTest, AFailingHostsStatusStaysRedAcrossEveryPanelChange) {
     for (const char* Target : {"127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
         M.Core().AddMonitor(QString::fromLatin1(Target));
     }
-    TfrmPinger* Failing = FindMonitor(M, QStringLiteral("127.0.0.1"));
-    TfrmPinger* Other = FindMonitor(M, QStringLiteral("127.0.0.2"));
-    ASSERT_EQ(MainPanelMonitor(M), Failing);
+    // The windows are looked up afresh after each change: a tile has one only while in view.
+    const auto Failing = [&] { return FindMonitor(M, QStringLiteral("127.0.0.1")); };
+    const auto Other = [&] { return FindMonitor(M, QStringLiteral("127.0.0.2")); };
+    ASSERT_EQ(MainPanelMonitor(M), Failing());
     // It answered once (green), then stopped answering.
     Feed(QStringLiteral("127.0.0.1"), 3);
     Feed(QStringLiteral("127.0.0.1"), -1);
-    ASSERT_GT(StatusInk(Failing).Red, 0);
+    ASSERT_GT(StatusInk(Failing()).Red, 0);
 
     const auto ExpectRed = [&](const char* Step) {
         SCOPED_TRACE(Step);
         for (int Result = 0; Result < 2; ++Result) {
-            const TInk Ink = StatusInk(Failing);
+            const TInk Ink = StatusInk(Failing());
             EXPECT_GT(Ink.Red, 0) << (Result ? "after a further failure" : "at once");
             EXPECT_EQ(Ink.Green, 0) << (Result ? "after a further failure" : "at once");
             Feed(QStringLiteral("127.0.0.1"), -1);
         }
     };
-    GraphMouseDown(Other, Qt::LeftButton);
-    ASSERT_EQ(Failing->parentWidget(), Control<QWidget>(M, "PanelRight"));
+    GraphMouseDown(Other(), Qt::LeftButton);
+    ASSERT_EQ(Failing()->parentWidget(), Control<QWidget>(M, "PanelRight"));
     ExpectRed("main panel to tile");
 
-    GraphMouseDown(Failing, Qt::LeftButton);
-    ASSERT_EQ(Failing->parentWidget(), Control<QWidget>(M, "PanelLeft"));
+    GraphMouseDown(Failing(), Qt::LeftButton);
+    ASSERT_EQ(Failing()->parentWidget(), Control<QWidget>(M, "PanelLeft"));
     ExpectRed("tile to main panel");
 
-    GraphMouseDown(Other, Qt::LeftButton);
+    GraphMouseDown(Other(), Qt::LeftButton);
     ClickButton(M, "btnToggleView");
     ASSERT_TRUE(M.Core().ListView());
     auto* List = Control<QTreeView>(M, "lvPingers");
-    const int Row = M.ListModel()->RowOf(&Failing->Session());
+    const int Row = M.ListModel()->RowOf(M.Hub().Find(QStringLiteral("127.0.0.1")));
     ASSERT_GE(Row, 0);
     List->setCurrentIndex(M.ListModel()->index(Row, 0));
-    ASSERT_EQ(MainPanelMonitor(M), Failing);
+    ASSERT_NE(Failing(), nullptr);
+    ASSERT_EQ(MainPanelMonitor(M), Failing());
     ExpectRed("list row selected");
 
     ClickButton(M, "btnToggleView");
-    GraphMouseDown(Other, Qt::LeftButton);
-    ASSERT_EQ(Failing->parentWidget(), Control<QWidget>(M, "PanelRight"));
-    Other->close();
+    GraphMouseDown(Other(), Qt::LeftButton);
+    ASSERT_EQ(Failing()->parentWidget(), Control<QWidget>(M, "PanelRight"));
+    Other()->close();
     QApplication::processEvents();
-    ASSERT_EQ(MainPanelMonitor(M), Failing);
+    ASSERT_EQ(MainPanelMonitor(M), Failing());
     ExpectRed("main-panel monitor closed");
 }
 

@@ -199,13 +199,12 @@ TEST_F(SettingsTest, AChoiceReachesEveryMonitorAndTheOnesStartedLater) {
         Entry->trigger();
         EXPECT_EQ(M.Hub().Settings().*C.Field, C.Value);
         for (int I = 0; I < M.Hub().Count(); ++I) {
-            EXPECT_EQ(C.OfMonitor(MonitorAt(M, I)->Session()), C.Value)
-                << MonitorAt(M, I)->Session().Target();
+            EXPECT_EQ(C.OfMonitor(*M.Hub().Monitor(I)), C.Value) << M.Hub().Monitor(I)->Target();
         }
         EXPECT_EQ(CheckedCaptions(C.Menu), QStringList{C.Caption});
         const QString Target = QStringLiteral("later%1").arg(++Later);
         M.Core().AddMonitor(Target);
-        EXPECT_EQ(C.OfMonitor(FindMonitor(M, Target)->Session()), C.Value);
+        EXPECT_EQ(C.OfMonitor(*M.Hub().Find(Target)), C.Value);
     }
     EXPECT_TRUE(TzsMessageBox::TakeShown().isEmpty());
 }
@@ -224,7 +223,7 @@ TEST_F(SettingsTest, EveryStartBeginsFromTheDefaultSettings) {
     EXPECT_EQ(CheckedCaptions(Control<QMenu>(Again, "menFreq")),
               QStringList{QStringLiteral("1 Sec")});
     Again.Core().AddMonitor(QStringLiteral("gw"));
-    EXPECT_EQ(MonitorAt(Again, 0)->Session().Span(), 60);
+    EXPECT_EQ(Again.Hub().Monitor(0)->Span(), 60);
     EXPECT_FALSE(ConfigText().contains("300"));
 }
 
@@ -353,12 +352,12 @@ TEST_F(SettingsTest, LoggingSwitchReachesEveryMonitorAndStatesItselfInItsHint) {
     EXPECT_EQ(Control<TzsImageButton>(M, "btnLogging")->ImageIndex(), TSharedImageLists::LoggingOn);
     EXPECT_EQ(TzsHint::Text(Control<TzsImageButton>(M, "btnLogging")),
               QStringLiteral("Data logging is enabled.\r\nClick to turn off."));
-    EXPECT_TRUE(MonitorAt(M, 0)->Session().LogEnabled());
-    EXPECT_TRUE(MonitorAt(M, 1)->Session().LogEnabled());
+    EXPECT_TRUE(M.Hub().Monitor(0)->LogEnabled());
+    EXPECT_TRUE(M.Hub().Monitor(1)->LogEnabled());
 
     M.Hub().SetLogging(false);
-    EXPECT_FALSE(MonitorAt(M, 0)->Session().LogEnabled());
-    EXPECT_FALSE(MonitorAt(M, 1)->Session().LogEnabled());
+    EXPECT_FALSE(M.Hub().Monitor(0)->LogEnabled());
+    EXPECT_FALSE(M.Hub().Monitor(1)->LogEnabled());
     EXPECT_EQ(Control<TzsImageButton>(M, "btnLogging")->ImageIndex(),
               TSharedImageLists::LoggingOff);
 }
@@ -406,7 +405,7 @@ protected:
     QStringList DisplayNames() const {
         QStringList Names;
         for (int I = 0; I < Main->Hub().Count(); ++I) {
-            Names.append(QString::fromStdString(MonitorAt(*Main, I)->Session().DisplayName()));
+            Names.append(QString::fromStdString(Main->Hub().Monitor(I)->DisplayName()));
         }
         return Names;
     }
@@ -428,7 +427,7 @@ TEST_F(FriendlyNamesTest, CancellingStoresNothingAndRenamesNoRunningMonitor) {
     // program's table until the next opening reads the stored one.
     FindMonitor(M, QStringLiteral("nas"))->close();
     M.Core().AddMonitor(QStringLiteral("nas"));
-    EXPECT_EQ(FindMonitor(M, QStringLiteral("nas"))->Session().DisplayName(), "Storage");
+    EXPECT_EQ(M.Hub().Find(QStringLiteral("nas"))->DisplayName(), "Storage");
     EXPECT_EQ(ConfigText(), Before);
 }
 

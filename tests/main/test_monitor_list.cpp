@@ -227,24 +227,31 @@ TEST_F(MainWindowTest, ListViewSelectsTheTopRowAndOnlyItDraws) {
     EXPECT_TRUE(ConfigText().contains("ListViewEnable=1") ||
                 ConfigText().contains("ListViewEnable=true") ||
                 ConfigText().contains("ListViewEnable=TRUE"));
-    TfrmPinger* A = FindMonitor(M, QStringLiteral("a"));
-    EXPECT_EQ(MainPanelMonitor(M), A);
+    TPingerSession* A = M.Hub().Find(QStringLiteral("a"));
+    EXPECT_EQ(M.Hub().MainPanelMonitor(), A);
+    // The main panel's monitor alone has a window; the rows are the sessions themselves.
     for (int I = 0; I < M.Hub().Count(); ++I) {
-        EXPECT_EQ(MonitorAt(M, I)->Session().DrawEnabled(), MonitorAt(M, I) == A);
+        EXPECT_EQ(M.Hub().Monitor(I)->DrawEnabled(), M.Hub().Monitor(I) == A);
+        EXPECT_EQ(MonitorAt(M, I) != nullptr, M.Hub().Monitor(I) == A);
     }
     // Choosing another row moves it into the main panel.
     Control<QTreeView>(M, "lvPingers")->setCurrentIndex(M.ListModel()->index(2, 0));
-    TfrmPinger* C = FindMonitor(M, QStringLiteral("c"));
-    EXPECT_EQ(MainPanelMonitor(M), C);
-    EXPECT_TRUE(C->Session().DrawEnabled());
-    EXPECT_FALSE(A->Session().DrawEnabled());
+    TPingerSession* C = M.Hub().Find(QStringLiteral("c"));
+    EXPECT_EQ(M.Hub().MainPanelMonitor(), C);
+    ASSERT_NE(MainPanelMonitor(M), nullptr);
+    EXPECT_EQ(&MainPanelMonitor(M)->Session(), C);
+    EXPECT_TRUE(C->DrawEnabled());
+    EXPECT_FALSE(A->DrawEnabled());
+    EXPECT_EQ(FindMonitor(M, QStringLiteral("a")), nullptr);
 
     ClickButton(M, "btnToggleView");
     EXPECT_FALSE(M.Core().ListView());
     EXPECT_TRUE(Control<TResizePanel>(M, "PanelRight")->isVisible());
     EXPECT_FALSE(Control<QWidget>(M, "Splitter")->isVisible());
     for (int I = 0; I < M.Hub().Count(); ++I) {
-        EXPECT_TRUE(MonitorAt(M, I)->Session().DrawEnabled());
+        EXPECT_TRUE(M.Hub().Monitor(I)->DrawEnabled());
+        ASSERT_NE(MonitorAt(M, I), nullptr);
+        EXPECT_TRUE(MonitorAt(M, I)->isVisible());
     }
 }
 
@@ -264,14 +271,16 @@ TEST_F(MainWindowTest, ClosingTheSelectedRowsMonitorLeavesOneMonitorInTheMainPan
     QTest::mouseClick(C->zsibClose, Qt::LeftButton);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_EQ(M.Hub().Count(), 3);
-    TfrmPinger* A = FindMonitor(M, QStringLiteral("a"));
-    EXPECT_EQ(MainPanelMonitor(M), A) << "the first in target order, not the next row";
+    TPingerSession* A = M.Hub().Find(QStringLiteral("a"));
+    EXPECT_EQ(M.Hub().MainPanelMonitor(), A) << "the first in target order, not the next row";
+    ASSERT_NE(MainPanelMonitor(M), nullptr);
+    EXPECT_EQ(&MainPanelMonitor(M)->Session(), A);
     const QModelIndexList Selected =
         Control<QTreeView>(M, "lvPingers")->selectionModel()->selectedRows();
     ASSERT_EQ(Selected.size(), 1);
-    EXPECT_EQ(M.ListModel()->MonitorAt(Selected.first().row()), &A->Session());
+    EXPECT_EQ(M.ListModel()->MonitorAt(Selected.first().row()), A);
     for (int I = 0; I < M.Hub().Count(); ++I) {
-        EXPECT_EQ(MonitorAt(M, I)->Session().DrawEnabled(), MonitorAt(M, I) == A) << I;
+        EXPECT_EQ(M.Hub().Monitor(I)->DrawEnabled(), M.Hub().Monitor(I) == A) << I;
     }
 
     ClickButton(M, "btnToggleView");
@@ -280,6 +289,7 @@ TEST_F(MainWindowTest, ClosingTheSelectedRowsMonitorLeavesOneMonitorInTheMainPan
     for (int I = 0; I < M.Hub().Count(); ++I) {
         TfrmPinger* Mon = MonitorAt(M, I);
         SCOPED_TRACE(I);
+        ASSERT_NE(Mon, nullptr);
         if (Mon->parentWidget() == Control<TResizePanel>(M, "PanelLeft")) {
             ++InMainPanel;
             EXPECT_EQ(Mon, MainPanelMonitor(M));
