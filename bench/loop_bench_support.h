@@ -46,6 +46,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace loopbench {
@@ -495,9 +496,10 @@ struct TLoopRun {
     int TimeOutMs = 1000;
     std::chrono::seconds RunFor{20};
     int PayloadBytes = 16;
-    bool FakeEcho = false; // an echo that answers at once, without the echo service
-    int NetNsFd = -1;      // where fping runs; -1: this thread's namespace
-    bool Ipv6 = false;     // the targets are IPv6 addresses (fping -6)
+    bool FakeEcho = false;   // an echo that answers at once, without the echo service
+    int NetNsFd = -1;        // where fping runs; -1: this thread's namespace
+    bool Ipv6 = false;       // the targets are IPv6 addresses (fping -6)
+    bool OwnThreads = false; // each loop on a thread of its own, not on one scheduler
 };
 
 struct TLoopResult {
@@ -522,29 +524,75 @@ struct TLoopResult {
     long HelperPeakKiB = 0, HelperWakeups = 0;
 };
 
+// A posted call that has run already: the benchmark's results are handed over at once.
+struct TRanCall : TPingLoopThread::TPostedCall {
+    void Wait() override {}
+};
+
+// A request starts: the period since the loop's previous one, and (on a loop thread of its own)
+// the thread's CPU clock at the first.
+inline void NoteStart(TLoopRecord& Record, bool OwnThread) {
+    const std::int64_t Now = SteadyNs();
+    if (Record.LastStartNs != 0) {
+        Record.PeriodUs.push_back(std::int32_t((Now - Record.LastStartNs) / 1000));
+        ++Record.Periods;
+    } else if (OwnThread && ::pthread_getcpuclockid(::pthread_self(), &Record.CpuClock) == 0) {
+        Record.CpuAtFirstNs = CpuClockNs(Record.CpuClock);
+        Record.HasCpuClock = true;
+    }
+    Record.LastStartNs = Now;
+}
+
 // Starts one loop per target, spaced as fping spaces its first requests, lets them run, stops
-// them and waits until every loop thread has ended.
+// them and waits until every loop has ended. The loops run as the program runs them: on one
+// scheduler (its thread's CPU is not told apart per loop), their results posted; with OwnThreads
+// each on a thread of its own instead.
 inline void RunLoops(const TLoopRun& Run, bool WithFping, TLoopResult& Result) {
     const std::size_t Count = Run.Targets.size();
     const auto Periods = std::size_t(Run.RunFor / std::chrono::milliseconds(Run.PeriodMs));
+    const bool Fake = Run.FakeEcho;
+    const bool OwnThreads = Run.OwnThreads;
+    // The scheduler's requests, recorded by the loop they belong to (each target is another).
+    auto ByAddress = std::make_shared<std::unordered_map<std::uint32_t, TLoopRecord*>>();
+    auto ByTarget = std::make_shared<std::unordered_map<std::string, TLoopRecord*>>();
+    const TEchoScheduler::TAsyncEcho Icmp = TEchoScheduler::IcmpEcho();
+    auto Async = [ByAddress, Fake, Icmp](std::uint32_t Destination, const std::string& Payload,
+                                         std::int32_t TimeOut, TIcmpAsyncDone Done) {
+        if (const auto It = ByAddress->find(Destination); It != ByAddress->end())
+            NoteStart(*It->second, false);
+        if (Fake) {
+            Done(TIcmpAsyncResult{}); // IP_SUCCESS in 0 ms
+            return;
+        }
+        Icmp(Destination, Payload, TimeOut, std::move(Done));
+    };
+    auto Blocking = [ByTarget, Fake](const std::string& Target, const std::string& Payload,
+                                     TReplyBuffer& Reply, std::int32_t TimeOut,
+                                     std::string& Address) {
+        if (const auto It = ByTarget->find(Target); It != ByTarget->end())
+            NoteStart(*It->second, false);
+        if (Fake) {
+            Address = Target;
+            Reply.fill(0);
+            return;
+        }
+        SendEcho(Target, Payload, Reply, TimeOut, Address);
+    };
+    const auto Scheduler = std::make_shared<TEchoScheduler>(nullptr, Async, Blocking, 2);
     std::vector<std::unique_ptr<TPingLoopThread>> Loops;
     for (std::size_t I = 0; I < Count; ++I) {
         auto Record = std::make_shared<TLoopRecord>();
         Record->PeriodUs.reserve(Periods + 4);
         Result.Records.push_back(Record);
-        const bool Fake = Run.FakeEcho;
+        std::string Address;
+        std::uint32_t Destination = 0;
+        if (ReadIpv4Literal(Run.Targets[I], Address, Destination))
+            (*ByAddress)[Destination] = Record.get();
+        (*ByTarget)[Run.Targets[I]] = Record.get();
         auto Echo = [Record, Fake](const std::string& Target, const std::string& Payload,
                                    TReplyBuffer& Reply, std::int32_t TimeOut,
                                    std::string& Address) {
-            const std::int64_t Now = SteadyNs();
-            if (Record->LastStartNs != 0) {
-                Record->PeriodUs.push_back(std::int32_t((Now - Record->LastStartNs) / 1000));
-                ++Record->Periods;
-            } else if (::pthread_getcpuclockid(::pthread_self(), &Record->CpuClock) == 0) {
-                Record->CpuAtFirstNs = CpuClockNs(Record->CpuClock);
-                Record->HasCpuClock = true;
-            }
-            Record->LastStartNs = Now;
+            NoteStart(*Record, true);
             if (Fake) {
                 Address = Target;
                 Reply.fill(0); // IP_SUCCESS in 0 ms
@@ -552,7 +600,14 @@ inline void RunLoops(const TLoopRun& Run, bool WithFping, TLoopResult& Result) {
             }
             SendEcho(Target, Payload, Reply, TimeOut, Address);
         };
-        auto Loop = std::make_unique<TPingLoopThread>(nullptr, Echo);
+        auto Loop = OwnThreads ? std::make_unique<TPingLoopThread>(nullptr, Echo)
+                               : std::make_unique<TPingLoopThread>(Scheduler);
+        if (!OwnThreads)
+            Loop->SetPostInvoker(
+                [](std::function<void()> Fn) -> std::shared_ptr<TPingLoopThread::TPostedCall> {
+                    Fn();
+                    return std::make_shared<TRanCall>();
+                });
         Loop->SetTarget(Run.Targets[I]);
         Loop->SetFrequency(Run.PeriodMs);
         Loop->SetTimeOut(Run.TimeOutMs);

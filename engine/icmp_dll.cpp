@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -142,6 +143,26 @@ struct TWaiter : TEchoMatcher::TRequest {
     TSteady::time_point Received;
     std::int64_t ReceivedRealNs = 0; // the kernel's receive time, 0 when it gave none
     int SendErrno = 0;               // the ICMP helper could not send the request
+    bool Async = false;              // a TAsyncWaiter: nobody sleeps on it
+};
+
+// A request made without waiting. It belongs to its sender until the send is over (Launched),
+// then to the service, which runs Done once it is complete and deletes it.
+struct TAsyncWaiter : TWaiter {
+    std::vector<std::uint8_t> Data; // the payload, which the echoed data is checked against
+    TIcmpAsyncDone Finish;
+    std::shared_ptr<TChannel> Channel;
+    std::uint16_t Sequence = 0;
+    std::uint64_t Route = 0;
+    std::uint64_t Serial = 0;
+    std::uint32_t DataRoom = 0;
+    TSteady::time_point Sent;
+    TSteady::time_point Deadline;
+    std::int64_t SentRealNs = 0;
+    std::int64_t SendReturnedRealNs = 0;
+    // Under the service lock.
+    bool Launched = false;
+    bool Watching = false; // counted in its socket's Waiters, its deadline with the receiver
 };
 
 using TIcmpResult = EchoService::TEchoResult<std::uint32_t>;
@@ -172,6 +193,9 @@ public:
     // HopLimit 0 sends with the system's default time to live.
     TIcmpResult Send(std::uint32_t Destination, std::span<const std::uint8_t> Payload,
                      std::uint32_t TimeoutMs, std::uint8_t HopLimit);
+    void SendAsync(std::uint32_t Destination, std::span<const std::uint8_t> Payload,
+                   std::uint32_t DataRoom, std::uint32_t TimeoutMs, std::uint8_t HopLimit,
+                   TIcmpAsyncDone Done);
 
 private:
     friend class TServiceBase<TIcmpService>;
@@ -194,7 +218,15 @@ private:
     bool ReadHelperResponse(TSocket& Socket, std::span<const std::uint8_t> Message,
                             TSteady::time_point Received, const TWaiter* Own);
     void LetGoIfEnded(const std::shared_ptr<TSocket>& Socket);
-    static void Complete(TWaiter& Waiter, const TWaiter* Own);
+    void Complete(TWaiter& Waiter, const TWaiter* Own);
+    int Register(TWaiter& Waiter, std::uint32_t Destination, std::uint8_t HopLimit,
+                 std::shared_ptr<TChannel>& Channel, std::uint16_t& Sequence, bool& ReadAtOnce);
+    ssize_t SendRequest(const TChannel& Channel, std::uint16_t Sequence, std::uint32_t Destination,
+                        std::span<const std::uint8_t> Payload, std::uint32_t TimeoutMs,
+                        std::uint8_t HopLimit);
+    void RunFinished();
+    void FinishAsync(std::unique_ptr<TAsyncWaiter> Waiter);
+    void ExpireAsync(TSteady::time_point Now);
     void Wait(TSocket& Socket, TWaiter& Waiter, TSteady::time_point Deadline,
               std::unique_lock<std::mutex>& Guard);
     void NoteAnswerTime(std::uint64_t Route, bool AnsweredAtOnce);
@@ -221,6 +253,17 @@ private:
     // Sockets are open and the receiver runs; cleared by CloseAll.
     std::atomic<bool> FReady{false};
     std::mt19937 FRandom{std::random_device{}()};
+    // Requests made without waiting that are complete, their Done still to run; the count lets
+    // readers look without the lock.
+    std::vector<TAsyncWaiter*> FFinished;
+    std::atomic<std::size_t> FFinishedCount{0};
+    // Those not answered by the end of their send, by serial, with their deadlines in order: the
+    // receiver ends them when their time is up. It sleeps until FReceiverWakesAt at most, and a
+    // deadline before that wakes it.
+    std::unordered_map<std::uint64_t, TAsyncWaiter*> FAsync;
+    std::set<std::pair<TSteady::time_point, std::uint64_t>> FDeadlines;
+    std::uint64_t FNextSerial = 0;
+    TSteady::time_point FReceiverWakesAt = TSteady::time_point::max();
 };
 
 std::shared_ptr<TSocket> TIcmpService::OpenSocket(TIcmpTransport Transport) {
@@ -344,7 +387,7 @@ void TIcmpService::CloseAll() {
     FRawSocket.reset();
     FActiveMode.clear();
     FReady = false;
-    FMatcher.Clear([](TEchoMatcher::TRequest* Request) {
+    FMatcher.Clear([this](TEchoMatcher::TRequest* Request) {
         auto* Waiter = static_cast<TWaiter*>(Request);
         Waiter->Done = true;
         Waiter->IPStatus = IP_GENERAL_FAILURE;
@@ -396,10 +439,19 @@ void TIcmpService::Receive() {
     std::deque<TLater> Later;
     for (;;) {
         int Timeout = -1;
-        if (!Later.empty()) {
-            const auto Left =
-                std::chrono::ceil<std::chrono::milliseconds>(Later.front().At - TSteady::now());
-            Timeout = int(std::max<std::int64_t>(0, Left.count()));
+        {
+            std::lock_guard Guard(FLock);
+            TSteady::time_point WakeAt = TSteady::time_point::max();
+            if (!Later.empty())
+                WakeAt = Later.front().At;
+            if (!FDeadlines.empty())
+                WakeAt = std::min(WakeAt, FDeadlines.begin()->first);
+            FReceiverWakesAt = WakeAt;
+            if (WakeAt != TSteady::time_point::max()) {
+                const auto Left =
+                    std::chrono::ceil<std::chrono::milliseconds>(WakeAt - TSteady::now());
+                Timeout = int(std::clamp<std::int64_t>(Left.count(), 0, 24 * 3600 * 1000));
+            }
         }
         const int Count = ::epoll_wait(FEpoll, Events.data(), int(Events.size()), Timeout);
         if (Count < 0 && errno != EINTR)
@@ -453,6 +505,20 @@ void TIcmpService::Receive() {
             if (Socket.Waiters > 0)
                 Watch(Socket);
         }
+        // Requests whose time is up: an answer may wait in a socket the receiver is not
+        // watching just now, so the sockets are read first.
+        const TSteady::time_point ExpireAt = TSteady::now();
+        bool Expiring = false;
+        {
+            std::lock_guard Guard(FLock);
+            Expiring = !FDeadlines.empty() && FDeadlines.begin()->first <= ExpireAt;
+        }
+        if (Expiring) {
+            for (auto& Entry : Watched)
+                Drain(*Entry.second, true);
+            ExpireAsync(ExpireAt);
+        }
+        RunFinished();
         // Let go of sockets the service has closed.
         if (Version != FWatchedVersion.load()) {
             std::lock_guard Guard(FLock);
@@ -494,6 +560,8 @@ bool TIcmpService::Drain(TSocket& Socket, bool WithErrors, const TWaiter* Own) {
         if (ReadPackets(Socket, Own))
             Own = nullptr;
     }
+    if (FFinishedCount.load() != 0)
+        RunFinished();
     return Read;
 }
 
@@ -665,6 +733,21 @@ TWaiter* TIcmpService::Deliver(const TIcmpMessage& Message, TSteady::time_point 
 }
 
 void TIcmpService::Complete(TWaiter& Waiter, const TWaiter* Own) {
+    if (Waiter.Async) {
+        // Its sender finishes it when the send is not over yet; else whoever reads next.
+        auto& Async = static_cast<TAsyncWaiter&>(Waiter);
+        if (!Async.Launched)
+            return;
+        if (Async.Watching) {
+            Async.Watching = false;
+            --Async.Channel->Socket->Waiters;
+            FDeadlines.erase({Async.Deadline, Async.Serial});
+            FAsync.erase(Async.Serial);
+        }
+        FFinished.push_back(&Async);
+        FFinishedCount.store(FFinished.size());
+        return;
+    }
     // Under the service lock, so the waiter is still there. Only a sleeping waiter needs the
     // wake-up call; one that has not let go of the lock yet finds Signal raised, and a reader
     // that completes its own request is not asleep.
@@ -710,6 +793,62 @@ void TIcmpService::NoteAnswerTime(std::uint64_t Route, bool AnsweredAtOnce) {
     }
 }
 
+// Under the service lock: a channel and a sequence number for the request, and Waiter registered
+// under them. 0, or the IP_STATUS that refuses the request; -1 when no socket can be opened.
+int TIcmpService::Register(TWaiter& Waiter, std::uint32_t Destination, std::uint8_t HopLimit,
+                           std::shared_ptr<TChannel>& Channel, std::uint16_t& Sequence,
+                           bool& ReadAtOnce) {
+    if (!EnsureOpen())
+        return -1;
+    std::array<std::uint8_t, 16> Address{};
+    std::memcpy(Address.data(), &Destination, sizeof Destination);
+    if (FActiveMode == "helper" && !HelperDestinationAllowed(4, Address))
+        return IP_BAD_DESTINATION; // the helper sends to no such address
+    const std::int64_t Now = NowMs(TSteady::now());
+    for (const auto& Candidate : FChannels) {
+        if (const auto Free = Candidate->Pool.Acquire(Now)) {
+            Channel = Candidate;
+            Sequence = *Free;
+            break;
+        }
+    }
+    if (!Channel && FChannels.size() < MaxChannels) {
+        Channel = OpenChannel();
+        if (Channel)
+            Sequence = Channel->Pool.Acquire(Now).value_or(0);
+    }
+    if (!Channel)
+        return IP_NO_RESOURCES;
+    // Registered before sending: on loopback the reply can beat sendto's return.
+    FMatcher.Add(Channel->Identifier, Sequence, &Waiter);
+    ReadAtOnce = !FLateDestinations.contains(std::uint64_t(HopLimit) << 32 | Destination);
+    return 0;
+}
+
+// The request on the wire, or to the helper; negative with errno set when that failed.
+ssize_t TIcmpService::SendRequest(const TChannel& Channel, std::uint16_t Sequence,
+                                  std::uint32_t Destination, std::span<const std::uint8_t> Payload,
+                                  std::uint32_t TimeoutMs, std::uint8_t HopLimit) {
+    if (Channel.Socket->Helper) {
+        THelperRequest Request;
+        Request.Family = 4;
+        Request.Identifier = Channel.Identifier;
+        Request.Sequence = Sequence;
+        Request.TimeoutMs = TimeoutMs;
+        Request.HopLimit = HopLimit != 0 ? HopLimit : HelperDefaultHopLimit;
+        std::memcpy(Request.Address.data(), &Destination, sizeof Destination);
+        Request.Payload = Payload;
+        return SendThroughHelper(Channel.Socket->Fd, Request) ? 0 : -1;
+    }
+    const std::vector<std::uint8_t> Packet =
+        BuildEchoRequest(Channel.Identifier, Sequence, Payload);
+    sockaddr_in To{};
+    To.sin_family = AF_INET;
+    To.sin_addr.s_addr = Destination;
+    return SendPacket(Channel.Socket->Fd, Packet, reinterpret_cast<const sockaddr*>(&To), sizeof To,
+                      HopLimit);
+}
+
 TIcmpResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::uint8_t> Payload,
                                std::uint32_t TimeoutMs, std::uint8_t HopLimit) {
     TIcmpResult Result;
@@ -722,58 +861,18 @@ TIcmpResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
     const std::uint64_t Route = std::uint64_t(HopLimit) << 32 | Destination;
     {
         std::lock_guard Guard(FLock);
-        if (!EnsureOpen())
-            return Result;
-        std::array<std::uint8_t, 16> Address{};
-        std::memcpy(Address.data(), &Destination, sizeof Destination);
-        if (FActiveMode == "helper" && !HelperDestinationAllowed(4, Address)) {
-            Result.IPStatus = IP_BAD_DESTINATION; // the helper sends to no such address
+        const int Refused = Register(Waiter, Destination, HopLimit, Channel, Sequence, ReadAtOnce);
+        if (Refused != 0) {
+            if (Refused > 0)
+                Result.IPStatus = Refused;
             return Result;
         }
-        const std::int64_t Now = NowMs(TSteady::now());
-        for (const auto& Candidate : FChannels) {
-            if (const auto Free = Candidate->Pool.Acquire(Now)) {
-                Channel = Candidate;
-                Sequence = *Free;
-                break;
-            }
-        }
-        if (!Channel && FChannels.size() < MaxChannels) {
-            Channel = OpenChannel();
-            if (Channel)
-                Sequence = Channel->Pool.Acquire(Now).value_or(0);
-        }
-        if (!Channel) {
-            Result.IPStatus = IP_NO_RESOURCES;
-            return Result;
-        }
-        // Registered before sending: on loopback the reply can beat sendto's return.
-        FMatcher.Add(Channel->Identifier, Sequence, &Waiter);
-        ReadAtOnce = !FLateDestinations.contains(Route);
     }
 
     const TSteady::time_point Sent = TSteady::now();
     const std::int64_t SentRealNs = RealNowNs();
-    ssize_t Written;
-    if (Channel->Socket->Helper) {
-        THelperRequest Request;
-        Request.Family = 4;
-        Request.Identifier = Channel->Identifier;
-        Request.Sequence = Sequence;
-        Request.TimeoutMs = TimeoutMs;
-        Request.HopLimit = HopLimit != 0 ? HopLimit : HelperDefaultHopLimit;
-        std::memcpy(Request.Address.data(), &Destination, sizeof Destination);
-        Request.Payload = Payload;
-        Written = SendThroughHelper(Channel->Socket->Fd, Request) ? 0 : -1;
-    } else {
-        const std::vector<std::uint8_t> Packet =
-            BuildEchoRequest(Channel->Identifier, Sequence, Payload);
-        sockaddr_in To{};
-        To.sin_family = AF_INET;
-        To.sin_addr.s_addr = Destination;
-        Written = SendPacket(Channel->Socket->Fd, Packet, reinterpret_cast<const sockaddr*>(&To),
-                             sizeof To, HopLimit);
-    }
+    const ssize_t Written =
+        SendRequest(*Channel, Sequence, Destination, Payload, TimeoutMs, HopLimit);
     const int SendErrno = errno;
     const std::int64_t SendReturnedRealNs = RealNowNs();
     if (Written >= 0 && ReadAtOnce)
@@ -813,6 +912,135 @@ TIcmpResult TIcmpService::Send(std::uint32_t Destination, std::span<const std::u
     return Result;
 }
 
+// The record's status and round trip for a result, as SendEchoInto writes them.
+TIcmpAsyncResult AsyncResult(const TIcmpResult& Result, std::uint32_t DataRoom) {
+    TIcmpAsyncResult Out;
+    Out.Status = std::uint32_t(Result.IPStatus);
+    if (!Result.Replied)
+        return Out;
+    Out.Address = Result.Source;
+    Out.RoundTripTime = Result.RoundTripTime;
+    if (Result.IPStatus == IP_SUCCESS && Result.DataSize > DataRoom)
+        Out.Status = IP_BUF_TOO_SMALL; // the echo came back but its data does not fit
+    return Out;
+}
+
+void TIcmpService::SendAsync(std::uint32_t Destination, std::span<const std::uint8_t> Payload,
+                             std::uint32_t DataRoom, std::uint32_t TimeoutMs, std::uint8_t HopLimit,
+                             TIcmpAsyncDone Done) {
+    auto Waiter = std::make_unique<TAsyncWaiter>();
+    Waiter->Async = true;
+    Waiter->Data.assign(Payload.begin(), Payload.end());
+    Waiter->Destination = Destination;
+    Waiter->Payload = Waiter->Data;
+    Waiter->DataRoom = DataRoom;
+    Waiter->Route = std::uint64_t(HopLimit) << 32 | Destination;
+    Waiter->Finish = std::move(Done);
+    bool ReadAtOnce = true;
+    {
+        std::unique_lock Guard(FLock);
+        const int Refused =
+            Register(*Waiter, Destination, HopLimit, Waiter->Channel, Waiter->Sequence, ReadAtOnce);
+        if (Refused != 0) {
+            Guard.unlock();
+            TIcmpAsyncResult Result;
+            Result.Opened = Refused > 0;
+            Result.Status = Refused > 0 ? std::uint32_t(Refused) : IP_GENERAL_FAILURE;
+            Waiter->Finish(Result);
+            return;
+        }
+    }
+    TChannel& Channel = *Waiter->Channel;
+    Waiter->Sent = TSteady::now();
+    Waiter->SentRealNs = RealNowNs();
+    Waiter->Deadline = Waiter->Sent + std::chrono::milliseconds(TimeoutMs);
+    const ssize_t Written =
+        SendRequest(Channel, Waiter->Sequence, Destination, Waiter->Data, TimeoutMs, HopLimit);
+    const int SendErrno = errno;
+    Waiter->SendReturnedRealNs = RealNowNs();
+    if (Written >= 0 && ReadAtOnce)
+        Drain(*Channel.Socket, false, Waiter.get());
+    if (Channel.Socket->Helper && Written < 0 && SendErrno != EAGAIN && SendErrno != EWOULDBLOCK)
+        Channel.Socket->Ended = true; // the helper has gone
+    LetGoIfEnded(Channel.Socket);
+
+    std::unique_lock Guard(FLock);
+    if (Written < 0 && !Waiter->Done) {
+        FMatcher.Remove(Channel.Identifier, Waiter->Sequence);
+        Waiter->Done = true;
+        Waiter->SendErrno = SendErrno ? SendErrno : EIO;
+        Waiter->IPStatus = IPStatusFromSendErrno(SendErrno);
+    }
+    Waiter->Launched = true;
+    if (Waiter->Done) {
+        Guard.unlock();
+        FinishAsync(std::move(Waiter));
+        return;
+    }
+    // From here on the service owns it: the receiver watches its socket and its deadline.
+    TAsyncWaiter* Owned = Waiter.release();
+    Owned->Serial = ++FNextSerial;
+    Owned->Watching = true;
+    FAsync[Owned->Serial] = Owned;
+    FDeadlines.insert({Owned->Deadline, Owned->Serial});
+    TSocket& Socket = *Channel.Socket;
+    ++Socket.Waiters;
+    if (!Socket.Deferred)
+        Watch(Socket);
+    if (Owned->Deadline < FReceiverWakesAt) {
+        FReceiverWakesAt = Owned->Deadline;
+        const std::uint64_t One = 1;
+        [[maybe_unused]] auto Ignored = ::write(FWakeFd, &One, sizeof One);
+    }
+}
+
+// Ends the requests made without waiting whose time is up.
+void TIcmpService::ExpireAsync(TSteady::time_point Now) {
+    std::lock_guard Guard(FLock);
+    while (!FDeadlines.empty() && FDeadlines.begin()->first <= Now) {
+        const auto It = FAsync.find(FDeadlines.begin()->second);
+        if (It == FAsync.end()) {
+            FDeadlines.erase(FDeadlines.begin());
+            continue;
+        }
+        TAsyncWaiter& Waiter = *It->second;
+        FMatcher.Remove(Waiter.Channel->Identifier, Waiter.Sequence);
+        Complete(Waiter, nullptr); // not Done: it timed out
+    }
+}
+
+void TIcmpService::RunFinished() {
+    std::vector<TAsyncWaiter*> Finished;
+    {
+        std::lock_guard Guard(FLock);
+        Finished.swap(FFinished);
+        FFinishedCount.store(0);
+    }
+    for (TAsyncWaiter* Waiter : Finished)
+        FinishAsync(std::unique_ptr<TAsyncWaiter>(Waiter));
+}
+
+// The outcome of a request made without waiting, handed to its Done outside the lock.
+void TIcmpService::FinishAsync(std::unique_ptr<TAsyncWaiter> Waiter) {
+    TIcmpResult Result;
+    {
+        std::lock_guard Guard(FLock);
+        TChannel& Channel = *Waiter->Channel;
+        const std::int64_t Now = NowMs(TSteady::now());
+        if (Waiter->SendErrno != 0) {
+            Result.IPStatus = Waiter->IPStatus;
+            Channel.Pool.Release(Waiter->Sequence, Now + SequenceGraceMs);
+        } else {
+            NoteAnswerTime(Waiter->Route, Waiter->Done && Waiter->ReceivedRealNs != 0 &&
+                                              Waiter->ReceivedRealNs <= Waiter->SendReturnedRealNs);
+            Conclude(Result, *Waiter, Waiter->Sent, Waiter->SentRealNs);
+            Channel.Pool.Release(Waiter->Sequence,
+                                 std::max(Now, NowMs(Waiter->Deadline)) + SequenceGraceMs);
+        }
+    }
+    Waiter->Finish(AsyncResult(Result, Waiter->DataRoom));
+}
+
 } // namespace
 
 TIcmpHandle IcmpCreateFile() {
@@ -837,6 +1065,21 @@ std::uint32_t IcmpSendEcho(TIcmpHandle IcmpHandle, std::uint32_t DestinationAddr
             Record.Options.Ttl = Result.Ttl;
             Record.Options.Tos = Result.Tos;
         });
+}
+
+void IcmpSendEchoAsync(std::uint32_t DestinationAddress, std::span<const std::uint8_t> RequestData,
+                       std::uint32_t ReplyDataRoom, std::uint32_t Timeout, std::uint8_t HopLimit,
+                       TIcmpAsyncDone Done) {
+    if (RequestData.size() > ICMP_MAX_ECHO_DATA || DestinationAddress == INADDR_ANY ||
+        DestinationAddress == INADDR_BROADCAST) {
+        TIcmpAsyncResult Result;
+        Result.Status =
+            RequestData.size() > ICMP_MAX_ECHO_DATA ? IP_PACKET_TOO_BIG : IP_BAD_DESTINATION;
+        Done(Result);
+        return;
+    }
+    TIcmpService::Instance().SendAsync(DestinationAddress, RequestData, ReplyDataRoom, Timeout,
+                                       HopLimit, std::move(Done));
 }
 
 bool Icmp6CloseHandle(TIcmpHandle IcmpHandle);

@@ -15,7 +15,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 
 using TIcmpHandle = std::intptr_t;
@@ -61,6 +63,27 @@ std::uint32_t IcmpSendEcho(TIcmpHandle IcmpHandle, std::uint32_t DestinationAddr
                            const void* RequestData, std::uint32_t RequestSize,
                            const IP_OPTION_INFORMATION* RequestOptions, void* ReplyBuffer,
                            std::uint32_t ReplySize, std::uint32_t Timeout);
+
+// The outcome of a request made with IcmpSendEchoAsync: what the first reply record of
+// IcmpSendEcho would hold.
+struct TIcmpAsyncResult {
+    bool Opened = true; // false when no ICMP socket could be opened (IcmpCreateFile would fail)
+    std::uint32_t Status = 0; // the IP_STATUS
+    std::uint32_t RoundTripTime = 0;
+    std::uint32_t Address = 0; // the replying host, network byte order, when one replied
+};
+using TIcmpAsyncDone = std::function<void(const TIcmpAsyncResult&)>;
+
+// Sends one echo request without waiting for its outcome, for a caller that keeps many requests
+// out at once from one thread. Done runs exactly once: before this returns when the request is
+// refused or its answer was queued by the time the send returned (usual on loopback), else on
+// the service's receiver thread, or on a thread reading the socket for a request of its own.
+// Done must be quick and must not block: other answers wait meanwhile. ReplyDataRoom is the
+// room behind the record for the echoed data (11001 when the echo does not fit); HopLimit as an
+// IP_OPTION_INFORMATION's Ttl.
+void IcmpSendEchoAsync(std::uint32_t DestinationAddress, std::span<const std::uint8_t> RequestData,
+                       std::uint32_t ReplyDataRoom, std::uint32_t Timeout, std::uint8_t HopLimit,
+                       TIcmpAsyncDone Done);
 
 // False for a handle that is not open.
 bool IcmpCloseHandle(TIcmpHandle IcmpHandle);

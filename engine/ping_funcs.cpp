@@ -133,6 +133,16 @@ std::uint32_t ReplyRoundTripTime(const TReplyBuffer& Reply) {
     return ReadField(Reply, offsetof(ICMP_ECHO_REPLY, RoundTripTime));
 }
 
+bool ReadIpv4Literal(const std::string& Target, std::string& Address, std::uint32_t& Destination) {
+    in_addr Numeric{};
+    if (CannotBeAHostName(Target) || !HasNumericForm(Target) ||
+        ::inet_aton(Target.c_str(), &Numeric) == 0 || Numeric.s_addr == 0xFFFFFFFFu)
+        return false;
+    Address = DottedText(Numeric.s_addr);
+    Destination = Numeric.s_addr;
+    return true;
+}
+
 bool ResolveHost(const std::string& Target, std::string& Address, std::string& ErrorText) {
     Address.clear();
     try {

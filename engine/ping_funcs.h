@@ -25,6 +25,11 @@ std::uint32_t ReplyRoundTripTime(const TReplyBuffer& Reply);
 // ErrorText holds the reason ("IP Address could not be resolved" for a name that does not exist).
 bool ResolveHost(const std::string& Target, std::string& Address, std::string& ErrorText);
 
+// Target in the numbers-and-dots form of an IPv4 address, read without asking anyone: Address
+// gets its dotted text and Destination the address in network byte order. False for anything
+// else, and for 255.255.255.255, which no echo request goes to.
+bool ReadIpv4Literal(const std::string& Target, std::string& Address, std::uint32_t& Destination);
+
 // Sends one echo request carrying Payload and blocks until the reply or the timeout. Raises
 // EPingError when the request cannot be made; the outcome is left in the first reply record.
 void SendEcho(const std::string& Target, const std::string& Payload, TReplyBuffer& Reply,

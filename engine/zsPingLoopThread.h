@@ -9,11 +9,17 @@
 //   ...
 //   loop.reset();                    // stop request; the thread ends and frees its state itself
 //
-// The object is the owner's handle. The loop itself runs on a detached thread that shares only
-// its own state with the handle, so the owner never waits for a blocking echo request: dropping
-// the handle (or Terminate()) sets the stop flag, and no callback runs after that.
+// The object is the owner's handle. The loop itself runs elsewhere and shares only its own
+// state with the handle, so the owner never waits for a blocking echo request: dropping the
+// handle (or Terminate()) sets the stop flag, and no callback runs after that.
+//
+// Where the loop runs: a loop that posts its results (SetPostInvoker, Synchronized) and uses
+// the system clock and the default echo runs on the process's shared TEchoScheduler, one thread
+// for every such loop; so does a loop made on a scheduler of its own (tests). Any other loop has
+// a detached thread of its own that blocks in each request.
 #pragma once
 
+#include "icmp_dll.h"
 #include "ping_funcs.h"
 #include "zsClock.h"
 #include "zsPingStatus.h"
@@ -59,6 +65,8 @@ public:
     // A loop never runs before Resume(): its target, period and callbacks are set first, while
     // no thread can read them.
     explicit TPingLoopThread(std::shared_ptr<TClock> Clock = nullptr, TEchoFunction Echo = nullptr);
+    // A loop on Scheduler, with its clock and echo functions, once it has a post invoker.
+    explicit TPingLoopThread(const std::shared_ptr<class TEchoScheduler>& Scheduler);
     ~TPingLoopThread(); // same as Terminate()
     TPingLoopThread(const TPingLoopThread&) = delete;
     TPingLoopThread& operator=(const TPingLoopThread&) = delete;
@@ -98,7 +106,8 @@ public:
     void Terminate(); // stop request: returns at once, no callback runs afterwards
     bool Terminated() const;
 
-    // Loop threads that have not ended yet, process-wide (for orderly shutdown and tests).
+    // Loops that have not ended yet, process-wide (for orderly shutdown and tests): a loop ends
+    // once it is stopped and nothing of it is left running or waiting to run.
     static int RunningCount();
 
     struct TState;
@@ -107,4 +116,37 @@ private:
     void CheckNotStarted() const;
 
     std::shared_ptr<TState> FState;
+};
+
+// Runs many ping loops on one thread. When a loop's period comes round it takes the loop's
+// before-ping step (posted, and the request goes out once it has run) and its request, and the
+// result is posted as it comes in. Requests to IPv4 addresses go out without waiting
+// (IcmpSendEchoAsync, whose answers come in batches on the echo service's threads); whatever
+// may block (a name to resolve, an IPv6 target, an echo function given by a test) runs on a pool
+// thread instead, a new one whenever none is free, so that one slow request or callback never
+// holds up another loop. Limits: at most Burst requests go out per pass, then the thread reads
+// what has come back before the next pass a millisecond later, so a crowd of loops due at once
+// cannot flood the socket's receive buffer; a request may go out up to GrainMs before its time,
+// to share a wake-up with its neighbours, and each period is still kept from when it was due.
+class TEchoScheduler {
+public:
+    // A request without waiting: returns at once, Done runs once with the outcome (on any
+    // thread, possibly before it returns).
+    using TAsyncEcho = std::function<void(std::uint32_t Destination, const std::string& Payload,
+                                          std::int32_t TimeOut, TIcmpAsyncDone Done)>;
+    static constexpr int Burst = 32;
+
+    // Async null: every request goes the blocking way, through Blocking (SendEcho when null).
+    TEchoScheduler(std::shared_ptr<TClock> Clock, TAsyncEcho Async,
+                   TPingLoopThread::TEchoFunction Blocking, std::int32_t GrainMs);
+    // The process's scheduler: the system clock, IcmpEcho() and SendEcho.
+    static const std::shared_ptr<TEchoScheduler>& Shared();
+    // IcmpSendEchoAsync with the room of a TReplyBuffer for the echoed data, as SendEcho has.
+    static TAsyncEcho IcmpEcho();
+
+    struct TImpl;
+    const std::shared_ptr<TImpl>& Impl() const { return FImpl; }
+
+private:
+    std::shared_ptr<TImpl> FImpl;
 };

@@ -295,7 +295,12 @@ int main(int argc, char** argv) {
     THelperPending Pending(PendingCapacity);
     pollfd Watched[2] = {{Connection, POLLIN, 0}, {Raw, POLLIN, 0}};
     for (;;) {
-        if (::poll(Watched, 2, -1) < 0) {
+        // The raw socket sees every echo reply of the host, other programs' too. It is watched
+        // only while a request of Vantorel's waits, so that another pinger's traffic does not
+        // wake the helper meanwhile; what came in the while is read before the next requests go
+        // out, which keeps room in the socket's buffer for their answers.
+        Watched[1].revents = 0;
+        if (::poll(Watched, Pending.Size() > 0 ? 2 : 1, -1) < 0) {
             if (errno == EINTR)
                 continue;
             return 1;
@@ -303,9 +308,15 @@ int main(int argc, char** argv) {
         if ((Watched[1].revents & (POLLIN | POLLERR)) && !ReadAnswers(Pending))
             return 0;
         if (Watched[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            if (Pending.Size() == 0 && !ReadAnswers(Pending))
+                return 0;
             if (!ReadRequests(Pending))
                 return 0;
             if (Watched[0].revents & (POLLHUP | POLLERR))
+                return 0;
+            // Answers that came while the requests went out (on loopback, all of them) are
+            // passed on now, which spares a wake-up for them.
+            if (!ReadAnswers(Pending))
                 return 0;
         }
     }

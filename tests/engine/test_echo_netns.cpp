@@ -11,11 +11,17 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <mutex>
+#include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -218,6 +224,81 @@ TEST(EchoNamespace, AnswerAfterATimeoutComesThrough) {
             EXPECT_EQ(std::memcmp(Buffer + sizeof Record, Data, sizeof Data), 0);
         }
         EXPECT_TRUE(IcmpCloseHandle(Handle));
+    }
+    IcmpServiceSetMode(TIcmpMode::Auto);
+    if (ModesRun == 0)
+        GTEST_SKIP() << "no ICMP socket kind can be opened here";
+}
+
+// Requests made without waiting end as the blocking ones do: a silent host times out after the
+// timeout, an unreachable neighbour is reported by the host that gave up on it, and an answer
+// comes through once the host answers again. Many of them are out at the same time.
+TEST(EchoNamespace, RequestsWithoutWaitingTimeOutAndComeThrough) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to create a network namespace";
+    if (Shell("command -v ip").empty())
+        GTEST_SKIP() << "the ip tool (iproute2) is not installed";
+    TTestNamespace Namespace;
+    ASSERT_EQ(Namespace.Problem, "");
+    ASSERT_TRUE(Namespace.RoutedThroughOurLink(Namespace.FarAddress));
+    ASSERT_TRUE(Namespace.RoutedThroughOurLink(Namespace.SilentAddress));
+    const std::uint32_t Far = ::inet_addr(Namespace.FarAddress.c_str());
+    const std::uint32_t Silent = ::inet_addr(Namespace.SilentAddress.c_str());
+
+    struct TOutcome {
+        std::mutex Lock;
+        std::condition_variable Cond;
+        std::vector<std::pair<TIcmpAsyncResult, std::int64_t>> Results; // with the ms taken
+    };
+    const std::string Data = "without waiting";
+    const std::span<const std::uint8_t> Payload(reinterpret_cast<const std::uint8_t*>(Data.data()),
+                                                Data.size());
+    auto SendMany = [&](std::uint32_t To, int Count, std::uint32_t Timeout) {
+        auto Outcome = std::make_shared<TOutcome>();
+        const auto Start = std::chrono::steady_clock::now();
+        for (int I = 0; I < Count; ++I)
+            IcmpSendEchoAsync(
+                To, Payload, 256, Timeout, 0, [Outcome, Start](const TIcmpAsyncResult& Result) {
+                    const auto Taken = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - Start)
+                                           .count();
+                    std::lock_guard Guard(Outcome->Lock);
+                    Outcome->Results.emplace_back(Result, Taken);
+                    Outcome->Cond.notify_all();
+                });
+        std::unique_lock Guard(Outcome->Lock);
+        EXPECT_TRUE(Outcome->Cond.wait_for(Guard, std::chrono::seconds(15), [&] {
+            return Outcome->Results.size() == std::size_t(Count);
+        }));
+        return Outcome->Results;
+    };
+
+    int ModesRun = 0;
+    for (const TIcmpMode Mode : {TIcmpMode::Raw, TIcmpMode::Datagram, TIcmpMode::Helper}) {
+        SCOPED_TRACE(IcmpModeName(Mode));
+        std::string Why;
+        if (!UseIcmpMode(Mode, Why)) {
+            std::cout << "[ SKIPPED  ] " << IcmpModeName(Mode) << " mode: " << Why << "\n";
+            continue;
+        }
+        ++ModesRun;
+        ASSERT_TRUE(Namespace.SetFarAnswers(false));
+        for (const auto& [Result, Ms] : SendMany(Far, 20, 300)) {
+            EXPECT_EQ(Result.Status, std::uint32_t(IP_REQ_TIMED_OUT));
+            EXPECT_GE(Ms, 300);
+            EXPECT_LT(Ms, 2300);
+        }
+        for (const auto& [Result, Ms] : SendMany(Silent, 5, 5000)) {
+            EXPECT_EQ(Result.Status, std::uint32_t(IP_DEST_HOST_UNREACHABLE));
+            EXPECT_LT(Ms, 5000);
+            EXPECT_NE(Result.Address, 0U);
+        }
+        ASSERT_TRUE(Namespace.SetFarAnswers(true));
+        for (const auto& [Result, Ms] : SendMany(Far, 20, 5000)) {
+            EXPECT_EQ(Result.Status, std::uint32_t(IP_SUCCESS));
+            EXPECT_EQ(Result.Address, Far);
+            EXPECT_LE(Result.RoundTripTime, 5000U);
+        }
     }
     IcmpServiceSetMode(TIcmpMode::Auto);
     if (ModesRun == 0)

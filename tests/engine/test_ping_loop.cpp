@@ -1,5 +1,6 @@
 #include "FakeClock.h"
 #include "icmp_dll.h"
+#include "icmp_test_mode.h"
 #include "zsPingErrors.h"
 #include "zsPingLoopThread.h"
 
@@ -14,6 +15,8 @@
 #include <deque>
 #include <exception>
 #include <future>
+#include <iostream>
+#include <map>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -917,4 +920,300 @@ TEST(Clock, TheSystemBootClockRunsWithTheMonotonicOneWhileAwake) {
     EXPECT_GE(Boot1 - Boot0, 20);
     // Whole milliseconds on both sides: a truncation each, no sleep in between.
     EXPECT_LE(std::llabs((Boot1 - Boot0) - (Mono1 - Mono0)), 2);
+}
+
+// ---- Many loops on one scheduler ----
+
+namespace {
+
+// Results handed over at once, on the thread that has them.
+class TRanCall : public TPingLoopThread::TPostedCall {
+public:
+    void Wait() override {}
+};
+TPingLoopThread::TPostInvoker InlinePoster() {
+    return [](std::function<void()> Fn) -> std::shared_ptr<TPingLoopThread::TPostedCall> {
+        Fn();
+        return std::make_shared<TRanCall>();
+    };
+}
+
+// An asynchronous echo that answers every request at once from the address asked, in 3 ms,
+// unless the address is held: then its answer waits until Release().
+class TFakeAsyncEcho {
+public:
+    explicit TFakeAsyncEcho(std::shared_ptr<FakeClock> Clock) : FClock(std::move(Clock)) {}
+
+    static TEchoScheduler::TAsyncEcho Function(std::shared_ptr<TFakeAsyncEcho> Echo) {
+        return [Echo](std::uint32_t Destination, const std::string&, std::int32_t,
+                      TIcmpAsyncDone Done) {
+            TIcmpAsyncResult Result;
+            Result.Status = IP_SUCCESS;
+            Result.RoundTripTime = 3;
+            Result.Address = Destination;
+            {
+                std::lock_guard<std::mutex> Guard(Echo->FLock);
+                Echo->FStarts[Destination].push_back(Echo->FClock->MonoMs());
+                if (Destination == Echo->FHeld) {
+                    Echo->FWaiting.push_back([Done, Result] { Done(Result); });
+                    return;
+                }
+            }
+            Done(Result);
+        };
+    }
+    void Hold(std::uint32_t Destination) {
+        std::lock_guard<std::mutex> Guard(FLock);
+        FHeld = Destination;
+    }
+    void Release() {
+        std::vector<std::function<void()>> Waiting;
+        {
+            std::lock_guard<std::mutex> Guard(FLock);
+            FHeld = 0;
+            Waiting.swap(FWaiting);
+        }
+        for (auto& Answer : Waiting) {
+            Answer();
+        }
+    }
+    std::vector<std::int64_t> Starts(std::uint32_t Destination) {
+        std::lock_guard<std::mutex> Guard(FLock);
+        return FStarts[Destination];
+    }
+
+private:
+    std::shared_ptr<FakeClock> FClock;
+    std::mutex FLock;
+    std::map<std::uint32_t, std::vector<std::int64_t>> FStarts;
+    std::uint32_t FHeld = 0;
+    std::vector<std::function<void()>> FWaiting;
+};
+
+std::uint32_t Ipv4(const std::string& Text) {
+    std::string Dotted;
+    std::uint32_t Address = 0;
+    EXPECT_TRUE(ReadIpv4Literal(Text, Dotted, Address)) << Text;
+    return Address;
+}
+
+class PingScheduler : public ::testing::Test {
+protected:
+    void TearDown() override {
+        Loops.clear();
+        EXPECT_TRUE(WaitUntil([] { return TPingLoopThread::RunningCount() == 0; }))
+            << TPingLoopThread::RunningCount() << " loops still running";
+    }
+
+    // A loop on the scheduler with its own recorder, not yet resumed.
+    TPingLoopThread& Add(const std::string& Target, std::int32_t Frequency,
+                         TPingLoopThread::TPostInvoker Poster = InlinePoster()) {
+        auto Loop = std::make_unique<TPingLoopThread>(Scheduler);
+        auto Recorder = std::make_shared<TRecorder>();
+        Loop->SetTarget(Target);
+        Loop->SetFrequency(Frequency);
+        Loop->SetTimeOut(1000);
+        Loop->SetPayload("data");
+        Loop->SetOnAfterPing([Recorder](TPingEvent& E) { Recorder->After(E); });
+        Loop->SetPostInvoker(std::move(Poster));
+        Recorders.push_back(Recorder);
+        Loops.push_back(std::move(Loop));
+        return *Loops.back();
+    }
+    // Resumes every loop and waits until each has made its first request.
+    void ResumeAll() {
+        for (auto& Loop : Loops) {
+            Loop->Resume();
+        }
+        ASSERT_TRUE(WaitUntil([&] {
+            std::size_t Started = Blocking->Calls().size();
+            for (const auto& Loop : Loops) {
+                std::string Dotted;
+                std::uint32_t Address = 0;
+                if (ReadIpv4Literal(Loop->Target(), Dotted, Address)) {
+                    Started += Async->Starts(Address).empty() ? 0 : 1;
+                }
+            }
+            return Started == Loops.size();
+        }));
+    }
+    // Moves virtual time on in steps of 100 ms until each recorder has Count results. Each step
+    // waits until the scheduler has done what was due and sleeps again (it is the clock's only
+    // waiter), so no request starts late.
+    bool RunUntil(const std::vector<std::size_t>& Which, std::size_t Count) {
+        for (int Step = 0; Step < 2000; ++Step) {
+            if (!WaitUntil([&] {
+                    return Clock->Waiting() == 1 && Clock->LastDeadline() > Clock->MonoMs();
+                })) {
+                return false;
+            }
+            bool All = true;
+            for (std::size_t I : Which) {
+                All = All && Recorders[I]->Events().size() >= Count;
+            }
+            if (All) {
+                return true;
+            }
+            Clock->Advance(100);
+        }
+        return false;
+    }
+
+    std::shared_ptr<FakeClock> Clock = std::make_shared<FakeClock>();
+    std::shared_ptr<TFakeAsyncEcho> Async = std::make_shared<TFakeAsyncEcho>(Clock);
+    std::shared_ptr<TFakeEcho> Blocking = std::make_shared<TFakeEcho>(Clock);
+    std::shared_ptr<TEchoScheduler> Scheduler = std::make_shared<TEchoScheduler>(
+        Clock, TFakeAsyncEcho::Function(Async), TFakeEcho::Function(Blocking), 0);
+    std::vector<std::unique_ptr<TPingLoopThread>> Loops;
+    std::vector<std::shared_ptr<TRecorder>> Recorders;
+};
+
+} // namespace
+
+// Loops of different periods on one thread: each request starts one period after the loop's
+// previous one, and each result is the loop's own, mapped as a blocking request's would be.
+TEST_F(PingScheduler, EachLoopKeepsItsOwnPeriod) {
+    const std::vector<std::int32_t> Periods = {300, 500, 700, 1000, 1300, 2000};
+    std::vector<std::size_t> All;
+    // Fewer than a burst: all go out at the first moment.
+    for (std::size_t I = 0; I < 30; ++I) {
+        Add("127.0.1." + std::to_string(I + 1), Periods[I % Periods.size()]);
+        All.push_back(I);
+    }
+    ResumeAll();
+    ASSERT_TRUE(RunUntil(All, 4));
+    for (std::size_t I = 0; I < Loops.size(); ++I) {
+        SCOPED_TRACE(I);
+        const std::string Target = Loops[I]->Target();
+        const std::vector<std::int64_t> Starts = Async->Starts(Ipv4(Target));
+        ASSERT_GE(Starts.size(), 4u);
+        EXPECT_EQ(Starts[0], M0);
+        for (std::size_t K = 1; K < 4; ++K) {
+            EXPECT_EQ(Starts[K] - Starts[K - 1], Periods[I % Periods.size()]);
+        }
+        const TPingEvent E = Recorders[I]->Events()[0];
+        EXPECT_TRUE(E.Success);
+        EXPECT_EQ(E.Status, 0);
+        EXPECT_EQ(E.RoundTrip, 3);
+        EXPECT_EQ(E.Target, Target);
+        EXPECT_EQ(E.IPAddress, Target);
+    }
+}
+
+// A loop whose result the user-interface thread does not take, and one whose request blocks
+// (a name, which goes to a pool thread), hold up neither each other nor the rest. The held loop
+// makes no new request until its result has been taken, then goes on.
+TEST_F(PingScheduler, ASlowCallbackOrRequestDelaysNoOtherLoop) {
+    auto Ui = std::make_shared<TUiThread>();
+    Ui->Hold();
+    Add("127.0.2.1", 1000, TUiThread::Poster(Ui));
+    Add("slow.name", 1000);
+    Add("127.0.2.3", 1000);
+    Add("127.0.2.4", 500);
+    std::promise<void> Unblock;
+    std::shared_future<void> Unblocked = Unblock.get_future().share();
+    Blocking->Behave = [Unblocked](int, TReplyBuffer& Reply, std::string& Address) {
+        Unblocked.wait();
+        Address = "127.0.0.9";
+        SetReply(Reply, IP_SUCCESS, 4);
+    };
+    ResumeAll();
+    ASSERT_TRUE(RunUntil({2, 3}, 6));
+    EXPECT_EQ(Async->Starts(Ipv4("127.0.2.1")).size(), 1u); // waits for its first result's call
+    EXPECT_EQ(Blocking->Calls().size(), 1u);                // still in its first request
+    EXPECT_TRUE(Recorders[0]->Events().empty());
+    EXPECT_TRUE(Recorders[1]->Events().empty());
+
+    Ui->Release();
+    Unblock.set_value();
+    ASSERT_TRUE(RunUntil({0, 1}, 3));
+    EXPECT_EQ(Recorders[1]->Events()[0].IPAddress, "127.0.0.9");
+    EXPECT_EQ(Recorders[1]->Events()[0].RoundTrip, 4);
+    Loops.clear(); // before the UI thread goes
+}
+
+// Stopping one loop ends it wherever it is (waiting for its period, its request out, its result
+// not yet taken; the last two once they are over): nothing of it runs afterwards, and the others
+// go on.
+TEST_F(PingScheduler, TerminateOfOneLoopWhileOthersRun) {
+    enum class TWhere { Waiting, RequestOut, ResultNotTaken };
+    for (const TWhere Where : {TWhere::Waiting, TWhere::RequestOut, TWhere::ResultNotTaken}) {
+        SCOPED_TRACE(int(Where));
+        TearDown();
+        Recorders.clear();
+        const std::string Net = "127.0." + std::to_string(30 + int(Where)) + ".";
+        auto Ui = std::make_shared<TUiThread>();
+        Add(Net + "1", 1000,
+            Where == TWhere::ResultNotTaken ? TUiThread::Poster(Ui) : InlinePoster());
+        Add(Net + "2", 1000);
+        Add(Net + "3", 300);
+        if (Where == TWhere::RequestOut) {
+            Async->Hold(Ipv4(Net + "1"));
+        }
+        if (Where == TWhere::ResultNotTaken) {
+            Ui->Hold();
+        }
+        ResumeAll();
+        ASSERT_TRUE(RunUntil({1, 2}, 2));
+        Loops[0]->Terminate();
+        if (Where == TWhere::Waiting) {
+            EXPECT_TRUE(WaitUntil([] { return TPingLoopThread::RunningCount() == 2; }));
+        } else {
+            EXPECT_EQ(TPingLoopThread::RunningCount(), 3);
+            Ui->Release();
+            Async->Release();
+            EXPECT_TRUE(WaitUntil([] { return TPingLoopThread::RunningCount() == 2; }));
+        }
+        const std::size_t Results = Recorders[0]->Events().size();
+        const std::size_t Starts = Async->Starts(Ipv4(Net + "1")).size();
+        EXPECT_EQ(Results, Where == TWhere::Waiting ? 2u : 0u);
+        EXPECT_EQ(Starts, Where == TWhere::Waiting ? 2u : 1u);
+        ASSERT_TRUE(RunUntil({1, 2}, Recorders[2]->Events().size() + 3));
+        EXPECT_EQ(Recorders[0]->Events().size(), Results);
+        EXPECT_EQ(Async->Starts(Ipv4(Net + "1")).size(), Starts);
+        Loops.clear();
+    }
+}
+
+// A crowd of loops due at the same moment on the real echo service: the requests go out in
+// paced bursts and every reply comes back, none lost to a full receive buffer.
+TEST(PingSchedulerLoopback, ABurstOfRepliesIsNotLost) {
+    int ModesRun = 0;
+    for (const TIcmpMode Mode : {TIcmpMode::Datagram, TIcmpMode::Helper}) {
+        SCOPED_TRACE(IcmpModeName(Mode));
+        std::string Why;
+        if (!UseIcmpMode(Mode, Why)) {
+            std::cout << "[ SKIPPED  ] " << IcmpModeName(Mode) << " mode: " << Why << "\n";
+            continue;
+        }
+        ++ModesRun;
+        const auto Scheduler =
+            std::make_shared<TEchoScheduler>(nullptr, TEchoScheduler::IcmpEcho(), nullptr, 0);
+        constexpr int Count = 1500;
+        std::atomic<int> Replies{0}, Failures{0};
+        std::vector<std::unique_ptr<TPingLoopThread>> Loops;
+        for (int I = 0; I < Count; ++I) {
+            auto Loop = std::make_unique<TPingLoopThread>(Scheduler);
+            Loop->SetTarget("127.0." + std::to_string(10 + I / 250) + "." +
+                            std::to_string(I % 250 + 1));
+            Loop->SetFrequency(600000); // one request each
+            Loop->SetTimeOut(5000);
+            Loop->SetPayload(std::string(56, 'x'));
+            Loop->SetOnAfterPing([&](TPingEvent& E) { ++(E.Success ? Replies : Failures); });
+            Loop->SetPostInvoker(InlinePoster());
+            Loops.push_back(std::move(Loop));
+        }
+        // Due at once: the first loops go out while the rest are still being started.
+        for (auto& Loop : Loops) {
+            Loop->Resume();
+        }
+        EXPECT_TRUE(WaitUntil([&] { return Replies + Failures == Count; }));
+        EXPECT_EQ(Replies.load(), Count);
+        EXPECT_EQ(Failures.load(), 0);
+        Loops.clear();
+        ASSERT_TRUE(WaitUntil([] { return TPingLoopThread::RunningCount() == 0; }));
+    }
+    IcmpServiceSetMode(TIcmpMode::Auto);
+    if (ModesRun == 0)
+        GTEST_SKIP() << "no ICMP socket kind can be opened here";
 }
