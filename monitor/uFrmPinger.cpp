@@ -344,11 +344,9 @@ void TfrmPinger::GraphChanged() {
     switch (Graph.LastChange()) {
     case TPingerGraph::TChange::None:
         break;
-    case TPingerGraph::TChange::Plot: {
-        const TPlotRect& P = Graph.PlotRect();
-        Image32->update(P.Left, P.Top, P.Width(), P.Height());
+    case TPingerGraph::TChange::Plot:
+        Image32->update(Graph.ChangedRect());
         break;
-    }
     case TPingerGraph::TChange::Whole:
         Image32->update();
         break;

@@ -1,6 +1,7 @@
 #include "uPingSamples.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 
@@ -24,6 +25,11 @@ bool OffsetFits(TDateTime Time, TDateTime Base, std::int32_t& Offset) {
 }
 
 } // namespace
+
+std::uint64_t TPingSamples::TRevision::Next() {
+    static std::atomic<std::uint64_t> Last{0};
+    return Last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 std::int64_t MillisecondsBetween(TDateTime A, TDateTime B) {
     const double Ms = std::fabs(A - B) * MsPerDay;
@@ -233,6 +239,7 @@ bool TPingSamples::AfterGapAt(std::size_t Index) const {
 
 void TPingSamples::MarkFrontAfterGap() {
     if (!FItems.empty() && (FGaps.empty() || FGaps.back() != FItems.size() - 1)) {
+        FRevision.Bump();
         FGaps.push_back(FItems.size() - 1);
         RecomputeNewestSummaries();
     }
@@ -252,6 +259,7 @@ const TSampleTexts* TPingSamples::TextsAt(std::size_t Index) const {
 // Offsets are measured from the newest sample's time after a jump too far for them (a clock set
 // years ahead); samples too far from it keep the farthest offset on their side.
 void TPingSamples::Rebase(TDateTime Base) {
+    FRevision.Bump();
     for (TPacked& P : FItems) {
         const TDateTime Time = FBase + double(P.OffsetMs) / MsPerDay;
         std::int32_t Offset;
@@ -291,12 +299,14 @@ void TPingSamples::SetFrontResult(bool Success, TPingStatus Status) {
     if (FItems.empty()) {
         return;
     }
+    FRevision.Bump();
     TPacked& P = FItems.front();
     P.Word = Pack(static_cast<std::int32_t>(P.Word) >> 9, Success, Status);
     RecomputeNewestSummaries();
 }
 
 void TPingSamples::Clear() {
+    FRevision.Bump();
     // Swapping with empty containers hands the memory back, which clear() does not promise.
     std::deque<TPacked>().swap(FItems);
     std::vector<TTextRun>().swap(FRuns);
@@ -335,6 +345,7 @@ std::size_t TPingSamples::RemoveIf(const std::function<bool(const TPingEventObj&
     FRuns.swap(Runs);
     FGaps.swap(Gaps);
     if (Removed > 0) {
+        FRevision.Bump();
         RebuildSummaries();
     }
     return Removed;

@@ -122,6 +122,11 @@ public:
     TSampleRun Summary(std::size_t First, std::size_t Last) const;
     // The first success at index From or older; size() when there is none.
     std::size_t NextSuccess(std::size_t From) const;
+    bool AfterGapAt(std::size_t Index) const;
+    // Changes with every change of the list other than a sample added at the front: whoever
+    // keeps figures about samples by their position from the oldest (which a new sample leaves
+    // alone) knows them stale when this moved. No two lists, copies included, ever share a value.
+    std::uint64_t Revision() const { return FRevision.Value; }
 
     // Inserts a sample holding a copy of Event at the front and returns it as stored.
     TPingEventObj PushFront(const TPingEvent& Event);
@@ -144,7 +149,6 @@ private:
     std::int32_t OffsetOf(TDateTime Time) const;
     void Rebase(TDateTime Base);
     const TSampleTexts* TextsAt(std::size_t Index) const;
-    bool AfterGapAt(std::size_t Index) const;
     // Summaries, by position counted from the oldest sample.
     static constexpr std::size_t LevelCount = 3;
     static constexpr std::size_t LevelShift[LevelCount] = {4, 8, 12}; // blocks of 16, 256, 4096
@@ -160,4 +164,17 @@ private:
     std::vector<std::size_t> FGaps; // positions (from the oldest) of samples after a gap, ascending
     std::vector<TSampleRun> FLevels[LevelCount];
     bool FOrdered = true;
+    // A copy is a list of its own: it gets a revision of its own.
+    struct TRevision {
+        std::uint64_t Value = Next();
+        TRevision() = default;
+        TRevision(const TRevision&) : Value(Next()) {}
+        TRevision& operator=(const TRevision&) {
+            Value = Next();
+            return *this;
+        }
+        void Bump() { Value = Next(); }
+        static std::uint64_t Next();
+    };
+    TRevision FRevision;
 };

@@ -344,6 +344,12 @@ void TPingerGraph::SetShown(bool Shown) {
 
 void TPingerGraph::ReleaseRasters() {
     FHasBackground = false;
+    FPlotDrawn = false;
+    std::vector<TStroke>().swap(FStrokes);
+    std::vector<TColumnLook>().swap(FLooks);
+    std::vector<TColumnLook>().swap(FNewLooks);
+    std::vector<TColumnRun>().swap(FColumnRuns);
+    FAges.reset();
     FLayer = TRaster();
     FAddressRows = TRaster();
     FPlot = TRaster();
@@ -358,6 +364,7 @@ void TPingerGraph::ReleaseRasters() {
 // every graph area tall enough for a plot; otherwise the graph draws its own in order.
 void TPingerGraph::BuildBackground(const TLayerKey& Key, const std::string& AddressText) {
     FHasBackground = true;
+    FPlotDrawn = false; // the plot is drawn over the new layer afresh
     FBackgroundKey = Key;
     FBackgroundAddress = AddressText;
     FBackgroundStale = true;
@@ -422,13 +429,18 @@ bool TPingerGraph::Refresh(const TInput& In, bool Full, const TPingEventObj* Sam
                 FLastChange = TChange::Whole;
             }
         }
+        if (FPlot.Scale() != FLayer.Scale() || FPlot.Width() != FPlotRect.Width() ||
+            FPlot.Height() != FPlotRect.Height()) {
+            FPlotDrawn = false; // a raster of another size starts blank
+        }
         FPlot.SetScale(FLayer.Scale());
         FPlot.SetSize(FPlotRect.Width(), FPlotRect.Height());
-        FPlot.CopyFrom(FLayer, FPlotRect.Left, FPlotRect.Top);
-        DrawSamples(FPlot, Samples, In.Span);
-        FComposedStale = true;
-        if (FLastChange == TChange::None) {
-            FLastChange = TChange::Plot;
+        DrawPlot(Samples, In.Span);
+        if (FChangedLeft < FChangedRight) {
+            FComposedStale = true;
+            if (FLastChange == TChange::None) {
+                FLastChange = TChange::Plot;
+            }
         }
     }
 
@@ -450,6 +462,19 @@ void TPingerGraph::ShowSample(const TPingEventObj& Sample) {
         FStatusColor = clResultFailure;
     }
     FHeaderColor = FStatusColor;
+}
+
+QRect TPingerGraph::ChangedRect() const {
+    switch (FLastChange) {
+    case TChange::None:
+        return QRect();
+    case TChange::Plot:
+        return QRect(FPlotRect.Left + FChangedLeft, FPlotRect.Top, FChangedRight - FChangedLeft,
+                     FPlotRect.Height());
+    case TChange::Whole:
+        break;
+    }
+    return QRect(0, 0, FWidth, FHeight);
 }
 
 const TRaster& TPingerGraph::Background() const {
@@ -540,14 +565,101 @@ void TPingerGraph::DrawStatLines(TRaster& Plot) const {
     Line(FStats.Avg, AvgLineColor);
 }
 
-void TPingerGraph::DrawSamples(TRaster& Plot, const TPingSamples& Samples,
-                               std::int32_t Span) const {
-    DrawStatLines(Plot);
+// For each column counted from the right edge, the greatest age (whole milliseconds behind the
+// newest sample) that the time axis puts in that column or further right: looking a sample's
+// column up is then a comparison of integers. Ages round to columns monotonically, so the
+// table follows the column rule exactly. Shared by graphs of the same plot width and span.
+struct TPingerGraph::TAgeTable {
+    int Width = 0;
+    std::int32_t Span = 0;
+    std::vector<std::int64_t> MaxAge; // by columns from the right edge
+};
+
+namespace {
+
+long long AgeToColumnsFromRight(std::int64_t AgeMs, double ColumnsPerSecond) {
+    return RoundHalfEven(double(AgeMs) / 1000.0 * ColumnsPerSecond);
+}
+
+} // namespace
+
+TSampleRun TPingerGraph::ColumnRun(const TPingSamples& Samples, long long X, std::size_t First,
+                                   std::size_t Last) {
+    const std::size_t N = Samples.size();
+    const std::size_t Lo = N - 1 - Last, Hi = N - 1 - First;
+    if (X < 0 || X >= (long long)FColumnRuns.size()) {
+        return Samples.Summary(First, Last);
+    }
+    TColumnRun& C = FColumnRuns[std::size_t(X)];
+    auto Success = [&](std::size_t Position) { return Samples.SuccessAt(N - 1 - Position); };
+    auto Trip = [&](std::size_t Position) { return Samples.RoundTripAt(N - 1 - Position); };
+    auto Plain = [&](std::size_t Position) {
+        return Samples.SuccessAt(N - 1 - Position) && !Samples.AfterGapAt(N - 1 - Position);
+    };
+    // The columns' samples move towards the newest a few at a time: the ones that left are taken
+    // out and the ones that came are added, unless the lowest or highest round trip left.
+    constexpr std::size_t MostMoved = 64;
+    bool Kept = C.Lo <= C.Hi && Lo >= C.Lo && Hi >= C.Hi && Lo <= C.Hi + 1 &&
+                (Lo - C.Lo) + (Hi - C.Hi) <= MostMoved;
+    for (std::size_t P = C.Lo; Kept && P < Lo; ++P) {
+        if (!Plain(P)) {
+            --C.Odd;
+        }
+        if (Success(P)) {
+            const std::int32_t V = Trip(P);
+            if ((V == C.Min && --C.MinCount == 0) || (V == C.Max && --C.MaxCount == 0)) {
+                Kept = false;
+            }
+        }
+    }
+    if (Kept) {
+        for (std::size_t P = C.Hi + 1; P <= Hi; ++P) {
+            if (!Plain(P)) {
+                ++C.Odd;
+            }
+            if (Success(P)) {
+                const std::int32_t V = Trip(P);
+                if (V < C.Min) {
+                    C.Min = V;
+                    C.MinCount = 1;
+                } else if (V == C.Min) {
+                    ++C.MinCount;
+                }
+                if (V > C.Max) {
+                    C.Max = V;
+                    C.MaxCount = 1;
+                } else if (V == C.Max) {
+                    ++C.MaxCount;
+                }
+            }
+        }
+        C.Lo = Lo;
+        C.Hi = Hi;
+        TSampleRun Run;
+        Run.MinTrip = C.Min;
+        Run.MaxTrip = C.Max;
+        Run.Plain = C.Odd == 0;
+        return Run;
+    }
+    const TSampleRun Run = Samples.Summary(First, Last);
+    C = TColumnRun();
+    if (Run.Plain) {
+        // Counts of one are lower bounds: a later removal of the value only asks the summaries
+        // again.
+        C.Lo = Lo;
+        C.Hi = Hi;
+        C.Min = Run.MinTrip;
+        C.Max = Run.MaxTrip;
+        C.MinCount = C.MaxCount = 1;
+    }
+    return Run;
+}
+
+void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span, int Wp, int Hp) {
+    FStrokes.clear();
     if (Span == 0 || FDisplayRange == 0 || Samples.empty()) {
         return;
     }
-    const int Wp = Plot.Width();
-    const int Hp = Plot.Height();
     const std::size_t N = Samples.size();
     const std::int64_t NewestMs = Samples.MsAt(0);
     const double ColumnsPerSecond = double(Wp) / Span;
@@ -555,16 +667,73 @@ void TPingerGraph::DrawSamples(TRaster& Plot, const TPingSamples& Samples,
         const double Age = double(std::llabs(Ms - NewestMs)) / 1000.0;
         return (long long)Wp - 1 - RoundHalfEven(Age * ColumnsPerSecond);
     };
+    const double RowsPerMs = double(Hp) / FDisplayRange; // as ValueRow computes it
+    auto Row = [&](double Value) { return (long long)Hp - 1 - RoundHalfEven(RowsPerMs * Value); };
+    FStrokes.reserve(std::size_t(Wp) * 2);
+    TRasterColor Pen = SuccessPen;
+    int PenX = 0, PenY = 0;
+    auto MoveTo = [&](long long X, long long Y) {
+        PenX = ClampToInt(X);
+        PenY = ClampToInt(Y);
+    };
+    auto LineTo = [&](long long X, long long Y) {
+        const int X1 = ClampToInt(X), Y1 = ClampToInt(Y);
+        if (X1 != PenX || Y1 != PenY) { // a line of no length draws nothing
+            FStrokes.push_back({PenX, PenY, X1, Y1, Pen, true});
+        }
+        PenX = X1;
+        PenY = Y1;
+    };
     // With times falling steadily, the samples of one column follow each other, and a run of
     // them that are all plain successes below the range draws only green vertical segments in
     // that column: the pixels between the run's lowest and highest point. The segment out of
     // the run's last point covers that point afterwards, whatever its colour, so the run is drawn
     // as one line when such a segment follows.
-    const bool ByColumns = FDrawByColumns && Samples.Ordered();
+    const bool ByColumns = FDrawByColumns && Samples.Ordered() && Wp > 0;
+    if (ByColumns) {
+        if (!FAges || FAges->Width != Wp || FAges->Span != Span) {
+            thread_local std::vector<std::shared_ptr<const TAgeTable>> Tables;
+            auto Found = std::find_if(Tables.begin(), Tables.end(), [&](const auto& T) {
+                return T->Width == Wp && T->Span == Span;
+            });
+            if (Found != Tables.end()) {
+                FAges = *Found;
+            } else {
+                auto Table = std::make_shared<TAgeTable>();
+                Table->Width = Wp;
+                Table->Span = Span;
+                Table->MaxAge.resize(std::size_t(Wp));
+                for (int K = 0; K < Wp; ++K) {
+                    // The greatest age that rounds to K columns or fewer.
+                    std::int64_t Lo = 0,
+                                 Hi = std::int64_t(1000.0 * (K + 1) / ColumnsPerSecond) + 1000;
+                    while (AgeToColumnsFromRight(Hi, ColumnsPerSecond) <= K && Hi < (1LL << 60)) {
+                        Hi *= 2;
+                    }
+                    while (Hi - Lo > 1) {
+                        const std::int64_t Mid = Lo + (Hi - Lo) / 2;
+                        (AgeToColumnsFromRight(Mid, ColumnsPerSecond) <= K ? Lo : Hi) = Mid;
+                    }
+                    Table->MaxAge[std::size_t(K)] = Lo;
+                }
+                constexpr std::size_t KeptTables = 4;
+                if (Tables.size() >= KeptTables) {
+                    Tables.pop_back();
+                }
+                Tables.insert(Tables.begin(), Table);
+                FAges = std::move(Table);
+            }
+        }
+        if (FColumnRuns.size() != std::size_t(Wp) || FRunsRevision != Samples.Revision()) {
+            FColumnRuns.assign(std::size_t(Wp), TColumnRun());
+            FRunsRevision = Samples.Revision();
+        }
+    }
     std::size_t RunGuess = 1;          // length of the last run, where the next one is looked for
     long long NoRunColumn = LLONG_MIN; // a column whose run held something else
     auto LastInColumn = [&](std::size_t First, long long X) {
-        auto In = [&](std::size_t I) { return Column(Samples.MsAt(I)) >= X; };
+        const std::int64_t MaxAge = FAges->MaxAge[std::size_t(Wp - 1 - X)];
+        auto In = [&](std::size_t I) { return NewestMs - Samples.MsAt(I) <= MaxAge; };
         std::size_t Lo = First, Hi = N; // In(Lo); Hi == N or !In(Hi)
         std::size_t Step = RunGuess;
         while (true) {
@@ -595,22 +764,24 @@ void TPingerGraph::DrawSamples(TRaster& Plot, const TPingSamples& Samples,
     // Across a gap (the machine slept) the pen is lifted: the next older point starts afresh.
     bool PenUp = true;
     for (std::size_t K = 0; K < N; ++K) {
-        const TPingEventObj S = Samples[K];
-        if (S.AfterGap && !S.Success) {
+        const bool Success = Samples.SuccessAt(K);
+        const bool AfterGap = Samples.AfterGapAt(K);
+        const std::int32_t RoundTrip = Samples.RoundTripAt(K);
+        if (AfterGap && !Success) {
             PenUp = true; // the request the sleep cut off gets no point
             Pending = false;
             continue;
         }
         double Value;
-        if (S.Success) {
-            Value = S.RoundTrip;
+        if (Success) {
+            Value = RoundTrip;
             if (Pending) {
                 Pending = false; // the segment into the first success after failures stays red
             } else {
-                Plot.SetPen(SuccessPen);
+                Pen = SuccessPen;
             }
         } else {
-            Plot.SetPen(FailurePen);
+            Pen = FailurePen;
             Pending = true;
             // Failures between the newest and the oldest sample get no point of their own.
             if (K > 0 && K < N - 1) {
@@ -618,47 +789,183 @@ void TPingerGraph::DrawSamples(TRaster& Plot, const TPingSamples& Samples,
             }
             Value = RoundHalfEven(FStats.Avg);
         }
-        long long Y = ValueRow(Hp, FDisplayRange, Value);
-        const long long X = Column(S.Ms);
+        long long Y = Row(Value);
+        const long long X = Column(Samples.MsAt(K));
         const bool Over = Y < 0;
         if (Over) {
             Y = 0;
-            Plot.SetPen(OverRangePen);
+            Pen = OverRangePen;
         }
         if (PenUp) {
-            Plot.MoveTo(ClampToInt(X), ClampToInt(Y));
+            MoveTo(X, Y);
             PenUp = false;
         } else {
-            Plot.LineTo(ClampToInt(X), ClampToInt(Y));
+            LineTo(X, Y);
         }
         if (X < 0) {
             break;
         }
-        if (S.AfterGap) {
+        if (AfterGap) {
             PenUp = true;
             Pending = false;
             continue;
         }
-        if (!ByColumns || !S.Success || Over || X == NoRunColumn || K + 2 >= N) {
+        if (!ByColumns || !Success || Over || X == NoRunColumn || K + 2 >= N) {
             continue;
         }
         const std::size_t Last = LastInColumn(K, X);
         if (Last == K || Last + 1 >= N || !Samples.SuccessAt(Last + 1)) {
             continue;
         }
-        const TSampleRun Run = Samples.Summary(K + 1, Last);
-        if (!Run.Plain || ValueRow(Hp, FDisplayRange, Run.MaxTrip) < 0) {
+        const TSampleRun Run = ColumnRun(Samples, X, K + 1, Last);
+        if (!Run.Plain || Row(Run.MaxTrip) < 0) {
             NoRunColumn = X;
             continue;
         }
         RunGuess = Last - K;
-        const long long Top = ValueRow(Hp, FDisplayRange, std::max(Run.MaxTrip, S.RoundTrip));
-        const long long Bottom = ValueRow(Hp, FDisplayRange, std::min(Run.MinTrip, S.RoundTrip));
-        Plot.GridLine(ClampToInt(X), ClampToInt(Top), ClampToInt(X), ClampToInt(Bottom),
-                      SuccessPen);
-        Plot.SetPen(SuccessPen);
-        Plot.MoveTo(ClampToInt(X),
-                    ClampToInt(ValueRow(Hp, FDisplayRange, Samples.RoundTripAt(Last))));
+        const long long Top = Row(std::max(Run.MaxTrip, RoundTrip));
+        const long long Bottom = Row(std::min(Run.MinTrip, RoundTrip));
+        FStrokes.push_back(
+            {ClampToInt(X), ClampToInt(Top), ClampToInt(X), ClampToInt(Bottom), SuccessPen, false});
+        Pen = SuccessPen;
+        MoveTo(X, Row(Samples.RoundTripAt(Last)));
         K = Last;
     }
+}
+
+// A column's look is the strokes that touch it, in order. A vertical run of one colour decides
+// it when every line drawn there before it stays within its rows (the run covers them) and every
+// line drawn there after it has its colour and stays within its rows too (nothing shows).
+void TPingerGraph::ComputeLooks(int Wp) {
+    FNewLooks.assign(std::size_t(std::max(Wp, 0)), TColumnLook());
+    for (std::size_t I = 0; I < FStrokes.size(); ++I) {
+        const TStroke& S = FStrokes[I];
+        const int Top = std::min(S.Y0, S.Y1), Bottom = std::max(S.Y0, S.Y1);
+        const int From = std::max(std::min(S.X0, S.X1), 0);
+        const int To = std::min(std::max(S.X0, S.X1), Wp - 1);
+        for (int X = From; X <= To; ++X) {
+            TColumnLook& L = FNewLooks[std::size_t(X)];
+            if (L.Kind == TColumnLook::Empty) {
+                L.FirstStroke = int(I);
+            }
+            L.LastStroke = int(I);
+            const bool Within = Top >= L.Top && Bottom <= L.Bottom;
+            switch (L.Kind) {
+            case TColumnLook::Empty:
+                L.Kind = S.Line ? TColumnLook::LinesOnly : TColumnLook::Run;
+                L.Top = Top;
+                L.Bottom = Bottom;
+                L.Color = S.Color;
+                break;
+            case TColumnLook::LinesOnly:
+                if (S.Line) {
+                    L.Top = std::min(L.Top, Top);
+                    L.Bottom = std::max(L.Bottom, Bottom);
+                } else {
+                    const bool Covered = L.Top >= Top && L.Bottom <= Bottom;
+                    L.Kind = Covered ? TColumnLook::Run : TColumnLook::Mixed;
+                    L.Top = Top;
+                    L.Bottom = Bottom;
+                    L.Color = S.Color;
+                }
+                break;
+            case TColumnLook::Run:
+                if (!(S.Line && Within && S.Color == L.Color && (S.Color >> 24) == 0xFF)) {
+                    L.Kind = TColumnLook::Mixed;
+                }
+                break;
+            case TColumnLook::Mixed:
+                break;
+            }
+        }
+    }
+    for (TColumnLook& L : FNewLooks) {
+        if (L.Kind == TColumnLook::LinesOnly) {
+            L.Kind = TColumnLook::Mixed;
+        }
+    }
+}
+
+void TPingerGraph::DrawStrokes(std::size_t From, std::size_t To) {
+    for (std::size_t I = From; I < To; ++I) {
+        const TStroke& S = FStrokes[I];
+        if (S.Line) {
+            FPlot.SetPen(S.Color);
+            FPlot.MoveTo(S.X0, S.Y0);
+            FPlot.LineTo(S.X1, S.Y1);
+        } else {
+            FPlot.GridLine(S.X0, S.Y0, S.X1, S.Y1, S.Color);
+        }
+    }
+}
+
+void TPingerGraph::DrawPlot(const TPingSamples& Samples, std::int32_t Span) {
+    const int Wp = FPlot.Width(), Hp = FPlot.Height();
+    CollectStrokes(Samples, Span, Wp, Hp);
+    ComputeLooks(Wp);
+    long long Rows[3] = {ValueRow(Hp, FDisplayRange, FStats.Min),
+                         ValueRow(Hp, FDisplayRange, FStats.Max),
+                         ValueRow(Hp, FDisplayRange, FStats.Avg)};
+    const bool SameLines = std::equal(std::begin(Rows), std::end(Rows), std::begin(FStatRows));
+    const bool Again = FPlotDrawn && SameLines && FLooks.size() == FNewLooks.size();
+    std::copy(std::begin(Rows), std::end(Rows), std::begin(FStatRows));
+    FPlotDrawn = true;
+    if (!Again) {
+        FPlot.CopyFrom(FLayer, FPlotRect.Left, FPlotRect.Top);
+        DrawStatLines(FPlot);
+        DrawStrokes(0, FStrokes.size());
+        FChangedLeft = 0;
+        FChangedRight = Wp;
+        FLooks.swap(FNewLooks);
+        return;
+    }
+    // Only the columns whose look changed, or that are not one plain run, are drawn again: the
+    // background and statistic lines of those columns, then every stroke that touches them,
+    // clipped to them. Nearby stretches are drawn as one.
+    constexpr int Joined = 8;
+    FChangedLeft = Wp;
+    FChangedRight = 0;
+    auto Dirty = [&](int X) {
+        const TColumnLook& Old = FLooks[std::size_t(X)];
+        const TColumnLook& New = FNewLooks[std::size_t(X)];
+        return Old.Kind == TColumnLook::Mixed || New.Kind == TColumnLook::Mixed ||
+               !Old.SameLook(New);
+    };
+    auto Redraw = [&](int Left, int Right) { // columns Left..Right - 1
+        int First = INT_MAX, Last = -1;
+        for (int X = Left; X < Right; ++X) {
+            const TColumnLook& L = FNewLooks[std::size_t(X)];
+            if (L.Kind != TColumnLook::Empty) {
+                First = std::min(First, L.FirstStroke);
+                Last = std::max(Last, L.LastStroke);
+            }
+        }
+        FPlot.SetClipColumns(Left, Right);
+        FPlot.CopyFrom(FLayer, FPlotRect.Left, FPlotRect.Top);
+        DrawStatLines(FPlot);
+        if (Last >= First) {
+            DrawStrokes(std::size_t(First), std::size_t(Last) + 1);
+        }
+        FPlot.ResetClip();
+        FChangedLeft = std::min(FChangedLeft, Left);
+        FChangedRight = std::max(FChangedRight, Right);
+    };
+    int Start = -1, End = -1; // the stretch being gathered, columns Start..End - 1
+    for (int X = 0; X < Wp; ++X) {
+        if (!Dirty(X)) {
+            continue;
+        }
+        if (Start >= 0 && X - End >= Joined) {
+            Redraw(Start, End);
+            Start = -1;
+        }
+        if (Start < 0) {
+            Start = X;
+        }
+        End = X + 1;
+    }
+    if (Start >= 0) {
+        Redraw(Start, End);
+    }
+    FLooks.swap(FNewLooks);
 }

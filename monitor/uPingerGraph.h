@@ -26,8 +26,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <climits>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 // Text colours of the header and status line (0x00BBGGRR).
 constexpr TColor clHeaderOnLine = 0x00FFFFFF;
@@ -95,7 +98,8 @@ public:
         TDateTime Now = 0;
     };
 
-    // What a refresh changed in the picture.
+    // What a refresh changed in the picture: nothing, columns of the plot (ChangedRect()), or
+    // the whole graph area.
     enum class TChange { None, Plot, Whole };
 
     // Size of the graph area; takes effect at the next full refresh. Negative sizes count as 0.
@@ -120,8 +124,10 @@ public:
     // recorded) sets the status text and colour. Returns whether the background was redrawn
     // (the header colour then follows the on-line state).
     bool Refresh(const TInput& In, bool Full, const TPingEventObj* Sample);
-    // What the last refresh changed in the picture.
+    // What the last refresh changed in the picture, and where (logical pixels of the graph area;
+    // empty when nothing changed).
     TChange LastChange() const { return FLastChange; }
+    QRect ChangedRect() const;
     // The statistics alone, for a monitor that is not drawing.
     void UpdateStats(const TPingSamples& Samples, std::int32_t Span, TDateTime Now);
 
@@ -170,8 +176,50 @@ public:
     };
 
 private:
+    // One step of the polyline, in the order drawn: a line from (X0, Y0) to (X1, Y1) without its
+    // end point, or a vertical run in column X0 over rows Y0 to Y1.
+    struct TStroke {
+        int X0, Y0, X1, Y1;
+        TRasterColor Color;
+        bool Line;
+    };
+    // What the polyline leaves in one column of the plot over the background and statistic
+    // lines: nothing, one colour over rows Top..Bottom, or anything else (Mixed, compared by
+    // drawing it again).
+    struct TColumnLook {
+        enum TKind : std::uint8_t { Empty, LinesOnly, Run, Mixed };
+        TKind Kind = Empty;
+        int Top = 0, Bottom = 0; // LinesOnly: the rows its lines reach so far
+        TRasterColor Color = 0;
+        int FirstStroke = 0, LastStroke = 0; // the strokes that touch the column
+        bool SameLook(const TColumnLook& Other) const {
+            return Kind == Other.Kind && Top == Other.Top && Bottom == Other.Bottom &&
+                   Color == Other.Color;
+        }
+    };
+
+    // Samples in one column of a long span (by their positions from the oldest), followed from
+    // refresh to refresh: the lowest and highest round trip with how often each is there at
+    // least, and the samples that are not plain successes.
+    struct TColumnRun {
+        std::size_t Lo = 1, Hi = 0; // Lo > Hi: nothing known
+        std::int32_t Min = INT32_MAX, Max = INT32_MIN;
+        std::uint32_t MinCount = 0, MaxCount = 0;
+        std::uint32_t Odd = 0;
+    };
+    struct TAgeTable;
+
     void BuildBackground(const TLayerKey& Key, const std::string& AddressText);
-    void DrawSamples(TRaster& Plot, const TPingSamples& Samples, std::int32_t Span) const;
+    // Brings the plot raster up to date with the samples, drawing again only the columns whose
+    // look changed while the raster holds the last refresh's picture over the same layer.
+    void DrawPlot(const TPingSamples& Samples, std::int32_t Span);
+    void CollectStrokes(const TPingSamples& Samples, std::int32_t Span, int Wp, int Hp);
+    void ComputeLooks(int Wp);
+    void DrawStrokes(std::size_t From, std::size_t To);
+    // Lowest and highest round trip of samples First..Last (newest-first indices) in column X,
+    // and whether all are plain successes.
+    TSampleRun ColumnRun(const TPingSamples& Samples, long long X, std::size_t First,
+                         std::size_t Last);
     void DrawStatLines(TRaster& Plot) const;
     void ShowSample(const TPingEventObj& Sample);
     void ReleaseRasters();
@@ -200,6 +248,17 @@ private:
     mutable bool FBackgroundStale = true;
     mutable TRaster FComposed; // put together on demand
     mutable bool FComposedStale = true;
+
+    // The plot as last drawn: its strokes, what each column shows and the statistic lines' rows.
+    // Valid while FPlotDrawn.
+    bool FPlotDrawn = false;
+    std::vector<TStroke> FStrokes;
+    std::vector<TColumnLook> FLooks, FNewLooks;
+    long long FStatRows[3] = {0, 0, 0};
+    int FChangedLeft = 0, FChangedRight = 0; // plot columns the last refresh drew again
+    std::shared_ptr<const TAgeTable> FAges;
+    std::vector<TColumnRun> FColumnRuns;
+    std::uint64_t FRunsRevision = 0;
 
     QString FUpTimeText;
     QString FStatusText;

@@ -111,8 +111,8 @@ void TRaster::HorizontalRun(int X1, int X2, int Y, TRasterColor Color) {
     if (Y < 0 || Y >= Height()) {
         return;
     }
-    X1 = std::max(X1, 0);
-    X2 = std::min(X2, Width() - 1);
+    X1 = std::max(X1, ColumnsFrom());
+    X2 = std::min(X2, ColumnsTo() - 1);
     if (X1 > X2) {
         return;
     }
@@ -123,7 +123,7 @@ void TRaster::HorizontalRun(int X1, int X2, int Y, TRasterColor Color) {
 }
 
 void TRaster::VerticalRun(int X, int Y1, int Y2, TRasterColor Color) {
-    if (X < 0 || X >= Width()) {
+    if (X < ColumnsFrom() || X >= ColumnsTo()) {
         return;
     }
     Y1 = std::max(Y1, 0);
@@ -209,29 +209,31 @@ void TRaster::LineTo(int X, int Y) {
     }
     const long long M0 = XMajor ? X0 : Y0;
     const int MS = XMajor ? SX : SY;
-    const long long Limit = XMajor ? Width() : Height();
-    // Steps i in [0, Major) with 0 <= M0 + MS * i < Limit.
+    const int XFrom = ColumnsFrom(), XTo = ColumnsTo();
+    const long long Low = XMajor ? XFrom : 0;
+    const long long Limit = XMajor ? XTo : Height();
+    // Steps i in [0, Major) with Low <= M0 + MS * i < Limit.
     long long First = 0, Last = Major - 1;
     if (MS > 0) {
-        First = std::max(First, -M0);
+        First = std::max(First, Low - M0);
         Last = std::min(Last, Limit - 1 - M0);
     } else {
         First = std::max(First, M0 - Limit + 1);
-        Last = std::min(Last, M0);
+        Last = std::min(Last, M0 - Low);
     }
     if (First > Last) {
         return;
     }
-    const int W = Width(), H = Height();
+    const int H = Height();
     // One detach for the whole line, then plain pointer arithmetic.
     TRasterColor* Bits = reinterpret_cast<TRasterColor*>(FImage.bits());
-    const long long Stride = W; // 32-bit pixels: rows are never padded
+    const long long Stride = Width(); // 32-bit pixels: rows are never padded
     const bool Opaque = (FPen >> 24) == 0xFF;
 
     if (Minor == 0 && Opaque) {
         // Horizontal or vertical: the common case of a dense graph, a plain run of stores.
         const long long Fixed = XMajor ? Y0 : X0;
-        if (Fixed < 0 || Fixed >= (XMajor ? H : W)) {
+        if (XMajor ? (Fixed < 0 || Fixed >= H) : (Fixed < XFrom || Fixed >= XTo)) {
             return;
         }
         const long long From = M0 + MS * First, To = M0 + MS * Last;
@@ -270,7 +272,7 @@ void TRaster::LineTo(int X, int Y) {
     for (long long I = First; I <= Last; ++I) {
         const long long PX = XMajor ? X0 + SX * I : X0 + SX * Off;
         const long long PY = XMajor ? Y0 + SY * Off : Y0 + SY * I;
-        if (PX >= 0 && PY >= 0 && PX < W && PY < H) {
+        if (PX >= XFrom && PY >= 0 && PX < XTo && PY < H) {
             if (FScale != 1) {
                 PutScaled(PX, PY, FPen, Opaque);
             } else {
@@ -320,19 +322,30 @@ QRect TRaster::TextRect(int X, int Y, const QString& Text) const {
 void TRaster::CopyFrom(const TRaster& Source, int Left, int Top) {
     Left *= FScale;
     Top *= FScale;
+    const int From = ColumnsFrom() * FScale, To = std::max(ColumnsTo(), 0) * FScale;
     for (int Y = 0; Y < FImage.height(); ++Y) {
         const int SY = Top + Y;
         if (SY < 0 || SY >= Source.FImage.height()) {
             continue;
         }
-        const int X1 = std::max(0, -Left);
-        const int X2 = std::min(FImage.width(), Source.FImage.width() - Left);
+        const int X1 = std::max(From, -Left);
+        const int X2 = std::min(To, Source.FImage.width() - Left);
         if (X1 >= X2) {
             continue;
         }
         const auto* Src = reinterpret_cast<const TRasterColor*>(Source.FImage.constScanLine(SY));
         std::memcpy(Row(Y) + X1, Src + Left + X1, std::size_t(X2 - X1) * sizeof(TRasterColor));
     }
+}
+
+void TRaster::SetClipColumns(int Left, int Right) {
+    FClipLeft = Left;
+    FClipRight = Right;
+}
+
+void TRaster::ResetClip() {
+    FClipLeft = 0;
+    FClipRight = INT_MAX;
 }
 
 void TRaster::Draw(int X, int Y, const TRaster& Source) {

@@ -20,6 +20,9 @@
 #include <QRect>
 #include <QString>
 
+#include <algorithm>
+
+#include <climits>
 #include <cstdint>
 
 using TRasterColor = std::uint32_t; // 0xAARRGGBB
@@ -78,8 +81,17 @@ public:
     // Source whole, top-left at (X, Y), opaque, clipped.
     void Draw(int X, int Y, const TRaster& Source);
 
+    // Limits the line and fill operations and CopyFrom to the logical columns Left..Right - 1
+    // (on top of the raster's own edges). A clipped line sets exactly the pixels of the unclipped
+    // one that lie within the columns, so a part of a picture can be drawn again in place.
+    void SetClipColumns(int Left, int Right);
+    void ResetClip();
+
 private:
     void Allocate();
+    // The columns drawing may touch: the clip within the raster, half-open.
+    int ColumnsFrom() const { return std::max(FClipLeft, 0); }
+    int ColumnsTo() const { return std::min(FClipRight, FWidth); }
     // What text is measured on: logical pixels at the layout's resolution.
     const QPaintDevice* TextDevice() const;
     void HorizontalRun(int X1, int X2, int Y, TRasterColor Color); // inclusive, clipped
@@ -96,6 +108,8 @@ private:
     TRasterColor FPen = 0xFF000000;
     int FPenX = 0;
     int FPenY = 0;
+    int FClipLeft = 0;        // logical, included
+    int FClipRight = INT_MAX; // logical, excluded
     QFont FFont;
     TColor FTextColor = 0;
 };
