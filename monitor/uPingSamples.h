@@ -123,6 +123,8 @@ public:
     // The first success at index From or older; size() when there is none.
     std::size_t NextSuccess(std::size_t From) const;
     bool AfterGapAt(std::size_t Index) const;
+    // Asks the processor to fetch sample Index ahead of a read.
+    void Prefetch(std::size_t Index) const { __builtin_prefetch(&FItems[Index]); }
     // Changes with every change of the list other than a sample added at the front: whoever
     // keeps figures about samples by their position from the oldest (which a new sample leaves
     // alone) knows them stale when this moved. No two lists, copies included, ever share a value.

@@ -346,9 +346,11 @@ void TPingerGraph::ReleaseRasters() {
     FHasBackground = false;
     FPlotDrawn = false;
     std::vector<TStroke>().swap(FStrokes);
+    FStrokeCount = 0;
     std::vector<TColumnLook>().swap(FLooks);
     std::vector<TColumnLook>().swap(FNewLooks);
     std::vector<TColumnRun>().swap(FColumnRuns);
+    std::vector<std::size_t>().swap(FColumnEnds);
     FAges.reset();
     FLayer = TRaster();
     FAddressRows = TRaster();
@@ -656,7 +658,8 @@ TSampleRun TPingerGraph::ColumnRun(const TPingSamples& Samples, long long X, std
 }
 
 void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span, int Wp, int Hp) {
-    FStrokes.clear();
+    FStrokeCount = 0;
+    FNewLooks.assign(std::size_t(std::max(Wp, 0)), TColumnLook());
     if (Span == 0 || FDisplayRange == 0 || Samples.empty()) {
         return;
     }
@@ -669,7 +672,6 @@ void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span
     };
     const double RowsPerMs = double(Hp) / FDisplayRange; // as ValueRow computes it
     auto Row = [&](double Value) { return (long long)Hp - 1 - RoundHalfEven(RowsPerMs * Value); };
-    FStrokes.reserve(std::size_t(Wp) * 2);
     TRasterColor Pen = SuccessPen;
     int PenX = 0, PenY = 0;
     auto MoveTo = [&](long long X, long long Y) {
@@ -679,7 +681,7 @@ void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span
     auto LineTo = [&](long long X, long long Y) {
         const int X1 = ClampToInt(X), Y1 = ClampToInt(Y);
         if (X1 != PenX || Y1 != PenY) { // a line of no length draws nothing
-            FStrokes.push_back({PenX, PenY, X1, Y1, Pen, true});
+            AddStroke({PenX, PenY, X1, Y1, Pen, true});
         }
         PenX = X1;
         PenY = Y1;
@@ -724,6 +726,14 @@ void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span
                 FAges = std::move(Table);
             }
         }
+        FColumnEnds.resize(std::size_t(Wp));
+        // The walk reads the samples at the columns' ends one after another, each read waiting
+        // for the last; fetched ahead all at once, they arrive together.
+        for (const std::size_t End : FColumnEnds) {
+            if (End + 1 < N) {
+                Samples.Prefetch(End + 1);
+            }
+        }
         if (FColumnRuns.size() != std::size_t(Wp) || FRunsRevision != Samples.Revision()) {
             FColumnRuns.assign(std::size_t(Wp), TColumnRun());
             FRunsRevision = Samples.Revision();
@@ -734,6 +744,12 @@ void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span
     auto LastInColumn = [&](std::size_t First, long long X) {
         const std::int64_t MaxAge = FAges->MaxAge[std::size_t(Wp - 1 - X)];
         auto In = [&](std::size_t I) { return NewestMs - Samples.MsAt(I) <= MaxAge; };
+        // Results come at a steady pace, so a column's last sample usually keeps its index
+        // (counted from the newest) from one refresh to the next: that index is tried first.
+        std::size_t& Kept = FColumnEnds[std::size_t(Wp - 1 - X)];
+        if (Kept > First && Kept < N && In(Kept) && (Kept + 1 == N || !In(Kept + 1))) {
+            return Kept;
+        }
         std::size_t Lo = First, Hi = N; // In(Lo); Hi == N or !In(Hi)
         std::size_t Step = RunGuess;
         while (true) {
@@ -761,6 +777,7 @@ void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span
         return Lo;
     };
     bool Pending = false;
+    long long LastX = LLONG_MIN; // column of the last point placed
     // Across a gap (the machine slept) the pen is lifted: the next older point starts afresh.
     bool PenUp = true;
     for (std::size_t K = 0; K < N; ++K) {
@@ -790,7 +807,16 @@ void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span
             Value = RoundHalfEven(FStats.Avg);
         }
         long long Y = Row(Value);
-        const long long X = Column(Samples.MsAt(K));
+        long long X;
+        const std::int64_t Age = NewestMs - Samples.MsAt(K);
+        if (ByColumns && LastX - 1 >= 0 && LastX - 1 < Wp &&
+            Age <= FAges->MaxAge[std::size_t(Wp - LastX)] &&
+            (LastX == Wp || Age > FAges->MaxAge[std::size_t(Wp - LastX - 1)])) {
+            X = LastX - 1; // the column left of the last point, as the table has it
+        } else {
+            X = Column(Samples.MsAt(K));
+        }
+        LastX = X;
         const bool Over = Y < 0;
         if (Over) {
             Y = 0;
@@ -814,6 +840,7 @@ void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span
             continue;
         }
         const std::size_t Last = LastInColumn(K, X);
+        FColumnEnds[std::size_t(Wp - 1 - X)] = Last;
         if (Last == K || Last + 1 >= N || !Samples.SuccessAt(Last + 1)) {
             continue;
         }
@@ -825,7 +852,7 @@ void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span
         RunGuess = Last - K;
         const long long Top = Row(std::max(Run.MaxTrip, RoundTrip));
         const long long Bottom = Row(std::min(Run.MinTrip, RoundTrip));
-        FStrokes.push_back(
+        AddStroke(
             {ClampToInt(X), ClampToInt(Top), ClampToInt(X), ClampToInt(Bottom), SuccessPen, false});
         Pen = SuccessPen;
         MoveTo(X, Row(Samples.RoundTripAt(Last)));
@@ -836,52 +863,49 @@ void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span
 // A column's look is the strokes that touch it, in order. A vertical run of one colour decides
 // it when every line drawn there before it stays within its rows (the run covers them) and every
 // line drawn there after it has its colour and stays within its rows too (nothing shows).
-void TPingerGraph::ComputeLooks(int Wp) {
-    FNewLooks.assign(std::size_t(std::max(Wp, 0)), TColumnLook());
-    for (std::size_t I = 0; I < FStrokes.size(); ++I) {
-        const TStroke& S = FStrokes[I];
-        const int Top = std::min(S.Y0, S.Y1), Bottom = std::max(S.Y0, S.Y1);
-        const int From = std::max(std::min(S.X0, S.X1), 0);
-        const int To = std::min(std::max(S.X0, S.X1), Wp - 1);
-        for (int X = From; X <= To; ++X) {
-            TColumnLook& L = FNewLooks[std::size_t(X)];
-            if (L.Kind == TColumnLook::Empty) {
-                L.FirstStroke = int(I);
-            }
-            L.LastStroke = int(I);
-            const bool Within = Top >= L.Top && Bottom <= L.Bottom;
-            switch (L.Kind) {
-            case TColumnLook::Empty:
-                L.Kind = S.Line ? TColumnLook::LinesOnly : TColumnLook::Run;
+void TPingerGraph::AddStroke(const TStroke& S) {
+    if (FStrokeCount == FStrokes.size()) {
+        FStrokes.resize(std::max<std::size_t>(64, FStrokes.size() * 2));
+    }
+    const int I = int(FStrokeCount);
+    FStrokes[FStrokeCount++] = S;
+    const int Wp = int(FNewLooks.size());
+    const int Top = std::min(S.Y0, S.Y1), Bottom = std::max(S.Y0, S.Y1);
+    const int From = std::max(std::min(S.X0, S.X1), 0);
+    const int To = std::min(std::max(S.X0, S.X1), Wp - 1);
+    for (int X = From; X <= To; ++X) {
+        TColumnLook& L = FNewLooks[std::size_t(X)];
+        if (L.Kind == TColumnLook::Empty) {
+            L.FirstStroke = I;
+        }
+        L.LastStroke = I;
+        switch (L.Kind) {
+        case TColumnLook::Empty:
+            L.Kind = S.Line ? TColumnLook::LinesOnly : TColumnLook::Run;
+            L.Top = Top;
+            L.Bottom = Bottom;
+            L.Color = S.Color;
+            break;
+        case TColumnLook::LinesOnly:
+            if (S.Line) {
+                L.Top = std::min(L.Top, Top);
+                L.Bottom = std::max(L.Bottom, Bottom);
+            } else {
+                const bool Covered = L.Top >= Top && L.Bottom <= Bottom;
+                L.Kind = Covered ? TColumnLook::Run : TColumnLook::Mixed;
                 L.Top = Top;
                 L.Bottom = Bottom;
                 L.Color = S.Color;
-                break;
-            case TColumnLook::LinesOnly:
-                if (S.Line) {
-                    L.Top = std::min(L.Top, Top);
-                    L.Bottom = std::max(L.Bottom, Bottom);
-                } else {
-                    const bool Covered = L.Top >= Top && L.Bottom <= Bottom;
-                    L.Kind = Covered ? TColumnLook::Run : TColumnLook::Mixed;
-                    L.Top = Top;
-                    L.Bottom = Bottom;
-                    L.Color = S.Color;
-                }
-                break;
-            case TColumnLook::Run:
-                if (!(S.Line && Within && S.Color == L.Color && (S.Color >> 24) == 0xFF)) {
-                    L.Kind = TColumnLook::Mixed;
-                }
-                break;
-            case TColumnLook::Mixed:
-                break;
             }
-        }
-    }
-    for (TColumnLook& L : FNewLooks) {
-        if (L.Kind == TColumnLook::LinesOnly) {
-            L.Kind = TColumnLook::Mixed;
+            break;
+        case TColumnLook::Run:
+            if (!(S.Line && Top >= L.Top && Bottom <= L.Bottom && S.Color == L.Color &&
+                  (S.Color >> 24) == 0xFF)) {
+                L.Kind = TColumnLook::Mixed;
+            }
+            break;
+        case TColumnLook::Mixed:
+            break;
         }
     }
 }
@@ -902,7 +926,11 @@ void TPingerGraph::DrawStrokes(std::size_t From, std::size_t To) {
 void TPingerGraph::DrawPlot(const TPingSamples& Samples, std::int32_t Span) {
     const int Wp = FPlot.Width(), Hp = FPlot.Height();
     CollectStrokes(Samples, Span, Wp, Hp);
-    ComputeLooks(Wp);
+    for (TColumnLook& L : FNewLooks) {
+        if (L.Kind == TColumnLook::LinesOnly) {
+            L.Kind = TColumnLook::Mixed; // lines alone: compared by drawing them again
+        }
+    }
     long long Rows[3] = {ValueRow(Hp, FDisplayRange, FStats.Min),
                          ValueRow(Hp, FDisplayRange, FStats.Max),
                          ValueRow(Hp, FDisplayRange, FStats.Avg)};
@@ -913,7 +941,7 @@ void TPingerGraph::DrawPlot(const TPingSamples& Samples, std::int32_t Span) {
     if (!Again) {
         FPlot.CopyFrom(FLayer, FPlotRect.Left, FPlotRect.Top);
         DrawStatLines(FPlot);
-        DrawStrokes(0, FStrokes.size());
+        DrawStrokes(0, FStrokeCount);
         FChangedLeft = 0;
         FChangedRight = Wp;
         FLooks.swap(FNewLooks);

@@ -214,7 +214,8 @@ private:
     // look changed while the raster holds the last refresh's picture over the same layer.
     void DrawPlot(const TPingSamples& Samples, std::int32_t Span);
     void CollectStrokes(const TPingSamples& Samples, std::int32_t Span, int Wp, int Hp);
-    void ComputeLooks(int Wp);
+    // Appends a stroke and brings the looks of the columns it touches up to date.
+    void AddStroke(const TStroke& S);
     void DrawStrokes(std::size_t From, std::size_t To);
     // Lowest and highest round trip of samples First..Last (newest-first indices) in column X,
     // and whether all are plain successes.
@@ -252,12 +253,14 @@ private:
     // The plot as last drawn: its strokes, what each column shows and the statistic lines' rows.
     // Valid while FPlotDrawn.
     bool FPlotDrawn = false;
-    std::vector<TStroke> FStrokes;
+    std::vector<TStroke> FStrokes; // the first FStrokeCount hold the last refresh's
+    std::size_t FStrokeCount = 0;
     std::vector<TColumnLook> FLooks, FNewLooks;
     long long FStatRows[3] = {0, 0, 0};
     int FChangedLeft = 0, FChangedRight = 0; // plot columns the last refresh drew again
     std::shared_ptr<const TAgeTable> FAges;
     std::vector<TColumnRun> FColumnRuns;
+    std::vector<std::size_t> FColumnEnds; // by columns from the right: the last sample's index
     std::uint64_t FRunsRevision = 0;
 
     QString FUpTimeText;
