@@ -81,20 +81,31 @@ class GraphColumns : public ::testing::TestWithParam<TCase> {};
 // Results are added one at a time and the graph refreshed after each as the monitor does it
 // (partially, with a full redraw whenever the range changes); at checkpoints the picture is
 // compared with a fresh graph drawing every sample. The range is switched between fixed values
-// and automatic along the way.
+// and automatic along the way, the graph is resized and its span changed, replies too slow for
+// the timeout are failed after they were recorded, and the oldest samples are removed now and
+// then. For a stretch of consecutive results every refresh is compared, and everything that
+// changed on the picture must lie in the rectangle the graph reports as changed (all that the
+// window repaints).
 TEST_P(GraphColumns, RefreshedPictureEqualsFullSampleBySampleDraw) {
     const TCase C = GetParam();
     std::mt19937 Random(20261211u + unsigned(C.Span) + unsigned(C.Scale));
     FakeClock Clock;
     TPingSamples Samples;
     TPingerGraph Graph;
-    Graph.SetSize(C.Width, C.Height);
+    int Width = C.Width, Height = C.Height;
+    std::int32_t Span = C.Span;
+    Graph.SetSize(Width, Height);
     Graph.SetDevicePixelRatio(C.Scale);
     const std::int32_t Ranges[] = {TPingerGraph::AutoRange, 100, 50, TPingerGraph::AutoRange, 250};
     const int Results = 5000;
     const int Checkpoints = 5;
+    const int ResizeAt = 3100, SpanAt = 3900;
+    auto Stretch = [&](int I) {
+        return (I > 2400 && I <= 2460) || (I > ResizeAt && I <= ResizeAt + 30) ||
+               (I > SpanAt && I <= SpanAt + 30);
+    };
     std::int32_t Range = Ranges[0];
-    Graph.Refresh({&Samples, C.Span, Range, false, "", Clock.Now()}, true, nullptr);
+    Graph.Refresh({&Samples, Span, Range, false, "", Clock.Now()}, true, nullptr);
     for (int I = 1; I <= Results; ++I) {
         Clock.Advance(C.JitterMs > 0 ? 1000 + int(Random() % unsigned(C.JitterMs)) : 1000);
         if (C.ClockBackAt > 0 && I == C.ClockBackAt) {
@@ -103,9 +114,18 @@ TEST_P(GraphColumns, RefreshedPictureEqualsFullSampleBySampleDraw) {
         const bool Fails = C.FailEvery > 0 && Random() % unsigned(C.FailEvery) == 0;
         const bool Over = C.OverEvery > 0 && Random() % unsigned(C.OverEvery) == 0;
         const int Trip = Over ? 6000 : 20 + int(Random() % 40) + (I / 997 % 3) * 30;
-        const TPingEventObj Sample = Samples.PushFront(MakeResult(Clock, 0, Fails ? -1 : Trip));
+        TPingEventObj Sample = Samples.PushFront(MakeResult(Clock, 0, Fails ? -1 : Trip));
+        if (C.FailEvery > 0 && !Fails && Random() % unsigned(C.FailEvery) == 0) {
+            Samples.SetFrontResult(false, PING_STATUS_REQ_TIMED_OUT); // slower than the timeout
+            Sample = Samples[0];
+        }
         if (C.GapEvery > 0 && I % C.GapEvery == 0) {
             Samples.MarkFrontAfterGap();
+        }
+        if (I % 600 == 0 || I % 7 == 0) { // a minute and a half, or the oldest alone
+            const TDateTime Oldest = Samples[Samples.size() - 1].Time;
+            const TDateTime Until = Oldest + (I % 600 == 0 ? 90 / 86400.0 : 0);
+            Samples.RemoveIf([&](const TPingEventObj& S) { return S.Time <= Until; });
         }
         const bool Checkpoint = I % (Results / Checkpoints) == 0;
         bool Full = false;
@@ -113,20 +133,48 @@ TEST_P(GraphColumns, RefreshedPictureEqualsFullSampleBySampleDraw) {
             Range = Ranges[(I / (Results / Checkpoints)) % std::size(Ranges)];
             Full = true;
         }
-        const TPingerGraph::TInput In{&Samples, C.Span, Range, !Fails, "127.0.0.1", Clock.Now()};
+        if (I == ResizeAt) {
+            Width += 7;
+            Height += 3;
+            Graph.SetSize(Width, Height);
+            Full = true;
+        }
+        if (I == SpanAt) {
+            Span = Span == 60 ? 300 : Span / 2;
+            Full = true;
+        }
+        const TPingerGraph::TInput In{&Samples, Span, Range, !Fails, "127.0.0.1", Clock.Now()};
+        const bool Compared = Checkpoint || I % 777 == 0 || Stretch(I);
+        const TRaster Before = Compared ? Graph.Composed() : TRaster();
         Graph.Refresh(In, Full, &Sample);
-        if (!Checkpoint && I % 777 != 0) {
+        if (!Compared) {
             continue;
         }
         TPingerGraph Fresh;
         Fresh.SetDrawByColumns(false);
-        Fresh.SetSize(C.Width, C.Height);
+        Fresh.SetSize(Width, Height);
         Fresh.SetDevicePixelRatio(C.Scale);
         Fresh.Refresh(In, true, &Sample);
         const std::string Where = std::string(C.Name) + " after " + std::to_string(I) +
                                   " results, range " + std::to_string(Graph.DisplayRange());
-        ExpectSameStats(Graph.Stats(), WalkStats(Samples, C.Span, Clock.Now()), Where.c_str());
+        ExpectSameStats(Graph.Stats(), WalkStats(Samples, Span, Clock.Now()), Where.c_str());
         ExpectSamePicture(Graph.Composed(), Fresh.Composed(), Where);
+        if (Before.Image().size() != Graph.Composed().Image().size()) {
+            EXPECT_EQ(Graph.LastChange(), TPingerGraph::TChange::Whole) << Where;
+            continue;
+        }
+        const QRect Changed = Graph.ChangedRect();
+        const QRect Device(Changed.topLeft() * C.Scale, Changed.size() * C.Scale);
+        int Outside = 0;
+        for (int Y = 0; Y < Before.Image().height(); ++Y) {
+            for (int X = 0; X < Before.Image().width(); ++X) {
+                if (Before.DevicePixel(X, Y) != Graph.Composed().DevicePixel(X, Y) &&
+                    !Device.contains(X, Y) && ++Outside <= 3) {
+                    ADD_FAILURE() << Where << ": device pixel (" << X << ", " << Y
+                                  << ") changed outside the changed rectangle";
+                }
+            }
+        }
     }
 }
 
