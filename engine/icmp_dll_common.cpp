@@ -118,16 +118,22 @@ ssize_t SendOnce(int Fd, std::span<const std::uint8_t> Packet, const sockaddr* T
 
 ssize_t SendPacket(int Fd, std::span<const std::uint8_t> Packet, const sockaddr* To,
                    socklen_t ToLength, std::uint8_t HopLimit) {
-    const ssize_t Written = SendOnce(Fd, Packet, To, ToLength, HopLimit);
-    if (Written >= 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS ||
-        errno == ENOMEM)
-        return Written;
     // An ICMP error that answered an earlier request on this socket (another caller's "time
     // exceeded" or "unreachable") leaves the socket's pending error set, and the kernel fails
     // the next send with it, and clears it. The answer itself waits in the error queue for its
-    // own caller; this request was never sent, so it goes once more. A fault of this request's
-    // own (no route) fails again and is reported.
-    return SendOnce(Fd, Packet, To, ToLength, HopLimit);
+    // own caller; this request was never sent, so it goes again. Requests sent at the same
+    // moment (the hops of a path) may leave one such error after another while this one tries:
+    // each retry costs one call. A fault of this request's own (no route) fails every time and
+    // is reported.
+    constexpr int Attempts = 8;
+    ssize_t Written = -1;
+    for (int Attempt = 0; Attempt < Attempts; ++Attempt) {
+        Written = SendOnce(Fd, Packet, To, ToLength, HopLimit);
+        if (Written >= 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS ||
+            errno == ENOMEM)
+            break;
+    }
+    return Written;
 }
 
 bool WatchOnce(int Epoll, int Fd, bool& InEpoll) {

@@ -70,9 +70,9 @@ int OpenIcmpSocket(int Family, bool Raw);
 // Identifier receives. False with errno set when any step fails.
 bool BindDatagramSocket(int Fd, int Family, std::uint16_t& Identifier);
 
-// sendto, again when a signal interrupted it, and once more when it failed with what may be the
-// pending error another request's ICMP answer left on the socket; errno as the last attempt left
-// it. A HopLimit other than 0
+// sendto, again when a signal interrupted it, and again (a few times at most) while it fails
+// with what may be the pending error another request's ICMP answer left on the socket; errno as
+// the last attempt left it. A HopLimit other than 0
 // goes with this one packet (IP_TTL for an AF_INET socket, IPV6_HOPLIMIT for an AF_INET6 one,
 // as ancillary data): the socket's own setting, which other callers' requests use at the same
 // time, is left alone.

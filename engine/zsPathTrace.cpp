@@ -392,20 +392,11 @@ void TPathProber::HopLoop(int Hop) {
         // Never more than two rounds open: a hop whose clock raced ahead (a test clock) waits
         // for the others. On the system clock the round before last is always over by then.
         FWake.wait(Guard, [&] { return FStopping || R <= FNextToFinish + 1; });
+        // Every hop of a round sends at the round's start: one sleep a round, and the hops'
+        // wake-ups come together, so the processor wakes once for all of them instead of once
+        // for each. Each router still sees one expiring request a round.
         const std::int64_t RoundStart = FStartMs + std::int64_t(R) * FPeriodMs;
-        // The hops' requests spread over the first half of the period.
-        const auto SendTime = [&](int Hops) {
-            return RoundStart + std::int64_t(Hop - 1) * FPeriodMs / (2 * std::int64_t(Hops));
-        };
-        // One sleep a round, to this hop's time to send: the round's number of hops is fixed at
-        // its start by the first hop, so until then the last round's stands in. A hop beyond
-        // that wakes at the start and finds out.
-        const auto Fixed = FRounds.find(R);
-        const int Expected = Fixed != FRounds.end() ? Fixed->second.Hops
-                             : FLastRoundHops > 0   ? FLastRoundHops
-                                                    : FMaxHops;
-        const std::int64_t FirstWake = Hop <= Expected ? SendTime(Expected) : RoundStart;
-        FClock->WaitUntil(Guard, Wake, FirstWake, [&] { return FStopping; });
+        FClock->WaitUntil(Guard, Wake, RoundStart, [&] { return FStopping; });
         if (FStopping)
             return;
         const bool Needed = R >= FNextToFinish && RoundFor(R).Hops >= Hop;
@@ -424,13 +415,6 @@ void TPathProber::HopLoop(int Hop) {
                 return;
             R = Next->first;
             continue;
-        }
-        // Later than expected when the round has fewer hops than the last one.
-        const std::int64_t SendAt = SendTime(FRounds.at(R).Hops);
-        if (SendAt > FirstWake) {
-            FClock->WaitUntil(Guard, Wake, SendAt, [&] { return FStopping; });
-            if (FStopping)
-                return;
         }
         Guard.unlock();
         const TPathProbeAnswer Answer = FEcho(FTarget, Hop, FTimeoutMs);

@@ -13,9 +13,11 @@
 //   prober.Start();
 //
 // Limits: at most MaxPathHops (30) hops; a timeline keeps the last TimelineSize (600) rounds of
-// every hop. One round probes every hop once. A prober costs what one monitor per probed hop
-// costs: one thread per hop, each sending one request per period and waiting at most one period
-// for its answer, the hops' requests spread over the first half of the period.
+// every hop. One round probes every hop once. A prober costs no more than one monitor per probed
+// hop: one thread per hop, each sending one request per period and waiting at most one period
+// for its answer. The hops' requests of a round all leave at its start: their threads wake
+// together, which costs the processor one wake-up from idle a round instead of one a hop (and
+// each router still sees one expiring request a round).
 //
 // The rules, applied after every round:
 // - Where the path ends: the first hop whose answer is an echo reply or "unreachable". Answers

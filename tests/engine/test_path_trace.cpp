@@ -3,6 +3,7 @@
 // "time exceeded" answers to their requests, and one real request with a hop limit on loopback.
 #include "FakeClock.h"
 #include "icmp_dll.h"
+#include "icmp_dll_common.h"
 #include "zsPathTrace.h"
 #include "zsPingHelper.h"
 
@@ -10,9 +11,14 @@
 
 #include <arpa/inet.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -335,19 +341,109 @@ TEST(PathProber, OneSleepPerHopAndRound) {
     EXPECT_LE(Clock->WaitCalls(), Rounds * Hops + Hops);
 }
 
+// The hops' requests of a round all leave at its start, on a clock that stands still there:
+// their threads wake together, once a round, instead of one after another through the period.
+TEST(PathProber, EveryHopOfARoundSendsAtItsStart) {
+    auto Clock = std::make_shared<FakeClock>();
+    std::mutex Lock;
+    std::condition_variable Sent;
+    std::vector<std::pair<int, std::int64_t>> Sends; // hop limit, time
+    auto Echo = [&](const TPathAddress&, int HopLimit, std::uint32_t) {
+        {
+            std::lock_guard Guard(Lock);
+            Sends.emplace_back(HopLimit, Clock->MonoMs());
+        }
+        Sent.notify_all();
+        return HopLimit == 4 ? Reply("192.0.2.9") : Expired(Routers[HopLimit - 1]);
+    };
+    constexpr int Hops = 4;
+    TPathProber Prober(Addr("192.0.2.9"), 1000, 1000, Clock, Echo, 2, Hops);
+    Prober.Start();
+    const auto SentBy = [&](std::size_t Count) {
+        std::unique_lock Guard(Lock);
+        return Sent.wait_for(Guard, std::chrono::seconds(10),
+                             [&] { return Sends.size() >= Count; });
+    };
+    // Round 0 starts when the prober does, round 1 a period later.
+    ASSERT_TRUE(SentBy(Hops)) << "the clock stands at the first round's start";
+    Clock->Advance(1000);
+    ASSERT_TRUE(SentBy(2 * Hops)) << "the clock stands at the second round's start";
+    Prober.WaitUntilDone();
+    Prober.Stop();
+    std::lock_guard Guard(Lock);
+    ASSERT_EQ(Sends.size(), std::size_t(2 * Hops));
+    std::map<std::int64_t, std::vector<int>> HopsAt;
+    for (const auto& [Hop, At] : Sends)
+        HopsAt[At].push_back(Hop);
+    for (auto& [At, Sending] : HopsAt)
+        std::ranges::sort(Sending);
+    const std::map<std::int64_t, std::vector<int>> Expected = {{1000000, {1, 2, 3, 4}},
+                                                               {1001000, {1, 2, 3, 4}}};
+    EXPECT_EQ(HopsAt, Expected);
+}
+
 TEST(PathProber, StopsPromptlyWhileHopsWait) {
     auto Echo = [](const TPathAddress&, int HopLimit, std::uint32_t) {
         return HopLimit == 1 ? Reply("192.0.2.9") : Lost();
     };
     auto Clock = std::make_shared<FakeClock>();
     TPathProber Prober(Addr("192.0.2.9"), 1000, 1000, Clock, Echo);
+    std::mutex Lock;
+    std::condition_variable Done;
+    bool FirstRound = false;
+    Prober.SetOnRound([&](const TPathSnapshot&) {
+        std::lock_guard Guard(Lock);
+        FirstRound = true;
+        Done.notify_all();
+    });
     Prober.Start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    {
+        std::unique_lock Guard(Lock);
+        ASSERT_TRUE(Done.wait_for(Guard, std::chrono::seconds(10), [&] { return FirstRound; }));
+    }
     const auto Before = std::chrono::steady_clock::now();
     Prober.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - Before, std::chrono::seconds(2));
-    // Hop 2 and up still wait for their time to send, on a clock that does not move.
-    EXPECT_EQ(Prober.Snapshot().Rounds, 0U);
+    // Every hop waits for the next round's start, on a clock that does not move.
+    EXPECT_EQ(Prober.Snapshot().Rounds, 1U);
+}
+
+// The hops of a round send at once, on one socket, and on a chain of routers each one's "time
+// exceeded" comes back while another hop's send is under way; every answer leaves its error
+// pending on the socket, which fails the next send there once. A send that meets such errors
+// one after another still goes out. A UDP socket connected to a loopback port where nothing
+// listens stands in: each of its packets brings back a "port unreachable" that leaves the
+// same pending error.
+TEST(PathProbe, SendsAtOnceGetPastOtherRequestsPendingErrors) {
+    const int Fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(Fd, 0);
+    sockaddr_in Nobody{};
+    Nobody.sin_family = AF_INET;
+    Nobody.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t Length = sizeof Nobody;
+    // A port that was just free: bound, looked up, closed.
+    {
+        const int Probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(::bind(Probe, reinterpret_cast<sockaddr*>(&Nobody), sizeof Nobody), 0);
+        ASSERT_EQ(::getsockname(Probe, reinterpret_cast<sockaddr*>(&Nobody), &Length), 0);
+        ::close(Probe);
+    }
+    ASSERT_EQ(::connect(Fd, reinterpret_cast<sockaddr*>(&Nobody), sizeof Nobody), 0);
+    constexpr int Threads = 4, Sends = 2000;
+    std::atomic<int> Failed{0};
+    std::vector<std::thread> Senders;
+    for (int T = 0; T < Threads; ++T) {
+        Senders.emplace_back([&] {
+            const std::uint8_t Packet[8] = {};
+            for (int I = 0; I < Sends; ++I)
+                if (EchoService::SendPacket(Fd, Packet, nullptr, 0, 0) < 0)
+                    Failed.fetch_add(1);
+        });
+    }
+    for (std::thread& Sender : Senders)
+        Sender.join();
+    ::close(Fd);
+    EXPECT_EQ(Failed.load(), 0);
 }
 
 // Time-exceeded answers to three requests of one identifier, fed in reverse order and once more:
