@@ -141,9 +141,15 @@ void TMonitorHub::CloseAll(const TProgress& Progress) {
     if (Progress.Begin) {
         Progress.Begin(TWork::Closing, Count);
     }
+    // Events are handled before the first monitor and then once a slice: handling them before
+    // each of thousands of monitors made closing a large group take seconds.
+    QElapsedTimer Slice;
     for (int I = Count - 1; I >= 0; --I) {
-        if (Progress.Pause) {
-            Progress.Pause();
+        if (!Slice.isValid() || Slice.elapsed() >= FSliceMs) {
+            if (Progress.Pause) {
+                Progress.Pause();
+            }
+            Slice.start();
         }
         // Events handled meanwhile may have closed monitors already.
         if (I < FMonitors.Count()) {

@@ -54,7 +54,8 @@ public:
     };
     using TSessionFactory = std::function<std::unique_ptr<TPingerSession>()>;
 
-    // Group opening adds monitors in slices of this many milliseconds.
+    // Group opening adds, and closing all closes, monitors in slices of this many milliseconds
+    // (0: a pause before every monitor).
     static constexpr int DefaultSliceMs = 15;
 
     explicit TMonitorHub(QObject* Parent = nullptr);
@@ -76,7 +77,8 @@ public:
     // Stops the monitor and lets it go: observers hear MonitorRemoved while it is still whole.
     // A monitor not in the hub is ignored.
     void Close(TPingerSession* Monitor);
-    // Closes every monitor, the last in target order first, calling Pause before each.
+    // Closes every monitor, the last in target order first, calling Pause before the first and
+    // then once a slice.
     void CloseAll(const TProgress& Progress = {});
     int Count() const { return FMonitors.Count(); }
     TPingerSession* Monitor(int Index) const { return FMonitors.Monitor(Index); }

@@ -198,6 +198,7 @@ TEST_F(MonitorHubTest, AMoveIntoTheMainPanelWhileARemovalIsToldIsIgnored) {
 TEST_F(MonitorHubTest, CloseAllGoesFromTheLastTargetWithAPauseBeforeEach) {
     AddAll({"a", "b", "c"});
     TakeLog();
+    Hub.SetSliceMs(0); // a pause before every monitor
     TMonitorHub::TProgress P;
     P.Begin = [this](TMonitorHub::TWork Work, int Count) {
         EXPECT_EQ(Work, TMonitorHub::TWork::Closing);
@@ -218,6 +219,25 @@ TEST_F(MonitorHubTest, CloseAllGoesFromTheLastTargetWithAPauseBeforeEach) {
     EXPECT_FALSE(Hub.Busy());
     EXPECT_EQ(TakeLog(), (Strings({"busy", "begin:3", "removed:c", "step:2", "removed:a", "main:b",
                                    "step:1", "removed:b", "main:-", "step:0", "idle"})));
+}
+
+// Events are handled before the first monitor and then once a slice of closing, not before each
+// monitor.
+TEST_F(MonitorHubTest, CloseAllPausesOnceASlice) {
+    AddAll({"a", "b", "c", "d"});
+    int Pauses = 0;
+    int ClosedAtFirstPause = -1;
+    TMonitorHub::TProgress P;
+    P.Pause = [&] {
+        if (++Pauses == 1) {
+            ClosedAtFirstPause = 4 - Hub.Count();
+        }
+    };
+    Hub.SetSliceMs(60000);
+    Hub.CloseAll(P);
+    EXPECT_EQ(Hub.Count(), 0);
+    EXPECT_EQ(Pauses, 1);
+    EXPECT_EQ(ClosedAtFirstPause, 0);
 }
 
 class MonitorHubGroupTest : public MonitorHubTest {
