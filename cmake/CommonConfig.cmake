@@ -11,6 +11,19 @@ target_compile_definitions(vantorel_common INTERFACE
     QT_NO_FOREACH
     VANTOREL_VERSION_TEXT="${PROJECT_VERSION}")
 
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+    set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
+endif()
+
+# Sanitizer and fuzzer reports need at least line tables: -g1 where the build type gives no
+# debug information of its own, else the build type's level.
+string(TOUPPER "${CMAKE_BUILD_TYPE}" _vantorel_type)
+if("${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${_vantorel_type}}" MATCHES "(^| )-g")
+    set(_vantorel_report_debug_info "")
+else()
+    set(_vantorel_report_debug_info -g1)
+endif()
+
 if(VANTOREL_SANITIZE)
     string(REPLACE "," ";" _vantorel_sanitizers "${VANTOREL_SANITIZE}")
     foreach(_s IN LISTS _vantorel_sanitizers)
@@ -21,7 +34,7 @@ if(VANTOREL_SANITIZE)
     if("thread" IN_LIST _vantorel_sanitizers AND "address" IN_LIST _vantorel_sanitizers)
         message(FATAL_ERROR "VANTOREL_SANITIZE: thread and address cannot be combined")
     endif()
-    set(_flags -fsanitize=${VANTOREL_SANITIZE} -fno-omit-frame-pointer -g)
+    set(_flags -fsanitize=${VANTOREL_SANITIZE} -fno-omit-frame-pointer ${_vantorel_report_debug_info})
     if("undefined" IN_LIST _vantorel_sanitizers)
         list(APPEND _flags -fno-sanitize-recover=undefined)
     endif()
@@ -36,12 +49,9 @@ endif()
 # Fuzz builds instrument every library for coverage; the fuzz targets add the libFuzzer main.
 if(VANTOREL_BUILD_FUZZ)
     target_compile_options(vantorel_common INTERFACE
-        -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -g)
+        -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+        ${_vantorel_report_debug_info})
     target_link_options(vantorel_common INTERFACE -fsanitize=address,undefined)
-endif()
-
-if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
-    set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
 endif()
 
 # vantorel_qt_pch(<target>): the common Qt headers precompiled for a target with many sources
