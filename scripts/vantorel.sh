@@ -9,20 +9,24 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$here"
 jobs=$(nproc 2>/dev/null || echo 2)
 
-packages=(
-    build-essential cmake ninja-build pkg-config libseccomp-dev
-    qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev
+# What building and running the program takes; the test command adds the rest.
+run_packages=(
+    build-essential cmake ninja-build pkg-config lld libseccomp-dev libcap2-bin
+    qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins qt6-wayland libgl-dev
+    prometheus-cpp-dev fonts-dejavu-core fonts-open-sans
+)
+test_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang clang-format libclang-rt-14-dev
-    xvfb xauth xdotool iproute2 libcap2-bin fonts-dejavu-core fonts-open-sans fping
-    weston qt6-wayland dbus-daemon dbus-bin dunst tint2 tcpdump qt6-gtk-platformtheme
-    prometheus-cpp-dev prometheus curl jq dpkg-dev lintian appstream man-db
-    nftables mtr-tiny locales lld
+    xvfb xauth xdotool iproute2 fping
+    weston dbus-daemon dbus-bin dunst tint2 tcpdump qt6-gtk-platformtheme
+    prometheus curl jq dpkg-dev lintian appstream man-db
+    nftables mtr-tiny locales
 )
 
-install_missing() {
+install_missing() { # <package>...
     local missing=()
-    for p in "${packages[@]}"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$p")
     done
@@ -65,9 +69,10 @@ configure_and_build() { # <dir> [cmake options...]
 }
 
 run_program() {
-    # Only the program: the tests and benchmarks are built by the test command.
-    configure build
-    cmake --build build -j "$jobs" --target vantorel
+    # Only the program and its ICMP helper: the tests and benchmarks are built by the test
+    # command.
+    configure build -DVANTOREL_BUILD_TESTS=OFF -DVANTOREL_BUILD_BENCH=OFF
+    cmake --build build -j "$jobs" --target vantorel vantorel-icmp
     exec ./build/bin/vantorel
 }
 
@@ -116,7 +121,7 @@ run_tests() {
 
     # The plain build last, so that its summary closes the output: the program as it ships,
     # started end to end (and packed), and the benchmarks built.
-    configure build
+    configure build -DVANTOREL_BUILD_TESTS=ON -DVANTOREL_BUILD_BENCH=ON
     cmake --build build -j "$jobs" --target vantorel_e2e_all vantorel_benchmarks
     ctest --test-dir build -j "$jobs" --output-on-failure -R '^vantorel_e2e\.' -E '^vantorel_e2e\.wayland$'
     # The nested compositor's pointer sometimes drifts from the X pointer for a whole run, so
@@ -124,10 +129,15 @@ run_tests() {
     ctest --test-dir build --output-on-failure -R '^vantorel_e2e\.wayland$' --repeat until-pass:3
 }
 
-install_missing
 case "${1:-}" in
-run) run_program ;;
-test) run_tests ;;
+run)
+    install_missing "${run_packages[@]}"
+    run_program
+    ;;
+test)
+    install_missing "${run_packages[@]}" "${test_packages[@]}"
+    run_tests
+    ;;
 *)
     echo "usage: $0 run|test" >&2
     exit 2
