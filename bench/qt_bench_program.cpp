@@ -1,14 +1,16 @@
 // What the whole program costs as a user runs it: the real program file, started with a private
 // home whose config.ini opens one group of N loopback targets (default settings: 1 s period, tiles
 // or the list view), under its own Xvfb when one is installed (else Qt's offscreen platform).
-// After a warm-up its CPU (all threads, from the scheduler's statistics) is measured over a
-// stretch, with its resident memory at the start of the stretch and at its peak; then fping runs
-// over the same hosts (`fping -l -p 1000 -q HOSTS`) for the same warm-up and stretch, and its
-// figures are reported beside the program's. The X server's CPU over the program's stretch is
-// reported too (the program's drawing costs it), and the load average before each stretch.
+// After a warm-up its CPU (all threads, from the scheduler's statistics), voluntary context
+// switches (wake-ups) and resident memory are measured over a stretch; then fping runs over the
+// same hosts (`fping -l -p 1000 -q`, as the probe benchmark starts it) for the same warm-up and
+// stretch. The two alternate for several rounds and the medians are reported. With Busy 1 a
+// child process keeps one core busy the whole time, as another program of the user's would.
+// The X server's CPU over the program's stretches (the program's drawing costs it) and the load
+// average are reported beside.
 //
-//   qt_bench_program --benchmark_filter='Program/100/0'    # 100 tiles
-//   VANTOREL_BENCH_WARMUP=10 VANTOREL_BENCH_SECONDS=30 qt_bench_program
+//   qt_bench_program --benchmark_filter='Program/100/0/0'    # 100 tiles, quiet
+//   VANTOREL_BENCH_WARMUP=10 VANTOREL_BENCH_SECONDS=20 VANTOREL_BENCH_ROUNDS=5 qt_bench_program
 //   VANTOREL_BENCH_PROGRAM=/path/to/other/vantorel qt_bench_program    # another build
 //
 // Needs ICMP echo rights for the program and fping (root, CAP_NET_RAW or ping_group_range);
@@ -20,6 +22,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -84,64 +87,88 @@ private:
 void Program(benchmark::State& State) {
     const int Count = int(State.range(0));
     const bool ListView = State.range(1) != 0;
+    const bool Busy = State.range(2) != 0;
     const int WarmUp = EnvInt("VANTOREL_BENCH_WARMUP", 10);
-    const int Stretch = EnvInt("VANTOREL_BENCH_SECONDS", 30);
+    const int Seconds = EnvInt("VANTOREL_BENCH_SECONDS", 20);
+    const int Rounds = EnvInt("VANTOREL_BENCH_ROUNDS", 5);
+    const std::string Fping = Count > 0 ? FindProgram("fping") : std::string();
     std::vector<std::string> Hosts;
     for (int I = 0; I < Count; ++I) {
         Hosts.push_back(LoopbackTarget(I));
     }
+    TXServer X;
+    const bool HaveX = X.Start();
+    const TBenchHome Home(Hosts, std::string("HintsEnable=1\r\nListViewEnable=") +
+                                     (ListView ? "1" : "0") + "\r\n");
+    std::vector<std::string> Environment = Home.Environment();
+    if (HaveX) {
+        Environment.push_back("DISPLAY=" + X.Display);
+        Environment.push_back("QT_QPA_PLATFORM=xcb");
+    } else {
+        Environment.push_back("QT_QPA_PLATFORM=offscreen");
+    }
+    const char* Other = std::getenv("VANTOREL_BENCH_PROGRAM"); // another build to compare
+    const std::string File = Other && *Other ? Other : VANTOREL_PROGRAM;
+
+    pid_t Spinner = Busy ? StartSpinner() : -1;
+    std::vector<double> Cpu, Wake, Resident, Peak, XCpu, FpingCpu, FpingWake, FpingPeak, Loads;
+    const double Echoes = std::max(1, Count);
     for (auto _ : State) {
-        TXServer X;
-        const bool HaveX = X.Start();
-        const TBenchHome Home(Hosts, std::string("HintsEnable=1\r\nListViewEnable=") +
-                                         (ListView ? "1" : "0") + "\r\n");
-        std::vector<std::string> Environment = Home.Environment();
-        if (HaveX) {
-            Environment.push_back("DISPLAY=" + X.Display);
-            Environment.push_back("QT_QPA_PLATFORM=xcb");
-        } else {
-            Environment.push_back("QT_QPA_PLATFORM=offscreen");
+        for (int Round = 0; Round < Rounds; ++Round) {
+            pid_t Pid = Spawn({File}, -1, Environment);
+            const TStretch Mine = MeasureStretch(Pid, WarmUp, Seconds, HaveX ? X.Pid() : -1);
+            Stop(Pid);
+            Cpu.push_back(Mine.CpuPct);
+            Wake.push_back(Mine.Wakeups / (Mine.Seconds * Echoes));
+            Resident.push_back(Mine.RssMiB);
+            Peak.push_back(Mine.PeakMiB);
+            XCpu.push_back(Mine.OtherCpuPct);
+            Loads.push_back(Mine.Load1);
+            if (Fping.empty()) {
+                continue;
+            }
+            pid_t F = Spawn(FpingLoopArgs(Fping, Hosts), -1, Environment);
+            const TStretch Theirs = MeasureStretch(F, WarmUp, Seconds);
+            Stop(F);
+            FpingCpu.push_back(Theirs.CpuPct);
+            FpingWake.push_back(Theirs.Wakeups / (Theirs.Seconds * Echoes));
+            FpingPeak.push_back(Theirs.PeakMiB);
+            Loads.push_back(Theirs.Load1);
         }
-        const char* Other = std::getenv("VANTOREL_BENCH_PROGRAM"); // another build to compare
-        pid_t Pid = Spawn({Other && *Other ? Other : VANTOREL_PROGRAM}, -1, Environment);
-        const TStretch Mine = MeasureStretch(Pid, WarmUp, Stretch, HaveX ? X.Pid() : -1);
-        Stop(Pid);
-        State.SetIterationTime(Stretch);
-        State.counters["x11"] = HaveX ? 1 : 0;
-        State.counters["cpu_pct"] = Mine.CpuPct;
-        State.counters["rss_MiB"] = Mine.RssMiB;
-        State.counters["peak_MiB"] = Mine.PeakMiB;
-        State.counters["load1"] = Mine.Load1;
-        if (HaveX) {
-            State.counters["xserver_cpu_pct"] = Mine.OtherCpuPct;
-        }
-        if (Count == 0) {
-            continue;
-        }
-        const std::string Fping = FindProgram("fping");
-        if (Fping.empty()) {
-            State.counters["fping_cpu_pct"] = -1;
-            continue;
-        }
-        pid_t FpingPid = Spawn(FpingLoopArgs(Fping, Hosts));
-        const TStretch Theirs = MeasureStretch(FpingPid, WarmUp, Stretch);
-        Stop(FpingPid);
-        State.counters["fping_cpu_pct"] = Theirs.CpuPct;
-        State.counters["fping_rss_MiB"] = Theirs.RssMiB;
-        State.counters["fping_load1"] = Theirs.Load1;
+        State.SetIterationTime(double(Rounds) * Seconds * (Fping.empty() ? 1 : 2));
+    }
+    Stop(Spinner);
+
+    State.counters["x11"] = HaveX ? 1 : 0;
+    State.counters["cpu_pct"] = Median(Cpu);
+    State.counters["wakeups_per_echo"] = Median(Wake);
+    State.counters["rss_MiB"] = Median(Resident);
+    State.counters["peak_MiB"] = Median(Peak);
+    State.counters["load1"] = Median(Loads);
+    if (HaveX) {
+        State.counters["xserver_cpu_pct"] = Median(XCpu);
+    }
+    if (Count > 0 && Fping.empty()) {
+        State.counters["fping_cpu_pct"] = -1;
+    } else if (Count > 0) {
+        State.counters["fping_cpu_pct"] = Median(FpingCpu);
+        State.counters["fping_wakeups_per_echo"] = Median(FpingWake);
+        State.counters["fping_peak_MiB"] = Median(FpingPeak);
         State.counters["cpu_ratio_to_fping"] =
-            Theirs.CpuPct > 0 ? Mine.CpuPct / Theirs.CpuPct : 0.0;
+            Median(FpingCpu) > 0 ? Median(Cpu) / Median(FpingCpu) : 0.0;
     }
 }
 BENCHMARK(Program)
-    ->ArgNames({"monitors", "list"})
-    ->Args({0, 0})
-    ->Args({1, 0})
-    ->Args({10, 0})
-    ->Args({100, 0})
-    ->Args({1, 1})
-    ->Args({10, 1})
-    ->Args({100, 1})
+    ->ArgNames({"monitors", "list", "busy"})
+    ->Args({0, 0, 0})
+    ->Args({1, 0, 0})
+    ->Args({10, 0, 0})
+    ->Args({100, 0, 0})
+    ->Args({100, 0, 1})
+    ->Args({1, 1, 0})
+    ->Args({10, 1, 0})
+    ->Args({100, 1, 0})
+    ->Args({100, 1, 1})
     ->UseManualTime()
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
