@@ -184,7 +184,8 @@ EOF
             awk -v a="$mine" -v b="$loss" 'BEGIN { d = a - b; exit !(d <= 15 && d >= -15) }' ||
                 fail "loss IPv$family: hop $hop loses $mine%, mtr says $loss%"
             if [ "$hop" = 1 ]; then
-                [ "$mine" = "0.0" ] || fail "loss IPv$family: loss at hop 1"
+                # The loss is made at r2: hop 1 keeps what a busy machine may drop (one late answer).
+                awk -v a="$mine" 'BEGIN { exit !(a < 5) }' || fail "loss IPv$family: $mine% loss at hop 1"
             else
                 lt 10 "$mine" || fail "loss IPv$family: hop $hop shows no loss ($mine%)"
                 [[ "$object" == *'"limits_replies":false'* ]] ||

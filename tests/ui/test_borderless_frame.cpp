@@ -327,7 +327,8 @@ TEST_F(FrameTest, MinimiseAndRestoreActOnTheWholeApplication) {
 
     // The window manager minimising the dialog stands for the minimise command.
     Dialog.windowHandle()->setWindowStates(Qt::WindowMinimized);
-    QTest::qWait(4 * TBorderlessFrame::StateSettleMs);
+    // The frame acts once the state has settled: on a busy machine that takes longer.
+    QTest::qWaitFor([&] { return Window->isMinimized(); }, 5000);
     EXPECT_TRUE(Window->isMinimized());
     EXPECT_TRUE(Dialog.isMinimized());
     TBorderlessFrame::RestoreApplication();
@@ -337,7 +338,7 @@ TEST_F(FrameTest, MinimiseAndRestoreActOnTheWholeApplication) {
     // The window manager maximising a dialog maximises the main window instead.
     Frame->btnRestoreClick();
     Dialog.windowHandle()->setWindowStates(Qt::WindowMaximized);
-    QTest::qWait(4 * TBorderlessFrame::StateSettleMs);
+    QTest::qWaitFor([&] { return Window->isMaximized() && !Dialog.isMaximized(); }, 5000);
     EXPECT_TRUE(Window->isMaximized());
     EXPECT_FALSE(Dialog.isMaximized());
 }
