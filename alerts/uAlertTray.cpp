@@ -9,6 +9,9 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <utility>
 
 QRgb AlertColour(TAlertState State) {
     switch (State) {
@@ -58,7 +61,7 @@ TAlertTray::TAlertTray(TAlertCenter* Alerts, QObject* Parent) : QObject(Parent),
         FIcon = new QSystemTrayIcon(this);
         FIcon->setContextMenu(FMenu);
     }
-    connect(FAlerts, &TAlertCenter::SummaryChanged, this, &TAlertTray::Refresh);
+    connect(FAlerts, &TAlertCenter::SummaryChanged, this, &TAlertTray::RefreshSoon);
     Refresh();
     if (!FIcon) {
         return;
@@ -82,7 +85,14 @@ TAlertTray::~TAlertTray() {
     delete FMenu;
 }
 
+void TAlertTray::RefreshSoon() {
+    if (!std::exchange(FRefreshDue, true)) {
+        QTimer::singleShot(0, this, [this] { Settle(); });
+    }
+}
+
 void TAlertTray::Refresh() {
+    FRefreshDue = false;
     const TAlertState Worst = FAlerts->WorstState();
     if (!FHasPicture || Worst != FShown) {
         QIcon Icon;
@@ -103,5 +113,6 @@ void TAlertTray::Refresh() {
 }
 
 QString TAlertTray::ToolTip() const {
+    Settle();
     return FToolTip;
 }

@@ -43,12 +43,21 @@ public:
     explicit TAlertTray(TAlertCenter* Alerts, QObject* Parent = nullptr);
     ~TAlertTray() override;
 
+    // Shows the alert center's summary now. A change of the summary is shown once the events
+    // pending have been handled, so that thousands of monitors opening or closing in one go cost
+    // one refresh, not one each; what the tray shows is read as of the latest summary.
     void Refresh();
 
     // Null where the platform has no tray at all (offscreen).
     QSystemTrayIcon* Icon() const { return FIcon; }
-    const QIcon& Picture() const { return FPicture; }
-    TAlertState ShownState() const { return FShown; }
+    const QIcon& Picture() const {
+        Settle();
+        return FPicture;
+    }
+    TAlertState ShownState() const {
+        Settle();
+        return FShown;
+    }
     QString ToolTip() const;
     QMenu* Menu() const { return FMenu; }
 
@@ -59,6 +68,14 @@ signals:
     void QuitRequested();
 
 private:
+    void RefreshSoon();
+    // A refresh still due is done at once.
+    void Settle() const {
+        if (FRefreshDue) {
+            const_cast<TAlertTray*>(this)->Refresh();
+        }
+    }
+
     TAlertCenter* FAlerts;
     QMenu* FMenu = nullptr;
     QSystemTrayIcon* FIcon = nullptr;
@@ -66,4 +83,5 @@ private:
     QString FToolTip;
     TAlertState FShown = TAlertState::Unknown;
     bool FHasPicture = false;
+    bool FRefreshDue = false;
 };
