@@ -657,9 +657,63 @@ TSampleRun TPingerGraph::ColumnRun(const TPingSamples& Samples, long long X, std
     return Run;
 }
 
+// A column's look is the strokes that touch it, in order. A vertical run of one colour decides
+// it when every line drawn there before it stays within its rows (the run covers them) and every
+// line drawn there after it has its colour and stays within its rows too (nothing shows).
+inline void TPingerGraph::AddStroke(const TStroke& S) {
+    if (FStrokeCount == FStrokes.size()) {
+        FStrokes.resize(std::max<std::size_t>(64, FStrokes.size() * 2));
+    }
+    const int I = int(FStrokeCount);
+    FStrokes[FStrokeCount++] = S;
+    const int Wp = int(FNewLooks.size());
+    const int Top = std::min(S.Y0, S.Y1), Bottom = std::max(S.Y0, S.Y1);
+    const int From = std::max(std::min(S.X0, S.X1), 0);
+    const int To = std::min(std::max(S.X0, S.X1), Wp - 1);
+    for (int X = From; X <= To; ++X) {
+        TColumnLook& L = FNewLooks[std::size_t(X)];
+        if (L.Kind == TColumnLook::Empty) {
+            L.FirstStroke = I;
+        }
+        L.LastStroke = I;
+        switch (L.Kind) {
+        case TColumnLook::Empty:
+            L.Kind = S.Line ? TColumnLook::LinesOnly : TColumnLook::Run;
+            L.Top = Top;
+            L.Bottom = Bottom;
+            L.Color = S.Color;
+            break;
+        case TColumnLook::LinesOnly:
+            if (S.Line) {
+                L.Top = std::min(L.Top, Top);
+                L.Bottom = std::max(L.Bottom, Bottom);
+            } else {
+                const bool Covered = L.Top >= Top && L.Bottom <= Bottom;
+                L.Kind = Covered ? TColumnLook::Run : TColumnLook::Mixed;
+                L.Top = Top;
+                L.Bottom = Bottom;
+                L.Color = S.Color;
+            }
+            break;
+        case TColumnLook::Run:
+            if (!(S.Line && Top >= L.Top && Bottom <= L.Bottom && S.Color == L.Color &&
+                  (S.Color >> 24) == 0xFF)) {
+                L.Kind = TColumnLook::Mixed;
+            }
+            break;
+        case TColumnLook::Mixed:
+            break;
+        }
+    }
+}
+
 void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span, int Wp, int Hp) {
     FStrokeCount = 0;
-    FNewLooks.assign(std::size_t(std::max(Wp, 0)), TColumnLook());
+    // Looks pay off only where columns are drawn as runs: with none at the last refresh (a short
+    // span) they are not kept, and every refresh draws the plot whole.
+    const bool Track = Wp > 0 && FRunStrokes >= (std::size_t(Wp) + 7) / 8;
+    FRunStrokes = 0;
+    FNewLooks.assign(Track ? std::size_t(Wp) : 0, TColumnLook());
     if (Span == 0 || FDisplayRange == 0 || Samples.empty()) {
         return;
     }
@@ -672,6 +726,13 @@ void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span
     };
     const double RowsPerMs = double(Hp) / FDisplayRange; // as ValueRow computes it
     auto Row = [&](double Value) { return (long long)Hp - 1 - RoundHalfEven(RowsPerMs * Value); };
+    // The rows of whole round trips up to the range, for the many points of a long span.
+    const std::vector<int>* TripRows = nullptr;
+    auto TripRow = [&](std::int32_t Trip) {
+        return TripRows && Trip >= 0 && std::size_t(Trip) < TripRows->size()
+                   ? (long long)(*TripRows)[std::size_t(Trip)]
+                   : Row(Trip);
+    };
     TRasterColor Pen = SuccessPen;
     int PenX = 0, PenY = 0;
     auto MoveTo = [&](long long X, long long Y) {
@@ -726,11 +787,38 @@ void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span
                 FAges = std::move(Table);
             }
         }
+        struct TRowTable {
+            int Height;
+            std::int32_t Range;
+            std::vector<int> Rows;
+        };
+        thread_local std::vector<std::shared_ptr<const TRowTable>> RowTables;
+        auto Found = std::find_if(RowTables.begin(), RowTables.end(), [&](const auto& T) {
+            return T->Height == Hp && T->Range == FDisplayRange;
+        });
+        if (Found == RowTables.end() && FDisplayRange > 0 && FDisplayRange <= 100000) {
+            auto Table = std::make_shared<TRowTable>();
+            Table->Height = Hp;
+            Table->Range = FDisplayRange;
+            Table->Rows.resize(std::size_t(FDisplayRange) + 1);
+            for (std::size_t V = 0; V < Table->Rows.size(); ++V) {
+                Table->Rows[V] = ClampToInt(Row(double(V)));
+            }
+            constexpr std::size_t KeptTables = 4;
+            if (RowTables.size() >= KeptTables) {
+                RowTables.pop_back();
+            }
+            RowTables.insert(RowTables.begin(), std::move(Table));
+            Found = RowTables.begin();
+        }
+        if (Found != RowTables.end()) {
+            TripRows = &(*Found)->Rows; // the list holds it through this walk
+        }
         FColumnEnds.resize(std::size_t(Wp));
         // The walk reads the samples at the columns' ends one after another, each read waiting
         // for the last; fetched ahead all at once, they arrive together.
         for (const std::size_t End : FColumnEnds) {
-            if (End + 1 < N) {
+            if (Track && End + 1 < N) {
                 Samples.Prefetch(End + 1);
             }
         }
@@ -806,7 +894,7 @@ void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span
             }
             Value = RoundHalfEven(FStats.Avg);
         }
-        long long Y = Row(Value);
+        long long Y = Success ? TripRow(RoundTrip) : Row(Value);
         long long X;
         const std::int64_t Age = NewestMs - Samples.MsAt(K);
         if (ByColumns && LastX - 1 >= 0 && LastX - 1 < Wp &&
@@ -845,68 +933,19 @@ void TPingerGraph::CollectStrokes(const TPingSamples& Samples, std::int32_t Span
             continue;
         }
         const TSampleRun Run = ColumnRun(Samples, X, K + 1, Last);
-        if (!Run.Plain || Row(Run.MaxTrip) < 0) {
+        if (!Run.Plain || TripRow(Run.MaxTrip) < 0) {
             NoRunColumn = X;
             continue;
         }
         RunGuess = Last - K;
-        const long long Top = Row(std::max(Run.MaxTrip, RoundTrip));
-        const long long Bottom = Row(std::min(Run.MinTrip, RoundTrip));
+        const long long Top = TripRow(std::max(Run.MaxTrip, RoundTrip));
+        const long long Bottom = TripRow(std::min(Run.MinTrip, RoundTrip));
         AddStroke(
             {ClampToInt(X), ClampToInt(Top), ClampToInt(X), ClampToInt(Bottom), SuccessPen, false});
+        ++FRunStrokes;
         Pen = SuccessPen;
-        MoveTo(X, Row(Samples.RoundTripAt(Last)));
+        MoveTo(X, TripRow(Samples.RoundTripAt(Last)));
         K = Last;
-    }
-}
-
-// A column's look is the strokes that touch it, in order. A vertical run of one colour decides
-// it when every line drawn there before it stays within its rows (the run covers them) and every
-// line drawn there after it has its colour and stays within its rows too (nothing shows).
-void TPingerGraph::AddStroke(const TStroke& S) {
-    if (FStrokeCount == FStrokes.size()) {
-        FStrokes.resize(std::max<std::size_t>(64, FStrokes.size() * 2));
-    }
-    const int I = int(FStrokeCount);
-    FStrokes[FStrokeCount++] = S;
-    const int Wp = int(FNewLooks.size());
-    const int Top = std::min(S.Y0, S.Y1), Bottom = std::max(S.Y0, S.Y1);
-    const int From = std::max(std::min(S.X0, S.X1), 0);
-    const int To = std::min(std::max(S.X0, S.X1), Wp - 1);
-    for (int X = From; X <= To; ++X) {
-        TColumnLook& L = FNewLooks[std::size_t(X)];
-        if (L.Kind == TColumnLook::Empty) {
-            L.FirstStroke = I;
-        }
-        L.LastStroke = I;
-        switch (L.Kind) {
-        case TColumnLook::Empty:
-            L.Kind = S.Line ? TColumnLook::LinesOnly : TColumnLook::Run;
-            L.Top = Top;
-            L.Bottom = Bottom;
-            L.Color = S.Color;
-            break;
-        case TColumnLook::LinesOnly:
-            if (S.Line) {
-                L.Top = std::min(L.Top, Top);
-                L.Bottom = std::max(L.Bottom, Bottom);
-            } else {
-                const bool Covered = L.Top >= Top && L.Bottom <= Bottom;
-                L.Kind = Covered ? TColumnLook::Run : TColumnLook::Mixed;
-                L.Top = Top;
-                L.Bottom = Bottom;
-                L.Color = S.Color;
-            }
-            break;
-        case TColumnLook::Run:
-            if (!(S.Line && Top >= L.Top && Bottom <= L.Bottom && S.Color == L.Color &&
-                  (S.Color >> 24) == 0xFF)) {
-                L.Kind = TColumnLook::Mixed;
-            }
-            break;
-        case TColumnLook::Mixed:
-            break;
-        }
     }
 }
 
@@ -935,7 +974,8 @@ void TPingerGraph::DrawPlot(const TPingSamples& Samples, std::int32_t Span) {
                          ValueRow(Hp, FDisplayRange, FStats.Max),
                          ValueRow(Hp, FDisplayRange, FStats.Avg)};
     const bool SameLines = std::equal(std::begin(Rows), std::end(Rows), std::begin(FStatRows));
-    const bool Again = FPlotDrawn && SameLines && FLooks.size() == FNewLooks.size();
+    const bool Again = FPlotDrawn && SameLines && Wp > 0 && FLooks.size() == std::size_t(Wp) &&
+                       FNewLooks.size() == std::size_t(Wp);
     std::copy(std::begin(Rows), std::end(Rows), std::begin(FStatRows));
     FPlotDrawn = true;
     if (!Again) {

@@ -255,6 +255,7 @@ private:
     bool FPlotDrawn = false;
     std::vector<TStroke> FStrokes; // the first FStrokeCount hold the last refresh's
     std::size_t FStrokeCount = 0;
+    std::size_t FRunStrokes = SIZE_MAX; // columns drawn as runs at the last refresh
     std::vector<TColumnLook> FLooks, FNewLooks;
     long long FStatRows[3] = {0, 0, 0};
     int FChangedLeft = 0, FChangedRight = 0; // plot columns the last refresh drew again
