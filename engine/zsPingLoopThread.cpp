@@ -598,6 +598,10 @@ void TEchoScheduler::TImpl::Wake(std::int64_t DueMs) {
 }
 
 void TEchoScheduler::TImpl::Enqueue(TState& S, std::int64_t DueMs) {
+    if (S.Stop.load()) {
+        // Stopped meanwhile, after the stop request looked for it in the queue: it ends now.
+        DueMs = std::min(DueMs, Clock->MonoMs());
+    }
     S.DueMs = DueMs;
     S.Queued = true;
     Queue.push({DueMs, S.Id, ++S.Generation});
