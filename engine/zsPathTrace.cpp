@@ -250,11 +250,17 @@ TPathSnapshot TPathTracker::Snapshot() const {
 
 // ---- the echo service ----
 
+namespace {
+
+// The same size as a monitor's requests of the default payload.
+const std::uint8_t HopProbePayload[32] = {'V', 'a', 'n', 't', 'o', 'r', 'e', 'l'};
+
+} // namespace
+
 TPathProbeAnswer SendHopProbe(const TPathAddress& Target, int HopLimit, std::uint32_t TimeoutMs) {
     TPathProbeAnswer Answer;
     Answer.IPStatus = IP_GENERAL_FAILURE;
-    // The same size as a monitor's requests of the default payload.
-    static const std::uint8_t Payload[32] = {'V', 'a', 'n', 't', 'o', 'r', 'e', 'l'};
+    const auto& Payload = HopProbePayload;
     IP_OPTION_INFORMATION Options{};
     Options.Ttl = std::uint8_t(std::clamp(HopLimit, 1, 255));
     if (Target.Family == AF_INET) {
@@ -298,15 +304,57 @@ TPathProbeAnswer SendHopProbe(const TPathAddress& Target, int HopLimit, std::uin
     return Answer;
 }
 
+void SendHopProbeAsync(const TPathAddress& Target, int HopLimit, std::uint32_t TimeoutMs,
+                       THopProbeDone Done) {
+    if (Target.Family != AF_INET) {
+        TPathProbeAnswer Answer;
+        Answer.IPStatus = IP_GENERAL_FAILURE;
+        Done(Answer);
+        return;
+    }
+    std::uint32_t Destination;
+    std::memcpy(&Destination, Target.Bytes.data(), 4);
+    IcmpSendEchoAsync(Destination, HopProbePayload, sizeof HopProbePayload, TimeoutMs,
+                      std::uint8_t(std::clamp(HopLimit, 1, 255)),
+                      [Done = std::move(Done)](const TIcmpAsyncResult& Result) {
+                          TPathProbeAnswer Answer;
+                          Answer.IPStatus =
+                              Result.Opened ? std::int32_t(Result.Status) : IP_GENERAL_FAILURE;
+                          Answer.RoundTripMs = Result.RoundTripTime;
+                          if (Result.Address != 0)
+                              Answer.From = TPathAddress::V4(Result.Address);
+                          Done(Answer);
+                      });
+}
+
 // ---- the prober ----
 
 TPathProber::TPathProber(TPathAddress Target, std::int64_t PeriodMs, std::uint32_t TimeoutMs,
                          std::shared_ptr<TClock> Clock, TEcho Echo, std::uint64_t MaxRounds,
                          int MaxHops)
+    : TPathProber(Target, PeriodMs, TimeoutMs, std::move(Clock), std::move(Echo), nullptr,
+                  MaxRounds, MaxHops) {}
+
+TPathProber::TPathProber(TPathAddress Target, std::int64_t PeriodMs, std::uint32_t TimeoutMs,
+                         std::shared_ptr<TClock> Clock, TAsyncEcho AsyncEcho,
+                         std::uint64_t MaxRounds, int MaxHops)
+    : TPathProber(Target, PeriodMs, TimeoutMs, std::move(Clock), nullptr, std::move(AsyncEcho),
+                  MaxRounds, MaxHops) {}
+
+TPathProber::TPathProber(TPathAddress Target, std::int64_t PeriodMs, std::uint32_t TimeoutMs,
+                         std::shared_ptr<TClock> Clock, TEcho Echo, TAsyncEcho AsyncEcho,
+                         std::uint64_t MaxRounds, int MaxHops)
     : FTarget(Target), FPeriodMs(std::max<std::int64_t>(PeriodMs, 1)),
       FTimeoutMs(std::uint32_t(std::min<std::int64_t>(TimeoutMs, FPeriodMs))),
       FClock(Clock ? std::move(Clock) : SystemClock()), FEcho(std::move(Echo)),
-      FMaxRounds(MaxRounds), FMaxHops(std::clamp(MaxHops, 1, 255)), FTracker(FMaxHops) {
+      FAsyncEcho(std::move(AsyncEcho)), FMaxRounds(MaxRounds),
+      FMaxHops(std::clamp(MaxHops, 1, 255)), FTracker(FMaxHops) {
+    if (!FEcho && !FAsyncEcho) {
+        if (FTarget.Family == AF_INET)
+            FAsyncEcho = SendHopProbeAsync;
+        else
+            FEcho = SendHopProbe;
+    }
     for (int H = 0; H < FMaxHops; ++H)
         FHopWake.push_back(std::make_unique<std::condition_variable>());
 }
@@ -320,6 +368,10 @@ void TPathProber::Start() {
     if (!FThreads.empty() || FStopping)
         return;
     FStartMs = FClock->MonoMs();
+    if (FAsyncEcho) {
+        FThreads.emplace_back([this] { PaceLoop(); });
+        return;
+    }
     for (int H = 1; H <= FMaxHops; ++H)
         FThreads.emplace_back([this, H] { HopLoop(H); });
 }
@@ -331,6 +383,7 @@ void TPathProber::Stop() {
     }
     FWake.notify_all();
     FIdle.notify_all();
+    FPaceWake.notify_all();
     for (auto& Wake : FHopWake)
         Wake->notify_all();
     for (std::thread& Thread : FThreads)
@@ -425,4 +478,55 @@ void TPathProber::HopLoop(int Hop) {
         FinishRounds(Guard);
         ++R;
     }
+}
+
+void TPathProber::PaceLoop() {
+    std::unique_lock Guard(FLock);
+    const auto Complete = [&] {
+        const auto It = FRounds.find(FNextToFinish);
+        return It != FRounds.end() && It->second.Pending == 0;
+    };
+    std::uint64_t R = 0; // the next round to send
+    while (!FStopping) {
+        // Rounds are told on this thread, not on the thread that brought their last answer.
+        FinishRounds(Guard);
+        const bool AllSent = FMaxRounds && R >= FMaxRounds;
+        if (AllSent && FNextToFinish >= R)
+            break;
+        // Never more than two rounds open: a clock that raced ahead (a test clock) waits for
+        // the answers. On the system clock the round before last is always over by then.
+        const bool MayOpen = !AllSent && R <= FNextToFinish + 1;
+        const std::int64_t RoundStart = FStartMs + std::int64_t(R) * FPeriodMs;
+        if (!MayOpen) {
+            FPaceWake.wait(Guard, [&] { return FStopping || Complete(); });
+            continue;
+        }
+        if (FClock->MonoMs() < RoundStart) {
+            FClock->WaitUntil(Guard, FPaceWake, RoundStart,
+                              [&] { return FStopping || Complete(); });
+            continue;
+        }
+        const int Hops = RoundFor(R).Hops;
+        const std::uint64_t Round = R++;
+        FOutstanding += Hops;
+        Guard.unlock();
+        // An answer may come before its send returns: Answered takes the lock itself.
+        for (int H = 1; H <= Hops; ++H)
+            FAsyncEcho(FTarget, H, FTimeoutMs, [this, Round, H](const TPathProbeAnswer& Answer) {
+                Answered(Round, H, Answer);
+            });
+        Guard.lock();
+    }
+    // The requests still out call back into this prober: it stays until every one has.
+    FPaceWake.wait(Guard, [&] { return FOutstanding == 0; });
+}
+
+void TPathProber::Answered(std::uint64_t R, int Hop, const TPathProbeAnswer& Answer) {
+    std::lock_guard Guard(FLock);
+    TRound& Round = FRounds.at(R); // still waits for this hop's answer
+    Round.Answers[std::size_t(Hop - 1)] = Answer;
+    --Round.Pending;
+    --FOutstanding;
+    if (FOutstanding == 0 || (Round.Pending == 0 && R == FNextToFinish))
+        FPaceWake.notify_all();
 }

@@ -8,16 +8,18 @@
 //   tracker.AddRound(round, nowMs);
 //   for (const TPathHop& hop : tracker.Snapshot().Hops) use(hop.LossPercent, hop.LimitsReplies);
 //
-//   TPathProber prober(target, 1000, 1000, SystemClock(), SendHopProbe);   // the threads
+//   TPathProber prober(target, 1000, 1000, SystemClock(), TPathProber::TEcho());  // the service
 //   prober.SetOnRound([](const TPathSnapshot& s) { ... });   // on a prober thread
 //   prober.Start();
 //
 // Limits: at most MaxPathHops (30) hops; a timeline keeps the last TimelineSize (600) rounds of
-// every hop. One round probes every hop once. A prober costs no more than one monitor per probed
-// hop: one thread per hop, each sending one request per period and waiting at most one period
-// for its answer. The hops' requests of a round all leave at its start: their threads wake
-// together, which costs the processor one wake-up from idle a round instead of one a hop (and
-// each router still sees one expiring request a round).
+// every hop. One round probes every hop once, and a prober costs no more than one monitor per
+// probed hop. The hops' requests of a round all leave at its start, so the processor wakes once a
+// round rather than once a hop (each router still sees one expiring request a round). With the
+// process's IPv4 echo service one pacing thread sends them all without waiting, and the answers
+// come back through the service's receiver; with a blocking echo (IPv6, tests) every hop has a
+// thread that sends one request per period and waits at most one period for its answer, and
+// the hops' threads wake together.
 //
 // The rules, applied after every round:
 // - Where the path ends: the first hop whose answer is an echo reply or "unreachable". Answers
@@ -161,16 +163,31 @@ private:
 // Target's family) and waits up to TimeoutMs.
 TPathProbeAnswer SendHopProbe(const TPathAddress& Target, int HopLimit, std::uint32_t TimeoutMs);
 
+// Sends one IPv4 echo request with a hop limit without waiting: Done gets its answer exactly
+// once, before this returns (refused, or answered by the time the send returned) or later on
+// the echo service's receiver thread. Done must be quick and must not block.
+using THopProbeDone = std::function<void(const TPathProbeAnswer& Answer)>;
+void SendHopProbeAsync(const TPathAddress& Target, int HopLimit, std::uint32_t TimeoutMs,
+                       THopProbeDone Done);
+
 class TPathProber {
 public:
     using TEcho = std::function<TPathProbeAnswer(const TPathAddress& Target, int HopLimit,
                                                  std::uint32_t TimeoutMs)>;
+    // Sends without waiting, as SendHopProbeAsync does.
+    using TAsyncEcho = std::function<void(const TPathAddress& Target, int HopLimit,
+                                          std::uint32_t TimeoutMs, THopProbeDone Done)>;
     using TOnRound = std::function<void(const TPathSnapshot& Snapshot)>;
 
     // Rounds every PeriodMs; a request waits min(TimeoutMs, PeriodMs) for its answer.
-    // MaxRounds 0: until stopped.
+    // MaxRounds 0: until stopped. An empty Echo is the process's echo service: SendHopProbeAsync
+    // for an IPv4 target, SendHopProbe for an IPv6 one.
     TPathProber(TPathAddress Target, std::int64_t PeriodMs, std::uint32_t TimeoutMs,
                 std::shared_ptr<TClock> Clock, TEcho Echo, std::uint64_t MaxRounds = 0,
+                int MaxHops = MaxPathHops);
+    // One pacing thread sends each round's requests through AsyncEcho.
+    TPathProber(TPathAddress Target, std::int64_t PeriodMs, std::uint32_t TimeoutMs,
+                std::shared_ptr<TClock> Clock, TAsyncEcho AsyncEcho, std::uint64_t MaxRounds = 0,
                 int MaxHops = MaxPathHops);
     ~TPathProber(); // stops and joins the threads
     TPathProber(const TPathProber&) = delete;
@@ -185,6 +202,9 @@ public:
     void WaitUntilDone();
 
 private:
+    TPathProber(TPathAddress Target, std::int64_t PeriodMs, std::uint32_t TimeoutMs,
+                std::shared_ptr<TClock> Clock, TEcho Echo, TAsyncEcho AsyncEcho,
+                std::uint64_t MaxRounds, int MaxHops);
     struct TRound {
         int Hops = 0;
         int Pending = 0;
@@ -192,6 +212,8 @@ private:
         std::vector<TPathProbeAnswer> Answers;
     };
     void HopLoop(int Hop);
+    void PaceLoop();
+    void Answered(std::uint64_t R, int Hop, const TPathProbeAnswer& Answer);
     // Under FLock: the hops round R probes, fixed when first asked.
     TRound& RoundFor(std::uint64_t R);
     void FinishRounds(std::unique_lock<std::mutex>& Guard);
@@ -200,7 +222,8 @@ private:
     const std::int64_t FPeriodMs;
     const std::uint32_t FTimeoutMs;
     const std::shared_ptr<TClock> FClock;
-    const TEcho FEcho;
+    TEcho FEcho;
+    TAsyncEcho FAsyncEcho;
     const std::uint64_t FMaxRounds;
     const int FMaxHops;
     TOnRound FOnRound;
@@ -210,6 +233,9 @@ private:
     std::condition_variable FIdle; // hops beyond the path's end: a round needs more hops
     int FLastRoundHops = 0;
     std::vector<std::unique_ptr<std::condition_variable>> FHopWake;
+    // The pacing thread's: a round's start, a round complete, the last request answered.
+    std::condition_variable FPaceWake;
+    int FOutstanding = 0; // requests sent without waiting, not answered yet
     bool FStopping = false;
     std::int64_t FStartMs = 0;
     TPathTracker FTracker;

@@ -134,9 +134,9 @@ TfrmPath::TfrmPath(const TPathAddress& Target, const QString& Title, int PeriodM
             QMetaObject::invokeMethod(
                 Self.data(), [Self] { Self->ShowNames(); }, Qt::QueuedConnection);
     });
-    FProber = std::make_unique<TPathProber>(
-        FTarget, std::max(PeriodMs, 50), std::uint32_t(std::max(TimeoutMs, 1)), SystemClock(),
-        Echo ? std::move(Echo) : TPathProber::TEcho(SendHopProbe));
+    FProber = std::make_unique<TPathProber>(FTarget, std::max(PeriodMs, 50),
+                                            std::uint32_t(std::max(TimeoutMs, 1)), SystemClock(),
+                                            std::move(Echo));
     // On a prober thread: the snapshot travels to the window's thread by value. The window's
     // destructor closes the mailbox first, so no call reaches a window that is gone.
     FProber->SetOnRound([Self, Mailbox](const TPathSnapshot& Snapshot) {

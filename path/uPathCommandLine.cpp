@@ -292,8 +292,8 @@ int RunPathCommandLine(int Argc, char** Argv, std::ostream& Out, std::ostream& E
 
     const auto PeriodMs = std::int64_t(std::llround(Job.Interval * 1000));
     TReverseNames Names;
-    TPathProber Prober(Target, PeriodMs, std::uint32_t(PeriodMs), SystemClock(), SendHopProbe,
-                       Job.Count);
+    TPathProber Prober(Target, PeriodMs, std::uint32_t(PeriodMs), SystemClock(),
+                       TPathProber::TEcho(), Job.Count);
     // Names are looked up while the rounds run, each address once.
     Prober.SetOnRound([&Names](const TPathSnapshot& Snapshot) {
         for (const TPathHop& Hop : Snapshot.Hops)

@@ -20,7 +20,10 @@
 #include <cmath>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
+#include <string>
 #include <thread>
 
 namespace {
@@ -406,6 +409,119 @@ TEST(PathProber, StopsPromptlyWhileHopsWait) {
     EXPECT_LT(std::chrono::steady_clock::now() - Before, std::chrono::seconds(2));
     // Every hop waits for the next round's start, on a clock that does not move.
     EXPECT_EQ(Prober.Snapshot().Rounds, 1U);
+}
+
+// One pacing thread sends every round's requests without waiting, at the round's start; the
+// answers come back on other threads, later hops first, some before their send returns. Each
+// still lands at its own hop and round, and the rounds are told in order.
+TEST(PathProber, PacedAnswersLandAtTheirHopAndRound) {
+    auto Clock = std::make_shared<FakeClock>();
+    Clock->SetAutoAdvance(true);
+    std::mutex Lock;
+    std::map<int, int> ProbesPerHop;
+    std::set<std::thread::id> Senders;
+    std::set<std::int64_t> SendTimes;
+    std::vector<std::thread> Network;
+    auto Answer = [](int HopLimit) {
+        return HopLimit >= 3 ? Reply("192.0.2.9", 30)
+                             : Expired(Routers[HopLimit - 1], std::uint32_t(10 * HopLimit));
+    };
+    auto Echo = [&](const TPathAddress& Target, int HopLimit, std::uint32_t TimeoutMs,
+                    THopProbeDone Done) {
+        EXPECT_EQ(Target.Text(), "192.0.2.9");
+        EXPECT_EQ(TimeoutMs, 200U);
+        {
+            std::lock_guard Guard(Lock);
+            ++ProbesPerHop[HopLimit];
+            Senders.insert(std::this_thread::get_id());
+            SendTimes.insert(Clock->MonoMs());
+        }
+        if (HopLimit == 1) {
+            Done(Answer(HopLimit)); // answered by the time the send returns
+            return;
+        }
+        std::lock_guard Guard(Lock);
+        Network.emplace_back([HopLimit, Done = std::move(Done), Answer] {
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(HopLimit <= 3 ? 4 - HopLimit : 0));
+            Done(Answer(HopLimit));
+        });
+    };
+    std::vector<std::uint64_t> Seen;
+    {
+        TPathProber Prober(Addr("192.0.2.9"), 1000, 200, Clock, TPathProber::TAsyncEcho(Echo), 12,
+                           8);
+        Prober.SetOnRound([&](const TPathSnapshot& S) { Seen.push_back(S.Rounds); });
+        Prober.Start();
+        Prober.WaitUntilDone();
+        const TPathSnapshot S = Prober.Snapshot();
+        Prober.Stop();
+        EXPECT_EQ(S.Rounds, 12U);
+        ASSERT_EQ(S.Hops.size(), 3U);
+        for (int H = 1; H <= 3; ++H) {
+            const TPathHop& Hop = S.Hops[std::size_t(H - 1)];
+            SCOPED_TRACE("hop " + std::to_string(H));
+            EXPECT_EQ(Hop.Sent, 12U);
+            EXPECT_EQ(Hop.Received, 12U);
+            ASSERT_EQ(Hop.Addresses.size(), 1U);
+            EXPECT_EQ(Hop.Addresses[0].Address.Text(), H == 3 ? "192.0.2.9" : Routers[H - 1]);
+            EXPECT_DOUBLE_EQ(Hop.AverageMs, H == 3 ? 30 : 10 * H);
+            for (std::size_t I = 0; I < Hop.Timeline.size(); ++I)
+                EXPECT_EQ(Hop.Timeline[I].TimeMs, 1000000 + 1000 * std::int64_t(I));
+        }
+    }
+    for (std::thread& T : Network)
+        T.join();
+    ASSERT_EQ(Seen.size(), 12U);
+    for (std::size_t I = 0; I < Seen.size(); ++I)
+        EXPECT_EQ(Seen[I], I + 1);
+    EXPECT_EQ(ProbesPerHop[1], 12);
+    EXPECT_EQ(ProbesPerHop[3], 12);
+    EXPECT_LE(ProbesPerHop[4], 2);
+    EXPECT_GE(ProbesPerHop[4], 1);
+    // One thread sent them all, each round's at its start.
+    EXPECT_EQ(Senders.size(), 1U);
+    for (const std::int64_t At : SendTimes)
+        EXPECT_EQ((At - 1000000) % 1000, 0) << At;
+}
+
+// Requests still out call back into the prober: stopping it waits for their answers (which the
+// echo service gives within the time out), so none reaches a prober that is gone.
+TEST(PathProber, StopWaitsForRequestsStillOut) {
+    auto Clock = std::make_shared<FakeClock>();
+    std::mutex Lock;
+    std::vector<THopProbeDone> Out;
+    auto Echo = [&](const TPathAddress&, int, std::uint32_t, THopProbeDone Done) {
+        std::lock_guard Guard(Lock);
+        Out.push_back(std::move(Done));
+    };
+    auto Prober = std::make_unique<TPathProber>(Addr("192.0.2.9"), 1000, 1000, Clock,
+                                                TPathProber::TAsyncEcho(Echo), 0, 4);
+    Prober->Start();
+    const auto Sent = [&] {
+        std::lock_guard Guard(Lock);
+        return Out.size();
+    };
+    const auto Until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Sent() < 4 && std::chrono::steady_clock::now() < Until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(Sent(), 4U);
+    std::atomic<bool> Stopped{false};
+    std::thread Stopper([&] {
+        Prober.reset();
+        Stopped = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(Stopped.load());
+    std::vector<THopProbeDone> Answers;
+    {
+        std::lock_guard Guard(Lock);
+        Answers.swap(Out);
+    }
+    for (THopProbeDone& Done : Answers)
+        Done(Lost());
+    Stopper.join();
+    EXPECT_TRUE(Stopped.load());
 }
 
 // The hops of a round send at once, on one socket, and on a chain of routers each one's "time
