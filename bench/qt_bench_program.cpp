@@ -9,7 +9,7 @@
 // The X server's CPU over the program's stretches (the program's drawing costs it) and the load
 // average are reported beside.
 //
-//   qt_bench_program --benchmark_filter='Program/100/0/0'    # 100 tiles, quiet
+//   qt_bench_program --benchmark_filter='monitors:100/list:0/busy:0'    # 100 tiles, quiet
 //   VANTOREL_BENCH_WARMUP=10 VANTOREL_BENCH_SECONDS=20 VANTOREL_BENCH_ROUNDS=5 qt_bench_program
 //   VANTOREL_BENCH_PROGRAM=/path/to/other/vantorel qt_bench_program    # another build
 //
